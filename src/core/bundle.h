@@ -1,0 +1,20 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace taskbell::bundle {
+
+// The running bundle: the nearest "*.app" folder above the running executable that holds
+// Contents/Info.plist. Nothing when the executable does not run from a bundle.
+std::optional<std::filesystem::path> runningBundle();
+
+// A top-level string entry of a property list file (XML or binary). Nothing when the file is missing,
+// does not parse, is not a dictionary, lacks the key, or the value is not a string.
+std::optional<std::string> infoString(const std::filesystem::path& plist, const std::string& key);
+
+// infoString of the running bundle's Contents/Info.plist.
+std::optional<std::string> runningInfoString(const std::string& key);
+
+} // namespace taskbell::bundle

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+namespace taskbell {
+
+using Json = nlohmann::json;
+
+// Deepest nesting accepted in one MCP message line and in a body from Jira or the update feed.
+inline constexpr std::size_t kMessageDepthLimit = 64;
+inline constexpr std::size_t kResponseDepthLimit = 512;
+
+// Nesting depth of arrays and objects in JSON text, counted without building anything; strings are
+// skipped. Used to refuse hostile input before the recursive copy and dump routines see it.
+std::size_t jsonNestingDepth(std::string_view text);
+
+// Parses untrusted JSON text. Returns nothing when the text is not valid JSON or nests deeper than
+// maxDepth. Never throws.
+std::optional<Json> parseJson(std::string_view text, std::size_t maxDepth);
+
+// Compact serialisation that never throws: invalid UTF-8 in strings is replaced.
+std::string dumpJson(const Json& value);
+
+} // namespace taskbell

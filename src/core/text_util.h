@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace taskbell {
+
+// Removes Unicode white space and line breaks (tab, LF, VT, FF, CR, NEL, space separators, U+2028,
+// U+2029) from both ends of UTF-8 text.
+std::string_view trimWhitespaceAndNewlines(std::string_view text);
+
+// Removes blanks only (tab and the Unicode space separators, not line breaks) from both ends.
+std::string_view trimBlanks(std::string_view text);
+
+// True when the bytes are well-formed UTF-8.
+bool isValidUtf8(std::string_view bytes);
+
+} // namespace taskbell
