@@ -1,0 +1,95 @@
+// Decoding a realistic page of the enhanced search: 100 issues with rich ADF descriptions.
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <benchmark/benchmark.h>
+
+#include "jira_models.h"
+
+using namespace taskbell;
+
+namespace {
+
+// One page of 100 issues built from the rich issue fixture, with distinct ids, keys and summaries.
+const std::string& pageText()
+{
+    static const std::string text = [] {
+        std::ifstream in(std::string(TASKBELL_TEST_DATA) + "/jira/issue_rich.json", std::ios::binary);
+        std::stringstream raw;
+        raw << in.rdbuf();
+        auto issue = parseJson(raw.str(), kResponseDepthLimit);
+        if (!issue) {
+            throw std::runtime_error("issue_rich.json missing or not JSON");
+        }
+        Json page{
+            {"issues", Json::array()}, {"isLast", false}, {"nextPageToken", "Ch0jU3RyaW5nJlZFVk5VQT09JUludCZNelUx"}};
+        for (int i = 0; i < 100; ++i) {
+            Json copy = *issue;
+            copy["id"] = std::to_string(10000 + i);
+            copy["key"] = "ORCA-" + std::to_string(400 + i);
+            copy["fields"]["summary"] = "Task number " + std::to_string(i) + " of the release train";
+            page["issues"].push_back(std::move(copy));
+        }
+        return dumpJson(page);
+    }();
+    return text;
+}
+
+void parseAndDecode(benchmark::State& state)
+{
+    const std::string& text = pageText();
+    for (auto _ : state) {
+        auto json = parseJson(text, kResponseDepthLimit);
+        SearchResponseNew response = decodeSearchResponseNew(*json);
+        benchmark::DoNotOptimize(response);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+    state.SetItemsProcessed(state.iterations() * 100);
+    state.counters["page_bytes"] = static_cast<double>(text.size());
+}
+BENCHMARK(parseAndDecode);
+
+// The strict decoder alone, from an already parsed document.
+void decodeOnly(benchmark::State& state)
+{
+    const std::string& text = pageText();
+    Json json = *parseJson(text, kResponseDepthLimit);
+    for (auto _ : state) {
+        SearchResponseNew response = decodeSearchResponseNew(json);
+        benchmark::DoNotOptimize(response);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+    state.SetItemsProcessed(state.iterations() * 100);
+}
+BENCHMARK(decodeOnly);
+
+void descriptionText(benchmark::State& state)
+{
+    SearchResponseNew response = decodeSearchResponseNew(*parseJson(pageText(), kResponseDepthLimit));
+    for (auto _ : state) {
+        for (const Issue& issue : response.issues) {
+            benchmark::DoNotOptimize(issue.descriptionText());
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(response.issues.size()));
+}
+BENCHMARK(descriptionText);
+
+// Sorting a section asks each issue for its date: three shared parsers behind one lock.
+void sortDate(benchmark::State& state)
+{
+    SearchResponseNew response = decodeSearchResponseNew(*parseJson(pageText(), kResponseDepthLimit));
+    for (auto _ : state) {
+        for (const Issue& issue : response.issues) {
+            benchmark::DoNotOptimize(issue.sortDate());
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(response.issues.size()));
+}
+BENCHMARK(sortDate);
+
+} // namespace
+
+BENCHMARK_MAIN();
