@@ -28,6 +28,8 @@ struct Request
     std::size_t maxBodyBytes = std::size_t{32} << 20;
     // When set, the body is streamed into this file instead of Response::body.
     std::optional<std::filesystem::path> bodyFile;
+    // Trust anchors that replace the system CA store (tests bring their own CA); verification stays on.
+    std::optional<std::filesystem::path> caFile;
     // Checked while the transfer runs; when it becomes true the transfer aborts promptly.
     const std::atomic<bool>* cancel = nullptr;
 };
@@ -49,6 +51,9 @@ class TransferError : public std::runtime_error
 public:
     using std::runtime_error::runtime_error;
 };
+
+// True when the text parses as an http:// or https:// URL with a host and no blanks or control characters.
+bool isWellFormedUrl(const std::string& url);
 
 // True for http:// and https:// URLs whose host is 127.0.0.0/8, ::1 or localhost.
 bool isLoopbackUrl(const std::string& url);
