@@ -7,13 +7,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
+
 #include <fcntl.h>
 #include <spawn.h>
-#include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
 
 extern char** environ;
 
@@ -83,8 +84,7 @@ Sample runOnce(const char* program, bool mcp)
     return {elapsed, usage.ru_maxrss};
 }
 
-template <typename T>
-T median(std::vector<T> values)
+template <typename T> T median(std::vector<T> values)
 {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];

@@ -105,7 +105,7 @@ private:
     }
 
     int fd_;
-    std::array<char, 64 * 1024> buffer_{};
+    std::array<char, std::size_t{64} * 1024> buffer_{};
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
 };
@@ -130,14 +130,10 @@ std::string negotiatedVersion(const Json& params)
     return "2024-11-05";
 }
 
-void writeEnvelope(Json envelope)
+void writeEnvelope(const Json& envelope)
 {
-    std::string line;
-    try {
-        line = envelope.dump(); // strict: a string that is not UTF-8 makes the response unsendable
-    } catch (const Json::exception&) {
-        return;
-    }
+    // Bytes that are not UTF-8 are replaced rather than losing the response: a client waits for every reply.
+    std::string line = dumpJson(envelope);
     line.push_back('\n');
     writers().protocol(line);
 }

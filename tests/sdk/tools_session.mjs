@@ -1,0 +1,90 @@
+// One end-to-end session through the official MCP TypeScript SDK client: all five tools against the fake
+// Jira Cloud server, with the settings in a temporary XDG folder and the token in the (private) keyring.
+// Usage: node tools_session.mjs TASKBELL FAKE_JIRA
+import assert from 'node:assert/strict';
+import { spawn, spawnSync } from 'node:child_process';
+import { mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+
+import { Client } from '@modelcontextprotocol/sdk/client/index.js';
+import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js';
+
+const [executable, fakeJira] = process.argv.slice(2);
+assert.ok(executable && fakeJira, 'usage: node tools_session.mjs TASKBELL FAKE_JIRA');
+
+// Start the fake and read its address and credentials from what it prints.
+const server = spawn(fakeJira, [], { stdio: ['ignore', 'ignore', 'pipe'] });
+const banner = await new Promise((resolve, reject) => {
+    let text = '';
+    server.stderr.on('data', (chunk) => {
+        text += chunk;
+        if (text.includes('Ctrl-C')) resolve(text);
+    });
+    server.on('exit', () => reject(new Error(`fake Jira ended early: ${text}`)));
+});
+const site = banner.match(/at (\S+)/)[1];
+const email = banner.match(/e-mail: (\S+)/)[1];
+const token = banner.match(/token:\s+(\S+)/)[1];
+
+const config = mkdtempSync(join(tmpdir(), 'taskbell-sdk-'));
+mkdirSync(join(config, 'com.quillet.taskbell'), { recursive: true });
+writeFileSync(join(config, 'com.quillet.taskbell', 'settings.json'),
+    JSON.stringify({ baseURL: site, email, projectKey: 'TB', defaultIssueType: 'Task', monthsBack: 2 }));
+// The token goes in through standard input, never the command line.
+const store = spawnSync('secret-tool',
+    ['store', '--label=Taskbell API token', 'service', 'com.quillet.taskbell', 'account', 'apiToken'],
+    { input: token });
+assert.equal(store.status, 0, `secret-tool store failed: ${store.stderr}`);
+
+const transport = new StdioClientTransport({
+    command: executable,
+    args: ['--mcp'],
+    env: { ...process.env, XDG_CONFIG_HOME: config, TZ: 'UTC' },
+    stderr: 'pipe',
+});
+const client = new Client({ name: 'taskbell-sdk-tools', version: '1.0.0' });
+
+async function call(name, args) {
+    const result = await client.callTool({ name, arguments: args });
+    assert.equal(result.content.length, 1);
+    assert.equal(result.content[0].type, 'text');
+    return { text: result.content[0].text, isError: result.isError === true };
+}
+
+try {
+    await client.connect(transport);
+
+    const created = await call('create_task', { summary: 'From the SDK', status: 'in_progress' });
+    assert.equal(created.isError, false, created.text);
+    const key = created.text.match(/^Created (\S+) \u2014 From the SDK\n/)[1];
+    assert.ok(created.text.endsWith(`${site}/browse/${key}\nStatus: In Progress`), created.text);
+
+    const listed = await call('list_tasks', { filter: 'all' });
+    assert.equal(listed.isError, false, listed.text);
+    assert.match(listed.text, /^Backlog \u2014 \d+:\n/);
+    assert.ok(listed.text.includes(`  ${key}  [In Progress]  From the SDK  (Task, today)`), listed.text);
+    assert.match(listed.text, /\n\nDone \(last 2 months\) \u2014 1:\n/);
+
+    const moved = await call('set_status', { issueKey: key.toLowerCase(), status: 'done' });
+    assert.equal(moved.text, `${key} moved to Done.\n${site}/browse/${key}`);
+
+    const updated = await call('update_task', { issueKey: key, summary: 'Renamed', description: 'Body\n- one' });
+    assert.equal(updated.isError, false, updated.text);
+    assert.ok(updated.text.includes('Summary: "From the SDK" \u2192 "Renamed"\nDescription replaced.'));
+
+    const read = await call('get_task', { issueKey: key });
+    assert.equal(read.isError, false, read.text);
+    assert.ok(read.text.startsWith(`${key} \u2014 Renamed\nStatus: Done \u00b7 Type: Task \u00b7 Project: TB\n`),
+        read.text);
+    assert.ok(read.text.endsWith('\n\nDescription:\nBody\n\u2022 one'), read.text);
+
+    const failed = await call('set_status', { issueKey: 'TB', status: 'done' });
+    assert.deepEqual(failed, { text: "`issueKey` must look like PROJ-123 \u2014 got 'TB'.", isError: true });
+    console.log('sdk tools session ok');
+} finally {
+    await client.close();
+    server.kill('SIGTERM');
+    spawnSync('secret-tool', ['clear', 'service', 'com.quillet.taskbell', 'account', 'apiToken']);
+    rmSync(config, { recursive: true, force: true });
+}
