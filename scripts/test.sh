@@ -15,11 +15,11 @@ echo "== SDK client dependencies"
 (cd tests/sdk && npm ci --no-audit --no-fund --loglevel=error)
 
 echo "== plain build"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTASKBELL_TESTS=ON -DTASKBELL_BENCH=ON
 cmake --build build -j "$jobs"
 
 echo "== sanitizer build (ASan + UBSan)"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTASKBELL_SANITIZE=ON -DTASKBELL_BENCH=OFF
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTASKBELL_SANITIZE=ON -DTASKBELL_TESTS=ON -DTASKBELL_BENCH=OFF
 cmake --build build-asan -j "$jobs"
 
 echo "== fuzzing build"
