@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config git ca-certificates
-    clang libclang-rt-14-dev clang-format
+    clang libclang-rt-14-dev clang-format clang-tidy
     libgtest-dev libgmock-dev libbenchmark-dev
     libcurl4-openssl-dev nlohmann-json3-dev libicu-dev libssl-dev libarchive-dev libplist-dev libsecret-1-dev
     libcpp-httplib-dev

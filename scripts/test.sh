@@ -18,6 +18,9 @@ echo "== plain build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTASKBELL_TESTS=ON -DTASKBELL_BENCH=ON
 cmake --build build -j "$jobs"
 
+echo "== static analysis (clang-tidy, core)"
+git ls-files 'src/core/*.cpp' | xargs -P "$jobs" -n 4 clang-tidy -p build --quiet
+
 echo "== sanitizer build (ASan + UBSan)"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTASKBELL_SANITIZE=ON -DTASKBELL_TESTS=ON -DTASKBELL_BENCH=OFF
 cmake --build build-asan -j "$jobs"

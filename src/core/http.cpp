@@ -271,7 +271,9 @@ void configure(CURL* easy, const Request& request, Transfer& transfer, HeaderLis
     bool hasContentType = false;
     for (const auto& [name, value] : request.headers) {
         hasContentType = hasContentType || equalsIgnoringCase(name, "Content-Type");
-        headers.add(name + ": " + value);
+        std::string line = name;
+        line.append(": ").append(value);
+        headers.add(line);
     }
     // curl would otherwise add a form Content-Type to every POST and wait for 100-continue on large bodies.
     if (!hasContentType) {

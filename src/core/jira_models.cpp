@@ -1,5 +1,6 @@
 #include "jira_models.h"
 
+#include <algorithm>
 #include <deque>
 #include <limits>
 
@@ -32,16 +33,17 @@ struct Where
         for (const Where* step = this; step; step = step->parent) {
             chain.push_back(step);
         }
+        std::reverse(chain.begin(), chain.end());
         std::string path;
-        for (auto step = chain.rbegin(); step != chain.rend(); ++step) {
-            if ((*step)->member) {
+        for (const Where* step : chain) {
+            if (step->member) {
                 if (!path.empty()) {
                     path += '.';
                 }
-                path += (*step)->member;
+                path += step->member;
             }
-            if ((*step)->index != kNoIndex) {
-                path += '[' + std::to_string((*step)->index) + ']';
+            if (step->index != kNoIndex) {
+                path += '[' + std::to_string(step->index) + ']';
             }
         }
         return path;

@@ -14,7 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t kMaxEntryBytes = 64 * 1024;
+constexpr std::size_t kMaxEntryBytes = std::size_t{64} * 1024;
 
 fs::path runningExecutable()
 {

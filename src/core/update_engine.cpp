@@ -27,7 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr std::size_t kMaxFeedBytes = 64 * 1024;
+constexpr std::size_t kMaxFeedBytes = std::size_t{64} * 1024;
 constexpr std::size_t kMaxArchiveBytes = std::size_t{512} << 20;
 
 struct UrlParts
