@@ -11,6 +11,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     // Tool calls must fail fast on "not configured" rather than reach a keyring or the network.
     setenv("XDG_CONFIG_HOME", "/nonexistent/taskbell-fuzz", 1);
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    unsetenv("XDG_RUNTIME_DIR");
     taskbell::MCPServer::setWriters([](std::string_view) {}, [](std::string_view) {});
     return 0;
 }

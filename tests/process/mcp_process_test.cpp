@@ -1,5 +1,6 @@
 // The real executable in --mcp mode, driven through pipes.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "app_info.h"
 #include "child_process.h"
@@ -76,4 +77,23 @@ TEST(McpProcess, OverlongAndDeeplyNestedLinesAreSkipped)
     EXPECT_EQ(result.out, "{\"id\":2,\"jsonrpc\":\"2.0\",\"result\":{}}\n");
     EXPECT_EQ(result.err,
               kReady + "[taskbell-mcp] ignoring unparsable line\n" + "[taskbell-mcp] ignoring unparsable line\n");
+}
+
+TEST(McpProcess, ProtocolLinesUseAPrivateCopyOfStandardOutput)
+{
+    ChildProcess child({TASKBELL_EXE, "--mcp"}, {{"XDG_CONFIG_HOME", "/nonexistent/taskbell-test"}});
+    child.write("{\"id\":1,\"method\":\"ping\"}\n");
+    ASSERT_EQ(child.readLine(), "{\"id\":1,\"jsonrpc\":\"2.0\",\"result\":{}}");
+    auto target = [&](int fd) {
+        std::string link = "/proc/" + std::to_string(child.pid()) + "/fd/" + std::to_string(fd);
+        char buffer[256] = {};
+        ssize_t length = ::readlink(link.c_str(), buffer, sizeof buffer - 1);
+        return length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : std::string();
+    };
+    std::string originalOut = target(3);
+    // Anything a library prints on descriptor 1 lands on standard error, never in the protocol stream.
+    EXPECT_EQ(target(1), target(2));
+    EXPECT_NE(target(1), originalOut);
+    EXPECT_EQ(originalOut.rfind("pipe:", 0), 0u) << originalOut;
+    EXPECT_EQ(child.wait().exitCode, 0);
 }
