@@ -181,4 +181,10 @@ TEST(UpdateFlow, PackagedReleaseVerifies)
 
     auto verified = test::runProcess({SIGN_BUNDLE_EXE, "verify", bundle.string(), publicKey});
     EXPECT_EQ(verified.exitCode, 0) << verified.err;
+
+    // Run from inside the bundle, the program reports the bundle's own version.
+    auto ready = test::runProcess({(bundle / "Contents" / "bin" / "taskbell").string(), "--mcp"},
+                                  {.env = {{"XDG_CONFIG_HOME", (temp / "config").string()}}});
+    EXPECT_EQ(ready.exitCode, 0);
+    EXPECT_EQ(ready.err, "[taskbell-mcp] ready (Taskbell 9.9.9)\n");
 }

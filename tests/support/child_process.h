@@ -19,8 +19,8 @@ struct ProcessResult
 
 struct ProcessOptions
 {
-    std::string input;                                     // written to standard input, then closed
-    std::map<std::string, std::optional<std::string>> env; // set (value) or unset (nullopt) on top of ours
+    std::string input{};                                     // written to standard input, then closed
+    std::map<std::string, std::optional<std::string>> env{}; // set (value) or unset (nullopt) on top of ours
     std::chrono::milliseconds timeout{30000};
 };
 
