@@ -3,6 +3,6 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/setup.sh" >&2
-cmake -S "$root" -B "$root/build" -G Ninja -DTASKBELL_TESTS=OFF -DTASKBELL_BENCH=OFF >&2
+cmake -S "$root" -B "$root/build" -G Ninja >&2
 cmake --build "$root/build" --target taskbell >&2
 exec "$root/build/taskbell" "$@"

@@ -44,6 +44,8 @@ public:
     // Waits for exit (killing the child after the time-out) and returns everything written to stderr.
     ProcessResult wait(std::chrono::milliseconds timeout = std::chrono::seconds(30));
     int pid() const { return pid_; }
+    // Our end of the pipe that is the child's standard output (-1 once it has ended).
+    int outputDescriptor() const { return out_; }
 
 private:
     int pid_ = -1;
