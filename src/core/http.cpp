@@ -9,9 +9,10 @@
 #include <arpa/inet.h>
 #include <curl/curl.h>
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "text_util.h"
 
 namespace taskbell::http {
 namespace {
@@ -110,11 +111,6 @@ SharedPool& pool()
 {
     static auto* instance = new SharedPool();
     return *instance;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 // Scheme and host of a URL as curl parses it (IPv4 shorthands normalised, IPv6 in brackets).
@@ -270,7 +266,7 @@ void configure(CURL* easy, const Request& request, Transfer& transfer, HeaderLis
 
     bool hasContentType = false;
     for (const auto& [name, value] : request.headers) {
-        hasContentType = hasContentType || equalsIgnoringCase(name, "Content-Type");
+        hasContentType = hasContentType || equalsIgnoringAsciiCase(name, "Content-Type");
         std::string line = name;
         line.append(": ").append(value);
         headers.add(line);
@@ -358,7 +354,7 @@ int openBodyFile(const std::filesystem::path& path)
 std::optional<std::string> Response::header(std::string_view name) const
 {
     for (const auto& [key, value] : headers) {
-        if (equalsIgnoringCase(key, name)) {
+        if (equalsIgnoringAsciiCase(key, name)) {
             return value;
         }
     }
@@ -390,7 +386,7 @@ bool isLoopbackUrl(const std::string& url)
         return false;
     }
     std::string host = parts->second;
-    if (equalsIgnoringCase(host, "localhost")) {
+    if (equalsIgnoringAsciiCase(host, "localhost")) {
         return true;
     }
     in_addr v4{};

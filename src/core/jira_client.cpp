@@ -78,20 +78,6 @@ std::string joinedFields()
     return joined;
 }
 
-bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 const std::string* targetCategoryKey(const Transition& transition)
 {
     if (!transition.to || !transition.to->statusCategory || !transition.to->statusCategory->key) {

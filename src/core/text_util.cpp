@@ -1,5 +1,6 @@
 #include "text_util.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 
@@ -99,6 +100,13 @@ std::string_view trimWhitespaceAndNewlines(std::string_view text)
 std::string_view trimBlanks(std::string_view text)
 {
     return trimWhere(text, isBlank);
+}
+
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b)
+{
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 bool isValidUtf8(std::string_view bytes)

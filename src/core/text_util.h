@@ -12,6 +12,10 @@ std::string_view trimWhitespaceAndNewlines(std::string_view text);
 // Removes blanks only (tab and the Unicode space separators, not line breaks) from both ends.
 std::string_view trimBlanks(std::string_view text);
 
+// Equal when compared byte by byte with ASCII letters folded to lower case (header names, hex digits,
+// the transition name "Done").
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
+
 // True when the bytes are well-formed UTF-8.
 bool isValidUtf8(std::string_view bytes);
 

@@ -19,6 +19,7 @@
 #include "http.h"
 #include "process_run.h"
 #include "sha256.h"
+#include "text_util.h"
 #include "version_compare.h"
 
 namespace taskbell::update {
@@ -84,13 +85,6 @@ std::string newUuidText()
         text.push_back(kHex[bytes[i] & 0x0F]);
     }
     return text;
-}
-
-bool equalIgnoringCase(std::string_view a, std::string_view b)
-{
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 // Temporary file in the same folder, flushed, then renamed over the target: readers see the old file or
@@ -183,7 +177,7 @@ void verifyChecksum(const fs::path& archive, const UpdateManifest& manifest)
     if (!manifest.sha256 || manifest.sha256->empty()) {
         return;
     }
-    if (!equalIgnoringCase(sha256HexOfFile(archive), *manifest.sha256)) {
+    if (!equalsIgnoringAsciiCase(sha256HexOfFile(archive), *manifest.sha256)) {
         throw UpdateError::checksumMismatch();
     }
 }
