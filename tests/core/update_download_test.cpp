@@ -10,19 +10,10 @@
 #include "update_fixtures.h"
 
 using namespace taskbell;
+using taskbell::test::updateErrorText;
 namespace fs = std::filesystem;
 
 namespace {
-
-template <typename F> std::string updateErrorText(F&& action)
-{
-    try {
-        action();
-    } catch (const UpdateError& error) {
-        return error.what();
-    }
-    return "(no UpdateError)";
-}
 
 UpdateManifest manifestFor(std::string url, std::optional<std::string> sha256 = std::nullopt)
 {

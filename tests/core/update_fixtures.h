@@ -11,6 +11,8 @@
 
 #include <httplib.h>
 
+#include "update_manifest.h"
+
 // Real archives, bundles and a loopback web server for the update engine tests.
 namespace taskbell::test {
 
@@ -38,6 +40,17 @@ struct BundleSpec
 };
 std::filesystem::path makeBundle(const std::filesystem::path& folder, const std::string& name,
                                  const BundleSpec& spec = {});
+
+// The text of the UpdateError the action throws, or "(no UpdateError)".
+template <typename F> std::string updateErrorText(F&& action)
+{
+    try {
+        action();
+    } catch (const UpdateError& error) {
+        return error.what();
+    }
+    return "(no UpdateError)";
+}
 
 // Every path below root (files, folders, links), relative, sorted.
 std::vector<std::string> listTree(const std::filesystem::path& root);

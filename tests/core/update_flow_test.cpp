@@ -14,19 +14,10 @@
 #include "update_fixtures.h"
 
 using namespace taskbell;
+using taskbell::test::updateErrorText;
 namespace fs = std::filesystem;
 
 namespace {
-
-template <typename F> std::string updateErrorText(F&& action)
-{
-    try {
-        action();
-    } catch (const UpdateError& error) {
-        return error.what();
-    }
-    return "(no UpdateError)";
-}
 
 std::string upper(std::string text)
 {

@@ -10,6 +10,7 @@
 #include "update_fixtures.h"
 
 using namespace taskbell;
+using taskbell::test::updateErrorText;
 namespace fs = std::filesystem;
 
 namespace {
@@ -28,16 +29,6 @@ std::string verdict(const fs::path& bundle, const std::string& key)
         return text.substr(kRejected.size());
     }
     return "valid";
-}
-
-template <typename F> std::string updateErrorText(F&& action)
-{
-    try {
-        action();
-    } catch (const UpdateError& error) {
-        return error.what();
-    }
-    return "(no UpdateError)";
 }
 
 class Signature : public ::testing::Test
