@@ -6,7 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "jira_models.h"
+#include "core/jira/models.h"
 
 using namespace taskbell;
 

@@ -6,9 +6,9 @@
 #include <future>
 #include <vector>
 
+#include "core/jira/client.h"
+#include "core/jira/jql.h"
 #include "fake_jira.h"
-#include "jira_client.h"
-#include "jql.h"
 
 using namespace taskbell;
 using namespace taskbell::test;

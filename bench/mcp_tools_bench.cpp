@@ -8,10 +8,10 @@
 #include <cstdlib>
 
 #include "child_process.h"
+#include "core/jira/client.h"
+#include "core/jira/jql.h"
+#include "core/platform/keychain.h"
 #include "fake_jira.h"
-#include "jira_client.h"
-#include "jql.h"
-#include "keychain.h"
 #include "temp_dir.h"
 
 using namespace taskbell;

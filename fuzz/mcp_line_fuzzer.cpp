@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "mcp_server.h"
+#include "core/mcp/server.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {

@@ -1,7 +1,7 @@
 #include <cstring>
 #include <iostream>
 
-#include "mcp_server.h"
+#include "core/mcp/server.h"
 
 int main(int argc, char** argv)
 {

@@ -3,7 +3,7 @@
 #
 #   tools/package.sh [--version V] [--build N] BUILD_DIR PRIVATE_KEY.pem BASE_URL OUT_DIR
 #
-# BUILD_DIR is a configured and built tree (taskbell, tools/sign_bundle, src/core/build_info.h); the version
+# BUILD_DIR is a configured and built tree (taskbell, tools/sign_bundle, src/core/base/build_info.h); the version
 # and build number default to the ones fixed in it. The archive OUT_DIR/Taskbell-<version>.zip holds
 # Taskbell.app at its top level; the printed entry names it as BASE_URL/Taskbell-<version>.zip.
 set -euo pipefail
@@ -27,7 +27,7 @@ base_url=${3%/}
 mkdir -p "$4"
 out_dir=$(cd "$4" && pwd)
 
-build_info="$build_dir/src/core/build_info.h"
+build_info="$build_dir/src/core/base/build_info.h"
 define_value() { sed -n "s/^#define $1 \"\\(.*\\)\"\$/\\1/p" "$build_info"; }
 [[ -n "$version" ]] || version=$(define_value TASKBELL_BUILD_VERSION)
 [[ -n "$build_number" ]] || build_number=$(define_value TASKBELL_BUILD_NUMBER)

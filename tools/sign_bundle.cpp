@@ -18,7 +18,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "code_signature.h"
+#include "core/update/code_signature.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 
 #include <gio/gio.h>
 
-#include "keychain.h"
-#include "mcp_settings.h"
-#include "settings_store.h"
+#include "core/mcp/settings.h"
+#include "core/platform/keychain.h"
+#include "core/settings/store.h"
 
 using namespace taskbell;
 

@@ -1,0 +1,451 @@
+#include "core/base/http.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/base/text_util.h"
+
+namespace taskbell::http {
+namespace {
+
+// Idle easy handles kept for reuse; each keeps its own live connections.
+constexpr std::size_t kMaxIdleHandles = 8;
+// How often a waiting transfer looks at its cancellation flag.
+constexpr int kPollMillis = 50;
+constexpr long kMaxRedirects = 20;
+
+// Process-wide state: DNS cache and TLS sessions shared through a CURLSH, and a pool of idle transfer
+// slots. libcurl 7.88 does not support sharing its connection cache between concurrent threads (a known
+// bug), so connections stay with the slot that opened them: a chain of sequential requests takes the same
+// slot back and reuses its connection, while concurrent requests hold different slots.
+class SharedPool
+{
+public:
+    struct Slot
+    {
+        CURLM* multi = nullptr;
+        CURL* easy = nullptr;
+    };
+
+    SharedPool()
+    {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        share_ = curl_share_init();
+        curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &SharedPool::lock);
+        curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &SharedPool::unlock);
+        curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
+        curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    }
+
+    Slot acquire()
+    {
+        {
+            std::lock_guard guard(poolMutex_);
+            if (!idle_.empty()) {
+                Slot slot = idle_.back(); // most recently used: its connection is the warmest
+                idle_.pop_back();
+                return slot;
+            }
+        }
+        Slot slot{curl_multi_init(), curl_easy_init()};
+        if (slot.multi == nullptr || slot.easy == nullptr) {
+            discard(slot);
+            throw TransferError("Out of memory");
+        }
+        return slot;
+    }
+
+    // Drops the options (they point into the finished request) but keeps live connections and caches.
+    void release(Slot slot)
+    {
+        curl_easy_reset(slot.easy);
+        std::lock_guard guard(poolMutex_);
+        if (idle_.size() < kMaxIdleHandles) {
+            idle_.push_back(slot);
+            return;
+        }
+        discard(slot);
+    }
+
+    CURLSH* share() const { return share_; }
+
+private:
+    static void discard(Slot slot)
+    {
+        if (slot.easy != nullptr) {
+            curl_easy_cleanup(slot.easy);
+        }
+        if (slot.multi != nullptr) {
+            curl_multi_cleanup(slot.multi);
+        }
+    }
+
+    static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self)
+    {
+        static_cast<SharedPool*>(self)->locks_.at(static_cast<std::size_t>(data)).lock();
+    }
+
+    static void unlock(CURL*, curl_lock_data data, void* self)
+    {
+        static_cast<SharedPool*>(self)->locks_.at(static_cast<std::size_t>(data)).unlock();
+    }
+
+    CURLSH* share_ = nullptr;
+    std::array<std::mutex, CURL_LOCK_DATA_LAST> locks_;
+    std::mutex poolMutex_;
+    std::vector<Slot> idle_;
+};
+
+// Never destroyed: transfers on other threads may still run while static destructors do.
+SharedPool& pool()
+{
+    static auto* instance = new SharedPool();
+    return *instance;
+}
+
+// Scheme and host of a URL as curl parses it (IPv4 shorthands normalised, IPv6 in brackets).
+std::optional<std::pair<std::string, std::string>> schemeAndHost(const std::string& url)
+{
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> handle(curl_url(), &curl_url_cleanup);
+    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
+        return std::nullopt;
+    }
+    char* scheme = nullptr;
+    char* host = nullptr;
+    std::optional<std::pair<std::string, std::string>> result;
+    if (curl_url_get(handle.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+        curl_url_get(handle.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK) {
+        result.emplace(scheme, host);
+    }
+    curl_free(scheme);
+    curl_free(host);
+    return result;
+}
+
+// State the callbacks of one transfer work on.
+struct Transfer
+{
+    const Request& request;
+    Response response;
+    int fileDescriptor = -1;
+    std::size_t received = 0;
+    bool overCap = false;
+    bool fileFailed = false;
+
+    static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* self)
+    {
+        return static_cast<Transfer*>(self)->body(data, size * count);
+    }
+
+    static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self)
+    {
+        static_cast<Transfer*>(self)->header(std::string_view(data, size * count));
+        return size * count;
+    }
+
+    static int onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+    {
+        return static_cast<Transfer*>(self)->cancelled() ? 1 : 0;
+    }
+
+    bool cancelled() const { return request.cancel != nullptr && request.cancel->load(); }
+
+    std::size_t body(const char* data, std::size_t length)
+    {
+        if (length > request.maxBodyBytes - received) {
+            overCap = true;
+            return 0; // makes curl fail the transfer
+        }
+        received += length;
+        if (fileDescriptor < 0) {
+            response.body.append(data, length);
+            return length;
+        }
+        std::size_t written = 0;
+        while (written < length) {
+            ssize_t n = ::write(fileDescriptor, data + written, length - written);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                fileFailed = true;
+                return 0;
+            }
+            written += static_cast<std::size_t>(n);
+        }
+        return length;
+    }
+
+    void header(std::string_view line)
+    {
+        // Each response of a redirect chain starts with its status line; keep only the last one's headers.
+        if (line.starts_with("HTTP/")) {
+            response.headers.clear();
+            return;
+        }
+        auto colon = line.find(':');
+        if (colon == std::string_view::npos) {
+            return;
+        }
+        auto trim = [](std::string_view text) {
+            while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+                text.remove_prefix(1);
+            }
+            while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) {
+                text.remove_suffix(1);
+            }
+            return std::string(text);
+        };
+        response.headers.emplace_back(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
+    }
+};
+
+class HeaderList
+{
+public:
+    ~HeaderList() { curl_slist_free_all(list_); }
+    void add(const std::string& line)
+    {
+        curl_slist* next = curl_slist_append(list_, line.c_str());
+        if (next == nullptr) {
+            throw TransferError("Out of memory");
+        }
+        list_ = next;
+    }
+    curl_slist* get() const { return list_; }
+
+private:
+    curl_slist* list_ = nullptr;
+};
+
+void configure(CURL* easy, const Request& request, Transfer& transfer, HeaderList& headers, char* errorBuffer)
+{
+    curl_easy_setopt(easy, CURLOPT_SHARE, pool().share());
+    curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (request.caFile) {
+        curl_easy_setopt(easy, CURLOPT_CAINFO, request.caFile->c_str());
+    }
+    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+
+    // URLSession's meaning: the idle time-out bounds connecting and any stretch without data.
+    auto idleMillis = std::chrono::duration_cast<std::chrono::milliseconds>(request.idleTimeout).count();
+    auto idleSeconds = std::max<long>(1, static_cast<long>(request.idleTimeout.count()));
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(idleMillis));
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, idleSeconds);
+    curl_easy_setopt(
+        easy, CURLOPT_TIMEOUT_MS,
+        static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(request.totalTimeout).count()));
+    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(request.maxBodyBytes));
+
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
+
+    bool hasContentType = false;
+    for (const auto& [name, value] : request.headers) {
+        hasContentType = hasContentType || equalsIgnoringAsciiCase(name, "Content-Type");
+        std::string line = name;
+        line.append(": ").append(value);
+        headers.add(line);
+    }
+    // curl would otherwise add a form Content-Type to every POST and wait for 100-continue on large bodies.
+    if (!hasContentType) {
+        headers.add("Content-Type:");
+    }
+    headers.add("Expect:");
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
+
+    if (request.method == "GET" && !request.body) {
+        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    } else if (request.method == "HEAD") {
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    } else {
+        const std::string& body = request.body ? *request.body : std::string();
+        curl_easy_setopt(easy, CURLOPT_POST, 1L);
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+        curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, body.c_str());
+        if (request.method != "POST") {
+            curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+        }
+    }
+}
+
+// Runs the transfer on the slot's multi handle so the cancellation flag is looked at every few
+// milliseconds, not only when curl's own once-a-second progress tick comes round.
+CURLcode run(SharedPool::Slot slot, Transfer& transfer)
+{
+    curl_multi_add_handle(slot.multi, slot.easy);
+    CURLcode result = CURLE_OK;
+    int running = 1;
+    for (;;) {
+        if (curl_multi_perform(slot.multi, &running) != CURLM_OK) {
+            result = CURLE_OUT_OF_MEMORY;
+            break;
+        }
+        if (running == 0) {
+            int queued = 0;
+            CURLMsg* message = curl_multi_info_read(slot.multi, &queued);
+            result = message != nullptr && message->msg == CURLMSG_DONE ? message->data.result : CURLE_RECV_ERROR;
+            break;
+        }
+        if (transfer.cancelled()) {
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        curl_multi_poll(slot.multi, nullptr, 0, kPollMillis, nullptr);
+    }
+    curl_multi_remove_handle(slot.multi, slot.easy);
+    return result;
+}
+
+std::string describe(CURLcode code, const char* detail, const Transfer& transfer, const Request& request)
+{
+    if (code == CURLE_ABORTED_BY_CALLBACK && transfer.cancelled()) {
+        return "The request was cancelled.";
+    }
+    if (transfer.overCap || code == CURLE_FILESIZE_EXCEEDED) {
+        return "The response is larger than the limit of " + std::to_string(request.maxBodyBytes) + " bytes.";
+    }
+    if (transfer.fileFailed) {
+        return "Could not write the download to disk.";
+    }
+    std::string text = curl_easy_strerror(code);
+    if (detail[0] != '\0' && text != detail) {
+        text += " (" + std::string(detail) + ")";
+    }
+    return text;
+}
+
+int openBodyFile(const std::filesystem::path& path)
+{
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        throw TransferError("Could not create " + path.string() + ": " + std::strerror(errno));
+    }
+    ::fchmod(fd, 0600); // an existing file keeps its old mode through O_TRUNC
+    return fd;
+}
+
+} // namespace
+
+std::optional<std::string> Response::header(std::string_view name) const
+{
+    for (const auto& [key, value] : headers) {
+        if (equalsIgnoringAsciiCase(key, name)) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
+bool isWellFormedUrl(const std::string& url)
+{
+    pool(); // curl_global_init before the URL API is used
+    for (unsigned char c : url) {
+        if (c <= ' ' || c == 0x7f) {
+            return false;
+        }
+    }
+    // curl would read "https:///path" as the host "path"; an empty authority is no address.
+    auto authority = url.find("://");
+    if (authority == std::string::npos || url.compare(authority + 3, 1, "/") == 0) {
+        return false;
+    }
+    auto parts = schemeAndHost(url);
+    return parts && (parts->first == "http" || parts->first == "https") && !parts->second.empty();
+}
+
+bool isLoopbackUrl(const std::string& url)
+{
+    pool(); // curl_global_init before the URL API is used
+    auto parts = schemeAndHost(url);
+    if (!parts || (parts->first != "http" && parts->first != "https")) {
+        return false;
+    }
+    std::string host = parts->second;
+    if (equalsIgnoringAsciiCase(host, "localhost")) {
+        return true;
+    }
+    in_addr v4{};
+    if (::inet_pton(AF_INET, host.c_str(), &v4) == 1) {
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    }
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        in6_addr v6{};
+        std::string inner = host.substr(1, host.size() - 2);
+        return ::inet_pton(AF_INET6, inner.c_str(), &v6) == 1 && std::memcmp(&v6, &in6addr_loopback, sizeof v6) == 0;
+    }
+    return false;
+}
+
+Response perform(const Request& request)
+{
+    SharedPool& shared = pool();
+    auto parts = schemeAndHost(request.url);
+    if (!parts || (parts->first != "http" && parts->first != "https")) {
+        throw TransferError("Unsupported URL: only http:// and https:// addresses are allowed.");
+    }
+    Transfer transfer{request, {}};
+    if (transfer.cancelled()) {
+        throw TransferError("The request was cancelled.");
+    }
+    if (request.bodyFile) {
+        transfer.fileDescriptor = openBodyFile(*request.bodyFile);
+    }
+
+    SharedPool::Slot slot = shared.acquire();
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    CURLcode code = CURLE_OK;
+    try {
+        HeaderList headers;
+        configure(slot.easy, request, transfer, headers, errorBuffer);
+        code = run(slot, transfer);
+        curl_easy_getinfo(slot.easy, CURLINFO_RESPONSE_CODE, &transfer.response.status);
+    } catch (...) {
+        shared.release(slot);
+        if (transfer.fileDescriptor >= 0) {
+            ::close(transfer.fileDescriptor);
+        }
+        throw;
+    }
+    shared.release(slot);
+
+    bool fileOk = true;
+    if (transfer.fileDescriptor >= 0) {
+        fileOk = ::close(transfer.fileDescriptor) == 0;
+    }
+    if (code != CURLE_OK || !fileOk) {
+        if (request.bodyFile) {
+            std::error_code ignored;
+            std::filesystem::remove(*request.bodyFile, ignored);
+        }
+        throw TransferError(code != CURLE_OK ? describe(code, errorBuffer, transfer, request)
+                                             : "Could not write the download to disk.");
+    }
+    return std::move(transfer.response);
+}
+
+} // namespace taskbell::http

@@ -1,0 +1,336 @@
+#include "core/jira/client.h"
+
+#include <set>
+
+#include "core/base/http.h"
+#include "core/base/text_util.h"
+#include "core/jira/adf.h"
+
+namespace taskbell {
+namespace {
+
+std::string base64(std::string_view bytes)
+{
+    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        unsigned n = static_cast<unsigned char>(bytes[i]) << 16 | static_cast<unsigned char>(bytes[i + 1]) << 8 |
+                     static_cast<unsigned char>(bytes[i + 2]);
+        out += {alphabet[n >> 18], alphabet[(n >> 12) & 63], alphabet[(n >> 6) & 63], alphabet[n & 63]};
+    }
+    if (i + 1 == bytes.size()) {
+        unsigned n = static_cast<unsigned char>(bytes[i]) << 16;
+        out += {alphabet[n >> 18], alphabet[(n >> 12) & 63], '=', '='};
+    } else if (i + 2 == bytes.size()) {
+        unsigned n = static_cast<unsigned char>(bytes[i]) << 16 | static_cast<unsigned char>(bytes[i + 1]) << 8;
+        out += {alphabet[n >> 18], alphabet[(n >> 12) & 63], alphabet[(n >> 6) & 63], '='};
+    }
+    return out;
+}
+
+// Jira Cloud handles rejected credentials on most endpoints as the anonymous user (an empty search, a
+// 404 issue) and says so only in this header; without it a wrong token would look like "no issues".
+bool credentialsRejected(const http::Response& response)
+{
+    auto reason = response.header("X-Seraph-LoginReason");
+    return reason && (reason->find("AUTHENTICATED_FAILED") != std::string::npos ||
+                      reason->find("AUTHENTICATION_DENIED") != std::string::npos);
+}
+
+Json parseBody(const std::string& body)
+{
+    auto json = parseJson(body, kResponseDepthLimit);
+    if (!json) {
+        throw JiraError::decoding("The response is not valid JSON.");
+    }
+    return std::move(*json);
+}
+
+template <typename Decoder> auto decodeBody(const std::string& body, Decoder decode)
+{
+    Json json = parseBody(body);
+    try {
+        return decode(json);
+    } catch (const DecodeError& error) {
+        throw JiraError::decoding(error.what());
+    } catch (const Json::exception& error) {
+        throw JiraError::decoding(error.what());
+    }
+}
+
+Json fieldsArray()
+{
+    Json fields = Json::array();
+    for (auto field : JiraClient::searchFields) {
+        fields.push_back(std::string(field));
+    }
+    return fields;
+}
+
+std::string joinedFields()
+{
+    std::string joined;
+    for (auto field : JiraClient::searchFields) {
+        joined += (joined.empty() ? "" : ",") + std::string(field);
+    }
+    return joined;
+}
+
+const std::string* targetCategoryKey(const Transition& transition)
+{
+    if (!transition.to || !transition.to->statusCategory || !transition.to->statusCategory->key) {
+        return nullptr;
+    }
+    return &*transition.to->statusCategory->key;
+}
+
+const Transition* firstLeadingTo(const std::vector<Transition>& transitions, std::string_view category)
+{
+    for (const auto& transition : transitions) {
+        const std::string* key = targetCategoryKey(transition);
+        if (key != nullptr && *key == category) {
+            return &transition;
+        }
+    }
+    return nullptr;
+}
+
+const Transition* firstNamedDone(const std::vector<Transition>& transitions)
+{
+    for (const auto& transition : transitions) {
+        if (transition.name && equalsIgnoringAsciiCase(*transition.name, "Done")) {
+            return &transition;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::string categoryLabel(std::string_view categoryKey)
+{
+    if (categoryKey == "done") {
+        return "Done";
+    }
+    if (categoryKey == "indeterminate") {
+        return "In Progress";
+    }
+    if (categoryKey == "new") {
+        return "To Do";
+    }
+    return std::string(categoryKey);
+}
+
+std::string JiraClient::request(const std::string& method, const std::string& path,
+                                const std::optional<std::string>& body, const std::atomic<bool>* cancel) const
+{
+    if (!config.isComplete()) {
+        throw JiraError::notConfigured();
+    }
+    std::string url = config.normalizedBaseURL() + path;
+    if (!http::isWellFormedUrl(url)) {
+        throw JiraError::badURL();
+    }
+    // The token must never cross the network unencrypted; plain http stays allowed to this computer only.
+    if (url.starts_with("http://") && !http::isLoopbackUrl(url)) {
+        throw JiraError::network("The site address uses http://, which would send your API token unencrypted "
+                                 "— use https:// instead.");
+    }
+
+    http::Request req;
+    req.method = method;
+    req.url = std::move(url);
+    req.headers.emplace_back("Accept", "application/json");
+    req.headers.emplace_back("Authorization", "Basic " + base64(config.email + ":" + config.apiToken));
+    if (body) {
+        req.headers.emplace_back("Content-Type", "application/json");
+        req.body = *body;
+    }
+    req.idleTimeout = idleTimeout;
+    req.maxBodyBytes = maxResponseBytes;
+    req.cancel = cancel;
+
+    http::Response response;
+    try {
+        response = http::perform(req);
+    } catch (const http::TransferError& error) {
+        throw JiraError::network(error.what());
+    }
+    if (response.status == 0) {
+        throw JiraError::network("No HTTP response");
+    }
+    std::string text = isValidUtf8(response.body) ? response.body : std::string();
+    if (credentialsRejected(response)) {
+        throw JiraError::http(401, std::move(text));
+    }
+    if (response.status < 200 || response.status > 299) {
+        throw JiraError::http(static_cast<int>(response.status), std::move(text));
+    }
+    return std::move(response.body);
+}
+
+JiraUser JiraClient::myself(const std::atomic<bool>* cancel) const
+{
+    return decodeBody(request("GET", "/rest/api/3/myself", std::nullopt, cancel), decodeJiraUser);
+}
+
+std::vector<Issue> JiraClient::search(const std::string& jql, int cap, const std::atomic<bool>* cancel) const
+{
+    try {
+        return searchEnhanced(jql, cap, cancel);
+    } catch (const JiraError& error) {
+        if (error.kind() != JiraError::Kind::http || (error.status() != 404 && error.status() != 410)) {
+            throw;
+        }
+    }
+    return searchLegacy(jql, cap, cancel);
+}
+
+std::vector<Issue> JiraClient::searchEnhanced(const std::string& jql, int cap, const std::atomic<bool>* cancel) const
+{
+    std::vector<Issue> result;
+    std::optional<std::string> token;
+    // A token already sent would start the same pages over: a server answering that way would page forever.
+    std::set<std::string> sentTokens;
+    for (;;) {
+        Json body = {{"jql", jql}, {"maxResults", pageSize}, {"fields", fieldsArray()}};
+        if (token) {
+            body["nextPageToken"] = *token;
+            sentTokens.insert(*token);
+        }
+        auto page =
+            decodeBody(request("POST", "/rest/api/3/search/jql", dumpJson(body), cancel), decodeSearchResponseNew);
+        bool empty = page.issues.empty();
+        result.insert(result.end(), std::make_move_iterator(page.issues.begin()),
+                      std::make_move_iterator(page.issues.end()));
+        if (static_cast<long long>(result.size()) >= cap || empty || !page.nextPageToken ||
+            sentTokens.contains(*page.nextPageToken)) {
+            return result;
+        }
+        token = std::move(page.nextPageToken);
+    }
+}
+
+std::vector<Issue> JiraClient::searchLegacy(const std::string& jql, int cap, const std::atomic<bool>* cancel) const
+{
+    std::vector<Issue> result;
+    std::int64_t start = 0;
+    for (;;) {
+        Json body = {{"jql", jql}, {"startAt", start}, {"maxResults", pageSize}, {"fields", fieldsArray()}};
+        auto page = decodeBody(request("POST", "/rest/api/3/search", dumpJson(body), cancel), decodeSearchResponseOld);
+        auto count = static_cast<std::int64_t>(page.issues.size());
+        result.insert(result.end(), std::make_move_iterator(page.issues.begin()),
+                      std::make_move_iterator(page.issues.end()));
+        std::int64_t total = page.total.value_or(static_cast<std::int64_t>(result.size()));
+        start += count;
+        if (count == 0 || start >= total || static_cast<long long>(result.size()) >= cap) {
+            return result;
+        }
+    }
+}
+
+FetchedIssue JiraClient::fetchIssue(const std::string& key, const std::atomic<bool>* cancel) const
+{
+    Json json =
+        parseBody(request("GET", "/rest/api/3/issue/" + key + "?fields=" + joinedFields(), std::nullopt, cancel));
+    FetchedIssue fetched;
+    try {
+        fetched.issue = decodeIssue(json);
+    } catch (const DecodeError& error) {
+        throw JiraError::decoding(error.what());
+    }
+    const Json& fields = json.at("fields");
+    if (auto it = fields.find("description"); it != fields.end()) {
+        fetched.rawDescription = *it;
+    }
+    return fetched;
+}
+
+Issue JiraClient::issue(const std::string& key, const std::atomic<bool>* cancel) const
+{
+    return fetchIssue(key, cancel).issue;
+}
+
+std::vector<Transition> JiraClient::transitions(const std::string& issueKey, const std::atomic<bool>* cancel) const
+{
+    return decodeBody(request("GET", "/rest/api/3/issue/" + issueKey + "/transitions", std::nullopt, cancel),
+                      decodeTransitionsResponse)
+        .transitions;
+}
+
+void JiraClient::applyTransition(const std::string& issueKey, const std::string& transitionId,
+                                 const std::atomic<bool>* cancel) const
+{
+    Json body = {{"transition", {{"id", transitionId}}}};
+    request("POST", "/rest/api/3/issue/" + issueKey + "/transitions", dumpJson(body), cancel);
+}
+
+CreatedIssue JiraClient::createIssue(const std::string& projectKey, const std::string& summary,
+                                     const std::string& issueTypeName,
+                                     const std::optional<std::string>& assigneeAccountId,
+                                     const std::optional<std::string>& description,
+                                     const std::atomic<bool>* cancel) const
+{
+    Json fields = {{"project", {{"key", projectKey}}}, {"summary", summary}, {"issuetype", {{"name", issueTypeName}}}};
+    if (assigneeAccountId && !assigneeAccountId->empty()) {
+        fields["assignee"] = {{"accountId", *assigneeAccountId}};
+    }
+    if (description) {
+        if (auto document = ADF::documentFromPlainText(*description)) {
+            fields["description"] = std::move(*document);
+        }
+    }
+    Json body = {{"fields", std::move(fields)}};
+    return decodeBody(request("POST", "/rest/api/3/issue", dumpJson(body), cancel), decodeCreatedIssue);
+}
+
+void JiraClient::updateIssue(const std::string& key, const std::optional<std::string>& summary,
+                             const std::optional<std::string>& description, const std::atomic<bool>* cancel) const
+{
+    Json fields = Json::object();
+    if (summary) {
+        fields["summary"] = *summary;
+    }
+    if (description) {
+        auto document = ADF::documentFromPlainText(*description);
+        fields["description"] = document ? std::move(*document) : Json(nullptr);
+    }
+    if (fields.empty()) {
+        return;
+    }
+    Json body = {{"fields", std::move(fields)}};
+    request("PUT", "/rest/api/3/issue/" + key, dumpJson(body), cancel);
+}
+
+void JiraClient::move(const std::string& issueKey, const std::string& toCategory, const std::atomic<bool>* cancel) const
+{
+    constexpr int maxSteppingStones = 3;
+    int steppingStones = 0;
+    for (;;) {
+        std::vector<Transition> offered = transitions(issueKey, cancel);
+        if (const Transition* direct = firstLeadingTo(offered, toCategory)) {
+            applyTransition(issueKey, direct->id, cancel);
+            return;
+        }
+        if (toCategory != "done") {
+            break;
+        }
+        if (const Transition* named = firstNamedDone(offered)) {
+            applyTransition(issueKey, named->id, cancel);
+            return;
+        }
+        const Transition* stone = firstLeadingTo(offered, "indeterminate");
+        if (stone == nullptr) {
+            break;
+        }
+        applyTransition(issueKey, stone->id, cancel);
+        if (++steppingStones == maxSteppingStones) {
+            break;
+        }
+    }
+    throw JiraError::noTransition(categoryLabel(toCategory));
+}
+
+} // namespace taskbell

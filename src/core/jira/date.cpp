@@ -1,0 +1,177 @@
+#include "core/jira/date.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include <unicode/calendar.h>
+#include <unicode/gregocal.h>
+#include <unicode/smpdtfmt.h>
+#include <unicode/timezone.h>
+
+namespace taskbell::JiraDate {
+namespace {
+
+using std::chrono::milliseconds;
+
+// Jira's usual timestamp, the same without milliseconds, and plain days such as due dates.
+constexpr std::array<const char16_t*, 3> kPatterns = {u"yyyy-MM-dd'T'HH:mm:ss.SSSZ", u"yyyy-MM-dd'T'HH:mm:ssZ",
+                                                      u"yyyy-MM-dd"};
+
+// The plain-day pattern carries no offset: it is read in UTC and then moved to the local start of that day.
+constexpr std::size_t kDayPattern = 2;
+
+// Longer texts cannot match any pattern; refusing them early keeps ICU away from hostile lengths.
+constexpr std::size_t kLongestTimestamp = 64;
+
+// Last representable whole year of the clock, the mirror of distantPast.
+constexpr TimePoint kDistantFuture{std::chrono::sys_days{std::chrono::year{2262} / 1 / 1}};
+
+// ICU formatters are not safe for concurrent use, even to parse, so the shared ones are used under a lock.
+struct Parsers
+{
+    Parsers()
+    {
+        for (const char16_t* pattern : kPatterns) {
+            UErrorCode status = U_ZERO_ERROR;
+            auto format = std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString(pattern),
+                                                                  icu::Locale("en_US_POSIX"), status);
+            if (U_FAILURE(status)) {
+                format.reset(); // kept as a gap so that each pattern keeps its place
+            } else {
+                format->setLenient(false);
+                if (formats.size() == kDayPattern) {
+                    format->setTimeZone(*icu::TimeZone::getGMT());
+                }
+            }
+            formats.push_back(std::move(format));
+        }
+    }
+
+    std::mutex mutex;
+    std::vector<std::unique_ptr<icu::SimpleDateFormat>> formats;
+};
+
+Parsers& parsers()
+{
+    static Parsers shared; // created once, on first use, thread-safely
+    return shared;
+}
+
+UDate toUDate(TimePoint time)
+{
+    return static_cast<UDate>(std::chrono::floor<milliseconds>(time.time_since_epoch()).count());
+}
+
+std::optional<TimePoint> fromUDate(UDate date)
+{
+    // Converting a date outside the clock's range would overflow; NaN fails both comparisons.
+    if (!(date >= toUDate(distantPast) && date < toUDate(kDistantFuture))) {
+        return std::nullopt;
+    }
+    return TimePoint(milliseconds(std::llround(date)));
+}
+
+// Timestamps consist of digits, separators and zone letters. ICU skips blanks before numbers even when
+// strict, so any white space (or other character outside printable ASCII) is refused up front.
+bool isTimestampCharacter(char c)
+{
+    return c > ' ' && c < 0x7F;
+}
+
+// The first moment of a calendar day (given as UTC midnight) in the current default time zone. Where the
+// clocks skip midnight the day starts at the first valid time instead of the day being unreadable.
+std::optional<TimePoint> localStartOfDay(UDate utcMidnight)
+{
+    auto midnight = fromUDate(utcMidnight);
+    if (!midnight) {
+        return std::nullopt;
+    }
+    std::chrono::year_month_day day{std::chrono::floor<std::chrono::days>(*midnight)};
+    UErrorCode status = U_ZERO_ERROR;
+    icu::GregorianCalendar calendar(icu::TimeZone::createDefault(), status);
+    calendar.setSkippedWallTimeOption(UCAL_WALLTIME_NEXT_VALID);
+    calendar.setRepeatedWallTimeOption(UCAL_WALLTIME_FIRST);
+    calendar.clear();
+    calendar.set(static_cast<int32_t>(day.year()), static_cast<int32_t>(static_cast<unsigned>(day.month())) - 1,
+                 static_cast<int32_t>(static_cast<unsigned>(day.day())));
+    UDate start = calendar.getTime(status);
+    if (U_FAILURE(status)) {
+        return std::nullopt;
+    }
+    return fromUDate(start);
+}
+
+} // namespace
+
+std::optional<TimePoint> parse(std::optional<std::string_view> text)
+{
+    if (!text || text->empty() || text->size() > kLongestTimestamp ||
+        !std::all_of(text->begin(), text->end(), isTimestampCharacter)) {
+        return std::nullopt;
+    }
+    icu::UnicodeString unicode =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(text->data(), static_cast<int32_t>(text->size())));
+    Parsers& shared = parsers();
+    std::unique_lock lock(shared.mutex);
+    for (std::size_t i = 0; i < shared.formats.size(); ++i) {
+        if (!shared.formats[i]) {
+            continue;
+        }
+        icu::ParsePosition position(0);
+        UDate date = shared.formats[i]->parse(unicode, position);
+        if (position.getErrorIndex() == -1 && position.getIndex() == unicode.length()) {
+            lock.unlock();
+            return i == kDayPattern ? localStartOfDay(date) : fromUDate(date);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string dayLabel(TimePoint date)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    icu::SimpleDateFormat format(icu::UnicodeString(u"dd MMMM yyyy"), icu::Locale::getDefault(), status);
+    if (U_FAILURE(status)) {
+        return {};
+    }
+    icu::UnicodeString label;
+    format.format(toUDate(date), label);
+    std::string text;
+    label.toUTF8String(text);
+    return text;
+}
+
+std::string relativeDays(TimePoint date, TimePoint now)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::Calendar> calendar(icu::Calendar::createInstance(status));
+    if (U_FAILURE(status)) {
+        return {};
+    }
+    // The Julian day field numbers local days from midnight to midnight, so its difference counts
+    // calendar days whatever the hours (23 or 25 on daylight-saving changes).
+    auto localDay = [&](TimePoint time) {
+        calendar->setTime(toUDate(time), status);
+        return static_cast<std::int64_t>(calendar->get(UCAL_JULIAN_DAY, status));
+    };
+    std::int64_t days = localDay(now) - localDay(date);
+    if (U_FAILURE(status)) {
+        return {};
+    }
+    switch (days) {
+    case -1:
+        return "tomorrow";
+    case 0:
+        return "today";
+    case 1:
+        return "yesterday";
+    default:
+        return days > 0 ? std::to_string(days) + " days ago" : "in " + std::to_string(-days) + " days";
+    }
+}
+
+} // namespace taskbell::JiraDate

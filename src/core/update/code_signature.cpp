@@ -1,0 +1,266 @@
+#include "core/update/code_signature.h"
+
+#include <cerrno>
+#include <memory>
+#include <stdexcept>
+#include <system_error>
+#include <vector>
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <unistd.h>
+
+#include "core/base/bundle.h"
+#include "core/base/text_util.h"
+#include "core/update/code_resources.h"
+#include "core/update/manifest.h"
+
+#ifndef TASKBELL_RELEASE_PUBLIC_KEY
+#define TASKBELL_RELEASE_PUBLIC_KEY ""
+#endif
+
+namespace taskbell::update {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kEd25519KeyBytes = 32;
+constexpr std::size_t kEd25519SignatureBytes = 64;
+constexpr std::size_t kMaxCodeResourcesBytes = std::size_t{32} << 20;
+
+using KeyPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+using DigestPtr = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
+using BioPtr = std::unique_ptr<BIO, decltype(&BIO_free)>;
+
+fs::path sealFolder(const fs::path& bundle)
+{
+    return bundle / "Contents" / "_CodeSignature";
+}
+
+// Reads a whole small file without following a final link. Nothing when missing, unreadable or too large.
+std::optional<std::string> readSmallFile(const fs::path& path, std::size_t maxBytes)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::string data;
+    char buffer[1 << 14];
+    for (;;) {
+        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0 || data.size() + static_cast<std::size_t>(got) > maxBytes) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (got == 0) {
+            break;
+        }
+        data.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return data;
+}
+
+void writeFile(const fs::path& path, std::string_view data)
+{
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    bool ok = fd >= 0 && ::write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
+    int error = errno;
+    if (fd >= 0 && ::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        throw std::system_error(error, std::generic_category(), "Could not write " + path.string());
+    }
+}
+
+std::string base64Encode(const unsigned char* bytes, std::size_t size)
+{
+    std::string text(4 * ((size + 2) / 3), '\0');
+    int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes, static_cast<int>(size));
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+std::optional<std::string> base64Decode(std::string_view text)
+{
+    if (text.empty() || text.size() % 4 != 0) {
+        return std::nullopt;
+    }
+    std::size_t padding = text.ends_with("==") ? 2 : (text.ends_with("=") ? 1 : 0);
+    std::string bytes(text.size() / 4 * 3, '\0');
+    int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(bytes.data()),
+                                 reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+    if (length < 0 || static_cast<std::size_t>(length) < padding) {
+        return std::nullopt;
+    }
+    bytes.resize(static_cast<std::size_t>(length) - padding);
+    return bytes;
+}
+
+KeyPtr loadPrivateKey(std::string_view pem)
+{
+    BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), &BIO_free);
+    KeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr, &EVP_PKEY_free);
+    if (!key || EVP_PKEY_get_id(key.get()) != EVP_PKEY_ED25519) {
+        throw std::runtime_error("not an Ed25519 private key in PEM form");
+    }
+    return key;
+}
+
+std::string rawPublicKey(EVP_PKEY* key)
+{
+    unsigned char raw[kEd25519KeyBytes];
+    std::size_t size = sizeof raw;
+    if (EVP_PKEY_get_raw_public_key(key, raw, &size) != 1 || size != sizeof raw) {
+        throw std::runtime_error("could not read the public key");
+    }
+    return base64Encode(raw, size);
+}
+
+std::string signBytes(EVP_PKEY* key, std::string_view data)
+{
+    DigestPtr context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    std::string signature(kEd25519SignatureBytes, '\0');
+    std::size_t size = signature.size();
+    if (!context || EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key) != 1 ||
+        EVP_DigestSign(context.get(), reinterpret_cast<unsigned char*>(signature.data()), &size,
+                       reinterpret_cast<const unsigned char*>(data.data()), data.size()) != 1 ||
+        size != kEd25519SignatureBytes) {
+        throw std::runtime_error("signing failed");
+    }
+    return signature;
+}
+
+bool verifyBytes(const std::string& rawKey, std::string_view data, std::string_view signature)
+{
+    KeyPtr key(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr,
+                                           reinterpret_cast<const unsigned char*>(rawKey.data()), rawKey.size()),
+               &EVP_PKEY_free);
+    DigestPtr context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    return key && context && EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) == 1 &&
+           EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
+                            reinterpret_cast<const unsigned char*>(data.data()), data.size()) == 1;
+}
+
+// Teams come from the downloaded bundle: keep what we echo short and printable.
+std::string shownTeam(std::string_view team)
+{
+    std::string shown;
+    for (char c : team.substr(0, 32)) {
+        shown.push_back(static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F ? '?' : c);
+    }
+    return shown;
+}
+
+[[noreturn]] void reject(std::string message)
+{
+    throw UpdateError::signature(std::move(message));
+}
+
+// The seal's own files: the team, the listing and its signature, checked against the trusted key.
+resources::Sealed readVerifiedSeal(const fs::path& bundle, std::string_view trustedPublicKey)
+{
+    auto folder = sealFolder(bundle);
+    auto teamFile = readSmallFile(folder / "TeamIdentifier", 256);
+    auto listing = readSmallFile(folder / "CodeResources", kMaxCodeResourcesBytes);
+    auto signature = readSmallFile(folder / "Signature", kEd25519SignatureBytes);
+    if (!teamFile || !listing || !signature) {
+        reject("bundle is not signed");
+    }
+    std::string team(trimWhitespaceAndNewlines(*teamFile));
+    if (team != kTeamIdentifier) {
+        reject("signed by team " + shownTeam(team) + ", not " + std::string(kTeamIdentifier));
+    }
+    auto rawKey = base64Decode(trimWhitespaceAndNewlines(trustedPublicKey));
+    if (!rawKey || rawKey->size() != kEd25519KeyBytes) {
+        reject("no trusted key to verify with");
+    }
+    if (signature->size() != kEd25519SignatureBytes || !verifyBytes(*rawKey, *listing, *signature)) {
+        reject("invalid signature");
+    }
+    auto sealed = resources::parse(*listing);
+    if (!sealed) {
+        reject("Contents/_CodeSignature/CodeResources: malformed");
+    }
+    if (sealed->team != team) {
+        reject("TeamIdentifier does not match the sealed team");
+    }
+    return std::move(*sealed);
+}
+
+} // namespace
+
+std::string releasePublicKey()
+{
+    return TASKBELL_RELEASE_PUBLIC_KEY;
+}
+
+void verifySignature(const fs::path& bundle, std::string_view trustedPublicKey)
+{
+    std::error_code ec;
+    if (!fs::is_directory(fs::symlink_status(bundle, ec))) {
+        reject("bundle is not a folder");
+    }
+    // Scan first: a link anywhere (the seal folder included) is refused before any file is read through it.
+    resources::Listing onDisk;
+    try {
+        onDisk = resources::scan(bundle, false);
+    } catch (const resources::ScanError& error) {
+        reject(error.what());
+    } catch (const std::system_error&) {
+        reject("bundle could not be read");
+    }
+    auto sealed = readVerifiedSeal(bundle, trustedPublicKey);
+    if (auto difference = resources::firstDifference(sealed.items, bundle, onDisk)) {
+        reject(std::move(*difference));
+    }
+    auto identifier = bundle::infoString(bundle / "Contents" / "Info.plist", "CFBundleIdentifier");
+    if (identifier != kBundleIdentifier) {
+        reject("bundle identifier is not " + std::string(kBundleIdentifier));
+    }
+}
+
+SigningKey generateSigningKey()
+{
+    KeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"), &EVP_PKEY_free);
+    BioPtr bio(BIO_new(BIO_s_mem()), &BIO_free);
+    if (!key || !bio || PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+        throw std::runtime_error("key generation failed");
+    }
+    char* data = nullptr;
+    long size = BIO_get_mem_data(bio.get(), &data);
+    return SigningKey{std::string(data, static_cast<std::size_t>(size)), rawPublicKey(key.get())};
+}
+
+std::string publicKeyOf(std::string_view privateKeyPem)
+{
+    return rawPublicKey(loadPrivateKey(privateKeyPem).get());
+}
+
+void signBundle(const fs::path& bundle, std::string_view privateKeyPem, std::string_view team)
+{
+    auto key = loadPrivateKey(privateKeyPem);
+    if (team.empty() || team.find_first_of("\r\n") != std::string_view::npos) {
+        throw std::runtime_error("the team identifier must be one line of text");
+    }
+    resources::Listing listing;
+    try {
+        listing = resources::scan(bundle, true);
+    } catch (const resources::ScanError& error) {
+        throw std::runtime_error(std::string("cannot sign ") + error.what());
+    }
+    std::string text = resources::render(team, listing);
+    auto folder = sealFolder(bundle);
+    fs::create_directories(folder);
+    writeFile(folder / "CodeResources", text);
+    writeFile(folder / "Signature", signBytes(key.get(), text));
+    writeFile(folder / "TeamIdentifier", team);
+}
+
+} // namespace taskbell::update

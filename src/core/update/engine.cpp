@@ -1,0 +1,261 @@
+#include "core/update/engine.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <system_error>
+
+#include <curl/curl.h>
+#include <openssl/rand.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/base/bundle.h"
+#include "core/base/http.h"
+#include "core/base/text_util.h"
+#include "core/update/archive_extract.h"
+#include "core/update/code_signature.h"
+#include "core/update/process_run.h"
+#include "core/update/sha256.h"
+#include "core/update/version_compare.h"
+
+namespace taskbell::update {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr std::size_t kMaxFeedBytes = std::size_t{64} * 1024;
+constexpr std::size_t kMaxArchiveBytes = std::size_t{512} << 20;
+
+struct UrlParts
+{
+    std::string scheme;
+    std::string host;
+};
+
+// Nothing unless the text is an absolute http or https URL with a host.
+std::optional<UrlParts> parseWebUrl(const std::string& text)
+{
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), &curl_url_cleanup);
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, text.c_str(), 0) != CURLUE_OK) {
+        return std::nullopt;
+    }
+    auto part = [&](CURLUPart which) -> std::string {
+        char* value = nullptr;
+        if (curl_url_get(url.get(), which, &value, 0) != CURLUE_OK || value == nullptr) {
+            return {};
+        }
+        std::string copy(value);
+        curl_free(value);
+        return copy;
+    };
+    UrlParts parts{part(CURLUPART_SCHEME), part(CURLUPART_HOST)};
+    if ((parts.scheme != "http" && parts.scheme != "https") || parts.host.empty()) {
+        return std::nullopt;
+    }
+    return parts;
+}
+
+bool isDownloadUrl(const std::string& text)
+{
+    auto parts = parseWebUrl(text);
+    return parts && (parts->scheme == "https" || http::isLoopbackUrl(text));
+}
+
+// A random (version 4) UUID in upper-case 8-4-4-4-12 form.
+std::string newUuidText()
+{
+    unsigned char bytes[16];
+    if (RAND_bytes(bytes, sizeof bytes) != 1) {
+        throw std::runtime_error("no random numbers available");
+    }
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
+    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string text;
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) {
+            text.push_back('-');
+        }
+        text.push_back(kHex[bytes[i] >> 4]);
+        text.push_back(kHex[bytes[i] & 0x0F]);
+    }
+    return text;
+}
+
+// Temporary file in the same folder, flushed, then renamed over the target: readers see the old file or
+// the whole new one.
+void writeAtomically(const fs::path& target, const std::string& text)
+{
+    std::string pattern = target.string() + ".XXXXXX";
+    int fd = ::mkstemp(pattern.data());
+    if (fd < 0) {
+        throw std::system_error(errno, std::generic_category(), "Could not write " + target.string());
+    }
+    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
+    int error = errno;
+    ok = (::close(fd) == 0) && ok;
+    if (ok && ::rename(pattern.c_str(), target.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        ::unlink(pattern.c_str());
+        throw std::system_error(error, std::generic_category(), "Could not write " + target.string());
+    }
+}
+
+} // namespace
+
+UpdateManifest fetchManifest(const std::string& feedURL, const std::atomic<bool>* cancel)
+{
+    if (!parseWebUrl(feedURL)) {
+        throw UpdateError::badFeed("bad feed URL");
+    }
+    http::Request request;
+    request.url = feedURL;
+    request.idleTimeout = 20s;
+    request.totalTimeout = 20s;
+    request.maxBodyBytes = kMaxFeedBytes;
+    request.cancel = cancel;
+    auto response = http::perform(request);
+    if (response.status != 200) {
+        throw UpdateError::badFeed("HTTP " + std::to_string(response.status));
+    }
+    return parseManifest(response.body);
+}
+
+CheckOutcome checkOutcome(const UpdateManifest& manifest, std::string_view runningVersion)
+{
+    return isNewerVersion(manifest.version, runningVersion) ? CheckOutcome::offer : CheckOutcome::latest;
+}
+
+fs::path userTemporaryDirectory()
+{
+    const char* tmp = std::getenv("TMPDIR");
+    return fs::path(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp");
+}
+
+fs::path download(const UpdateManifest& manifest, const fs::path& tempRoot, const std::atomic<bool>* cancel)
+{
+    if (!isDownloadUrl(manifest.url)) {
+        throw UpdateError::badDownload("bad download URL");
+    }
+    fs::create_directories(tempRoot);
+    // A fresh private folder per install: mkdir fails rather than reuse anything already there.
+    fs::path folder = tempRoot / ("TaskbellUpdate-" + newUuidText());
+    if (::mkdir(folder.c_str(), 0700) != 0) {
+        throw std::system_error(errno, std::generic_category(), "Could not create " + folder.string());
+    }
+    try {
+        http::Request request;
+        request.url = manifest.url;
+        request.bodyFile = folder / "update.zip.part";
+        request.maxBodyBytes = kMaxArchiveBytes;
+        request.idleTimeout = 60s;
+        request.totalTimeout = 3600s;
+        request.cancel = cancel;
+        auto response = http::perform(request);
+        if (response.status != 200) {
+            throw UpdateError::badDownload("HTTP " + std::to_string(response.status));
+        }
+        fs::rename(folder / "update.zip.part", folder / "update.zip");
+    } catch (...) {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+        throw;
+    }
+    return folder / "update.zip";
+}
+
+void verifyChecksum(const fs::path& archive, const UpdateManifest& manifest)
+{
+    if (!manifest.sha256 || manifest.sha256->empty()) {
+        return;
+    }
+    if (!equalsIgnoringAsciiCase(sha256HexOfFile(archive), *manifest.sha256)) {
+        throw UpdateError::checksumMismatch();
+    }
+}
+
+void verifyVersion(const fs::path& bundle, const std::string& expected)
+{
+    auto found = bundle::infoString(bundle / "Contents" / "Info.plist", "CFBundleShortVersionString");
+    if (!found) {
+        throw UpdateError::badDownload("unreadable Info.plist in the downloaded bundle");
+    }
+    if (*found != expected) {
+        throw UpdateError::versionMismatch(*found, expected);
+    }
+}
+
+void verifyNotOlder(const UpdateManifest& manifest, const std::string& runningVersion)
+{
+    if (!isNewerVersion(manifest.version, runningVersion)) {
+        throw UpdateError::versionMismatch(manifest.version, runningVersion);
+    }
+}
+
+fs::path verifyDownload(const fs::path& archive, const UpdateManifest& manifest, const std::string& runningVersion,
+                        std::string_view trustedPublicKey)
+{
+    verifyChecksum(archive, manifest);
+    auto bundle = unpack(archive);
+    verifySignature(bundle, trustedPublicKey);
+    verifyVersion(bundle, manifest.version);
+    verifyNotOlder(manifest, runningVersion);
+    return bundle;
+}
+
+void removeUpdateFolder(const fs::path& archive)
+{
+    std::error_code ignored;
+    fs::remove_all(fs::absolute(archive, ignored).parent_path(), ignored);
+}
+
+std::string installScript(pid_t pid)
+{
+    // The script runs in a session of its own (spawnDetached), so the relaunched program, started in the
+    // background with its streams on /dev/null, keeps running after the script exits and needs no nohup.
+    return "#!/bin/sh\n"
+           "# $1 = freshly unpacked bundle, $2 = installed bundle to replace\n"
+           "while kill -0 " +
+           std::to_string(pid) +
+           " 2>/dev/null; do sleep 0.2; done\n"
+           "/bin/rm -rf \"$2.old\"\n"
+           "/bin/mv \"$2\" \"$2.old\" || exit 1\n"
+           "if ! /bin/mv \"$1\" \"$2\"; then\n"
+           "    /bin/mv \"$2.old\" \"$2\"\n"
+           "    exit 1\n"
+           "fi\n"
+           "/bin/rm -rf \"$2.old\"\n"
+           "\"$2/Contents/bin/taskbell\" </dev/null >/dev/null 2>&1 &";
+}
+
+pid_t swapAndRelaunch(const fs::path& newBundle, const fs::path& installedBundle)
+{
+    return swapAndRelaunch(newBundle, installedBundle, ::getpid());
+}
+
+pid_t swapAndRelaunch(const fs::path& newBundle, const fs::path& installedBundle, pid_t waitFor)
+{
+    fs::path installed = fs::absolute(installedBundle);
+    fs::path fresh = fs::absolute(newBundle);
+    if (::access(installed.parent_path().c_str(), W_OK) != 0) {
+        throw UpdateError::notWritable(installed.string());
+    }
+    // The script could not move a missing bundle aside, and the program would then never come back.
+    std::error_code ec;
+    if (!fs::is_directory(fs::symlink_status(installed, ec))) {
+        throw std::system_error(ENOENT, std::generic_category(), "Could not find " + installed.string());
+    }
+    fs::path script = fresh.parent_path() / "install.sh";
+    writeAtomically(script, installScript(waitFor));
+    return spawnDetached("/bin/sh", {script.string(), fresh.string(), installed.string()});
+}
+
+} // namespace taskbell::update

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include <sys/types.h>
+
+#include "core/update/manifest.h"
+
+// The update engine: every step of a check and an install as a plain synchronous function, so the
+// observable updater only sequences them and turns their errors into its state.
+namespace taskbell::update {
+
+// The feed: one GET, no cache, 20-second time-out, body capped at 64 KiB. A text that is not an http(s)
+// URL fails with badFeed "bad feed URL", a status other than 200 with badFeed "HTTP <code>", the body with
+// ManifestDecodeError; transport failures throw http::TransferError.
+UpdateManifest fetchManifest(const std::string& feedURL, const std::atomic<bool>* cancel = nullptr);
+
+enum class CheckOutcome { offer, latest };
+// offer when the manifest's version orders strictly after the running one.
+CheckOutcome checkOutcome(const UpdateManifest& manifest, std::string_view runningVersion);
+
+// TMPDIR when set and not empty, else /tmp.
+std::filesystem::path userTemporaryDirectory();
+
+// Downloads the archive into tempRoot/"TaskbellUpdate-<UUID>"/"update.zip" and returns that path. The
+// folder is new (created 0700, never reused); on failure it is removed again. Only https URLs are fetched
+// (plain http to this machine's loopback address is allowed for local serving). Fails with badDownload
+// "bad download URL" or "HTTP <code>", http::TransferError, or std::system_error.
+std::filesystem::path download(const UpdateManifest& manifest, const std::filesystem::path& tempRoot,
+                               const std::atomic<bool>* cancel = nullptr);
+
+// Compares the archive's SHA-256 with the manifest's, ignoring letter case; skipped when the manifest has
+// none or an empty one. Fails with checksumMismatch, or std::system_error when the file cannot be read.
+void verifyChecksum(const std::filesystem::path& archive, const UpdateManifest& manifest);
+
+// The bundle's CFBundleShortVersionString must equal expected exactly. Fails with badDownload
+// "unreadable Info.plist in the downloaded bundle" or versionMismatch(found, expected).
+void verifyVersion(const std::filesystem::path& bundle, const std::string& expected);
+
+// An install never goes backwards: the offered version must still order after the running one, or the
+// install fails with versionMismatch(offered, running).
+void verifyNotOlder(const UpdateManifest& manifest, const std::string& runningVersion);
+
+// Checksum, unpack, signature, version and direction of one downloaded archive; returns the new bundle.
+std::filesystem::path verifyDownload(const std::filesystem::path& archive, const UpdateManifest& manifest,
+                                     const std::string& runningVersion, std::string_view trustedPublicKey);
+
+// Deletes the update folder that holds the archive, ignoring errors.
+void removeUpdateFolder(const std::filesystem::path& archive);
+
+// The install script for the process pid: wait for it to end, move the installed bundle ($2) aside, move
+// the new one ($1) in (moving the old one back on failure), and relaunch.
+std::string installScript(pid_t pid);
+
+// Writes install.sh beside the new bundle and starts it detached with /bin/sh; the caller then quits so
+// the script can swap the bundles. Fails with notWritable when the installed bundle's folder is not
+// writable, or std::system_error. Returns the script's process id.
+pid_t swapAndRelaunch(const std::filesystem::path& newBundle, const std::filesystem::path& installedBundle);
+// The same for another process to wait for.
+pid_t swapAndRelaunch(const std::filesystem::path& newBundle, const std::filesystem::path& installedBundle,
+                      pid_t waitFor);
+
+} // namespace taskbell::update

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "core/base/json_util.h"
+
+namespace taskbell {
+
+// One entry of the update feed. Optional fields are absent when the feed omits them or sends null.
+struct UpdateManifest
+{
+    std::string version;
+    std::optional<std::string> build;
+    std::optional<std::string> date;
+    std::string url;
+    std::optional<std::string> sha256;
+    std::optional<std::string> notes;
+    std::optional<std::string> minimumSystemVersion;
+
+    bool operator==(const UpdateManifest&) const = default;
+};
+
+// The feed body could not be decoded as a manifest. what() is the decoder's own description.
+class ManifestDecodeError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Strict decoding: version and url must be strings; the other five keys must be strings or null when
+// present; any other key is ignored. Throws ManifestDecodeError.
+UpdateManifest decodeManifest(const Json& object);
+// Parses the feed body (depth-capped) and decodes it. Throws ManifestDecodeError.
+UpdateManifest parseManifest(std::string_view body);
+
+// The updater's own failures. what() is the text shown to the user, word for word.
+class UpdateError : public std::exception
+{
+public:
+    enum class Kind { badFeed, badDownload, signature, versionMismatch, notWritable, checksumMismatch };
+
+    static UpdateError badFeed(std::string reason);
+    static UpdateError badDownload(std::string reason);
+    static UpdateError signature(std::string verifierMessage);
+    static UpdateError versionMismatch(std::string bundleVersion, std::string manifestVersion);
+    static UpdateError notWritable(std::string path);
+    static UpdateError checksumMismatch();
+
+    Kind kind() const noexcept { return kind_; }
+    // The payload: the reason, verifier message or path; for versionMismatch the bundle's version.
+    const std::string& detail() const noexcept { return detail_; }
+    // versionMismatch only: the version the manifest promised.
+    const std::string& expectedVersion() const noexcept { return expected_; }
+    const std::string& errorDescription() const noexcept { return description_; }
+    const char* what() const noexcept override { return description_.c_str(); }
+
+private:
+    UpdateError(Kind kind, std::string detail, std::string expected, std::string description);
+
+    Kind kind_;
+    std::string detail_;
+    std::string expected_;
+    std::string description_;
+};
+
+} // namespace taskbell

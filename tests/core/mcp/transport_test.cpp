@@ -1,0 +1,158 @@
+#include <algorithm>
+#include <initializer_list>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "core/base/app_info.h"
+#include "core/mcp/server.h"
+
+using namespace taskbell;
+
+namespace {
+
+struct Transcript
+{
+    std::string out;
+    std::string err;
+};
+
+// Feeds lines to the line handler and collects exactly what it writes on both streams.
+Transcript feed(std::initializer_list<std::string> lines)
+{
+    Transcript transcript;
+    MCPServer::setWriters([&](std::string_view bytes) { transcript.out.append(bytes); },
+                          [&](std::string_view bytes) { transcript.err.append(bytes); });
+    for (const auto& line : lines) {
+        MCPServer::handleLine(line);
+    }
+    MCPServer::setWriters([](std::string_view) {}, [](std::string_view) {});
+    return transcript;
+}
+
+Json onlyResponse(const Transcript& t)
+{
+    EXPECT_EQ(t.err, "");
+    EXPECT_EQ(std::count(t.out.begin(), t.out.end(), '\n'), 1) << t.out;
+    EXPECT_EQ(t.out.back(), '\n');
+    return Json::parse(t.out);
+}
+
+} // namespace
+
+TEST(McpTransport, InitializeNegotiatesTheProtocolVersion)
+{
+    std::string version = AppInfo::version();
+    EXPECT_EQ(feed({R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2025-03-26"}})"}).out,
+              R"({"id":1,"jsonrpc":"2.0","result":{"capabilities":{"tools":{"listChanged":false}},)"
+              R"("protocolVersion":"2025-03-26","serverInfo":{"name":"taskbell","version":")" +
+                  version + "\"}}}\n");
+    for (const char* request : {R"({"id":2,"method":"initialize","params":{"protocolVersion":"1999-01-01"}})",
+                                R"({"id":2,"method":"initialize"})", R"({"id":2,"method":"initialize","params":7})",
+                                R"({"id":2,"method":"initialize","params":{"protocolVersion":20250618}})"}) {
+        EXPECT_EQ(onlyResponse(feed({request}))["result"]["protocolVersion"], "2024-11-05") << request;
+    }
+    EXPECT_EQ(onlyResponse(feed(
+                  {R"({"id":2,"method":"initialize","params":{"protocolVersion":"2025-06-18"}})"}))["result"]
+                                                                                                   ["protocolVersion"],
+              "2025-06-18");
+}
+
+TEST(McpTransport, IdsAreEchoedUnchangedAndNotificationsGetNothing)
+{
+    EXPECT_EQ(feed({R"({"jsonrpc":"2.0","id":"abc","method":"ping"})"}).out,
+              "{\"id\":\"abc\",\"jsonrpc\":\"2.0\",\"result\":{}}\n");
+    EXPECT_EQ(feed({R"({"id":7,"method":"ping"})"}).out, "{\"id\":7,\"jsonrpc\":\"2.0\",\"result\":{}}\n");
+    EXPECT_EQ(feed({R"({"id":{"k":[1,2]},"method":"ping"})"}).out,
+              "{\"id\":{\"k\":[1,2]},\"jsonrpc\":\"2.0\",\"result\":{}}\n");
+    Transcript quiet = feed({R"({"jsonrpc":"2.0","method":"notifications/initialized"})",
+                             R"({"jsonrpc":"2.0","id":null,"method":"ping"})", R"({"method":"initialize"})",
+                             R"({"id":null,"method":"resources/list"})", R"({"method":"tools/list"})"});
+    EXPECT_EQ(quiet.out, "");
+    EXPECT_EQ(quiet.err, "");
+}
+
+TEST(McpTransport, UnknownMethodsAnswerMethodNotFound)
+{
+    EXPECT_EQ(
+        feed({R"({"jsonrpc":"2.0","id":5,"method":"resources/list"})"}).out,
+        "{\"error\":{\"code\":-32601,\"message\":\"Method not found: resources/list\"},\"id\":5,\"jsonrpc\":\"2.0\"}"
+        "\n");
+    EXPECT_EQ(onlyResponse(feed({R"({"id":6})"}))["error"]["message"], "Method not found: ");
+    EXPECT_EQ(onlyResponse(feed({R"({"id":6,"method":42})"}))["error"]["message"], "Method not found: ");
+    EXPECT_EQ(onlyResponse(feed({R"({"id":6,"method":"Ping"})"}))["error"]["message"], "Method not found: Ping");
+}
+
+TEST(McpTransport, UnparsableLinesGoToStandardErrorOnly)
+{
+    Transcript t = feed({"", "   \t ", "not json", "[1,2]", R"([{"id":1,"method":"ping"}])", "42", "\"text\"",
+                         "{\"id\":1,", std::string("{\"id\":\"\xff\",\"method\":\"ping\"}")});
+    EXPECT_EQ(t.out, "");
+    std::string notice = "[taskbell-mcp] ignoring unparsable line\n";
+    std::string expected;
+    for (int i = 0; i < 7; ++i) {
+        expected += notice;
+    }
+    EXPECT_EQ(t.err, expected);
+}
+
+TEST(McpTransport, HostileNestingIsRefusedBeforeAnythingCopiesIt)
+{
+    std::string deepId = "{\"id\":" + std::string(100000, '[') + std::string(100000, ']') + ",\"method\":\"ping\"}";
+    Transcript t = feed({deepId});
+    EXPECT_EQ(t.out, "");
+    EXPECT_EQ(t.err, "[taskbell-mcp] ignoring unparsable line\n");
+    std::string limit = "{\"id\":" + std::string(63, '[') + std::string(63, ']') + ",\"method\":\"ping\"}";
+    EXPECT_NE(feed({limit}).out, "");
+}
+
+TEST(McpTransport, CarriageReturnsAndSurroundingBlanksAreTolerated)
+{
+    EXPECT_EQ(feed({"  {\"id\":1,\"method\":\"ping\"}\r"}).out, "{\"id\":1,\"jsonrpc\":\"2.0\",\"result\":{}}\n");
+}
+
+TEST(McpTransport, ToolsListCarriesTheCatalogue)
+{
+    Json response = onlyResponse(feed({R"({"id":1,"method":"tools/list"})"}));
+    const Json& tools = response["result"]["tools"];
+    ASSERT_EQ(tools.size(), 5u);
+    EXPECT_EQ(MCPServer::toolNames(),
+              (std::vector<std::string>{"create_task", "list_tasks", "set_status", "get_task", "update_task"}));
+    for (const Json& tool : tools) {
+        EXPECT_EQ(tool.size(), 3u);
+        EXPECT_EQ(tool["inputSchema"]["type"], "object");
+        for (const auto& [name, property] : tool["inputSchema"]["properties"].items()) {
+            EXPECT_TRUE(property.contains("type") && property.contains("description")) << name;
+        }
+    }
+    EXPECT_FALSE(tools[1]["inputSchema"].contains("required"));
+    EXPECT_EQ(tools[2]["inputSchema"]["required"], Json({"issueKey", "status"}));
+    EXPECT_EQ(tools[0]["inputSchema"]["properties"]["status"]["enum"], Json({"todo", "in_progress", "done"}));
+    EXPECT_EQ(tools[1]["inputSchema"]["properties"]["filter"]["enum"], Json({"backlog", "in_progress", "done", "all"}));
+    EXPECT_EQ(tools[1]["inputSchema"]["properties"]["limit"]["type"], "integer");
+    EXPECT_EQ(tools[0]["inputSchema"]["properties"]["assignToMe"]["type"], "boolean");
+    EXPECT_EQ(tools[4]["description"],
+              "Edit an existing Jira issue's summary and/or description. Only the fields you pass are changed. The "
+              "description is replaced wholesale with plain text: a blank line starts a new paragraph and lines "
+              "starting with \"- \" become bullets, but rich formatting in the old description (links, bold, "
+              "headings, tables, nested lists) is not kept. The previous values are returned so the edit can be "
+              "undone.");
+    EXPECT_EQ(tools[2]["description"],
+              "Move an existing Jira issue to To Do, In Progress or Done by applying its workflow transitions "
+              "(stepping through In Progress when Done isn't directly reachable).");
+}
+
+TEST(McpTransport, RunBlockingReturnsValuesAndRethrowsErrors)
+{
+    EXPECT_EQ(MCPServer::runBlocking([] { return std::string("done"); }), "done");
+    auto mainThread = std::this_thread::get_id();
+    EXPECT_NE(MCPServer::runBlocking([] { return std::this_thread::get_id(); }), mainThread);
+    EXPECT_THROW(MCPServer::runBlocking([]() -> int { throw std::invalid_argument("bad"); }), std::invalid_argument);
+    try {
+        MCPServer::runBlocking([]() -> int { throw std::runtime_error("the message"); });
+    } catch (...) {
+        EXPECT_EQ(MCPServer::describe(std::current_exception()), "the message");
+    }
+}

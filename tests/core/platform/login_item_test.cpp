@@ -1,0 +1,143 @@
+// Launch at login as an XDG autostart entry in a temporary config folder; Exec lines are read back with
+// GLib's own key-file and shell parsers, as desktop environments do.
+#include <cstdlib>
+
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+
+#include "core/platform/login_item.h"
+#include "temp_dir.h"
+
+using namespace taskbell;
+using namespace taskbell::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The argument vector a desktop environment would start from the entry.
+std::vector<std::string> launchedArguments(const fs::path& entry)
+{
+    std::vector<std::string> arguments;
+    GKeyFile* file = g_key_file_new();
+    GError* error = nullptr;
+    if (g_key_file_load_from_file(file, entry.c_str(), G_KEY_FILE_NONE, &error)) {
+        gchar* exec = g_key_file_get_string(file, "Desktop Entry", "Exec", &error);
+        if (exec) {
+            // Field codes first: a doubled percent sign is a literal one.
+            std::string command;
+            for (const char* c = exec; *c; ++c) {
+                command += *c;
+                if (*c == '%' && c[1] == '%') {
+                    ++c;
+                }
+            }
+            gint argc = 0;
+            gchar** argv = nullptr;
+            if (g_shell_parse_argv(command.c_str(), &argc, &argv, &error)) {
+                arguments.assign(argv, argv + argc);
+                g_strfreev(argv);
+            }
+            g_free(exec);
+        }
+    }
+    g_clear_error(&error);
+    g_key_file_free(file);
+    return arguments;
+}
+
+} // namespace
+
+TEST(LoginItem, EnableWritesAnEntryThatStartsTheExecutableAndDisableRemovesIt)
+{
+    TempDir dir;
+    LoginItem::Location location{dir / "config", "/opt/taskbell/bin/taskbell"};
+    fs::path entry = dir / "config" / "autostart" / "com.quillet.taskbell.desktop";
+    EXPECT_EQ(LoginItem::entryPath(location), entry);
+    EXPECT_FALSE(LoginItem::isRegistered(location));
+    EXPECT_TRUE(LoginItem::setEnabled(false, location)) << "already off";
+
+    EXPECT_TRUE(LoginItem::setEnabled(true, location));
+    EXPECT_TRUE(LoginItem::isRegistered(location));
+    std::string text = readFile(entry);
+    EXPECT_TRUE(text.starts_with("[Desktop Entry]\n")) << text;
+    EXPECT_NE(text.find("\nType=Application\n"), std::string::npos);
+    EXPECT_NE(text.find("\nExec=/opt/taskbell/bin/taskbell\n"), std::string::npos) << "plain paths stay unquoted";
+    EXPECT_EQ(launchedArguments(entry), std::vector<std::string>{"/opt/taskbell/bin/taskbell"});
+
+    EXPECT_TRUE(LoginItem::setEnabled(false, location));
+    EXPECT_FALSE(fs::exists(entry));
+    EXPECT_FALSE(LoginItem::isRegistered(location));
+}
+
+TEST(LoginItem, ExecQuotingSurvivesReservedCharacters)
+{
+    TempDir dir;
+    for (std::string path : {"/home/me/My Apps/Task \"bell\"/taskbell", "/opt/it's $HOME/`x`/back\\slash/100%/taskbell",
+                             "/opt/a;b|c&d(e)<f>~g*h?#i/taskbell", "/opt/tab\there/new\nline/taskbell"}) {
+        LoginItem::Location location{dir / "config", path};
+        ASSERT_TRUE(LoginItem::setEnabled(true, location));
+        EXPECT_EQ(launchedArguments(LoginItem::entryPath(location)), std::vector<std::string>{path})
+            << readFile(LoginItem::entryPath(location));
+        ASSERT_TRUE(LoginItem::setEnabled(false, location));
+    }
+    EXPECT_EQ(LoginItem::execValue("/a b/\"q\"/taskbell"), "\"/a b/\\\\\"q\\\\\"/taskbell\"");
+    EXPECT_EQ(LoginItem::execValue("/a/50%/taskbell"), "/a/50%%/taskbell");
+}
+
+TEST(LoginItem, RegisteredFollowsTheDisablingKeysOfTheMainGroup)
+{
+    TempDir dir;
+    LoginItem::Location location{dir / "config", "/usr/bin/taskbell"};
+    fs::path entry = LoginItem::entryPath(location);
+    const std::string head = "[Desktop Entry]\nType=Application\nExec=/custom/taskbell\n";
+    struct Case
+    {
+        std::string extra;
+        bool registered;
+    };
+    for (const Case& c : std::vector<Case>{{"", true},
+                                           {"Hidden=true\n", false},
+                                           {"Hidden = true\n", false},
+                                           {"Hidden=false\n", true},
+                                           {"X-GNOME-Autostart-enabled=false\n", false},
+                                           {"X-GNOME-Autostart-enabled=true\n", true},
+                                           {"[Desktop Action x]\nHidden=true\n", true},
+                                           {"Hidden[de]=true\n", true}}) {
+        writeFile(entry, head + c.extra);
+        EXPECT_EQ(LoginItem::isRegistered(location), c.registered) << c.extra;
+    }
+
+    // Registered already: left exactly as the user has it.
+    writeFile(entry, head);
+    EXPECT_TRUE(LoginItem::setEnabled(true, location));
+    EXPECT_EQ(readFile(entry), head);
+
+    // Present but disabled: rewritten enabled, pointing at our executable.
+    writeFile(entry, head + "Hidden=true\n");
+    EXPECT_TRUE(LoginItem::setEnabled(true, location));
+    EXPECT_TRUE(LoginItem::isRegistered(location));
+    EXPECT_EQ(launchedArguments(entry), std::vector<std::string>{"/usr/bin/taskbell"});
+
+    // A folder in place of the entry is not an entry.
+    fs::remove(entry);
+    fs::create_directories(entry);
+    EXPECT_FALSE(LoginItem::isRegistered(location));
+}
+
+TEST(LoginItem, FailuresReturnFalse)
+{
+    TempDir dir;
+    writeFile(dir / "config" / "autostart", "a file where the folder belongs");
+    LoginItem::Location location{dir / "config", "/usr/bin/taskbell"};
+    EXPECT_FALSE(LoginItem::setEnabled(true, location));
+    EXPECT_FALSE(LoginItem::isRegistered(location));
+    EXPECT_FALSE(LoginItem::setEnabled(true, {dir / "other", ""})) << "no executable to start";
+}
+
+TEST(LoginItem, CurrentLocationIsTheXdgFolderAndThisExecutable)
+{
+    ::setenv("XDG_CONFIG_HOME", "/xdg/home", 1);
+    LoginItem::Location location = LoginItem::currentLocation();
+    EXPECT_EQ(location.configFolder, "/xdg/home");
+    EXPECT_EQ(location.executable, fs::read_symlink("/proc/self/exe"));
+}

@@ -1,0 +1,329 @@
+// The settings file in a temporary folder: lookups, defaults, atomic saves, locking and permissions.
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "child_process.h"
+#include "core/mcp/settings.h"
+#include "core/settings/app_settings.h"
+#include "temp_dir.h"
+
+using namespace taskbell;
+using namespace taskbell::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+AppSettings loadFrom(const std::string& json)
+{
+    return AppSettings::from(SettingsValues(Json::parse(json)));
+}
+
+unsigned modeOf(const fs::path& path)
+{
+    struct stat info
+    {
+    };
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+std::vector<std::string> folderEntries(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+TEST(SettingsStore, FolderFollowsXdgConfigHomeOnlyWhenAbsolute)
+{
+    ::setenv("HOME", "/home/someone", 1);
+    ::setenv("XDG_CONFIG_HOME", "/xdg/config", 1);
+    EXPECT_EQ(SettingsStore().filePath(), "/xdg/config/com.quillet.taskbell/settings.json");
+    ::setenv("XDG_CONFIG_HOME", "relative/config", 1);
+    EXPECT_EQ(SettingsStore().folder(), "/home/someone/.config/com.quillet.taskbell");
+    ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(SettingsStore().folder(), "/home/someone/.config/com.quillet.taskbell");
+}
+
+TEST(SettingsValues, LookupsFollowTheStoredTypes)
+{
+    SettingsValues values(Json::parse(R"({"s":"text","i":42,"neg":-7,"f":2.0,"half":2.5,"is":"15","bad":"15 ",
+        "b":true,"big":18446744073709551615,"o":{"x":1}})"));
+    EXPECT_EQ(values.text("s"), "text");
+    EXPECT_EQ(values.text("i"), "42");
+    EXPECT_EQ(values.text("half"), "2.5");
+    EXPECT_EQ(values.text("b"), std::nullopt);
+    EXPECT_EQ(values.text("o"), std::nullopt);
+    EXPECT_EQ(values.text("missing"), std::nullopt);
+    EXPECT_EQ(values.integer("i"), 42);
+    EXPECT_EQ(values.integer("neg"), -7);
+    EXPECT_EQ(values.integer("f"), 2);
+    EXPECT_EQ(values.integer("is"), 15);
+    EXPECT_EQ(values.integer("half"), std::nullopt);
+    EXPECT_EQ(values.integer("bad"), std::nullopt);
+    EXPECT_EQ(values.integer("b"), std::nullopt);
+    EXPECT_EQ(values.integer("big"), std::nullopt) << "beyond 64-bit signed range";
+    EXPECT_EQ(values.object("o"), Json::parse(R"({"x":1})"));
+    EXPECT_TRUE(values.object("b")->is_boolean());
+}
+
+TEST(AppSettings, FirstStartWithNothingStoredGivesTheDefaults)
+{
+    TempDir dir;
+    AppSettings settings = AppSettings::load(SettingsStore(dir / "missing-folder"));
+    EXPECT_EQ(settings, AppSettings{});
+    EXPECT_EQ(settings.baseURL, "");
+    EXPECT_EQ(settings.email, "");
+    EXPECT_EQ(settings.projectKey, "");
+    EXPECT_EQ(settings.defaultIssueType, "Task");
+    EXPECT_EQ(settings.monthsBack, 2);
+    EXPECT_EQ(settings.refreshMinutes, 30);
+    EXPECT_TRUE(settings.autoUpdate);
+    EXPECT_EQ(settings.updateFeedURL, "https://updates.quillet.com/taskbell/appcast.json");
+    EXPECT_FALSE(fs::exists(dir / "missing-folder")) << "reading creates nothing";
+}
+
+TEST(AppSettings, IntegerSettingsDifferInHowTheyTreatZeroAndOtherTypes)
+{
+    EXPECT_EQ(loadFrom(R"({"monthsBack":0})").monthsBack, 2);
+    EXPECT_EQ(loadFrom(R"({"monthsBack":12})").monthsBack, 12);
+    EXPECT_EQ(loadFrom(R"({"monthsBack":"5"})").monthsBack, 5);
+    EXPECT_EQ(loadFrom(R"({"monthsBack":"many"})").monthsBack, 2);
+    EXPECT_EQ(loadFrom(R"({"monthsBack":-3})").monthsBack, -3) << "not clamped";
+    EXPECT_EQ(loadFrom(R"({"monthsBack":99999999999})").monthsBack, 2) << "out of range is unreadable";
+    EXPECT_EQ(loadFrom(R"({"refreshMinutes":0})").refreshMinutes, 0);
+    EXPECT_EQ(loadFrom(R"({"refreshMinutes":5})").refreshMinutes, 5);
+    EXPECT_EQ(loadFrom(R"({"refreshMinutes":"15"})").refreshMinutes, 30);
+    EXPECT_EQ(loadFrom(R"({"refreshMinutes":15.0})").refreshMinutes, 30);
+    EXPECT_EQ(loadFrom(R"({"refreshMinutes":true})").refreshMinutes, 30);
+    EXPECT_EQ(loadFrom(R"({"refreshMinutes":99999999999})").refreshMinutes, 30);
+    EXPECT_FALSE(loadFrom(R"({"autoUpdate":false})").autoUpdate);
+    EXPECT_TRUE(loadFrom(R"({"autoUpdate":"false"})").autoUpdate);
+    EXPECT_TRUE(loadFrom(R"({"autoUpdate":0})").autoUpdate);
+}
+
+TEST(AppSettings, TextsAreKeptAsStored)
+{
+    AppSettings settings = loadFrom(R"({"defaultIssueType":"","baseURL":" acme.atlassian.net/ ","email":7,
+        "projectKey":null,"updateFeedURL":"http://localhost:1/feed.json"})");
+    EXPECT_EQ(settings.defaultIssueType, "");
+    EXPECT_EQ(settings.baseURL, " acme.atlassian.net/ ");
+    EXPECT_EQ(settings.email, "7");
+    EXPECT_EQ(settings.projectKey, "");
+    EXPECT_EQ(settings.updateFeedURL, "http://localhost:1/feed.json");
+    JiraConfig config = jiraConfig(settings, "tok");
+    EXPECT_EQ(config, (JiraConfig{" acme.atlassian.net/ ", "7", "tok"}));
+}
+
+TEST(AppSettings, SaveWritesAllKeysAndKeepsOthers)
+{
+    TempDir dir;
+    SettingsStore store(dir / "app");
+    writeFile(store.filePath(), R"({"someoneElses":{"kept":[1,2]},"monthsBack":7})");
+    AppSettings settings;
+    settings.baseURL = "  https://acme.atlassian.net  ";
+    settings.email = "me@example.com";
+    settings.projectKey = "OPS";
+    settings.defaultIssueType = "";
+    settings.monthsBack = 12;
+    settings.refreshMinutes = 0;
+    settings.autoUpdate = false;
+    settings.updateFeedURL = "https://example.com/taskbell/appcast.json";
+    settings.save(store);
+
+    Json stored = Json::parse(readFile(store.filePath()));
+    EXPECT_EQ(stored, Json::parse(R"({"someoneElses":{"kept":[1,2]},"baseURL":"  https://acme.atlassian.net  ",
+        "email":"me@example.com","projectKey":"OPS","defaultIssueType":"","monthsBack":12,"refreshMinutes":0,
+        "autoUpdate":false,"updateFeedURL":"https://example.com/taskbell/appcast.json"})"));
+    EXPECT_EQ(AppSettings::load(store), settings);
+    EXPECT_EQ(readFile(store.filePath()).find("apiToken"), std::string::npos);
+    EXPECT_EQ(folderEntries(store.folder()), (std::vector<std::string>{"settings.json", "settings.lock"}))
+        << "no temporary files are left behind";
+}
+
+TEST(SettingsStore, DamagedFileIsNeverRewrittenByReadingAndIsKeptAsideOnSave)
+{
+    const std::string big = "{\"pad\":\"" + std::string(SettingsStore::kMaxFileBytes, 'x') + "\"}";
+    const std::string deep = "{\"a\":" + std::string(100, '[') + std::string(100, ']') + "}";
+    for (const std::string& damaged : {std::string("{\"baseURL\":\"x\""), std::string("[1,2]"), std::string("\"s\""),
+                                       std::string("{\"a\":\"\xff\"}"), big, deep, std::string()}) {
+        TempDir dir;
+        SettingsStore store(dir / "app");
+        writeFile(store.filePath(), damaged);
+        EXPECT_EQ(AppSettings::load(store), AppSettings{});
+        EXPECT_EQ(readFile(store.filePath()), damaged);
+
+        AppSettings edited;
+        edited.email = "new@example.com";
+        edited.save(store);
+        EXPECT_EQ(readFile(store.folder() / "settings.json.corrupt"), damaged);
+        EXPECT_EQ(AppSettings::load(store), edited);
+        EXPECT_EQ(Json::parse(readFile(store.filePath())).size(), 8u) << "a fresh file, nothing merged";
+    }
+}
+
+TEST(SettingsStore, SaveThatCannotKeepTheOldFileSafeFailsLoudly)
+{
+    TempDir blocked;
+    writeFile(blocked / "app", "not a folder");
+    SettingsStore misplaced(blocked / "app");
+    EXPECT_THROW(AppSettings{}.save(misplaced), SettingsError);
+    EXPECT_EQ(readFile(blocked / "app"), "not a folder");
+
+    // The damaged file cannot be moved aside: the save fails rather than overwrite it.
+    SettingsStore stuck(blocked / "stuck");
+    writeFile(stuck.filePath(), "{damaged");
+    writeFile(stuck.folder() / "settings.json.corrupt" / "occupied", "");
+    EXPECT_THROW(AppSettings{}.save(stuck), SettingsError);
+    EXPECT_EQ(readFile(stuck.filePath()), "{damaged");
+}
+
+TEST(SettingsStore, UnreadableFileReadsAsNothingAndIsKeptAside)
+{
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "permissions do not bind root";
+    }
+    TempDir dir;
+    SettingsStore store(dir / "app");
+    writeFile(store.filePath(), R"({"email":"old@example.com"})");
+    fs::permissions(store.filePath(), fs::perms::none);
+    EXPECT_EQ(AppSettings::load(store).email, "");
+    AppSettings{}.save(store);
+    EXPECT_TRUE(fs::exists(store.folder() / "settings.json.corrupt"));
+    EXPECT_EQ(AppSettings::load(store), AppSettings{});
+
+    // A folder that cannot be written: the save fails loudly and the old file stays.
+    fs::permissions(store.folder(), fs::perms::owner_read | fs::perms::owner_exec);
+    AppSettings edited;
+    edited.email = "lost@example.com";
+    try {
+        edited.save(store);
+        ADD_FAILURE() << "save into a read-only folder succeeded";
+    } catch (const SettingsError& error) {
+        EXPECT_NE(std::string(error.what()).find("Could not save the settings"), std::string::npos);
+    }
+    fs::permissions(store.folder(), fs::perms::owner_all);
+    EXPECT_EQ(AppSettings::load(store), AppSettings{});
+}
+
+TEST(SettingsStore, FileAndFolderArePrivateWhateverTheUmask)
+{
+    TempDir dir;
+    mode_t previous = ::umask(022);
+    SettingsStore store(dir / "config" / "com.quillet.taskbell");
+    AppSettings{}.save(store);
+    EXPECT_EQ(modeOf(store.folder()), 0700u);
+    EXPECT_EQ(modeOf(store.filePath()), 0600u);
+    EXPECT_EQ(modeOf(store.folder() / "settings.lock"), 0600u);
+
+    // An older, wider folder and file are narrowed by the next save.
+    ::chmod(store.folder().c_str(), 0755);
+    ::chmod(store.filePath().c_str(), 0644);
+    ::umask(0);
+    AppSettings{}.save(store);
+    EXPECT_EQ(modeOf(store.folder()), 0700u);
+    EXPECT_EQ(modeOf(store.filePath()), 0600u);
+    ::umask(previous);
+}
+
+TEST(SettingsStore, ConcurrentReaderNeverSeesATornFile)
+{
+    TempDir dir;
+    SettingsStore store(dir / "app");
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0};
+    std::atomic<int> torn{0};
+    std::atomic<int> backwards{0};
+    std::thread reader([&] {
+        std::int64_t last = -1;
+        // Keep reading until the writer is done, and at least a few times after the first file exists.
+        while (!done || reads < 10) {
+            std::ifstream in(store.filePath(), std::ios::binary);
+            if (!in) {
+                continue; // not written yet
+            }
+            std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+            ++reads;
+            std::optional<Json> parsed = parseJson(text, 64);
+            if (!parsed || !parsed->is_object() || parsed->size() != 8) {
+                ++torn;
+                continue;
+            }
+            std::int64_t counter = std::stoll((*parsed)["email"].get<std::string>());
+            if (counter < last) {
+                ++backwards;
+            }
+            last = counter;
+        }
+    });
+    AppSettings settings;
+    for (int i = 0; i < 2000; ++i) {
+        settings.email = std::to_string(i);
+        settings.save(store);
+    }
+    done = true;
+    reader.join();
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(torn.load(), 0);
+    EXPECT_EQ(backwards.load(), 0);
+    EXPECT_EQ(AppSettings::load(store).email, "1999");
+}
+
+TEST(SettingsStore, TwoProcessesUpdatingDifferentKeysLoseNothing)
+{
+    TempDir dir;
+    SettingsStore store(dir / "app");
+    constexpr int kCount = 300;
+    ChildProcess other({SETTINGS_HELPER, "rmw", store.folder().string(), "fromChild", std::to_string(kCount)});
+    std::thread sibling([&] {
+        SettingsStore own(store.folder());
+        for (int i = 0; i < kCount; ++i) {
+            own.update([](SettingsValues& v) { v.setInteger("fromThread", v.integer("fromThread").value_or(0) + 1); });
+        }
+    });
+    for (int i = 0; i < kCount; ++i) {
+        store.update([](SettingsValues& v) { v.setInteger("fromTest", v.integer("fromTest").value_or(0) + 1); });
+    }
+    sibling.join();
+    ProcessResult result = other.wait(std::chrono::minutes(5));
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    SettingsValues values = store.load();
+    EXPECT_EQ(values.integer("fromChild"), kCount);
+    EXPECT_EQ(values.integer("fromTest"), kCount);
+    EXPECT_EQ(values.integer("fromThread"), kCount);
+}
+
+TEST(McpSettings, FallbacksDifferFromTheApplicationOnlyWhereStated)
+{
+    TempDir dir;
+    SettingsStore store(dir / "app");
+    MCPServer::Settings empty = MCPServer::Settings::load(store);
+    EXPECT_EQ(empty.config.baseURL, "");
+    EXPECT_EQ(empty.config.email, "");
+    EXPECT_EQ(empty.projectKey, "");
+    EXPECT_EQ(empty.defaultIssueType, "Task");
+    EXPECT_EQ(empty.monthsBack, 2);
+
+    writeFile(store.filePath(), R"({"baseURL":"acme","email":"me@x","projectKey":"OPS","defaultIssueType":"",
+        "monthsBack":0})");
+    MCPServer::Settings stored = MCPServer::Settings::load(store);
+    EXPECT_EQ(stored.config.baseURL, "acme");
+    EXPECT_EQ(stored.config.email, "me@x");
+    EXPECT_EQ(stored.projectKey, "OPS");
+    EXPECT_EQ(stored.defaultIssueType, "");
+    EXPECT_EQ(stored.monthsBack, 2);
+    writeFile(store.filePath(), R"({"monthsBack":6})");
+    EXPECT_EQ(MCPServer::Settings::load(store).monthsBack, 6) << "read afresh on every call";
+}

@@ -1,0 +1,232 @@
+#include <chrono>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "child_process.h"
+#include "core/update/code_signature.h"
+#include "core/update/engine.h"
+#include "core/update/fixtures.h"
+#include "core/update/process_run.h"
+#include "temp_dir.h"
+
+using namespace taskbell;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A named pipe the relaunched "taskbell" writes one line into. The read end is open before anything runs,
+// so the writer never blocks, and reading waits for the line itself rather than for time to pass.
+class LaunchProbe
+{
+public:
+    explicit LaunchProbe(fs::path path) : path_(std::move(path))
+    {
+        EXPECT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+        fd_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    }
+    ~LaunchProbe() { ::close(fd_); }
+    LaunchProbe(const LaunchProbe&) = delete;
+    LaunchProbe& operator=(const LaunchProbe&) = delete;
+
+    // The executable the test bundles carry: it reports its own path into the pipe.
+    std::string executable() const { return "#!/bin/sh\necho \"$0\" > '" + path_.string() + "'\n"; }
+
+    // The first line written, or nothing when no line arrives within a generous safety limit.
+    std::optional<std::string> awaitLine()
+    {
+        std::string text;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (std::chrono::steady_clock::now() < deadline) {
+            pollfd entry{fd_, POLLIN, 0};
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (::poll(&entry, 1, static_cast<int>(std::max<long>(left.count(), 0))) <= 0) {
+                break;
+            }
+            char buffer[4096];
+            ssize_t got = ::read(fd_, buffer, sizeof buffer);
+            if (got > 0) {
+                text.append(buffer, static_cast<std::size_t>(got));
+            }
+            if (auto end = text.find('\n'); end != std::string::npos) {
+                return text.substr(0, end);
+            }
+            if (got == 0 && !text.empty()) {
+                return text;
+            }
+        }
+        return std::nullopt;
+    }
+
+private:
+    fs::path path_;
+    int fd_ = -1;
+};
+
+// A process id that certainly belongs to nobody any more: a child of ours that has exited and been reaped.
+pid_t deadPid()
+{
+    test::ChildProcess child({"/bin/true"});
+    pid_t pid = child.pid();
+    child.wait();
+    return pid;
+}
+
+int waitExit(pid_t pid)
+{
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string versionMarker(const fs::path& bundle)
+{
+    return test::readFile(bundle / "Contents" / "Info.plist");
+}
+
+RunResult runScript(const fs::path& folder, pid_t pid, const fs::path& fresh, const fs::path& installed)
+{
+    fs::path script = folder / "install.sh";
+    test::writeFile(script, update::installScript(pid));
+    return run("/bin/sh", {script.string(), fresh.string(), installed.string()});
+}
+
+} // namespace
+
+TEST(InstallScript, IsTheSwapScriptWithADetachedRelaunch)
+{
+    std::string expected = "#!/bin/sh\n"
+                           "# $1 = freshly unpacked bundle, $2 = installed bundle to replace\n"
+                           "while kill -0 4242 2>/dev/null; do sleep 0.2; done\n"
+                           "/bin/rm -rf \"$2.old\"\n"
+                           "/bin/mv \"$2\" \"$2.old\" || exit 1\n"
+                           "if ! /bin/mv \"$1\" \"$2\"; then\n"
+                           "    /bin/mv \"$2.old\" \"$2\"\n"
+                           "    exit 1\n"
+                           "fi\n"
+                           "/bin/rm -rf \"$2.old\"\n"
+                           "\"$2/Contents/bin/taskbell\" </dev/null >/dev/null 2>&1 &";
+    EXPECT_EQ(update::installScript(4242), expected);
+}
+
+TEST(RunProgram, CollectsBothStreamsAndTheStatus)
+{
+    auto mixed = run("/bin/sh", {"-c", "echo out; echo err >&2; exit 3"});
+    EXPECT_EQ(mixed.status, 3);
+    EXPECT_EQ(mixed.output, "out\nerr\n");
+
+    auto verbatim = run("/bin/sh", {"-c", "printf '%s|' \"$@\"", "sh", "a b", "c'd", ""});
+    EXPECT_EQ(verbatim.output, "a b|c'd||");
+    EXPECT_EQ(verbatim.status, 0);
+
+    // More output than a pipe holds: read first, then wait.
+    auto large = run("/bin/sh", {"-c", "head -c 3000000 /dev/zero | tr '\\0' a"});
+    EXPECT_EQ(large.status, 0);
+    EXPECT_EQ(large.output.size(), 3000000u);
+
+    EXPECT_EQ(run("/bin/sh", {"-c", "printf 'ok\\377'"}).output, "");
+    EXPECT_EQ(run("/bin/sh", {"-c", "kill -9 $$"}).status, 128 + 9);
+
+    auto missing = run("/nonexistent/program", {"x"});
+    EXPECT_EQ(missing.status, -1);
+    EXPECT_EQ(missing.output, "No such file or directory");
+}
+
+TEST(InstallScript, SwapsAndRelaunchesTheNewBundle)
+{
+    test::TempDir temp;
+    LaunchProbe probe(temp / "launched");
+    auto installed = test::makeBundle(temp / "Applications", "Taskbell.app", {"1.0.0", "com.quillet.taskbell", "old"});
+    auto fresh = test::makeBundle(temp / "update" / "unpacked", "Taskbell.app",
+                                  {"2.0.0", "com.quillet.taskbell", probe.executable()});
+    std::string freshMarker = versionMarker(fresh);
+    test::writeFile(temp / "Applications" / "Taskbell.app.old" / "junk", "left from an earlier try");
+
+    auto result = runScript(temp / "update", deadPid(), fresh, installed);
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(versionMarker(installed), freshMarker);
+    EXPECT_FALSE(fs::exists(fresh));
+    EXPECT_FALSE(fs::exists(temp / "Applications" / "Taskbell.app.old"));
+    EXPECT_EQ(probe.awaitLine(), (installed / "Contents" / "bin" / "taskbell").string());
+}
+
+TEST(InstallScript, KeepsTheInstalledBundleWhenAMoveFails)
+{
+    test::TempDir temp;
+    auto fresh = test::makeBundle(temp / "update", "Taskbell.app", {"2.0.0", "com.quillet.taskbell", "new"});
+
+    // The installed bundle cannot be moved aside: "$2.old" is one name too long for the file system, which
+    // stops root as well as anyone else.
+    auto stuck = test::makeBundle(temp / "Applications", std::string(251, 'T') + ".app");
+    std::string stuckMarker = versionMarker(stuck);
+    auto aside = runScript(temp / "update", deadPid(), fresh, stuck);
+    EXPECT_EQ(aside.status, 1) << aside.output;
+    EXPECT_EQ(versionMarker(stuck), stuckMarker);
+    EXPECT_TRUE(fs::is_directory(fresh));
+
+    // The new bundle cannot be moved in (it is gone): the old one is moved back.
+    auto installed = test::makeBundle(temp / "Applications", "Taskbell.app", {"1.0.0", "com.quillet.taskbell", "old"});
+    std::string installedMarker = versionMarker(installed);
+    auto in = runScript(temp / "update", deadPid(), temp / "update" / "Gone.app", installed);
+    EXPECT_EQ(in.status, 1) << in.output;
+    EXPECT_EQ(versionMarker(installed), installedMarker);
+    EXPECT_EQ(test::readFile(installed / "Contents" / "bin" / "taskbell"), "old");
+    EXPECT_FALSE(fs::exists(temp / "Applications" / "Taskbell.app.old"));
+}
+
+TEST(SwapAndRelaunch, WaitsForTheApplicationToEnd)
+{
+    test::TempDir temp;
+    LaunchProbe probe(temp / "launched");
+    auto installed = test::makeBundle(temp / "Applications", "Taskbell.app", {"1.0.0", "com.quillet.taskbell", "old"});
+    auto fresh = test::makeBundle(temp / "update" / "unpacked", "Taskbell.app",
+                                  {"2.0.0", "com.quillet.taskbell", probe.executable()});
+    std::string freshMarker = versionMarker(fresh);
+
+    test::ChildProcess application({"/bin/cat"}); // stands in for the running application until its input ends
+    pid_t script = update::swapAndRelaunch(fresh, installed, application.pid());
+    EXPECT_EQ(test::readFile(temp / "update" / "unpacked" / "install.sh"), update::installScript(application.pid()));
+    EXPECT_EQ(
+        test::listTree(temp / "update" / "unpacked"),
+        (std::vector<std::string>{"Taskbell.app", "Taskbell.app/Contents", "Taskbell.app/Contents/Info.plist",
+                                  "Taskbell.app/Contents/bin", "Taskbell.app/Contents/bin/taskbell", "install.sh"}));
+    // While the application lives, the script keeps waiting and the installed bundle stays.
+    EXPECT_EQ(::waitpid(script, nullptr, WNOHANG), 0);
+    EXPECT_EQ(test::readFile(installed / "Contents" / "bin" / "taskbell"), "old");
+
+    application.closeInput();
+    application.wait();
+    EXPECT_EQ(waitExit(script), 0);
+    EXPECT_EQ(versionMarker(installed), freshMarker);
+    EXPECT_EQ(probe.awaitLine(), (installed / "Contents" / "bin" / "taskbell").string());
+}
+
+TEST(SwapAndRelaunch, RefusesBeforeWritingAnything)
+{
+    test::TempDir temp;
+    auto fresh = test::makeBundle(temp / "update", "Taskbell.app");
+
+    fs::path nowhere = temp / "missing-folder" / "Taskbell.app";
+    try {
+        update::swapAndRelaunch(fresh, nowhere, deadPid());
+        FAIL() << "accepted an unwritable folder";
+    } catch (const UpdateError& error) {
+        EXPECT_EQ(error.kind(), UpdateError::Kind::notWritable);
+        EXPECT_EQ(std::string(error.what()), "Can't replace " + nowhere.string() + " \u2014 no write permission.");
+    }
+    // A folder that exists but holds no installed bundle: the script could never put it back.
+    EXPECT_THROW(update::swapAndRelaunch(fresh, temp / "Taskbell.app", deadPid()), std::system_error);
+    EXPECT_FALSE(fs::exists(temp / "update" / "install.sh"));
+
+    if (::geteuid() != 0) { // permission bits do not stop root
+        auto installed = test::makeBundle(temp / "ReadOnly", "Taskbell.app");
+        fs::permissions(temp / "ReadOnly", static_cast<fs::perms>(0555));
+        EXPECT_THROW(update::swapAndRelaunch(fresh, installed, deadPid()), UpdateError);
+        EXPECT_FALSE(fs::exists(temp / "update" / "install.sh"));
+    }
+}

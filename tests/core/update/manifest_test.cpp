@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include "core/update/engine.h"
+#include "core/update/manifest.h"
+#include "core/update/version_compare.h"
+
+using namespace taskbell;
+
+namespace {
+
+std::string decodeError(std::string_view body)
+{
+    try {
+        parseManifest(body);
+    } catch (const ManifestDecodeError& error) {
+        return error.what();
+    }
+    return "(decoded)";
+}
+
+} // namespace
+
+TEST(UpdateManifest, DecodesAllFieldsAndTreatsNullAsAbsent)
+{
+    auto full = parseManifest(R"({"version":"1.11.0","build":"42","date":"2026-10-01",
+        "url":"https://example.com/T.zip","sha256":"AB12","notes":"Fixes","minimumSystemVersion":"14.0",
+        "extra":{"ignored":[1,2]}})");
+    EXPECT_EQ(full.version, "1.11.0");
+    EXPECT_EQ(full.build, "42");
+    EXPECT_EQ(full.date, "2026-10-01");
+    EXPECT_EQ(full.url, "https://example.com/T.zip");
+    EXPECT_EQ(full.sha256, "AB12");
+    EXPECT_EQ(full.notes, "Fixes");
+    EXPECT_EQ(full.minimumSystemVersion, "14.0");
+
+    auto sparse = parseManifest(R"({"version":"1.0","url":"u","sha256":null,"notes":null})");
+    EXPECT_FALSE(sparse.sha256.has_value());
+    EXPECT_FALSE(sparse.notes.has_value());
+    EXPECT_FALSE(sparse.build.has_value());
+
+    // Equality: every field, and an absent field equals only an absent one.
+    auto same = parseManifest(R"({"url":"u","version":"1.0"})");
+    EXPECT_EQ(sparse, same);
+    auto withEmpty = parseManifest(R"({"url":"u","version":"1.0","build":""})");
+    EXPECT_NE(same, withEmpty);
+    UpdateManifest otherNotes = same;
+    otherNotes.notes = "x";
+    EXPECT_NE(same, otherNotes);
+}
+
+TEST(UpdateManifest, RefusesMissingOrMistypedFields)
+{
+    EXPECT_EQ(decodeError(R"({"version":"1.0"})"), "The update feed has no \"url\".");
+    EXPECT_EQ(decodeError(R"({"version":null,"url":"u"})"), "The update feed has no \"version\".");
+    EXPECT_EQ(decodeError(R"({"version":1.2,"url":"u"})"), "The update feed's \"version\" is not a string.");
+    EXPECT_EQ(decodeError(R"({"version":"1","url":"u","sha256":5})"), "The update feed's \"sha256\" is not a string.");
+    EXPECT_EQ(decodeError(R"({"version":"1","url":"u","notes":["a"]})"),
+              "The update feed's \"notes\" is not a string.");
+    EXPECT_EQ(decodeError(R"({"version":"1","url":"u","minimumSystemVersion":false})"),
+              "The update feed's \"minimumSystemVersion\" is not a string.");
+    EXPECT_EQ(decodeError(R"(["version","url"])"), "The update feed is not a JSON object.");
+    EXPECT_EQ(decodeError("{\"version\":"), "The update feed is not valid JSON.");
+    EXPECT_EQ(decodeError(std::string(100000, '[')), "The update feed is not valid JSON.");
+    EXPECT_EQ(decodeError(""), "The update feed is not valid JSON.");
+}
+
+TEST(UpdateError, TextsAreExact)
+{
+    EXPECT_STREQ(UpdateError::badFeed("HTTP 404").what(), "Update check failed: HTTP 404");
+    EXPECT_STREQ(UpdateError::badFeed("bad feed URL").what(), "Update check failed: bad feed URL");
+    EXPECT_STREQ(UpdateError::badDownload("no .app inside the archive").what(),
+                 "Download failed: no .app inside the archive");
+    EXPECT_STREQ(UpdateError::signature("Contents/bin/taskbell: modified").what(),
+                 "Download rejected: not signed by the expected developer.\nContents/bin/taskbell: modified");
+    EXPECT_STREQ(UpdateError::versionMismatch("1.4", "1.4.0").what(),
+                 "Download rejected: bundle is v1.4, manifest promised v1.4.0.");
+    EXPECT_STREQ(UpdateError::notWritable("/opt/Taskbell.app").what(),
+                 "Can't replace /opt/Taskbell.app \xE2\x80\x94 no write permission.");
+    EXPECT_STREQ(UpdateError::checksumMismatch().what(), "Download rejected: checksum doesn't match the manifest.");
+
+    auto mismatch = UpdateError::versionMismatch("1.4", "1.4.0");
+    EXPECT_EQ(mismatch.kind(), UpdateError::Kind::versionMismatch);
+    EXPECT_EQ(mismatch.detail(), "1.4");
+    EXPECT_EQ(mismatch.expectedVersion(), "1.4.0");
+    EXPECT_EQ(mismatch.errorDescription(), mismatch.what());
+}
+
+TEST(VersionCompare, NumericRunsAndPrefixes)
+{
+    EXPECT_TRUE(isNewerVersion("1.10.0", "1.9.3"));
+    EXPECT_FALSE(isNewerVersion("1.9.3", "1.10.0"));
+    EXPECT_TRUE(isNewerVersion("1.2.0", "1.2"));
+    EXPECT_FALSE(isNewerVersion("1.2", "1.2.0"));
+    EXPECT_FALSE(isNewerVersion("1.10.0", "1.10.0"));
+    EXPECT_TRUE(isNewerVersion("2", "1.99.99"));
+    EXPECT_TRUE(isNewerVersion("1.0.10", "1.0.9"));
+    // Digit runs of any length compare by value without overflowing.
+    EXPECT_TRUE(isNewerVersion("1.100000000000000000000000001", "1.99999999999999999999999999"));
+    EXPECT_EQ(compareVersions("1.02", "1.2"), 0);
+    // Other characters compare one by one.
+    EXPECT_TRUE(isNewerVersion("1.2b", "1.2a"));
+    EXPECT_LT(compareVersions("1.2-beta", "1.2.0"), 0); // '-' orders before '.'
+    EXPECT_LT(compareVersions("", "0"), 0);
+    EXPECT_EQ(compareVersions("", ""), 0);
+}
+
+TEST(VersionCompare, CheckOutcomeOffersOnlyNewer)
+{
+    UpdateManifest manifest{"1.10.0", {}, {}, "https://example.com/a.zip", {}, {}, {}};
+    EXPECT_EQ(update::checkOutcome(manifest, "1.9.3"), update::CheckOutcome::offer);
+    EXPECT_EQ(update::checkOutcome(manifest, "1.10.0"), update::CheckOutcome::latest);
+    EXPECT_EQ(update::checkOutcome(manifest, "1.10.1"), update::CheckOutcome::latest);
+    manifest.version = "1.2";
+    EXPECT_EQ(update::checkOutcome(manifest, "1.2.0"), update::CheckOutcome::latest);
+}
