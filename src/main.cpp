@@ -1,7 +1,40 @@
+#include <dlfcn.h>
+
 #include <cstring>
+#include <filesystem>
 #include <iostream>
+#include <system_error>
 
 #include "core/mcp/server.h"
+
+namespace {
+
+// The desktop application lives in a module beside the executable, so that --mcp never loads Qt.
+int runDesktopApplication(int argc, char** argv)
+{
+    std::error_code error;
+    auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+        std::cerr << "taskbell: cannot find the running executable: " << error.message() << "\n";
+        return 1;
+    }
+    auto module = executable.parent_path() / "libtaskbell_gui.so";
+    void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        std::cerr << "taskbell: cannot load the desktop application (" << ::dlerror()
+                  << "); the MCP server still runs with --mcp.\n";
+        return 1;
+    }
+    using Entry = int (*)(int, char**);
+    auto entry = reinterpret_cast<Entry>(::dlsym(handle, "taskbell_app_main"));
+    if (entry == nullptr) {
+        std::cerr << "taskbell: " << module.string() << " is not a Taskbell application module.\n";
+        return 1;
+    }
+    return entry(argc, argv);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -11,7 +44,5 @@ int main(int argc, char** argv)
             taskbell::MCPServer::run();
         }
     }
-    std::cerr << "taskbell: the desktop application is not available in this build; run with --mcp for the MCP "
-                 "server.\n";
-    return 1;
+    return runDesktopApplication(argc, argv);
 }
