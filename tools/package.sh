@@ -3,7 +3,7 @@
 #
 #   tools/package.sh [--version V] [--build N] BUILD_DIR PRIVATE_KEY.pem BASE_URL OUT_DIR
 #
-# BUILD_DIR is a configured and built tree (taskbell, tools/sign_bundle, src/core/base/build_info.h); the version
+# BUILD_DIR is a configured and built tree (taskbell, libtaskbell_gui.so, tools/sign_bundle, src/core/base/build_info.h); the version
 # and build number default to the ones fixed in it. The archive OUT_DIR/Taskbell-<version>.zip holds
 # Taskbell.app at its top level; the printed entry names it as BASE_URL/Taskbell-<version>.zip.
 set -euo pipefail
@@ -44,6 +44,8 @@ trap 'rm -rf "$stage"' EXIT
 app="$stage/Taskbell.app"
 mkdir -p "$app/Contents/bin"
 install -m 0755 "$build_dir/taskbell" "$app/Contents/bin/taskbell"
+# The desktop application module sits beside the executable, which loads it when started without --mcp.
+install -m 0755 "$build_dir/libtaskbell_gui.so" "$app/Contents/bin/libtaskbell_gui.so"
 cat >"$app/Contents/Info.plist" <<PLIST
 <?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
