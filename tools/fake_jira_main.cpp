@@ -1,24 +1,62 @@
 // Serves the fake Jira Cloud with sample data until interrupted, for manual runs of the app and the MCP mode.
-// Usage: fake_jira [--https]
+// Usage: fake_jira [--https] [--workspace] [--info FILE]
+//   --workspace  a realistic sample workspace (three projects, about forty issues) instead of a few issues
+//   --info FILE  once serving, writes {"baseURL", "email", "apiToken"} as JSON to FILE (atomically)
 
 #include <csignal>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <string>
 
 #include "fake_jira.h"
+#include "sample_workspace.h"
+
+namespace {
+
+int usage()
+{
+    std::cerr << "usage: fake_jira [--https] [--workspace] [--info FILE]\n";
+    return 2;
+}
+
+bool writeInfo(const std::filesystem::path& file, const taskbell::test::FakeJira& jira)
+{
+    taskbell::test::Json info = {{"baseURL", jira.baseUrl()}, {"email", jira.email()}, {"apiToken", jira.token()}};
+    auto temporary = file;
+    temporary += ".partial";
+    {
+        std::ofstream out(temporary);
+        out << info.dump() << "\n";
+        if (!out.flush()) {
+            return false;
+        }
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, file, error);
+    return !error;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
     taskbell::test::FakeJira::Options options;
-    options.sampleIssues = true;
+    bool workspace = false;
+    std::string infoFile;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--https") == 0) {
             options.https = true;
+        } else if (std::strcmp(argv[i], "--workspace") == 0) {
+            workspace = true;
+        } else if (std::strcmp(argv[i], "--info") == 0 && i + 1 < argc) {
+            infoFile = argv[++i];
         } else {
-            std::cerr << "usage: fake_jira [--https]\n";
-            return 2;
+            return usage();
         }
     }
+    options.sampleIssues = !workspace;
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -27,6 +65,13 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     taskbell::test::FakeJira jira(options);
+    if (workspace) {
+        taskbell::tools::loadSampleWorkspace(jira);
+    }
+    if (!infoFile.empty() && !writeInfo(infoFile, jira)) {
+        std::cerr << "fake_jira: cannot write " << infoFile << "\n";
+        return 1;
+    }
     std::cerr << "Fake Jira Cloud at " << jira.baseUrl() << "\n"
               << "e-mail: " << jira.email() << "\n"
               << "token:  " << jira.token() << "\n";
