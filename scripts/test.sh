@@ -34,7 +34,7 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 echo "== sanitizer tests"
-scripts/with-keyring.sh ctest --test-dir build-asan --output-on-failure -j "$jobs" -E '^sdk_'
+scripts/with-keyring.sh ctest --test-dir build-asan --output-on-failure -j "$jobs" -E '^(sdk|script)_'
 
 echo "== fuzzing the MCP line handler"
 fuzz/run.sh build-fuzz/fuzz/fuzz_mcp_line "${TASKBELL_FUZZ_SECONDS:-60}"
