@@ -166,7 +166,9 @@ public:
     void setMaxPageSize(int size);            // 100 by default
     void setPagingFault(PagingFault fault);
     void setNullTokenOnLastPage(bool on);
-    void setDelay(std::chrono::milliseconds delay); // before answering each request; cut short on shutdown
+    // Each answer goes out this long after its request arrived (or later, when building it takes longer);
+    // cut short on shutdown.
+    void setDelay(std::chrono::milliseconds delay);
     // Extra wait before the first answer on each new connection, standing in for TCP and TLS set-up.
     void setConnectDelay(std::chrono::milliseconds delay);
     // Answers METHOD PATH (without query) with this handler instead of the normal behaviour.
@@ -204,7 +206,7 @@ private:
     void serve(const httplib::Request& req, httplib::Response& res);
     FakeReply dispatch(const LoggedRequest& request, const Caller& caller);
     Caller authenticate(const LoggedRequest& request, std::optional<FakeReply>& refusal) const;
-    void waitDelay(bool newConnection);
+    void waitUntil(std::chrono::steady_clock::time_point until);
     void closeClientConnections();
 
     // Endpoints (called with mutex_ held).
