@@ -47,6 +47,7 @@ private slots:
     void periodicRefreshRunsSilentLoadsAfterEachPeriod();
     void followupSeriesRunsThreeSilentLoadsAndStopsWithTheStore();
     void doneByMonthAndMenuBarLabel();
+    void storeGoingAwayCancelsItsRequests();
 };
 
 void AppStoreTest::firstStartReadsDefaultsAndTheStoredToken()
@@ -298,6 +299,26 @@ void AppStoreTest::doneByMonthAndMenuBarLabel()
     QCOMPARE(groups.size(), std::size_t{1});
     QCOMPARE(groups[0].issues.size(), std::size_t{2});
     QVERIFY(!groups[0].label.empty());
+}
+
+void AppStoreTest::storeGoingAwayCancelsItsRequests()
+{
+    test::StoreFixture fixture;
+    auto store = fixture.configuredStore();
+    auto gate = std::make_shared<test::Gate>();
+    fixture.jira.setInterceptor([gate](const test::LoggedRequest&) -> std::optional<test::FakeReply> {
+        gate->pass();
+        return std::nullopt;
+    });
+    bool called = false;
+    store->load(false, [&] { called = true; });
+    store->markDone(Issue{}, [&] { called = true; });
+    QVERIFY(fixture.jira.waitForRequests(5));
+    store.reset(); // returns although every request is still held: they were cancelled
+    QCoreApplication::processEvents();
+    QVERIFY(!called);
+    gate->open();
+    fixture.jira.setInterceptor(nullptr);
 }
 
 QTEST_MAIN(AppStoreTest)

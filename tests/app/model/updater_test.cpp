@@ -73,10 +73,13 @@ struct UpdaterFixture
 
     // Publishes a signed, zipped bundle of this version under /Taskbell.zip and a feed entry for it.
     std::string publish(const std::string& bundleVersion, const std::string& feedVersion, std::string sha256 = "",
-                        bool sign = true, const std::string& name = "Taskbell.app")
+                        bool sign = true, const std::string& name = "Taskbell.app", const std::string& payload = "")
     {
         fs::path built = temp / ("built-" + std::to_string(++published));
         fs::path bundle = test::makeBundle(built, name, {bundleVersion});
+        if (!payload.empty()) {
+            test::writeFile(bundle / "Contents" / "payload.bin", payload);
+        }
         if (sign) {
             update::signBundle(bundle, key.privateKeyPem);
         }
@@ -118,6 +121,7 @@ private slots:
     void installFailingAtEachStageLeavesNoUpdateFolder();
     void installFromOutsideABundleFailsBeforeDownloading();
     void installSucceedsAndQuits();
+    void quittingDuringAnInstallStopsItAndLeavesNoUpdateFolder();
 };
 
 void UpdaterTest::checkOutcomesAndTexts_data()
@@ -363,6 +367,22 @@ void UpdaterTest::installSucceedsAndQuits()
     // The update folder stays: the script, which waits for this process, needs the new bundle in it.
     auto folders = updateFolders(fixture.temp / "tmp");
     QCOMPARE(folders.size(), std::size_t{1});
+}
+
+void UpdaterTest::quittingDuringAnInstallStopsItAndLeavesNoUpdateFolder()
+{
+    // The updater goes away at different moments of the install: before the download starts, during it,
+    // during verification (a bundle with 32 MB to unpack and hash keeps that step busy for a while).
+    for (int waitMillis : {0, 1, 3, 10, 20}) {
+        UpdaterFixture fixture;
+        fixture.publish("2.0.0", "2.0.0", "match", true, "Taskbell.app", std::string(32 << 20, '\0'));
+        fixture.check("/appcast.json", true);
+        fixture.updater->install();
+        QTest::qWait(waitMillis);
+        fixture.updater.reset();
+        QCOMPARE(fixture.quits, 0);
+        QVERIFY2(updateFolders(fixture.temp / "tmp").empty(), qPrintable(QString::number(waitMillis)));
+    }
 }
 
 QTEST_MAIN(UpdaterTest)
