@@ -1,5 +1,6 @@
 #include <QSignalSpy>
 #include <QTest>
+#include <climits>
 
 #include "app/model/app_store.h"
 #include "app/model/store_fixture.h"
@@ -48,6 +49,7 @@ private slots:
     void followupSeriesRunsThreeSilentLoadsAndStopsWithTheStore();
     void doneByMonthAndMenuBarLabel();
     void storeGoingAwayCancelsItsRequests();
+    void delaysScaleAndStayWithinATimersRange();
 };
 
 void AppStoreTest::firstStartReadsDefaultsAndTheStoredToken()
@@ -319,6 +321,27 @@ void AppStoreTest::storeGoingAwayCancelsItsRequests()
     QVERIFY(!called);
     gate->open();
     fixture.jira.setInterceptor(nullptr);
+}
+
+void AppStoreTest::delaysScaleAndStayWithinATimersRange()
+{
+    using std::chrono::milliseconds;
+    struct Case
+    {
+        double scale;
+        milliseconds delay;
+        milliseconds armed;
+    };
+    const Case cases[] = {
+        {1.0, milliseconds{1500}, milliseconds{1500}}, {0.01, milliseconds{1500}, milliseconds{15}},
+        {0.001, milliseconds{1}, milliseconds{0}},     {1.0, std::chrono::minutes(100'000), milliseconds{INT_MAX}},
+        {1.0, milliseconds{-5}, milliseconds{0}},
+    };
+    for (const Case& c : cases) {
+        app::Timing timing;
+        timing.delayScale = c.scale;
+        QCOMPARE(timing.scaled(c.delay).count(), c.armed.count());
+    }
 }
 
 QTEST_MAIN(AppStoreTest)
