@@ -147,8 +147,8 @@ void StatusMenu::rebuildMenu()
             auto category = transition.to ? categoryOf(transition.to->statusCategory) : std::nullopt;
             QIcon icon = look::symbolIcon(statusCategorySymbol(category), statusCategoryColour(category), 16, knockout);
             QString id = QString::fromStdString(transition.id);
-            menu_->addAction(icon, transitionLabel(transition), this,
-                             [this, id] { store_.applyTransition(issue_, id); });
+            QString label = transitionLabel(transition).replace(QLatin1Char('&'), QLatin1String("&&"));
+            menu_->addAction(icon, label, this, [this, id] { store_.applyTransition(issue_, id); });
         }
     }
     if (extraItems_) {

@@ -39,8 +39,9 @@ UpdateBanner::UpdateBanner(Updater& updater, std::function<void()> showAbout, QW
     connect(whatsNew, &QToolButton::clicked, this, [showAbout] { showAbout(); });
     QToolButton* later = look::plainButton(tr("Later"), look::FontRole::Caption);
     connect(later, &QToolButton::clicked, this, [this] { updater_.dismiss(); });
-    install_ = new QPushButton(tr("Update & Relaunch"));
-    install_->setAccessibleName(install_->text());
+    // "&&": a single ampersand would turn the next letter into a mnemonic.
+    install_ = new QPushButton(tr("Update && Relaunch"));
+    install_->setAccessibleName(tr("Update & Relaunch"));
     install_->setDefault(true);
     connect(install_, &QPushButton::clicked, this, [this] { updater_.install(); });
     // Return is the default action while the banner shows.
