@@ -61,17 +61,10 @@ void TaskList::rebuild()
             }
         }
     }
-    // Rows whose issue left the store go; rows of sections not shown now stay for the next tab switch.
-    std::set<std::string> present;
-    for (auto [issues, tag] :
-         {std::pair{&store_.backlog(), "b"}, std::pair{&store_.inProgress(), "p"}, std::pair{&store_.done(), "d"}}) {
-        for (const Issue& issue : *issues) {
-            present.insert(std::string(tag) + ":" + issue.id);
-        }
-    }
+    // Only the rows shown now are kept: hundreds of hidden rows would cost more memory than remaking them
+    // on a tab switch costs time.
     for (auto it = rows_.begin(); it != rows_.end();) {
-        std::string base = it->first.substr(0, it->first.find('#'));
-        if (!used_.count(it->first) && !present.count(base)) {
+        if (!used_.count(it->first)) {
             it->second->deleteLater();
             it = rows_.erase(it);
         } else {

@@ -19,9 +19,9 @@ class ErrorBanner;
 class SectionHeader;
 
 // The scrolling content of the panel: the error banner, then the Backlog, In Progress and Done parts the
-// filter shows (headers only on "All", Done grouped by month). Rows are kept per issue and section and
-// reused across reloads, so a refresh that changes nothing changes no widget, and the scroll position
-// stays where it was.
+// filter shows (headers only on "All", Done grouped by month). The rows shown are kept per issue and
+// section and reused across reloads, so a refresh that changes nothing changes no widget, and the scroll
+// position stays where it was.
 class TaskList : public QWidget
 {
     Q_OBJECT

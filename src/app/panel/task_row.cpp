@@ -185,17 +185,10 @@ TaskRow::TaskRow(const Issue& issue, const RowContext& context, QWidget* parent)
     key_ = look::textLabel({}, look::FontRole::Caption, look::accent(palette()));
     key_->setFont(look::monospacedFont(look::FontRole::Caption));
     priority_ = look::textLabel({}, look::FontRole::Caption2, secondary);
-    copied_ = new QWidget;
-    auto* copiedLayout = new QHBoxLayout(copied_);
-    copiedLayout->setContentsMargins(0, 0, 0, 0);
-    copiedLayout->setSpacing(3);
-    copiedLayout->addWidget(look::symbolLabel("doc.on.doc.fill", secondary, 11));
-    copiedLayout->addWidget(look::textLabel(tr("Copied"), look::FontRole::Caption2, secondary));
-    copied_->hide();
     keyLine->addWidget(key_);
     keyLine->addWidget(priority_);
-    keyLine->addWidget(copied_);
     keyLine->addStretch(1);
+    keyLine_ = keyLine;
     info->addLayout(keyLine);
     summary_ = look::textLabel({}, look::FontRole::Callout);
     summary_->setWordWrap(true);
@@ -234,15 +227,6 @@ TaskRow::TaskRow(const Issue& issue, const RowContext& context, QWidget* parent)
     controls->addWidget(statusMenu_);
     controls->addWidget(markDone_);
     row->addWidget(controls_, 0, Qt::AlignTop);
-
-    busyBox_ = new QWidget;
-    busyBox_->setMinimumWidth(80);
-    auto* busyLayout = new QHBoxLayout(busyBox_);
-    busyLayout->setContentsMargins(0, 0, 0, 0);
-    busyLayout->addStretch(1);
-    busyLayout->addWidget(new look::Spinner(16));
-    busyBox_->hide();
-    row->addWidget(busyBox_, 0, Qt::AlignTop);
 
     showTexts();
 }
@@ -286,6 +270,16 @@ void TaskRow::setBusy(bool busy)
         return;
     }
     busy_ = busy;
+    if (busyBox_ == nullptr) {
+        // Made on first use: most rows are never busy, and hundreds of rows are shown at once.
+        busyBox_ = new QWidget;
+        busyBox_->setMinimumWidth(80);
+        auto* busyLayout = new QHBoxLayout(busyBox_);
+        busyLayout->setContentsMargins(0, 0, 0, 0);
+        busyLayout->addStretch(1);
+        busyLayout->addWidget(new look::Spinner(16));
+        static_cast<QHBoxLayout*>(layout())->addWidget(busyBox_, 0, Qt::AlignTop);
+    }
     controls_->setVisible(!busy_);
     busyBox_->setVisible(busy_);
 }
@@ -307,6 +301,16 @@ void TaskRow::ensureTransitions()
 void TaskRow::copy()
 {
     context_.store->copyToClipboard(issue_);
+    if (copied_ == nullptr) {
+        QColor secondary = look::secondary(palette());
+        copied_ = new QWidget;
+        auto* copiedLayout = new QHBoxLayout(copied_);
+        copiedLayout->setContentsMargins(0, 0, 0, 0);
+        copiedLayout->setSpacing(3);
+        copiedLayout->addWidget(look::symbolLabel("doc.on.doc.fill", secondary, 11));
+        copiedLayout->addWidget(look::textLabel(tr("Copied"), look::FontRole::Caption2, secondary));
+        keyLine_->insertWidget(2, copied_);
+    }
     copied_->show();
     // Each copy hides the flash after its own delay; the first delay to end hides it.
     QTimer::singleShot(context_.copiedFlash, copied_, [copied = copied_] { copied->hide(); });
@@ -314,7 +318,7 @@ void TaskRow::copy()
 
 bool TaskRow::isCopiedShown() const
 {
-    return !copied_->isHidden();
+    return copied_ != nullptr && !copied_->isHidden();
 }
 
 void TaskRow::addExtraItems(QMenu* menu)

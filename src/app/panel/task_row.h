@@ -109,7 +109,8 @@ private:
     bool transitionsRequested_ = false;
     QLabel* key_;
     QLabel* priority_;
-    QWidget* copied_;
+    QHBoxLayout* keyLine_;
+    QWidget* copied_ = nullptr;
     QLabel* summary_;
     QLabel* description_;
     QWidget* dateLine_;
@@ -118,7 +119,7 @@ private:
     QWidget* controls_;
     QToolButton* markDone_;
     StatusMenu* statusMenu_;
-    QWidget* busyBox_;
+    QWidget* busyBox_ = nullptr;
     CopyArea* copyArea_;
 };
 
