@@ -198,16 +198,14 @@ TaskRow::TaskRow(const Issue& issue, const RowContext& context, QWidget* parent)
     description_->setMaximumHeight(description_->fontMetrics().lineSpacing() * 3 + 1);
     description_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     info->addWidget(description_);
-    dateLine_ = new QWidget;
-    auto* dateLayout = new QHBoxLayout(dateLine_);
-    dateLayout->setContentsMargins(0, 0, 0, 0);
-    dateLayout->setSpacing(4);
+    auto* dateLine = new QHBoxLayout;
+    dateLine->setSpacing(4);
     dateSymbol_ = new QLabel;
     dateText_ = look::textLabel({}, look::FontRole::Caption2);
-    dateLayout->addWidget(dateSymbol_);
-    dateLayout->addWidget(dateText_);
-    dateLayout->addStretch(1);
-    info->addWidget(dateLine_);
+    dateLine->addWidget(dateSymbol_);
+    dateLine->addWidget(dateText_);
+    dateLine->addStretch(1);
+    info->addLayout(dateLine);
     row->addWidget(copyArea_, 1, Qt::AlignTop);
 
     controls_ = new QWidget;
@@ -253,7 +251,8 @@ void TaskRow::showTexts()
     description_->setVisible(!texts.description.isEmpty());
     copyArea_->setAccessibleName(texts.helpText);
     look::setHelpText(copyArea_, texts.helpText);
-    dateLine_->setVisible(!texts.dateLine.isEmpty());
+    dateSymbol_->setVisible(!texts.dateLine.isEmpty());
+    dateText_->setVisible(!texts.dateLine.isEmpty());
     if (!texts.dateLine.isEmpty()) {
         QColor colour = texts.dateIsDone ? look::green() : look::secondary(palette());
         look::setSymbol(dateSymbol_, texts.dateIsDone ? "checkmark.circle" : "calendar", colour, 12);

@@ -113,7 +113,6 @@ private:
     QWidget* copied_ = nullptr;
     QLabel* summary_;
     QLabel* description_;
-    QWidget* dateLine_;
     QLabel* dateSymbol_;
     QLabel* dateText_;
     QWidget* controls_;

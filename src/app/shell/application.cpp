@@ -1,7 +1,11 @@
 #include "app/shell/application.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <iostream>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "app/model/app_store.h"
 #include "app/model/updater.h"
@@ -39,6 +43,11 @@ TaskbellApp::TaskbellApp(AppStore* store, Updater* updater, QObject* parent)
         connect(store_, signal, this, &TaskbellApp::updateTray);
     }
     updateTray();
+#if defined(__GLIBC__)
+    // A load decodes hundreds of issues on pool threads; hand the freed arenas back to the system once the
+    // panel has been rebuilt, so the idle application stays small.
+    connect(store_, &AppStore::loadFinished, this, [] { QTimer::singleShot(0, [] { malloc_trim(0); }); });
+#endif
 }
 
 TaskbellApp::~TaskbellApp() = default;

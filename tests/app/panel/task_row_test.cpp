@@ -163,7 +163,7 @@ private slots:
         context.showTaskDetail = [&details](const Issue& shown) { details << QString::fromStdString(shown.key); };
         TaskRow row(issue, context);
         auto* statusMenu = row.findChild<StatusMenu*>();
-        QMenu* menu = statusMenu->menu();
+        QMenu* menu = statusMenu->ensureMenu();
         statusMenu->rebuildMenu();
         QString k = QString::fromStdString(key);
         QStringList extras{"—", "Show full details", "Copy " + k + " + summary", "Open " + k + " in browser"};
@@ -192,15 +192,15 @@ private slots:
         QObject::connect(f.store.get(), &AppStore::busyIssueKeysChanged, &row,
                          [&] { row.setBusy(f.store->isBusy(QString::fromStdString(row.issue().key))); });
         row.show();
-        auto* spinner = row.findChild<look::Spinner*>();
         auto* statusMenu = row.findChild<StatusMenu*>();
-        QVERIFY(!spinner->isVisible() && statusMenu->isVisible());
+        QVERIFY(row.findChild<look::Spinner*>() == nullptr && statusMenu->isVisible());
 
         f.jira.setDelay(std::chrono::milliseconds(200));
         QSignalSpy finished(f.store.get(), &AppStore::loadFinished);
         f.store->markDone(row.issue());
         QVERIFY(row.isBusy());
-        QVERIFY(spinner->isVisible() && !statusMenu->isVisible());
+        auto* spinner = row.findChild<look::Spinner*>();
+        QVERIFY(spinner != nullptr && spinner->isVisible() && !statusMenu->isVisible());
         QVERIFY(QTest::qWaitFor([&] { return !row.isBusy(); }, 10000));
         QVERIFY(!spinner->isVisible() && statusMenu->isVisible());
         f.jira.setDelay(std::chrono::milliseconds(0));
