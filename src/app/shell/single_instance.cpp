@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QStandardPaths>
 
 namespace taskbell::app {
@@ -32,6 +33,10 @@ QString SingleInstance::defaultSocketPath()
 
 bool SingleInstance::claim()
 {
+    // Two programs started at the same moment must not both find the socket unanswered and both listen.
+    QLockFile lock(socketPath_ + QStringLiteral(".lock"));
+    lock.setStaleLockTime(0);
+    lock.tryLock(5000);
     if (notifyRunningInstance()) {
         return false;
     }
