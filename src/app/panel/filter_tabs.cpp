@@ -5,11 +5,13 @@
 #include <QToolButton>
 
 #include "app/look/look.h"
+#include "app/panel/accessibility.h"
 
 namespace taskbell::app {
 
 FilterTabs::FilterTabs(QWidget* parent) : QWidget(parent), group_(new QButtonGroup(this))
 {
+    installPanelAccessibility();
     setObjectName(QStringLiteral("filterTabs"));
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(12, 8, 12, 8);
@@ -22,7 +24,7 @@ FilterTabs::FilterTabs(QWidget* parent) : QWidget(parent), group_(new QButtonGro
                            look::css(look::withOpacity(accent, 0.25))));
     for (std::size_t i = 0; i < kAllTaskFilters.size(); ++i) {
         TaskFilter filter = kAllTaskFilters[i];
-        auto* button = new QToolButton;
+        auto* button = new FilterTab;
         button->setCheckable(true);
         button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         button->setFont(look::font(look::FontRole::Callout));

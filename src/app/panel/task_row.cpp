@@ -1,7 +1,5 @@
 #include "app/panel/task_row.h"
 
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,6 +14,7 @@
 #include "app/look/symbols.h"
 #include "app/look/widgets.h"
 #include "app/model/app_store.h"
+#include "app/panel/accessibility.h"
 #include "app/panel/status_menu.h"
 #include "core/jira/date.h"
 
@@ -42,48 +41,7 @@ QString fromUtf8(const std::string& text)
     return QString::fromStdString(text);
 }
 
-class CopyAreaAccessible : public QAccessibleWidget
-{
-public:
-    explicit CopyAreaAccessible(QWidget* widget) : QAccessibleWidget(widget, QAccessible::Button) {}
-
-    QStringList actionNames() const override { return {pressAction(), setFocusAction()}; }
-
-    void doAction(const QString& name) override
-    {
-        if (name == pressAction()) {
-            emit static_cast<CopyArea*>(widget())->activated();
-        } else {
-            QAccessibleWidget::doAction(name);
-        }
-    }
-};
-
-QAccessibleInterface* panelAccessibleFactory(const QString& className, QObject* object)
-{
-    if (!object || !object->isWidgetType()) {
-        return nullptr;
-    }
-    auto* widget = static_cast<QWidget*>(object);
-    if (className == QLatin1String("taskbell::app::TaskRow")) {
-        return new QAccessibleWidget(widget, QAccessible::Grouping);
-    }
-    if (className == QLatin1String("taskbell::app::CopyArea")) {
-        return new CopyAreaAccessible(widget);
-    }
-    return nullptr;
-}
-
 } // namespace
-
-void installPanelAccessibility()
-{
-    static bool installed = false;
-    if (!installed) {
-        QAccessible::installFactory(panelAccessibleFactory);
-        installed = true;
-    }
-}
 
 RowTexts RowTexts::of(const Issue& issue, std::chrono::system_clock::time_point now)
 {

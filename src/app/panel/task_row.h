@@ -122,7 +122,4 @@ private:
     CopyArea* copyArea_;
 };
 
-// Makes task rows accessible groups and the copy area a pressable button.
-void installPanelAccessibility();
-
 } // namespace taskbell::app
