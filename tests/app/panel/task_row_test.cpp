@@ -1,16 +1,18 @@
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
 #include <QMenu>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include "app/look/look.h"
 #include "app/look/spinner.h"
+#include "app/panel/panel_fixture.h"
 #include "app/panel/status_menu.h"
 #include "app/panel/task_row.h"
 #include "core/jira/date.h"
-#include "app/panel/panel_fixture.h"
 
 using namespace taskbell;
 using namespace taskbell::app;
@@ -178,6 +180,54 @@ private slots:
                  (QStringList{"Move to To Do", "Move to In Progress", "Move to Done", "Move to Backlog"} + extras));
         menu->actions()[5]->trigger();
         QCOMPARE(details, QStringList{k});
+    }
+
+    void pressingTheStatusButtonOpensItsMenu()
+    {
+        PanelFixture f;
+        f.addIssue("Pressed", "3");
+        QVERIFY(f.load());
+        RowContext context;
+        context.store = f.store.get();
+        TaskRow row(f.store->inProgress().front(), context);
+        row.show();
+        auto* statusMenu = row.findChild<StatusMenu*>();
+        QStringList seen;
+        QTimer::singleShot(200, [&seen] {
+            if (auto* open = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                seen = menuTexts(open);
+                open->close();
+            }
+        });
+        statusMenu->click(); // what the mouse, the keyboard and the accessibility Press action all do
+        QVERIFY(!seen.isEmpty());
+        QVERIFY(seen.contains("Show full details"));
+        QCOMPARE(statusMenu->menu(), statusMenu->ensureMenu());
+    }
+
+    void accessibleRolesOfTheRow()
+    {
+        PanelFixture f;
+        RowContext context;
+        context.store = f.store.get();
+        TaskRow row(issueWith("Roles", "new", {}, {}, {}), context);
+        struct Case
+        {
+            QWidget* widget;
+            QAccessible::Role role;
+            QString name;
+        };
+        const Case cases[] = {
+            {&row, QAccessible::Grouping, "TB-1: Roles"},
+            {row.findChild<CopyArea*>(), QAccessible::Button, QStringLiteral("Click to copy \u201CTB-1: Roles\u201D")},
+            {row.findChild<StatusMenu*>(), QAccessible::Button, "Change status"},
+        };
+        for (const Case& test : cases) {
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(test.widget);
+            QVERIFY(accessible != nullptr);
+            QCOMPARE(accessible->role(), test.role);
+            QCOMPARE(accessible->text(QAccessible::Name), test.name);
+        }
     }
 
     void busyRowShowsOnlyProgressAndCopyFlashes()
