@@ -13,6 +13,7 @@
 #include <archive_entry.h>
 #include <sys/stat.h>
 
+#include "core/base/cancel.h"
 #include "core/update/manifest.h"
 
 namespace taskbell::update {
@@ -96,9 +97,11 @@ private:
     std::map<std::string, mode_t> kinds_;
 };
 
-void copyData(archive* reader, archive* writer, std::uint64_t& total, std::uint64_t maxBytes)
+void copyData(archive* reader, archive* writer, std::uint64_t& total, std::uint64_t maxBytes,
+              const std::atomic<bool>* cancel)
 {
     for (;;) {
+        throwIfCancelled(cancel);
         const void* block = nullptr;
         std::size_t size = 0;
         la_int64_t offset = 0;
@@ -121,7 +124,7 @@ void copyData(archive* reader, archive* writer, std::uint64_t& total, std::uint6
 
 // Checks one entry, rewrites it to an absolute path below root with safe permissions, and writes it.
 void extractEntry(archive* reader, archive* writer, archive_entry* entry, const fs::path& root, PathLedger& ledger,
-                  std::uint64_t& total, const UnpackLimits& limits)
+                  std::uint64_t& total, const UnpackLimits& limits, const std::atomic<bool>* cancel)
 {
     const char* name = archive_entry_pathname(entry);
     auto parts = safeComponents(name);
@@ -160,14 +163,15 @@ void extractEntry(archive* reader, archive* writer, archive_entry* entry, const 
         failWith(writer);
     }
     if (type == AE_IFREG) {
-        copyData(reader, writer, total, limits.maxBytes);
+        copyData(reader, writer, total, limits.maxBytes, cancel);
     }
     if (archive_write_finish_entry(writer) < ARCHIVE_WARN) {
         failWith(writer);
     }
 }
 
-void extractAll(const fs::path& archivePath, const fs::path& root, const UnpackLimits& limits)
+void extractAll(const fs::path& archivePath, const fs::path& root, const UnpackLimits& limits,
+                const std::atomic<bool>* cancel)
 {
     ArchivePtr reader(archive_read_new(), &archive_read_free);
     ArchivePtr writer(archive_write_disk_new(), &archive_write_free);
@@ -185,6 +189,7 @@ void extractAll(const fs::path& archivePath, const fs::path& root, const UnpackL
     std::uint64_t total = 0;
     std::size_t count = 0;
     for (;;) {
+        throwIfCancelled(cancel);
         archive_entry* entry = nullptr;
         int status = archive_read_next_header(reader.get(), &entry);
         if (status == ARCHIVE_EOF) {
@@ -196,7 +201,7 @@ void extractAll(const fs::path& archivePath, const fs::path& root, const UnpackL
         if (++count > limits.maxEntries) {
             fail("more than " + std::to_string(limits.maxEntries) + " entries");
         }
-        extractEntry(reader.get(), writer.get(), entry, root, ledger, total, limits);
+        extractEntry(reader.get(), writer.get(), entry, root, ledger, total, limits, cancel);
     }
     if (archive_write_close(writer.get()) != ARCHIVE_OK) {
         failWith(writer.get());
@@ -220,7 +225,7 @@ fs::path firstBundle(const fs::path& root)
 
 } // namespace
 
-fs::path unpack(const fs::path& archive, const UnpackLimits& limits)
+fs::path unpack(const fs::path& archive, const UnpackLimits& limits, const std::atomic<bool>* cancel)
 {
     fs::path unpacked = fs::absolute(archive).parent_path() / "unpacked";
     if (::mkdir(unpacked.c_str(), 0700) != 0) {
@@ -228,7 +233,7 @@ fs::path unpack(const fs::path& archive, const UnpackLimits& limits)
     }
     // Resolved once so that libarchive's link checks never trip over a linked temporary folder above us.
     fs::path root = fs::canonical(unpacked);
-    extractAll(archive, root, limits);
+    extractAll(archive, root, limits, cancel);
     return firstBundle(root);
 }
 

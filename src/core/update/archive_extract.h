@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -19,7 +20,8 @@ struct UnpackLimits
 // symbolic links whose target is absolute or climbs with ".." are refused; owners are never taken from
 // the archive and set-user-id, set-group-id and sticky bits and group/other write permission are dropped.
 // Throws UpdateError::badDownload ("could not unzip (...)", "no .app inside the archive") or
-// std::system_error when the folder cannot be created.
-std::filesystem::path unpack(const std::filesystem::path& archive, const UnpackLimits& limits = {});
+// std::system_error when the folder cannot be created, or Cancelled once the flag is set.
+std::filesystem::path unpack(const std::filesystem::path& archive, const UnpackLimits& limits = {},
+                             const std::atomic<bool>* cancel = nullptr);
 
 } // namespace taskbell::update

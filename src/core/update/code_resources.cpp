@@ -175,7 +175,8 @@ std::optional<Sealed> parse(std::string_view text)
     return sealed;
 }
 
-std::optional<std::string> firstDifference(const Listing& sealed, const fs::path& bundle, const Listing& onDisk)
+std::optional<std::string> firstDifference(const Listing& sealed, const fs::path& bundle, const Listing& onDisk,
+                                           const std::atomic<bool>* cancel)
 {
     auto s = sealed.begin();
     auto d = onDisk.begin();
@@ -196,7 +197,7 @@ std::optional<std::string> firstDifference(const Listing& sealed, const fs::path
                 return path + ": permissions changed";
             }
             try {
-                if (sha256HexOfFile(bundle / path) != want.sha256) {
+                if (sha256HexOfFile(bundle / path, cancel) != want.sha256) {
                     return path + ": modified";
                 }
             } catch (const std::system_error&) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -44,6 +45,6 @@ std::optional<Sealed> parse(std::string_view text);
 // The first difference between the seal and the bundle in path order, as "<path>: missing", "<path>: added",
 // "<path>: modified" or "<path>: permissions changed"; nothing when they agree.
 std::optional<std::string> firstDifference(const Listing& sealed, const std::filesystem::path& bundle,
-                                           const Listing& onDisk);
+                                           const Listing& onDisk, const std::atomic<bool>* cancel = nullptr);
 
 } // namespace taskbell::update::resources

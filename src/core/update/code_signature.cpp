@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "core/base/bundle.h"
+#include "core/base/cancel.h"
 #include "core/base/text_util.h"
 #include "core/update/code_resources.h"
 #include "core/update/manifest.h"
@@ -201,8 +202,9 @@ std::string releasePublicKey()
     return TASKBELL_RELEASE_PUBLIC_KEY;
 }
 
-void verifySignature(const fs::path& bundle, std::string_view trustedPublicKey)
+void verifySignature(const fs::path& bundle, std::string_view trustedPublicKey, const std::atomic<bool>* cancel)
 {
+    throwIfCancelled(cancel);
     std::error_code ec;
     if (!fs::is_directory(fs::symlink_status(bundle, ec))) {
         reject("bundle is not a folder");
@@ -217,7 +219,7 @@ void verifySignature(const fs::path& bundle, std::string_view trustedPublicKey)
         reject("bundle could not be read");
     }
     auto sealed = readVerifiedSeal(bundle, trustedPublicKey);
-    if (auto difference = resources::firstDifference(sealed.items, bundle, onDisk)) {
+    if (auto difference = resources::firstDifference(sealed.items, bundle, onDisk, cancel)) {
         reject(std::move(*difference));
     }
     auto identifier = bundle::infoString(bundle / "Contents" / "Info.plist", "CFBundleIdentifier");

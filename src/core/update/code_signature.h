@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -34,8 +35,9 @@ std::string releasePublicKey();
 // trustedPublicKey (Base64 of the 32-byte Ed25519 public key), every listed file must be present and
 // unchanged, nothing unlisted may exist, no symbolic link may exist anywhere, and Info.plist must name
 // kBundleIdentifier. Throws UpdateError::signature with a short message such as
-// "Contents/bin/taskbell: modified".
-void verifySignature(const std::filesystem::path& bundle, std::string_view trustedPublicKey);
+// "Contents/bin/taskbell: modified"; Cancelled once the flag is set.
+void verifySignature(const std::filesystem::path& bundle, std::string_view trustedPublicKey,
+                     const std::atomic<bool>* cancel = nullptr);
 
 struct SigningKey
 {

@@ -172,12 +172,12 @@ fs::path download(const UpdateManifest& manifest, const fs::path& tempRoot, cons
     return folder / "update.zip";
 }
 
-void verifyChecksum(const fs::path& archive, const UpdateManifest& manifest)
+void verifyChecksum(const fs::path& archive, const UpdateManifest& manifest, const std::atomic<bool>* cancel)
 {
     if (!manifest.sha256 || manifest.sha256->empty()) {
         return;
     }
-    if (!equalsIgnoringAsciiCase(sha256HexOfFile(archive), *manifest.sha256)) {
+    if (!equalsIgnoringAsciiCase(sha256HexOfFile(archive, cancel), *manifest.sha256)) {
         throw UpdateError::checksumMismatch();
     }
 }
@@ -201,11 +201,11 @@ void verifyNotOlder(const UpdateManifest& manifest, const std::string& runningVe
 }
 
 fs::path verifyDownload(const fs::path& archive, const UpdateManifest& manifest, const std::string& runningVersion,
-                        std::string_view trustedPublicKey)
+                        std::string_view trustedPublicKey, const std::atomic<bool>* cancel)
 {
-    verifyChecksum(archive, manifest);
-    auto bundle = unpack(archive);
-    verifySignature(bundle, trustedPublicKey);
+    verifyChecksum(archive, manifest, cancel);
+    auto bundle = unpack(archive, {}, cancel);
+    verifySignature(bundle, trustedPublicKey, cancel);
     verifyVersion(bundle, manifest.version);
     verifyNotOlder(manifest, runningVersion);
     return bundle;

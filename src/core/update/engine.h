@@ -34,7 +34,8 @@ std::filesystem::path download(const UpdateManifest& manifest, const std::filesy
 
 // Compares the archive's SHA-256 with the manifest's, ignoring letter case; skipped when the manifest has
 // none or an empty one. Fails with checksumMismatch, or std::system_error when the file cannot be read.
-void verifyChecksum(const std::filesystem::path& archive, const UpdateManifest& manifest);
+void verifyChecksum(const std::filesystem::path& archive, const UpdateManifest& manifest,
+                    const std::atomic<bool>* cancel = nullptr);
 
 // The bundle's CFBundleShortVersionString must equal expected exactly. Fails with badDownload
 // "unreadable Info.plist in the downloaded bundle" or versionMismatch(found, expected).
@@ -45,8 +46,10 @@ void verifyVersion(const std::filesystem::path& bundle, const std::string& expec
 void verifyNotOlder(const UpdateManifest& manifest, const std::string& runningVersion);
 
 // Checksum, unpack, signature, version and direction of one downloaded archive; returns the new bundle.
+// Throws Cancelled (core/base/cancel.h) once the flag is set.
 std::filesystem::path verifyDownload(const std::filesystem::path& archive, const UpdateManifest& manifest,
-                                     const std::string& runningVersion, std::string_view trustedPublicKey);
+                                     const std::string& runningVersion, std::string_view trustedPublicKey,
+                                     const std::atomic<bool>* cancel = nullptr);
 
 // Deletes the update folder that holds the archive, ignoring errors.
 void removeUpdateFolder(const std::filesystem::path& archive);

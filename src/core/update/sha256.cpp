@@ -10,6 +10,8 @@
 #include <openssl/evp.h>
 #include <unistd.h>
 
+#include "core/base/cancel.h"
+
 namespace taskbell {
 namespace {
 
@@ -50,7 +52,7 @@ std::string sha256Hex(std::string_view bytes)
     return finishHex(context.get());
 }
 
-std::string sha256HexOfFile(const std::filesystem::path& path)
+std::string sha256HexOfFile(const std::filesystem::path& path, const std::atomic<bool>* cancel)
 {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
@@ -60,6 +62,7 @@ std::string sha256HexOfFile(const std::filesystem::path& path)
     auto context = newDigest();
     std::array<char, 1 << 16> buffer{};
     for (;;) {
+        throwIfCancelled(cancel);
         ssize_t got = ::read(fd, buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR) {
             continue;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -8,7 +9,8 @@ namespace taskbell {
 
 // SHA-256 as 64 lower-case hexadecimal digits.
 std::string sha256Hex(std::string_view bytes);
-// Streams the file (never follows a final symbolic link). Throws std::system_error when it cannot be read.
-std::string sha256HexOfFile(const std::filesystem::path& path);
+// Streams the file (never follows a final symbolic link). Throws std::system_error when it cannot be read,
+// Cancelled once the flag is set.
+std::string sha256HexOfFile(const std::filesystem::path& path, const std::atomic<bool>* cancel = nullptr);
 
 } // namespace taskbell
