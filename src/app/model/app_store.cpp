@@ -1,87 +1,369 @@
 #include "app/model/app_store.h"
 
 #include <QThreadPool>
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#include "app/model/background.h"
+#include "core/jira/client.h"
+#include "core/jira/error_text.h"
+#include "core/jira/jql.h"
+#include "core/platform/keychain.h"
+#include "core/settings/app_settings.h"
 
 namespace taskbell::app {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The follow-up reloads after a write: Jira's search index lags behind writes.
+constexpr std::array<std::chrono::milliseconds, 3> kFollowupDelays = {1500ms, 3000ms, 5000ms};
+// A load's four requests run at once; actions on other issues and overlapping loads run beside them.
+constexpr int kPoolThreads = 16;
+constexpr int kSearchCap = 300;
+
+std::string text(const QString& value)
+{
+    return value.toStdString();
+}
+
+QString qtext(const std::string& value)
+{
+    return QString::fromStdString(value);
+}
+
+template <typename T> bool assign(T& member, const T& value)
+{
+    if (member == value) {
+        return false;
+    }
+    member = value;
+    return true;
+}
+
+} // namespace
+
+// One load: the four requests' outcomes, filled in on the GUI thread as they arrive.
+struct AppStore::LoadResult
+{
+    bool silent = false;
+    std::shared_ptr<std::atomic<bool>> cancel;
+    std::function<void()> finished;
+    std::optional<JiraUser> user;
+    std::array<std::vector<Issue>, 3> sections;
+    std::array<std::exception_ptr, 4> errors;
+    std::array<bool, 4> arrived{};
+};
 
 AppStore::AppStore(Timing timing, QObject* parent) : AppStore(SettingsStore(), std::move(timing), parent) {}
 
 AppStore::AppStore(SettingsStore settings, Timing timing, QObject* parent)
     : QObject(parent), settings_(std::move(settings)), timing_(std::move(timing)), pool_(new QThreadPool(this))
 {
+    pool_->setMaxThreadCount(kPoolThreads);
+    readSettings();
+    startAutoRefresh();
 }
 
-AppStore::~AppStore() = default;
-
-void AppStore::setBaseURL(const QString&) {}
-void AppStore::setEmail(const QString&) {}
-void AppStore::setApiToken(const QString&) {}
-void AppStore::setProjectKey(const QString&) {}
-void AppStore::setDefaultIssueType(const QString&) {}
-void AppStore::setMonthsBack(int) {}
-void AppStore::setRefreshMinutes(int) {}
-void AppStore::setAutoUpdate(bool) {}
-void AppStore::setUpdateFeedURL(const QString&) {}
-
-std::optional<std::vector<Transition>> AppStore::transitions(const QString&) const
+AppStore::~AppStore()
 {
-    return std::nullopt;
+    // Running requests end promptly through their flags; their outcomes are then discarded with this
+    // object's pending events.
+    for (const auto& weak : cancels_) {
+        if (auto flag = weak.lock()) {
+            flag->store(true);
+        }
+    }
+    pool_->waitForDone();
 }
 
-bool AppStore::isAutoRefreshing() const
+void AppStore::readSettings()
 {
-    return false;
+    AppSettings stored = AppSettings::load(settings_);
+    baseURL_ = qtext(stored.baseURL);
+    email_ = qtext(stored.email);
+    projectKey_ = qtext(stored.projectKey);
+    defaultIssueType_ = qtext(stored.defaultIssueType);
+    monthsBack_ = stored.monthsBack;
+    refreshMinutes_ = stored.refreshMinutes;
+    autoUpdate_ = stored.autoUpdate;
+    updateFeedURL_ = qtext(stored.updateFeedURL);
+    apiToken_ = qtext(Keychain::get(Keychain::kTokenAccount).value_or(""));
+}
+
+void AppStore::setBaseURL(const QString& value)
+{
+    if (assign(baseURL_, value)) {
+        emit baseURLChanged();
+    }
+}
+
+void AppStore::setEmail(const QString& value)
+{
+    if (assign(email_, value)) {
+        emit emailChanged();
+    }
+}
+
+void AppStore::setApiToken(const QString& value)
+{
+    if (assign(apiToken_, value)) {
+        emit apiTokenChanged();
+    }
+}
+
+void AppStore::setProjectKey(const QString& value)
+{
+    if (assign(projectKey_, value)) {
+        emit projectKeyChanged();
+    }
+}
+
+void AppStore::setDefaultIssueType(const QString& value)
+{
+    if (assign(defaultIssueType_, value)) {
+        emit defaultIssueTypeChanged();
+    }
+}
+
+void AppStore::setMonthsBack(int value)
+{
+    if (assign(monthsBack_, value)) {
+        emit monthsBackChanged();
+    }
+}
+
+void AppStore::setRefreshMinutes(int value)
+{
+    if (assign(refreshMinutes_, value)) {
+        emit refreshMinutesChanged();
+    }
+}
+
+void AppStore::setAutoUpdate(bool value)
+{
+    if (assign(autoUpdate_, value)) {
+        emit autoUpdateChanged();
+    }
+}
+
+void AppStore::setUpdateFeedURL(const QString& value)
+{
+    if (assign(updateFeedURL_, value)) {
+        emit updateFeedURLChanged();
+    }
+}
+
+std::optional<std::vector<Transition>> AppStore::transitions(const QString& issueKey) const
+{
+    auto found = transitionsByKey_.find(issueKey);
+    if (found == transitionsByKey_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
 }
 
 bool AppStore::saveSettings()
 {
-    return false;
+    AppSettings values;
+    values.baseURL = text(baseURL_);
+    values.email = text(email_);
+    values.projectKey = text(projectKey_);
+    values.defaultIssueType = text(defaultIssueType_);
+    values.monthsBack = monthsBack_;
+    values.refreshMinutes = refreshMinutes_;
+    values.autoUpdate = autoUpdate_;
+    values.updateFeedURL = text(updateFeedURL_);
+    try {
+        values.save(settings_);
+    } catch (const std::exception& error) {
+        if (assign(saveError_, std::optional<QString>(qtext(errorText(error))))) {
+            emit saveErrorChanged();
+        }
+        return false;
+    }
+    if (assign(saveError_, std::optional<QString>())) {
+        emit saveErrorChanged();
+    }
+    Keychain::set(text(apiToken_), Keychain::kTokenAccount);
+    startAutoRefresh();
+    return true;
 }
 
 JiraConfig AppStore::config() const
 {
-    return {};
+    return JiraConfig{text(baseURL_), text(email_), text(apiToken_)};
 }
 
-void AppStore::load(bool, std::function<void()>) {}
-void AppStore::startAutoRefresh() {}
-void AppStore::scheduleFollowupReload() {}
+std::shared_ptr<std::atomic<bool>> AppStore::newCancelFlag()
+{
+    std::erase_if(cancels_, [](const auto& weak) { return weak.expired(); });
+    auto flag = std::make_shared<std::atomic<bool>>(false);
+    cancels_.push_back(flag);
+    return flag;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Loading
+
+void AppStore::load(bool silent, std::function<void()> finished)
+{
+    JiraConfig current = config();
+    if (!current.isComplete()) {
+        return;
+    }
+    if (!silent) {
+        setIsLoading(true);
+    }
+    auto state = std::make_shared<LoadResult>();
+    state->silent = silent;
+    state->cancel = newCancelFlag();
+    state->finished = std::move(finished);
+    const std::atomic<bool>* cancel = state->cancel.get();
+    JiraClient client{current};
+
+    runInPool(
+        *pool_, this, [client, cancel] { return client.myself(cancel); },
+        [this, state](Outcome<JiraUser>& outcome) {
+            state->user = outcome.value;
+            arrive(state, 0, outcome.error);
+        });
+    const std::array<std::string, 3> queries = {JQL::backlog, JQL::inProgress, JQL::assignedDone(monthsBack_)};
+    for (std::size_t i = 0; i < queries.size(); ++i) {
+        runInPool(
+            *pool_, this, [client, cancel, jql = queries[i]] { return client.search(jql, kSearchCap, cancel); },
+            [this, state, i](Outcome<std::vector<Issue>>& outcome) {
+                if (outcome.value) {
+                    state->sections[i] = std::move(*outcome.value);
+                }
+                arrive(state, i + 1, outcome.error);
+            });
+    }
+}
+
+// Results are awaited in the fixed order user, Backlog, In Progress, Done: the first failure met in that
+// order cancels the requests still running; the load ends once all four have come back.
+void AppStore::arrive(const std::shared_ptr<LoadResult>& state, std::size_t slot, std::exception_ptr error)
+{
+    state->arrived[slot] = true;
+    state->errors[slot] = std::move(error);
+    for (std::size_t i = 0; i < state->arrived.size() && state->arrived[i]; ++i) {
+        if (state->errors[i]) {
+            state->cancel->store(true);
+            break;
+        }
+    }
+    if (std::all_of(state->arrived.begin(), state->arrived.end(), [](bool arrived) { return arrived; })) {
+        applyLoad(*state);
+    }
+}
+
+void AppStore::applyLoad(const LoadResult& result)
+{
+    auto failure = std::find_if(result.errors.begin(), result.errors.end(), [](const auto& e) { return e != nullptr; });
+    bool succeeded = failure == result.errors.end();
+    if (succeeded) {
+        currentUser_ = result.user;
+        emit currentUserChanged();
+        backlog_ = result.sections[0];
+        emit backlogChanged();
+        inProgress_ = result.sections[1];
+        emit inProgressChanged();
+        done_ = result.sections[2];
+        emit doneChanged();
+        if (result.silent) {
+            setErrorMessage(std::nullopt);
+        }
+    } else if (!result.silent) {
+        setErrorMessage(qtext(errorText(*failure)));
+    }
+    if (!result.silent) {
+        setIsLoading(false);
+    }
+    emit loadFinished(result.silent, succeeded);
+    if (result.finished) {
+        result.finished();
+    }
+}
+
+void AppStore::startAutoRefresh()
+{
+    ++refreshGeneration_;
+    delete refreshTimer_;
+    refreshTimer_ = nullptr;
+    if (!config().isComplete() || refreshMinutes_ < 1) {
+        return;
+    }
+    refreshTimer_ = new QTimer(this);
+    refreshTimer_->setSingleShot(true);
+    refreshTimer_->setInterval(timing_.scaled(std::chrono::minutes(refreshMinutes_)));
+    // The next wait starts once the silent load has finished; a newer loop makes this one stop.
+    connect(refreshTimer_, &QTimer::timeout, this, [this, generation = refreshGeneration_] {
+        load(true, [this, generation] {
+            if (generation == refreshGeneration_ && refreshTimer_ != nullptr) {
+                refreshTimer_->start();
+            }
+        });
+        // A load that could not start (settings edited but unsaved) must not end the loop.
+        if (!config().isComplete() && refreshTimer_ != nullptr) {
+            refreshTimer_->start();
+        }
+    });
+    refreshTimer_->start();
+}
+
+bool AppStore::isAutoRefreshing() const
+{
+    return refreshTimer_ != nullptr;
+}
+
+void AppStore::scheduleFollowupReload()
+{
+    followup(0);
+}
+
+// Waits the delay of this step, then runs a silent load and goes on with the next step once it finished.
+// The timers belong to the store, so nothing runs after it is gone.
+void AppStore::followup(std::size_t step)
+{
+    if (step >= kFollowupDelays.size()) {
+        return;
+    }
+    QTimer::singleShot(timing_.scaled(kFollowupDelays[step]), this, [this, step] {
+        if (config().isComplete()) {
+            load(true, [this, step] { followup(step + 1); });
+        } else {
+            followup(step + 1);
+        }
+    });
+}
 
 std::vector<MonthGroup> AppStore::doneByMonth() const
 {
-    return {};
+    return groupByMonth(done_);
 }
 
 QString AppStore::menuBarLabel() const
 {
-    return {};
+    if (!config().isComplete()) {
+        return {};
+    }
+    return QString::number(inProgress_.size());
 }
 
-void AppStore::createTask(const QString&, const QString&, const QString&, bool, const QString&,
-                          const std::optional<QString>&, QObject*, std::function<void(std::optional<QString>)>)
+void AppStore::setErrorMessage(std::optional<QString> message)
 {
+    if (assign(errorMessage_, message)) {
+        emit errorMessageChanged();
+    }
 }
 
-void AppStore::ensureTransitions(const Issue&, std::function<void()>) {}
-void AppStore::applyTransition(const Issue&, const QString&, std::function<void()>) {}
-void AppStore::markDone(const Issue&, std::function<void()>) {}
-void AppStore::testConnection(QObject*, std::function<void(QString)>) {}
-void AppStore::openInBrowser(const Issue&) const {}
-void AppStore::copyToClipboard(const Issue&) const {}
-
-std::optional<Issue> AppStore::issue(const QString&) const
+void AppStore::setIsLoading(bool value)
 {
-    return std::nullopt;
-}
-
-QString AppStore::browseURL(const Issue&) const
-{
-    return {};
-}
-
-QString AppStore::clipboardText(const Issue&)
-{
-    return {};
+    if (assign(isLoading_, value)) {
+        emit isLoadingChanged();
+    }
 }
 
 } // namespace taskbell::app

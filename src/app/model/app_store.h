@@ -4,6 +4,8 @@
 #include <QPointer>
 #include <QString>
 #include <QTimer>
+#include <atomic>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "app/model/timing.h"
+#include "core/jira/client.h"
 #include "core/jira/config.h"
 #include "core/jira/models.h"
 #include "core/jira/month_group.h"
@@ -38,7 +41,7 @@ class AppStore : public QObject
     Q_OBJECT
 
 public:
-    // Reads the settings from `settingsFolder` (the application's XDG folder by default) and the token
+    // Reads the settings from the settings store (the application's XDG folder by default) and the token
     // from the Secret Service, then starts the periodic refresh. Does not load the sections.
     explicit AppStore(Timing timing = {}, QObject* parent = nullptr);
     AppStore(SettingsStore settings, Timing timing, QObject* parent = nullptr);
@@ -150,12 +153,18 @@ private:
     struct LoadResult;
 
     void readSettings();
-    void applyLoad(const LoadResult& result, bool silent);
+    std::shared_ptr<std::atomic<bool>> newCancelFlag();
+    void arrive(const std::shared_ptr<LoadResult>& state, std::size_t slot, std::exception_ptr error);
+    void applyLoad(const LoadResult& result);
+    void followup(std::size_t step);
     void setErrorMessage(std::optional<QString> message);
     void setIsLoading(bool value);
     void setBusy(const QString& key, bool busy);
-    void finishWrite(const QString& key, std::function<void()> finished);
-    void afterWrite(std::function<void()> finished);
+    // The end of a successful status change: forget the issue's transitions, reload visibly, schedule the
+    // follow-up reloads, then clear the busy mark.
+    void afterStatusChange(const QString& key, std::function<void()> finished);
+    void runStatusChange(const Issue& issue, std::function<void(const JiraClient&, const std::atomic<bool>*)> change,
+                         std::function<void()> finished);
 
     SettingsStore settings_;
     Timing timing_;
@@ -182,6 +191,9 @@ private:
     std::optional<QString> saveError_;
 
     QTimer* refreshTimer_ = nullptr; // the running periodic refresh, when armed
+    unsigned refreshGeneration_ = 0; // tells a replaced refresh loop to stop
+    // Flags of running work, set when the store goes away.
+    std::vector<std::weak_ptr<std::atomic<bool>>> cancels_;
 };
 
 } // namespace taskbell::app

@@ -4,6 +4,7 @@
 #include <QString>
 #include <atomic>
 #include <chrono>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -88,6 +89,8 @@ private:
     void setStatus(std::optional<QString> value);
     void setErrorMessage(std::optional<QString> value);
     void setLastCheck(Timing::Clock::time_point value);
+    void verifyAndSwap(const UpdateManifest& offer, const std::filesystem::path& archive,
+                       const std::function<void(const std::exception_ptr&)>& fail);
 
     UpdaterEnvironment environment_;
     QThreadPool* pool_;

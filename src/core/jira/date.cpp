@@ -12,8 +12,6 @@
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
 
-#include "core/jira/month_group.h"
-
 namespace taskbell::JiraDate {
 namespace {
 
@@ -136,7 +134,7 @@ std::optional<TimePoint> parse(std::optional<std::string_view> text)
 std::string dayLabel(TimePoint date)
 {
     UErrorCode status = U_ZERO_ERROR;
-    icu::SimpleDateFormat format(icu::UnicodeString(u"dd MMMM yyyy"), icu::Locale(displayLocaleName().c_str()), status);
+    icu::SimpleDateFormat format(icu::UnicodeString(u"dd MMMM yyyy"), icu::Locale::getDefault(), status);
     if (U_FAILURE(status)) {
         return {};
     }

@@ -19,7 +19,7 @@ inline constexpr TimePoint distantPast{std::chrono::sys_days{std::chrono::year{1
 // text, and dates outside the clock's range, give nothing. Safe to call from any thread.
 std::optional<TimePoint> parse(std::optional<std::string_view> text);
 
-// "08 July 2026": pattern "dd MMMM yyyy" in the display locale (displayLocaleName) and default time zone.
+// "08 July 2026": pattern "dd MMMM yyyy" in the default locale and time zone.
 std::string dayLabel(TimePoint date);
 
 // "today", "yesterday", "tomorrow", "N days ago" or "in N days", counting calendar days in the

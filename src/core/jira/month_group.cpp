@@ -30,15 +30,10 @@ std::string icuName(std::string posix)
     return posix;
 }
 
-icu::Locale displayLocale()
-{
-    return icu::Locale(displayLocaleName().c_str());
-}
-
 std::string format(const char16_t* pattern, TimePoint date)
 {
     UErrorCode status = U_ZERO_ERROR;
-    icu::SimpleDateFormat formatter(icu::UnicodeString(pattern), displayLocale(), status);
+    icu::SimpleDateFormat formatter(icu::UnicodeString(pattern), icu::Locale::getDefault(), status);
     if (U_FAILURE(status)) {
         return {};
     }
@@ -60,6 +55,12 @@ std::string displayLocaleName()
         }
     }
     return "en_US";
+}
+
+void applyDisplayLocale()
+{
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale::setDefault(icu::Locale(displayLocaleName().c_str()), status);
 }
 
 std::string monthLabel(TimePoint date)
@@ -99,8 +100,8 @@ std::vector<MonthGroup> groupByMonth(const std::vector<Issue>& issues)
         return {};
     }
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::Calendar> calendar(icu::Calendar::createInstance(
-        icu::TimeZone::createDefault(), icu::Locale(JiraDate::displayLocaleName().c_str()), status));
+    std::unique_ptr<icu::Calendar> calendar(
+        icu::Calendar::createInstance(icu::TimeZone::createDefault(), icu::Locale::getDefault(), status));
     // Newest month first; the key is the month's first moment in milliseconds.
     std::map<UDate, std::vector<Issue>, std::greater<>> groups;
     for (const Issue& issue : issues) {
