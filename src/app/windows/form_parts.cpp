@@ -23,7 +23,6 @@ QLabel* wrappingLabel(const QString& text, look::FontRole role, bool secondary, 
     QLabel* result = label(text, role, secondary, parent);
     result->setWordWrap(true);
     result->setAlignment(Qt::AlignLeading | Qt::AlignTop);
-    result->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
     return result;
 }
 

@@ -53,6 +53,7 @@ McpSection::McpSection(QWidget* parent)
     disclosure_->setArrowType(Qt::RightArrow);
     disclosure_->setFont(look::font(look::FontRole::Callout));
     disclosure_->setFocusPolicy(Qt::StrongFocus);
+    disclosure_->setStyleSheet("QToolButton { border: none; padding: 2px 0; }");
     column->addWidget(disclosure_, 0, Qt::AlignLeading);
 
     content_ = new QWidget(this);

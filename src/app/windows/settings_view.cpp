@@ -224,6 +224,7 @@ QWidget* SettingsView::makeTestRow(QWidget* parent)
     testResult_->setObjectName("testResult");
     form::makeSelectable(testResult_);
     row->addWidget(testResult_, 1);
+    row->addStretch(0); // the button keeps its natural width while no result shows
     return box;
 }
 
@@ -248,6 +249,7 @@ QWidget* SettingsView::makeUpdatesGroup(QWidget* parent)
     updateStatus_ = form::wrappingLabel({}, look::FontRole::Caption, false, box);
     updateStatus_->setObjectName("updateStatus");
     row->addWidget(updateStatus_, 1);
+    row->addStretch(0);
     column->addLayout(row);
 
     updateError_ = form::wrappingLabel({}, look::FontRole::Caption2, false, box);

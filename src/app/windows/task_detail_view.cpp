@@ -138,11 +138,13 @@ QWidget* TaskDetailView::makeBody()
     column->addLayout(block);
     column->addWidget(form::divider(content));
 
-    details_ = new QGridLayout;
+    detailsBox_ = new QWidget(content);
+    details_ = new QGridLayout(detailsBox_);
+    details_->setContentsMargins(0, 0, 0, 0);
     details_->setHorizontalSpacing(8);
     details_->setVerticalSpacing(6);
     details_->setColumnStretch(1, 1);
-    column->addLayout(details_);
+    column->addWidget(detailsBox_);
     column->addStretch(1);
     return area;
 }
@@ -209,10 +211,11 @@ void TaskDetailView::fillDetails(const Issue& issue)
     }
     int row = 0;
     for (const auto& [label, value] : detailRows(issue, now_())) {
-        QLabel* name = form::label(label, look::FontRole::Caption, true);
+        // Made with their parent, so they show at once rather than on the next turn of the event loop.
+        QLabel* name = form::label(label, look::FontRole::Caption, true, detailsBox_);
         name->setFixedWidth(70);
         name->setObjectName("detailLabel-" + label);
-        QLabel* text = form::wrappingLabel(value, look::FontRole::Callout, false);
+        QLabel* text = form::wrappingLabel(value, look::FontRole::Callout, false, detailsBox_);
         text->setObjectName("detailValue-" + label);
         text->setAccessibleName(label + ": " + value);
         form::makeSelectable(text);

@@ -66,6 +66,7 @@ private:
     StatusMenuButton* statusMenu_ = nullptr;
     QLabel* summary_ = nullptr;
     QLabel* description_ = nullptr;
+    QWidget* detailsBox_ = nullptr;
     QGridLayout* details_ = nullptr;
     QPushButton* copySummary_ = nullptr;
     QPushButton* copyDescription_ = nullptr;

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QTest>
 
@@ -153,6 +154,8 @@ void SettingsViewTest::snippetsShowTheRunningExecutable()
     QCOMPARE(
         mcp->commandText(),
         QString("claude mcp add taskbell -s project -- '/home/ann/My Apps/Taskbell.app/Contents/bin/taskbell' --mcp"));
+    QTest::qWait(50); // the expanded section's layout settles first
+    view.findChild<QScrollArea*>()->ensureWidgetVisible(mcp->copyButton("json"));
     test::screenshot(&view, "settings-mcp");
 }
 
@@ -223,7 +226,6 @@ void SettingsViewTest::formIsRefilledEachTimeItIsShown()
     QCOMPARE(months->text(), QString("1 month"));
     QCOMPARE(child<QComboBox>(&view, "refreshMinutes")->currentText(), QString("Every hour"));
     QVERIFY(!child<QCheckBox>(&view, "autoUpdate")->isChecked());
-    test::screenshot(&view, "settings");
 
     // The stepper stays within 1 and 12 months.
     months->setValue(0);
@@ -291,6 +293,7 @@ void SettingsViewTest::escapeCancelsWithoutSaving()
     int closed = 0;
     SettingsView view(*fixture.store, updater, [&closed] { ++closed; });
     view.show();
+    test::screenshot(&view, "settings");
     child<QLineEdit>(&view, "defaultProjectKey")->setText("QLT");
     child<QCheckBox>(&view, "autoUpdate")->setChecked(false);
     QTest::keyClick(child<QLineEdit>(&view, "defaultProjectKey"), Qt::Key_Escape);
@@ -373,6 +376,7 @@ void SettingsViewTest::checkNowUsesTheTypedFeedAddress()
     QCOMPARE(error->palette().color(QPalette::WindowText), look::red());
     QVERIFY(check->isEnabled());
     QCOMPARE(fixture.store->updateFeedURL().toStdString(), std::string(kDefaultUpdateFeedURL)); // not saved
+    view.findChild<QScrollArea*>()->ensureWidgetVisible(error);
     test::screenshot(&view, "settings-update-error");
 }
 

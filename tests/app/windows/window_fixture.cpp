@@ -32,6 +32,8 @@ void screenshot(QWidget* widget, const QString& name)
         return;
     }
     QDir().mkpath(folder);
+    QTest::qWait(50); // pending layout requests first
+    widget->repaint();
     widget->grab().save(QDir(folder).filePath(name + ".png"));
 }
 
