@@ -116,6 +116,17 @@ QString symbolFile(const QString& name)
 QPixmap symbolPixmap(const QString& name, const QColor& tint, int pixels, qreal devicePixelRatio,
                      const QColor& knockout)
 {
+    // Rows draw the same few symbols hundreds of times: render each variant once and share the pixmap.
+    static QHash<QString, QPixmap> cache;
+    QString key = QStringLiteral("%1|%2|%3|%4|%5")
+                      .arg(name, tint.name(QColor::HexArgb))
+                      .arg(pixels)
+                      .arg(devicePixelRatio)
+                      .arg(knockout.isValid() ? knockout.name(QColor::HexArgb) : QString());
+    auto cached = cache.constFind(key);
+    if (cached != cache.constEnd()) {
+        return *cached;
+    }
     QPixmap pixmap(QSize(pixels, pixels) * devicePixelRatio);
     pixmap.setDevicePixelRatio(devicePixelRatio);
     pixmap.fill(Qt::transparent);
@@ -127,14 +138,26 @@ QPixmap symbolPixmap(const QString& name, const QColor& tint, int pixels, qreal 
     QSvgRenderer renderer(recolour(readSource(symbolFile(name)), found->fill, tint, cut));
     QPainter painter(&pixmap);
     renderer.render(&painter, QRectF(0, 0, pixels, pixels));
+    painter.end();
+    cache.insert(key, pixmap);
     return pixmap;
 }
 
 QIcon symbolIcon(const QString& name, const QColor& tint, int pixels, const QColor& knockout)
 {
+    static QHash<QString, QIcon> cache;
+    QString key = QStringLiteral("%1|%2|%3|%4")
+                      .arg(name, tint.name(QColor::HexArgb))
+                      .arg(pixels)
+                      .arg(knockout.isValid() ? knockout.name(QColor::HexArgb) : QString());
+    auto cached = cache.constFind(key);
+    if (cached != cache.constEnd()) {
+        return *cached;
+    }
     QIcon icon;
     icon.addPixmap(symbolPixmap(name, tint, pixels, 1.0, knockout));
     icon.addPixmap(symbolPixmap(name, tint, pixels, 2.0, knockout));
+    cache.insert(key, icon);
     return icon;
 }
 

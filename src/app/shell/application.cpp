@@ -1,13 +1,98 @@
 #include "app/shell/application.h"
 
 #include <QApplication>
+#include <iostream>
+
+#include "app/model/app_store.h"
+#include "app/model/updater.h"
+#include "app/panel/content_view.h"
+#include "app/shell/display_check.h"
+#include "app/shell/panel_window.h"
+#include "app/shell/single_instance.h"
+#include "app/shell/tray_item.h"
 
 namespace taskbell::app {
 
+TaskbellApp::TaskbellApp(AppStore* store, Updater* updater, QObject* parent)
+    : QObject(parent), store_(store), updater_(updater), tray_(new TrayItem(this)),
+      panel_(std::make_unique<PanelWindow>())
+{
+    windows_ = std::make_unique<AuxWindows>(windowContents());
+    windows_->setMenuBarPanel(panel_.get());
+    PanelActions actions;
+    actions.showAddTask = [this] { windows_->showAddTask(); };
+    actions.showSettings = [this] { windows_->showSettings(); };
+    actions.showAbout = [this] { windows_->showAbout(); };
+    actions.showTaskDetail = [this](const Issue& issue) { windows_->showTaskDetail(issue); };
+    actions.quit = [] { QCoreApplication::quit(); };
+    content_ = new ContentView(*store_, *updater_, actions);
+    panel_->setContent(content_);
+
+    connect(tray_, &TrayItem::clicked, this, &TaskbellApp::togglePanel);
+    connect(tray_, &TrayItem::showSettingsRequested, this, [this] { windows_->showSettings(); });
+    connect(tray_, &TrayItem::quitRequested, qApp, &QCoreApplication::quit);
+    // Each showing of the panel (re)arms the updater with the saved feed and flag.
+    connect(panel_.get(), &PanelWindow::shown, this,
+            [this] { updater_->start(store_->updateFeedURL(), store_->autoUpdate()); });
+    for (auto signal : {&AppStore::inProgressChanged, &AppStore::baseURLChanged, &AppStore::emailChanged,
+                        &AppStore::apiTokenChanged}) {
+        connect(store_, signal, this, &TaskbellApp::updateTray);
+    }
+    updateTray();
+}
+
+TaskbellApp::~TaskbellApp() = default;
+
+AuxContents TaskbellApp::windowContents()
+{
+    // The window contents are placeholders until the window views are wired in here.
+    return AuxContents::placeholders();
+}
+
+void TaskbellApp::start()
+{
+    tray_->show();
+}
+
+void TaskbellApp::showPanel()
+{
+    panel_->showAt(tray_->geometry());
+}
+
+void TaskbellApp::togglePanel()
+{
+    panel_->toggle(tray_->geometry());
+}
+
+void TaskbellApp::updateTray()
+{
+    tray_->setLabel(store_->menuBarLabel());
+}
+
 int runApplication(int argc, char** argv)
 {
+    if (auto reason = missingDisplayReason()) {
+        std::cerr << "taskbell: " << reason->toStdString() << ".\n";
+        return 1;
+    }
     QApplication application(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("taskbell"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Taskbell"));
+    QApplication::setOrganizationDomain(QStringLiteral("quillet.com"));
+    QApplication::setDesktopFileName(QStringLiteral("com.quillet.taskbell"));
+    // Closing the last window leaves the tray item running.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    SingleInstance instance;
+    if (!instance.claim()) {
+        return 0; // the running instance shows its panel
+    }
+    AppStore store;
+    Updater updater;
+    TaskbellApp app(&store, &updater);
+    QObject::connect(&instance, &SingleInstance::activationRequested, &app, &TaskbellApp::showPanel);
+    app.start();
+    return QApplication::exec();
 }
 
 } // namespace taskbell::app

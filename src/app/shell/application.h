@@ -1,6 +1,53 @@
 #pragma once
 
+#include <QObject>
+#include <memory>
+
+#include "app/shell/aux_windows.h"
+
 namespace taskbell::app {
+
+class AppStore;
+class ContentView;
+class PanelWindow;
+class TrayItem;
+class Updater;
+
+// The desktop application: owns the store and the updater for the whole run, the tray item, its panel and
+// the window manager, and wires them together.
+class TaskbellApp : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Builds the application around an existing store and updater (tests pass their own).
+    TaskbellApp(AppStore* store, Updater* updater, QObject* parent = nullptr);
+    ~TaskbellApp() override;
+
+    // Shows the tray item; the application then runs in accessory mode until a window opens.
+    void start();
+    // A later start of the program asked for the panel.
+    void showPanel();
+    void togglePanel();
+
+    AppStore& store() { return *store_; }
+    Updater& updater() { return *updater_; }
+    AuxWindows& windows() { return *windows_; }
+    TrayItem& tray() { return *tray_; }
+    PanelWindow& panel() { return *panel_; }
+    ContentView& content() { return *content_; }
+
+private:
+    AuxContents windowContents();
+    void updateTray();
+
+    AppStore* store_;
+    Updater* updater_;
+    std::unique_ptr<AuxWindows> windows_;
+    TrayItem* tray_;
+    std::unique_ptr<PanelWindow> panel_;
+    ContentView* content_;
+};
 
 // Runs the desktop application until it quits; returns the process exit status.
 int runApplication(int argc, char** argv);

@@ -12,7 +12,7 @@
 
 #include "app/look/spinner.h"
 #include "app/model/app_store.h"
-#include "app/windows/error_banner.h"
+#include "app/panel/section_views.h"
 #include "app/windows/form_parts.h"
 #include "app/windows/segmented_picker.h"
 #include "core/jira/task_filter.h"

@@ -16,7 +16,7 @@
 #include "app/look/spinner.h"
 #include "app/model/app_store.h"
 #include "app/model/updater.h"
-#include "app/windows/error_banner.h"
+#include "app/panel/section_views.h"
 #include "app/windows/form_parts.h"
 #include "app/windows/mcp_section.h"
 #include "core/platform/login_item.h"
@@ -73,7 +73,6 @@ SettingsView::SettingsView(AppStore& store, Updater& updater, std::function<void
     column->addWidget(form::divider(this));
 
     saveError_ = new ErrorBanner(this);
-    saveError_->setObjectName("saveError");
     auto* bannerBox = new QWidget(this);
     auto* bannerLayout = new QVBoxLayout(bannerBox);
     bannerLayout->setContentsMargins(12, 8, 12, 0);

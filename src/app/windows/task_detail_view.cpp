@@ -12,8 +12,8 @@
 
 #include "app/look/spinner.h"
 #include "app/model/app_store.h"
+#include "app/panel/status_menu.h"
 #include "app/windows/form_parts.h"
-#include "app/windows/status_menu_button.h"
 #include "core/jira/date.h"
 
 namespace taskbell::app {
@@ -103,7 +103,7 @@ QWidget* TaskDetailView::makeHeader()
     busy_ = new look::Spinner(12, header);
     busy_->setObjectName("detailBusy");
     row->addWidget(busy_);
-    statusMenu_ = new StatusMenuButton(store_, header);
+    statusMenu_ = new StatusMenu(initial_, store_, {}, header); // no extra items here
     row->addWidget(statusMenu_);
     column->addLayout(row);
 

@@ -15,7 +15,7 @@ class QPushButton;
 namespace taskbell::app {
 
 class AppStore;
-class StatusMenuButton;
+class StatusMenu;
 namespace look {
 class Spinner;
 }
@@ -63,7 +63,7 @@ private:
     QLabel* type_ = nullptr;
     QLabel* priority_ = nullptr;
     look::Spinner* busy_ = nullptr;
-    StatusMenuButton* statusMenu_ = nullptr;
+    StatusMenu* statusMenu_ = nullptr;
     QLabel* summary_ = nullptr;
     QLabel* description_ = nullptr;
     QWidget* detailsBox_ = nullptr;

@@ -7,7 +7,7 @@
 #include <QToolButton>
 
 #include "app/windows/add_task_view.h"
-#include "app/windows/error_banner.h"
+#include "app/panel/section_views.h"
 #include "app/windows/segmented_picker.h"
 #include "window_fixture.h"
 

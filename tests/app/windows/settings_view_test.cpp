@@ -15,7 +15,7 @@
 
 #include "app/look/look.h"
 #include "app/model/updater.h"
-#include "app/windows/error_banner.h"
+#include "app/panel/section_views.h"
 #include "app/windows/mcp_section.h"
 #include "app/windows/mcp_snippets.h"
 #include "app/windows/settings_view.h"
@@ -319,7 +319,7 @@ void SettingsViewTest::failedSaveKeepsTheWindowOpenAndTheTyping()
 
     QCOMPARE(closed, 0);
     QVERIFY(store.saveError().has_value());
-    auto* banner = child<ErrorBanner>(&view, "saveError");
+    auto* banner = view.findChild<ErrorBanner*>();
     QVERIFY(banner->isVisible());
     QCOMPARE(banner->message(), *store.saveError());
     QCOMPARE(child<QLineEdit>(&view, "baseURL")->text(), QString("https://acme.atlassian.net"));

@@ -6,7 +6,7 @@
 #include <QTest>
 
 #include "app/look/spinner.h"
-#include "app/windows/status_menu_button.h"
+#include "app/panel/status_menu.h"
 #include "app/windows/task_detail_view.h"
 #include "core/jira/date.h"
 #include "window_fixture.h"
@@ -136,8 +136,8 @@ void TaskDetailViewTest::headerAndFooterFollowTheIssue()
     QVERIFY(copyDescription->isVisible());
     copyDescription->click();
     QCOMPARE(QGuiApplication::clipboard()->text(), QString("Line one"));
-    auto* menu = full.findChild<StatusMenuButton*>("statusMenu");
-    QCOMPARE(menu->text(), QString("In Progress"));
+    auto* menu = full.findChild<StatusMenu*>();
+    QCOMPARE(menu->badge()->text(), QString("In Progress"));
     QCOMPARE(menu->accessibleName(), QString("Change status"));
     QCOMPARE(menu->toolTip(), QString("Change status"));
 }
@@ -163,19 +163,19 @@ void TaskDetailViewTest::followsTheStoreAndKeepsItsIssueWhenItLeaves()
     TaskDetailView view(*fixture.store, opened, [] {});
     view.show();
     auto* summary = view.findChild<QLabel*>("detailSummary");
-    auto* menu = view.findChild<StatusMenuButton*>("statusMenu");
+    auto* menu = view.findChild<StatusMenu*>();
     QCOMPARE(summary->text(), QString("Summary when opened"));
 
     // A reload brings the store's copy, and the window follows it without being reopened.
     QVERIFY(fixture.load());
     QCOMPARE(summary->text(), QString("Current summary"));
-    QCOMPARE(menu->text(), QString("In Progress"));
+    QCOMPARE(menu->badge()->text(), QString("In Progress"));
     QCOMPARE(view.findChild<QLabel*>("detailValue-Status")->text(), QString("In Progress"));
 
     // The status menu lists the transitions and nothing else.
     fixture.store->ensureTransitions(view.current());
     QTRY_VERIFY_WITH_TIMEOUT(fixture.store->transitions(QString::fromStdString(key)).has_value(), 10000);
-    QCOMPARE(menuTitles(menu->transitionsMenu()),
+    QCOMPARE(menuTitles(menu->menu()),
              QStringList({"Move to To Do", "Move to In Progress", "Move to Done", "Move to Backlog"}));
     view.resize(520, 560);
     test::screenshot(&view, "task-detail");
@@ -183,7 +183,7 @@ void TaskDetailViewTest::followsTheStoreAndKeepsItsIssueWhenItLeaves()
     // While the status change runs the spinner stands in for the menu; "To Do" is in no section, so
     // afterwards the window shows the issue as it was opened.
     fixture.jira.setDelay(std::chrono::milliseconds(200));
-    QAction* toDo = menu->transitionsMenu()->actions().first();
+    QAction* toDo = menu->menu()->actions().first();
     toDo->trigger();
     QVERIFY(fixture.store->isBusy(QString::fromStdString(key)));
     QVERIFY(view.findChild<look::Spinner*>("detailBusy")->isVisible());
@@ -191,7 +191,7 @@ void TaskDetailViewTest::followsTheStoreAndKeepsItsIssueWhenItLeaves()
     QTRY_VERIFY_WITH_TIMEOUT(!fixture.store->isBusy(QString::fromStdString(key)), 10000);
     QVERIFY(!fixture.store->issue(QString::fromStdString(key)));
     QCOMPARE(summary->text(), QString("Summary when opened"));
-    QCOMPARE(menu->text(), QString("Backlog"));
+    QCOMPARE(menu->badge()->text(), QString("Backlog"));
     QVERIFY(menu->isVisible());
 }
 

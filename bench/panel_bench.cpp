@@ -1,0 +1,157 @@
+// The task panel with 900 issues (300 per section) from the fake Jira site, offscreen: time to build the
+// rows the first time, to rebuild after a reload with unchanged issues and after a reload where every issue
+// changed, to switch tabs; then the resident memory and the CPU used while idle. Prints figures only.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+#include <algorithm>
+#include <fstream>
+#include <iostream>
+#include <vector>
+
+#include <sys/resource.h>
+
+#include "app/model/app_store.h"
+#include "app/model/updater.h"
+#include "app/panel/content_view.h"
+#include "app/panel/filter_tabs.h"
+#include "app/panel/task_list.h"
+#include "support/fake_jira.h"
+#include "support/temp_dir.h"
+
+using namespace taskbell;
+using namespace taskbell::app;
+
+namespace {
+
+constexpr int kPerSection = 300;
+constexpr int kRounds = 5;
+
+long residentKilobytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Brings the view up to date with the store, then lets the event loop lay out and paint what changed.
+double timedRefresh(ContentView& view)
+{
+    QElapsedTimer timer;
+    timer.start();
+    view.refresh();
+    QCoreApplication::processEvents(); // layout and painting of what changed
+    return timer.nsecsElapsed() / 1e6;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    test::FakeJira jira;
+    test::TempDir folder;
+    auto addIssues = [&](const std::string& prefix) {
+        for (const char* status : {"10000", "3", "10002"}) {
+            for (int i = 0; i < kPerSection; ++i) {
+                test::FakeIssue issue;
+                issue.summary = prefix + " task " + std::to_string(i) + " in a section of the panel";
+                issue.statusId = status;
+                issue.assigneeAccountId = jira.accountId();
+                if (std::string(status) == "10002") {
+                    issue.resolutiondate = jira.now();
+                }
+                jira.addIssue(issue);
+            }
+        }
+    };
+    addIssues("First");
+    AppStore store(SettingsStore(folder.path()), Timing{});
+    store.setBaseURL(QString::fromStdString(jira.baseUrl()));
+    store.setEmail(QString::fromStdString(jira.email()));
+    store.setApiToken(QString::fromStdString(jira.token()));
+    store.setRefreshMinutes(0);
+    UpdaterEnvironment environment;
+    environment.runningVersion = "1.10.0";
+    environment.temporaryDirectory = folder.path();
+    Updater updater(environment);
+    ContentView view(store, updater, PanelActions{});
+    view.resize(560, 870);
+    auto load = [&] {
+        QSignalSpy finished(&store, &AppStore::loadFinished);
+        store.load(true);
+        finished.wait(60000);
+    };
+    load();
+    long before = residentKilobytes();
+    view.show();
+    double firstBuild = timedRefresh(view); // the panel opens on In Progress: 300 rows
+
+    std::vector<double> unchanged;
+    for (int round = 0; round < kRounds; ++round) {
+        load();
+        unchanged.push_back(timedRefresh(view));
+    }
+    auto settle = [] {
+        for (int i = 0; i < 20; ++i) {
+            QCoreApplication::processEvents();
+        }
+        QTest::qWait(300);
+    };
+    settle();
+    long rssInProgress = residentKilobytes();
+    double cpuBefore = cpuSeconds();
+    QElapsedTimer idle;
+    idle.start();
+    QTest::qWait(3000);
+    double cpu = (cpuSeconds() - cpuBefore) / (idle.nsecsElapsed() / 1e9) * 100;
+
+    QElapsedTimer allTimer;
+    allTimer.start();
+    view.filterTabs()->button(TaskFilter::all)->toggle();
+    QCoreApplication::processEvents();
+    double allBuild = allTimer.nsecsElapsed() / 1e6;
+    std::vector<double> allUnchanged;
+    for (int round = 0; round < kRounds; ++round) {
+        load();
+        allUnchanged.push_back(timedRefresh(view));
+    }
+    settle();
+    long rssAll = residentKilobytes();
+
+    std::cout << "panel with " << store.backlog().size() << " + " << store.inProgress().size() << " + "
+              << store.done().size() << " issues\n";
+    std::cout << "first build, In Progress tab (300 rows):    " << firstBuild << " ms\n";
+    std::cout << "rebuild after a reload, In Progress tab:    " << median(unchanged) << " ms (median of " << kRounds
+              << ", goal <= 50 ms)\n";
+    std::cout << "switch to All (900 rows made):              " << allBuild << " ms\n";
+    std::cout << "rebuild after a reload, All tab (900 rows): " << median(allUnchanged) << " ms (median of " << kRounds
+              << ", goal <= 50 ms)\n";
+    std::cout << "resident memory before the panel:           " << before / 1024.0 << " MB (store, fake site, Qt)\n";
+    std::cout << "resident memory, In Progress tab:           " << rssInProgress / 1024.0 << " MB (goal <= 60 MB)\n";
+    std::cout << "resident memory, All tab:                   " << rssAll / 1024.0 << " MB\n";
+    std::cout << "CPU while idle for 3 s:                     " << cpu << " %\n";
+    return 0;
+}

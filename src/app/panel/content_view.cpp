@@ -1,0 +1,252 @@
+#include "app/panel/content_view.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/look/look.h"
+#include "app/look/spinner.h"
+#include "app/look/widgets.h"
+#include "app/model/app_store.h"
+#include "app/model/updater.h"
+#include "app/panel/filter_tabs.h"
+#include "app/panel/task_list.h"
+#include "app/panel/update_banner.h"
+#include "core/base/app_info.h"
+
+namespace taskbell::app {
+
+namespace {
+
+QFrame* divider()
+{
+    auto* line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    QPalette palette = line->palette();
+    palette.setColor(QPalette::WindowText, look::withOpacity(look::secondary(palette), 0.4));
+    line->setPalette(palette);
+    line->setFixedHeight(1);
+    return line;
+}
+
+void call(const std::function<void()>& action)
+{
+    if (action) {
+        action();
+    }
+}
+
+} // namespace
+
+ContentView::ContentView(AppStore& store, Updater& updater, PanelActions actions, QWidget* parent)
+    : QWidget(parent), store_(store), updater_(updater), actions_(std::move(actions))
+{
+    setObjectName(QStringLiteral("contentView"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(makeHeader());
+    layout->addWidget(divider());
+    banner_ = new UpdateBanner(updater_, [this] { call(actions_.showAbout); });
+    layout->addWidget(banner_);
+    bannerDivider_ = divider();
+    layout->addWidget(bannerDivider_);
+    tabs_ = new FilterTabs;
+    layout->addWidget(tabs_);
+
+    RowContext context;
+    context.store = &store_;
+    context.showTaskDetail = [this](const Issue& issue) {
+        if (actions_.showTaskDetail) {
+            actions_.showTaskDetail(issue);
+        }
+    };
+    list_ = new TaskList(store_, context);
+    scroll_ = new QScrollArea;
+    scroll_->setWidget(list_);
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    layout->addWidget(scroll_, 1);
+    prompt_ = makePrompt();
+    layout->addWidget(prompt_, 1);
+    layout->addWidget(divider());
+    layout->addWidget(makeFooter());
+
+    connect(tabs_, &FilterTabs::filterChanged, this, [this](TaskFilter filter) {
+        list_->setFilter(filter);
+        QTimer::singleShot(0, this, &ContentView::ensureVisibleTransitions);
+    });
+    connect(scroll_->verticalScrollBar(), &QScrollBar::valueChanged, this, &ContentView::ensureVisibleTransitions);
+    for (auto signal : {&AppStore::backlogChanged, &AppStore::inProgressChanged, &AppStore::doneChanged,
+                        &AppStore::isLoadingChanged, &AppStore::errorMessageChanged, &AppStore::currentUserChanged,
+                        &AppStore::baseURLChanged, &AppStore::emailChanged, &AppStore::apiTokenChanged}) {
+        connect(&store_, signal, this, &ContentView::scheduleRefresh);
+    }
+    connect(&store_, &AppStore::busyIssueKeysChanged, list_, &TaskList::updateBusy);
+    for (auto signal : {&Updater::availableChanged, &Updater::dismissedVersionChanged, &Updater::statusChanged,
+                        &Updater::errorMessageChanged, &Updater::isCheckingChanged}) {
+        connect(&updater_, signal, this, &ContentView::scheduleRefresh);
+    }
+    refresh();
+}
+
+QWidget* ContentView::makeHeader()
+{
+    auto* header = new QWidget;
+    auto* layout = new QHBoxLayout(header);
+    layout->setContentsMargins(12, 10, 12, 10);
+    layout->setSpacing(8);
+    layout->addWidget(look::symbolLabel("checklist", look::accent(palette()), 20));
+    auto* column = new QVBoxLayout;
+    column->setSpacing(0);
+    column->addWidget(look::textLabel(tr("My Jira Tasks"), look::FontRole::Headline));
+    userName_ = look::textLabel({}, look::FontRole::Caption, look::secondary(palette()));
+    column->addWidget(userName_);
+    layout->addLayout(column);
+    layout->addStretch(1);
+    QColor tint = look::primary(palette());
+    add_ = look::symbolButton("plus.circle.fill", look::accent(palette()), 18, tr("Add task"));
+    connect(add_, &QToolButton::clicked, this, [this] { call(actions_.showAddTask); });
+    refresh_ = look::symbolButton("arrow.clockwise", tint, 16, tr("Refresh"));
+    connect(refresh_, &QToolButton::clicked, this, [this] { store_.load(false); });
+    refreshBusy_ = new look::Spinner(16);
+    auto* settings = look::symbolButton("gearshape", tint, 16, tr("Settings"));
+    connect(settings, &QToolButton::clicked, this, [this] { call(actions_.showSettings); });
+    layout->addWidget(add_);
+    layout->addWidget(refresh_);
+    layout->addWidget(refreshBusy_);
+    layout->addWidget(settings);
+    return header;
+}
+
+QWidget* ContentView::makePrompt()
+{
+    auto* prompt = new QWidget;
+    prompt->setObjectName(QStringLiteral("notConfigured"));
+    auto* layout = new QVBoxLayout(prompt);
+    layout->setSpacing(12);
+    layout->addStretch(1);
+    QColor secondary = look::secondary(palette());
+    layout->addWidget(look::symbolLabel("link.badge.plus", secondary, 45), 0, Qt::AlignHCenter);
+    QLabel* title = look::textLabel(tr("Connect to Jira"), look::FontRole::Headline);
+    layout->addWidget(title, 0, Qt::AlignHCenter);
+    QLabel* text = look::textLabel(tr("Enter your Jira site, email and API token to start tracking your tasks."),
+                                   look::FontRole::Caption, secondary);
+    text->setWordWrap(true);
+    text->setAlignment(Qt::AlignCenter);
+    text->setContentsMargins(24, 0, 24, 0);
+    layout->addWidget(text);
+    auto* open = new QPushButton(tr("Open Settings"));
+    open->setAccessibleName(open->text());
+    open->setDefault(true);
+    QColor accent = look::accent(palette());
+    open->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border-radius: 6px; padding: 5px "
+                                       "14px; border: none; } QPushButton:focus { border: 1px solid %2; }")
+                            .arg(look::css(accent), look::css(palette().color(QPalette::HighlightedText))));
+    connect(open, &QPushButton::clicked, this, [this] { call(actions_.showSettings); });
+    layout->addWidget(open, 0, Qt::AlignHCenter);
+    layout->addStretch(1);
+    return prompt;
+}
+
+QWidget* ContentView::makeFooter()
+{
+    auto* footer = new QWidget;
+    auto* layout = new QHBoxLayout(footer);
+    layout->setContentsMargins(12, 8, 12, 8);
+    layout->setSpacing(10);
+    QColor secondary = look::secondary(palette());
+    QToolButton* version = look::plainButton(QStringLiteral("v") + QString::fromStdString(AppInfo::version()),
+                                             look::FontRole::Caption2, secondary);
+    look::setHelpText(version, tr("About & changelog"));
+    connect(version, &QToolButton::clicked, this, [this] { call(actions_.showAbout); });
+    counts_ = look::textLabel({}, look::FontRole::Caption2, secondary);
+    QToolButton* quit = look::plainButton(tr("Quit"), look::FontRole::Caption, secondary);
+    connect(quit, &QToolButton::clicked, this, [this] { call(actions_.quit); });
+    layout->addWidget(version);
+    layout->addWidget(counts_);
+    layout->addStretch(1);
+    layout->addWidget(quit);
+    return footer;
+}
+
+void ContentView::scheduleRefresh()
+{
+    if (!refreshPending_) {
+        refreshPending_ = true;
+        QTimer::singleShot(0, this, &ContentView::refresh);
+    }
+}
+
+void ContentView::refresh()
+{
+    refreshPending_ = false;
+    bool configured = store_.config().isComplete();
+    const auto& user = store_.currentUser();
+    QString name = user && user->displayName ? QString::fromStdString(*user->displayName) : QString();
+    userName_->setText(name);
+    userName_->setVisible(!name.isEmpty());
+    add_->setVisible(configured);
+    refresh_->setVisible(configured && !store_.isLoading());
+    refresh_->setEnabled(!store_.isLoading());
+    refreshBusy_->setVisible(configured && store_.isLoading());
+
+    bool offer = updater_.hasVisibleOffer();
+    if (offer) {
+        banner_->refresh();
+    }
+    banner_->setVisible(offer);
+    bannerDivider_->setVisible(offer);
+
+    tabs_->setVisible(configured);
+    scroll_->setVisible(configured);
+    prompt_->setVisible(!configured);
+    counts_->setVisible(configured);
+    if (configured) {
+        std::size_t backlog = store_.backlog().size();
+        std::size_t inProgress = store_.inProgress().size();
+        std::size_t done = store_.done().size();
+        tabs_->setCounts(backlog, inProgress, done);
+        counts_->setText(
+            QStringLiteral("%1 backlog \u00B7 %2 active \u00B7 %3 done").arg(backlog).arg(inProgress).arg(done));
+        list_->rebuild();
+        QTimer::singleShot(0, this, &ContentView::ensureVisibleTransitions);
+    }
+}
+
+TaskFilter ContentView::filter() const
+{
+    return tabs_->filter();
+}
+
+void ContentView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!hasLoaded_) {
+        // Considered once per view, even unconfigured: completing the settings later loads from there.
+        hasLoaded_ = true;
+        if (store_.config().isComplete()) {
+            store_.load(false);
+        }
+    }
+    QTimer::singleShot(0, this, &ContentView::ensureVisibleTransitions);
+}
+
+void ContentView::ensureVisibleTransitions()
+{
+    if (!isVisible() || !scroll_->isVisible()) {
+        return;
+    }
+    QRect visible(QPoint(0, scroll_->verticalScrollBar()->value()), scroll_->viewport()->size());
+    list_->ensureTransitions(visible);
+}
+
+} // namespace taskbell::app

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+#include "app/panel/task_row.h"
+#include "core/jira/task_filter.h"
+
+class QLabel;
+class QPushButton;
+class QScrollArea;
+class QStackedWidget;
+class QToolButton;
+
+namespace taskbell::app {
+
+class AppStore;
+class FilterTabs;
+class TaskList;
+class UpdateBanner;
+class Updater;
+
+// Where the panel's buttons lead; the shell fills these with the window manager and the application.
+struct PanelActions
+{
+    std::function<void()> showAddTask;
+    std::function<void()> showSettings;
+    std::function<void()> showAbout;
+    std::function<void(const Issue&)> showTaskDetail;
+    std::function<void()> quit;
+};
+
+// The panel's content: header, update banner, filter tabs and sections (or the not-configured prompt),
+// and the footer. It follows the store and the updater; changes arriving together are shown together,
+// once per turn of the event loop.
+class ContentView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    ContentView(AppStore& store, Updater& updater, PanelActions actions, QWidget* parent = nullptr);
+
+    // Brings every part in line with the store and the updater now (normally done once per event-loop turn
+    // after a change).
+    void refresh();
+
+    TaskFilter filter() const;
+    FilterTabs* filterTabs() const { return tabs_; }
+    TaskList* taskList() const { return list_; }
+    UpdateBanner* updateBanner() const { return banner_; }
+    QScrollArea* scrollArea() const { return scroll_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QWidget* makeHeader();
+    QWidget* makePrompt();
+    QWidget* makeFooter();
+    void scheduleRefresh();
+    void ensureVisibleTransitions();
+
+    AppStore& store_;
+    Updater& updater_;
+    PanelActions actions_;
+    bool hasLoaded_ = false;
+    bool refreshPending_ = false;
+
+    QLabel* userName_ = nullptr;
+    QToolButton* add_ = nullptr;
+    QToolButton* refresh_ = nullptr;
+    QWidget* refreshBusy_ = nullptr;
+    UpdateBanner* banner_ = nullptr;
+    QWidget* bannerDivider_ = nullptr;
+    FilterTabs* tabs_ = nullptr;
+    QScrollArea* scroll_ = nullptr;
+    TaskList* list_ = nullptr;
+    QWidget* prompt_ = nullptr;
+    QLabel* counts_ = nullptr;
+};
+
+} // namespace taskbell::app

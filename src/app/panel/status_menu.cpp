@@ -1,0 +1,159 @@
+#include "app/panel/status_menu.h"
+
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QPainter>
+
+#include "app/look/look.h"
+#include "app/look/symbols.h"
+#include "app/look/widgets.h"
+#include "app/model/app_store.h"
+
+namespace taskbell::app {
+
+namespace {
+
+std::optional<std::string> categoryOf(const std::optional<StatusCategory>& category)
+{
+    return category ? category->key : std::nullopt;
+}
+
+} // namespace
+
+QColor statusCategoryColour(const std::optional<std::string>& categoryKey)
+{
+    if (categoryKey == "done") {
+        return look::green();
+    }
+    if (categoryKey == "indeterminate") {
+        return look::blue();
+    }
+    return look::gray();
+}
+
+QString statusCategorySymbol(const std::optional<std::string>& categoryKey)
+{
+    if (categoryKey == "done") {
+        return QStringLiteral("checkmark.circle.fill");
+    }
+    if (categoryKey == "indeterminate") {
+        return QStringLiteral("circle.lefthalf.filled");
+    }
+    return QStringLiteral("circle");
+}
+
+QString transitionLabel(const Transition& transition)
+{
+    std::string target = "status";
+    if (transition.to && transition.to->name) {
+        target = *transition.to->name;
+    } else if (transition.name) {
+        target = *transition.name;
+    }
+    return QStringLiteral("Move to ") + QString::fromStdString(target);
+}
+
+StatusBadge::StatusBadge(QWidget* parent) : QLabel(parent)
+{
+    setTextFormat(Qt::PlainText);
+    setFont(look::font(look::FontRole::Caption2));
+    setContentsMargins(6, 1, 6, 1);
+}
+
+void StatusBadge::setStatus(const QString& name, const std::optional<std::string>& categoryKey)
+{
+    colour_ = statusCategoryColour(categoryKey);
+    setText(name);
+    look::setTextColour(this, colour_);
+}
+
+void StatusBadge::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(look::withOpacity(colour_, 0.18));
+    qreal radius = height() / 2.0;
+    painter.drawRoundedRect(QRectF(rect()), radius, radius);
+    painter.end();
+    QLabel::paintEvent(event);
+}
+
+StatusMenu::StatusMenu(const Issue& issue, AppStore& store, ExtraItems extraItems, QWidget* parent)
+    : QPushButton(parent), issue_(issue), store_(store), extraItems_(std::move(extraItems)), menu_(new QMenu(this)),
+      badge_(new StatusBadge)
+{
+    setFlat(true);
+    setCursor(Qt::PointingHandCursor);
+    QString help = tr("Change status");
+    setAccessibleName(help);
+    look::setHelpText(this, help);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(3);
+    layout->addWidget(badge_);
+    layout->addWidget(look::symbolLabel("chevron.down", look::secondary(palette()), 10));
+    setMenu(menu_);
+    connect(menu_, &QMenu::aboutToShow, this, [this] {
+        rebuildMenu();
+        store_.ensureTransitions(issue_);
+    });
+    connect(&store_, &AppStore::transitionsByKeyChanged, this, [this] {
+        if (menu_->isVisible()) {
+            rebuildMenu();
+        }
+    });
+    updateLabel();
+}
+
+void StatusMenu::paintEvent(QPaintEvent*)
+{
+    if (hasFocus()) {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(look::accent(palette()), 1.5));
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 4, 4);
+    }
+}
+
+void StatusMenu::setIssue(const Issue& issue)
+{
+    if (issue == issue_) {
+        return;
+    }
+    issue_ = issue;
+    updateLabel();
+}
+
+void StatusMenu::updateLabel()
+{
+    const auto& status = issue_.fields.status;
+    QString name = status && status->name ? QString::fromStdString(*status->name) : tr("Unknown");
+    badge_->setStatus(name, status ? categoryOf(status->statusCategory) : std::nullopt);
+    setFixedSize(layout()->sizeHint());
+}
+
+void StatusMenu::rebuildMenu()
+{
+    menu_->clear();
+    auto transitions = store_.transitions(QString::fromStdString(issue_.key));
+    if (!transitions) {
+        menu_->addAction(tr("Loading…"));
+    } else if (transitions->empty()) {
+        menu_->addAction(tr("No status changes available"))->setEnabled(false);
+    } else {
+        QColor knockout = menu_->palette().color(QPalette::Base);
+        for (const Transition& transition : *transitions) {
+            auto category = transition.to ? categoryOf(transition.to->statusCategory) : std::nullopt;
+            QIcon icon = look::symbolIcon(statusCategorySymbol(category), statusCategoryColour(category), 16, knockout);
+            QString id = QString::fromStdString(transition.id);
+            QString label = transitionLabel(transition).replace(QLatin1Char('&'), QLatin1String("&&"));
+            menu_->addAction(icon, label, this, [this, id] { store_.applyTransition(issue_, id); });
+        }
+    }
+    if (extraItems_) {
+        extraItems_(menu_);
+    }
+}
+
+} // namespace taskbell::app

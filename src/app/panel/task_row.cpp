@@ -1,0 +1,348 @@
+#include "app/panel/task_row.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/look/look.h"
+#include "app/look/spinner.h"
+#include "app/look/symbols.h"
+#include "app/look/widgets.h"
+#include "app/model/app_store.h"
+#include "app/panel/status_menu.h"
+#include "core/jira/date.h"
+
+namespace taskbell::app {
+
+namespace {
+
+// Longer descriptions are cut before layout: the preview shows three lines at most.
+constexpr qsizetype kDescriptionPreviewChars = 400;
+
+std::optional<std::string_view> view(const std::optional<std::string>& text)
+{
+    return text ? std::optional<std::string_view>(*text) : std::nullopt;
+}
+
+bool isDone(const Issue& issue)
+{
+    const auto& status = issue.fields.status;
+    return status && status->statusCategory && status->statusCategory->key == "done";
+}
+
+QString fromUtf8(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+class CopyAreaAccessible : public QAccessibleWidget
+{
+public:
+    explicit CopyAreaAccessible(QWidget* widget) : QAccessibleWidget(widget, QAccessible::Button) {}
+
+    QStringList actionNames() const override { return {pressAction(), setFocusAction()}; }
+
+    void doAction(const QString& name) override
+    {
+        if (name == pressAction()) {
+            emit static_cast<CopyArea*>(widget())->activated();
+        } else {
+            QAccessibleWidget::doAction(name);
+        }
+    }
+};
+
+QAccessibleInterface* panelAccessibleFactory(const QString& className, QObject* object)
+{
+    if (!object || !object->isWidgetType()) {
+        return nullptr;
+    }
+    auto* widget = static_cast<QWidget*>(object);
+    if (className == QLatin1String("taskbell::app::TaskRow")) {
+        return new QAccessibleWidget(widget, QAccessible::Grouping);
+    }
+    if (className == QLatin1String("taskbell::app::CopyArea")) {
+        return new CopyAreaAccessible(widget);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+void installPanelAccessibility()
+{
+    static bool installed = false;
+    if (!installed) {
+        QAccessible::installFactory(panelAccessibleFactory);
+        installed = true;
+    }
+}
+
+RowTexts RowTexts::of(const Issue& issue, std::chrono::system_clock::time_point now)
+{
+    RowTexts texts;
+    texts.key = fromUtf8(issue.key);
+    texts.summary = issue.fields.summary ? fromUtf8(*issue.fields.summary) : QStringLiteral("(no summary)");
+    if (issue.fields.priority && issue.fields.priority->name) {
+        texts.priority = fromUtf8(*issue.fields.priority->name);
+    }
+    if (auto description = issue.descriptionText()) {
+        texts.description = fromUtf8(*description).left(kDescriptionPreviewChars);
+    }
+    texts.helpText = QStringLiteral("Click to copy \u201C%1: %2\u201D").arg(texts.key, texts.summary);
+    texts.dateIsDone = isDone(issue);
+    std::optional<JiraDate::TimePoint> date;
+    if (texts.dateIsDone) {
+        date = JiraDate::parse(view(issue.fields.resolutiondate));
+        if (!date) {
+            date = JiraDate::parse(view(issue.fields.updated));
+        }
+    } else {
+        date = JiraDate::parse(view(issue.fields.created));
+    }
+    if (date) {
+        QString line = fromUtf8(JiraDate::dayLabel(*date)) + QStringLiteral(" \u00B7 ") +
+                       fromUtf8(JiraDate::relativeDays(*date, now));
+        texts.dateLine = texts.dateIsDone ? QStringLiteral("Done ") + line : line;
+    }
+    return texts;
+}
+
+CopyArea::CopyArea(QWidget* parent) : QWidget(parent)
+{
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::PointingHandCursor);
+}
+
+void CopyArea::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+        emit activated();
+    }
+}
+
+void CopyArea::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        emit activated();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+TileButton::TileButton(const QString& symbol, const QColor& tint, double fillOpacity, const QString& helpText,
+                       QWidget* parent)
+    : QToolButton(parent), fill_(look::withOpacity(tint, fillOpacity))
+{
+    setIcon(look::symbolIcon(symbol, tint, 14));
+    setIconSize(QSize(14, 14));
+    setFixedSize(24, 24);
+    setAccessibleName(helpText);
+    look::setHelpText(this, helpText);
+    setCursor(Qt::PointingHandCursor);
+}
+
+void TileButton::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(hasFocus() ? QPen(look::accent(palette()), 1.5) : QPen(Qt::NoPen));
+    QColor fill = fill_;
+    if (isDown() || underMouse()) {
+        fill.setAlphaF(std::min(1.0f, fill.alphaF() * 2));
+    }
+    painter.setBrush(fill);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 6, 6);
+    QRect target(QPoint(0, 0), iconSize());
+    target.moveCenter(rect().center());
+    icon().paint(&painter, target);
+}
+
+TaskRow::TaskRow(const Issue& issue, const RowContext& context, QWidget* parent)
+    : QWidget(parent), issue_(issue), context_(context)
+{
+    installPanelAccessibility();
+    setObjectName(QStringLiteral("taskRow"));
+    QColor secondary = look::secondary(palette());
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(8, 8, 8, 8);
+    row->setSpacing(8);
+
+    copyArea_ = new CopyArea;
+    connect(copyArea_, &CopyArea::activated, this, &TaskRow::copy);
+    auto* info = new QVBoxLayout(copyArea_);
+    info->setContentsMargins(0, 0, 0, 0);
+    info->setSpacing(3);
+    auto* keyLine = new QHBoxLayout;
+    keyLine->setSpacing(6);
+    key_ = look::textLabel({}, look::FontRole::Caption, look::accent(palette()));
+    key_->setFont(look::monospacedFont(look::FontRole::Caption));
+    priority_ = look::textLabel({}, look::FontRole::Caption2, secondary);
+    keyLine->addWidget(key_);
+    keyLine->addWidget(priority_);
+    keyLine->addStretch(1);
+    keyLine_ = keyLine;
+    info->addLayout(keyLine);
+    summary_ = look::textLabel({}, look::FontRole::Callout);
+    summary_->setWordWrap(true);
+    info->addWidget(summary_);
+    description_ = look::textLabel({}, look::FontRole::Caption, secondary);
+    description_->setWordWrap(true);
+    description_->setMaximumHeight(description_->fontMetrics().lineSpacing() * 3 + 1);
+    description_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    info->addWidget(description_);
+    dateLine_ = new QWidget;
+    auto* dateLayout = new QHBoxLayout(dateLine_);
+    dateLayout->setContentsMargins(0, 0, 0, 0);
+    dateLayout->setSpacing(4);
+    dateSymbol_ = new QLabel;
+    dateText_ = look::textLabel({}, look::FontRole::Caption2);
+    dateLayout->addWidget(dateSymbol_);
+    dateLayout->addWidget(dateText_);
+    dateLayout->addStretch(1);
+    info->addWidget(dateLine_);
+    row->addWidget(copyArea_, 1, Qt::AlignTop);
+
+    controls_ = new QWidget;
+    auto* controls = new QHBoxLayout(controls_);
+    controls->setContentsMargins(0, 0, 0, 0);
+    controls->setSpacing(6);
+    auto* details = new TileButton("text.magnifyingglass", secondary, 0.10, tr("Show full details"));
+    connect(details, &QToolButton::clicked, this, [this] {
+        if (context_.showTaskDetail) {
+            context_.showTaskDetail(issue_);
+        }
+    });
+    statusMenu_ = new StatusMenu(issue_, *context_.store, [this](QMenu* menu) { addExtraItems(menu); });
+    markDone_ = new TileButton("checkmark", look::green(), 0.12, tr("Move to Done"));
+    connect(markDone_, &QToolButton::clicked, this, [this] { context_.store->markDone(issue_); });
+    controls->addWidget(details);
+    controls->addWidget(statusMenu_);
+    controls->addWidget(markDone_);
+    row->addWidget(controls_, 0, Qt::AlignTop);
+
+    showTexts();
+}
+
+void TaskRow::setIssue(const Issue& issue)
+{
+    if (issue == issue_) {
+        return;
+    }
+    issue_ = issue;
+    statusMenu_->setIssue(issue_);
+    transitionsRequested_ = false;
+    showTexts();
+}
+
+void TaskRow::showTexts()
+{
+    RowTexts texts = RowTexts::of(issue_, context_.now());
+    key_->setText(texts.key);
+    priority_->setText(texts.priority);
+    priority_->setVisible(!texts.priority.isEmpty());
+    summary_->setText(texts.summary);
+    description_->setText(texts.description);
+    description_->setVisible(!texts.description.isEmpty());
+    copyArea_->setAccessibleName(texts.helpText);
+    look::setHelpText(copyArea_, texts.helpText);
+    dateLine_->setVisible(!texts.dateLine.isEmpty());
+    if (!texts.dateLine.isEmpty()) {
+        QColor colour = texts.dateIsDone ? look::green() : look::secondary(palette());
+        look::setSymbol(dateSymbol_, texts.dateIsDone ? "checkmark.circle" : "calendar", colour, 12);
+        dateText_->setText(texts.dateLine);
+        look::setTextColour(dateText_, colour);
+    }
+    markDone_->setVisible(!texts.dateIsDone);
+    setAccessibleName(texts.key + QStringLiteral(": ") + texts.summary);
+}
+
+void TaskRow::setBusy(bool busy)
+{
+    if (busy == busy_) {
+        return;
+    }
+    busy_ = busy;
+    if (busyBox_ == nullptr) {
+        // Made on first use: most rows are never busy, and hundreds of rows are shown at once.
+        busyBox_ = new QWidget;
+        busyBox_->setMinimumWidth(80);
+        auto* busyLayout = new QHBoxLayout(busyBox_);
+        busyLayout->setContentsMargins(0, 0, 0, 0);
+        busyLayout->addStretch(1);
+        busyLayout->addWidget(new look::Spinner(16));
+        static_cast<QHBoxLayout*>(layout())->addWidget(busyBox_, 0, Qt::AlignTop);
+    }
+    controls_->setVisible(!busy_);
+    busyBox_->setVisible(busy_);
+}
+
+void TaskRow::ensureTransitions()
+{
+    if (transitionsRequested_ || context_.store->transitions(QString::fromStdString(issue_.key))) {
+        return;
+    }
+    transitionsRequested_ = true;
+    QPointer<TaskRow> self(this);
+    context_.store->ensureTransitions(issue_, [self] {
+        if (self) {
+            self->transitionsRequested_ = false;
+        }
+    });
+}
+
+void TaskRow::copy()
+{
+    context_.store->copyToClipboard(issue_);
+    if (copied_ == nullptr) {
+        QColor secondary = look::secondary(palette());
+        copied_ = new QWidget;
+        auto* copiedLayout = new QHBoxLayout(copied_);
+        copiedLayout->setContentsMargins(0, 0, 0, 0);
+        copiedLayout->setSpacing(3);
+        copiedLayout->addWidget(look::symbolLabel("doc.on.doc.fill", secondary, 11));
+        copiedLayout->addWidget(look::textLabel(tr("Copied"), look::FontRole::Caption2, secondary));
+        keyLine_->insertWidget(2, copied_);
+    }
+    copied_->show();
+    // Each copy hides the flash after its own delay; the first delay to end hides it.
+    QTimer::singleShot(context_.copiedFlash, copied_, [copied = copied_] { copied->hide(); });
+}
+
+bool TaskRow::isCopiedShown() const
+{
+    return copied_ != nullptr && !copied_->isHidden();
+}
+
+void TaskRow::addExtraItems(QMenu* menu)
+{
+    QColor tint = look::primary(menu->palette());
+    QString key = QString::fromStdString(issue_.key);
+    menu->addSeparator();
+    menu->addAction(look::symbolIcon("text.magnifyingglass", tint), tr("Show full details"), this, [this] {
+        if (context_.showTaskDetail) {
+            context_.showTaskDetail(issue_);
+        }
+    });
+    menu->addAction(look::symbolIcon("doc.on.doc", tint), tr("Copy %1 + summary").arg(key), this, &TaskRow::copy);
+    menu->addAction(look::symbolIcon("safari", tint), tr("Open %1 in browser").arg(key), this,
+                    [this] { context_.store->openInBrowser(issue_); });
+}
+
+void TaskRow::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(look::withOpacity(look::secondary(palette()), 0.06));
+    painter.drawRoundedRect(QRectF(rect()), 8, 8);
+}
+
+} // namespace taskbell::app

@@ -1,0 +1,129 @@
+#pragma once
+
+#include <QPointer>
+#include <QToolButton>
+#include <QWidget>
+#include <chrono>
+#include <functional>
+
+#include "core/jira/models.h"
+
+class QLabel;
+class QHBoxLayout;
+
+namespace taskbell::app {
+
+class AppStore;
+class StatusMenu;
+namespace look {
+class Spinner;
+}
+
+// What a row needs from its surroundings.
+struct RowContext
+{
+    AppStore* store = nullptr;
+    std::function<void(const Issue&)> showTaskDetail;
+    std::function<std::chrono::system_clock::time_point()> now = [] { return std::chrono::system_clock::now(); };
+    std::chrono::milliseconds copiedFlash{1200};
+};
+
+// The texts of a row, composed once so that the row and its tests agree.
+struct RowTexts
+{
+    QString key;
+    QString summary;  // the summary, or "(no summary)"
+    QString priority; // empty when the issue has no named priority
+    QString description;
+    QString helpText; // "Click to copy “KEY: summary”"
+    QString dateLine; // empty when no date parses
+    bool dateIsDone = false;
+
+    static RowTexts of(const Issue& issue, std::chrono::system_clock::time_point now);
+};
+
+// The clickable information block of a row: clicking it (or pressing it through assistive technology,
+// or Space/Return with the keyboard) copies the issue.
+class CopyArea : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit CopyArea(QWidget* parent = nullptr);
+
+signals:
+    void activated();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+// A 24 × 24 symbol button on a rounded tile of its tint.
+class TileButton : public QToolButton
+{
+    Q_OBJECT
+
+public:
+    TileButton(const QString& symbol, const QColor& tint, double fillOpacity, const QString& helpText,
+               QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor fill_;
+};
+
+// One issue in the panel: key, priority, summary, description preview and date line, copy by clicking,
+// the details button, the status menu and the mark-done button; only a progress indicator while the
+// store changes the issue's status.
+class TaskRow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    TaskRow(const Issue& issue, const RowContext& context, QWidget* parent = nullptr);
+
+    // Shows another state of the issue (same id) in this row.
+    void setIssue(const Issue& issue);
+    const Issue& issue() const { return issue_; }
+    void setBusy(bool busy);
+    bool isBusy() const { return busy_; }
+    // Fetches the status menu's transitions unless they are cached or already on their way.
+    void ensureTransitions();
+    // Copies the issue and flashes "Copied".
+    void copy();
+    bool isCopiedShown() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void showTexts();
+    void addExtraItems(QMenu* menu);
+
+    Issue issue_;
+    RowContext context_;
+    bool busy_ = false;
+    bool transitionsRequested_ = false;
+    QLabel* key_;
+    QLabel* priority_;
+    QHBoxLayout* keyLine_;
+    QWidget* copied_ = nullptr;
+    QLabel* summary_;
+    QLabel* description_;
+    QWidget* dateLine_;
+    QLabel* dateSymbol_;
+    QLabel* dateText_;
+    QWidget* controls_;
+    QToolButton* markDone_;
+    StatusMenu* statusMenu_;
+    QWidget* busyBox_ = nullptr;
+    CopyArea* copyArea_;
+};
+
+// Makes task rows accessible groups and the copy area a pressable button.
+void installPanelAccessibility();
+
+} // namespace taskbell::app

@@ -1,0 +1,98 @@
+#include "app/shell/tray_item.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QPainter>
+#include <QSystemTrayIcon>
+#include <iostream>
+
+#include "app/look/look.h"
+#include "app/look/symbols.h"
+
+namespace taskbell::app {
+
+TrayItem::TrayItem(QObject* parent) : QObject(parent), icon_(new QSystemTrayIcon(this)), menu_(new QMenu)
+{
+    icon_->setIcon(iconFor({}));
+    icon_->setToolTip(toolTip());
+    menu_->addAction(tr("Show Tasks"), this, &TrayItem::clicked);
+    menu_->addAction(tr("Settings…"), this, &TrayItem::showSettingsRequested);
+    menu_->addSeparator();
+    menu_->addAction(tr("Quit"), this, &TrayItem::quitRequested);
+    icon_->setContextMenu(menu_);
+    connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) {
+            emit clicked();
+        }
+    });
+}
+
+TrayItem::~TrayItem()
+{
+    delete menu_;
+}
+
+void TrayItem::show()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        std::cerr << "taskbell: no system tray is running yet; the Taskbell icon appears when one starts.\n";
+    }
+    icon_->show();
+}
+
+void TrayItem::setLabel(const QString& label)
+{
+    if (label == label_) {
+        return;
+    }
+    label_ = label;
+    icon_->setIcon(iconFor(label_));
+    icon_->setToolTip(toolTip());
+}
+
+QString TrayItem::toolTip() const
+{
+    return label_.isEmpty() ? QStringLiteral("Taskbell") : label_;
+}
+
+QRect TrayItem::geometry() const
+{
+    return icon_->geometry();
+}
+
+QIcon TrayItem::iconFor(const QString& label)
+{
+    QIcon icon;
+    for (int pixels : {16, 22, 24, 32, 48, 64}) {
+        icon.addPixmap(pixmapFor(label, pixels));
+    }
+    return icon;
+}
+
+QPixmap TrayItem::pixmapFor(const QString& label, int pixels)
+{
+    QPalette palette = QApplication::palette();
+    QPixmap pixmap = look::symbolPixmap("checklist", look::primary(palette), pixels);
+    if (label.isEmpty()) {
+        return pixmap;
+    }
+    // The count as a badge in the lower right corner, on the accent colour.
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QFont font = QApplication::font();
+    font.setBold(true);
+    font.setPixelSize(std::max(7, pixels * 9 / 16));
+    painter.setFont(font);
+    QFontMetrics metrics(font);
+    int height = metrics.height();
+    int width = std::max(height, metrics.horizontalAdvance(label) + height / 2);
+    QRect badge(pixels - width, pixels - height, width, height);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(look::accent(palette));
+    painter.drawRoundedRect(badge, height / 2.0, height / 2.0);
+    painter.setPen(palette.color(QPalette::HighlightedText));
+    painter.drawText(badge, Qt::AlignCenter, label);
+    return pixmap;
+}
+
+} // namespace taskbell::app

@@ -1,0 +1,304 @@
+#include <QAbstractButton>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTest>
+#include <QToolButton>
+
+#include "app/look/spinner.h"
+#include "app/panel/content_view.h"
+#include "app/panel/filter_tabs.h"
+#include "app/panel/section_views.h"
+#include "app/panel/task_list.h"
+#include "app/panel/update_banner.h"
+#include "core/jira/month_group.h"
+#include "app/panel/panel_fixture.h"
+
+using namespace taskbell;
+using namespace taskbell::app;
+using taskbell::test::PanelFixture;
+
+namespace {
+
+QStringList visibleTexts(QWidget* root)
+{
+    QStringList texts;
+    for (QLabel* label : root->findChildren<QLabel*>()) {
+        if (label->isVisibleTo(root) && !label->text().isEmpty()) {
+            texts << label->text();
+        }
+    }
+    return texts;
+}
+
+QAbstractButton* button(QWidget* root, const QString& name)
+{
+    for (QAbstractButton* candidate : root->findChildren<QAbstractButton*>()) {
+        if (candidate->accessibleName() == name) {
+            return candidate;
+        }
+    }
+    return nullptr;
+}
+
+bool shown(QWidget* root, const QString& buttonName)
+{
+    QAbstractButton* found = button(root, buttonName);
+    return found != nullptr && found->isVisibleTo(root);
+}
+
+struct Panel
+{
+    PanelFixture fixture;
+    QStringList calls;
+    ContentView view;
+
+    explicit Panel(bool configured = true) : fixture(configured), view(*fixture.store, *fixture.updater, actions(calls))
+    {
+        view.resize(560, 870);
+    }
+
+    static PanelActions actions(QStringList& calls)
+    {
+        PanelActions actions;
+        actions.showAddTask = [&calls] { calls << "addTask"; };
+        actions.showSettings = [&calls] { calls << "settings"; };
+        actions.showAbout = [&calls] { calls << "about"; };
+        actions.quit = [&calls] { calls << "quit"; };
+        actions.showTaskDetail = [&calls](const Issue& issue) {
+            calls << QString::fromStdString("detail " + issue.key);
+        };
+        return actions;
+    }
+
+    // Shows the panel and waits for its first load.
+    bool open()
+    {
+        QSignalSpy finished(fixture.store.get(), &AppStore::loadFinished);
+        view.show();
+        return finished.wait(10000);
+    }
+
+    void settle()
+    {
+        QCoreApplication::processEvents();
+        view.refresh();
+    }
+};
+
+} // namespace
+
+class ContentViewTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void unconfiguredShowsOnlyThePrompt()
+    {
+        Panel panel(false);
+        panel.view.show();
+        panel.settle();
+        QStringList texts = visibleTexts(&panel.view);
+        QVERIFY(texts.contains("Connect to Jira"));
+        QVERIFY(texts.contains("Enter your Jira site, email and API token to start tracking your tasks."));
+        QVERIFY(!panel.view.filterTabs()->isVisibleTo(&panel.view));
+        QVERIFY(!panel.view.scrollArea()->isVisibleTo(&panel.view));
+        QVERIFY(!shown(&panel.view, "Add task"));
+        QVERIFY(!shown(&panel.view, "Refresh"));
+        for (const char* name : {"Settings", "Quit", "Open Settings"}) {
+            QVERIFY2(shown(&panel.view, name), name);
+        }
+        QVERIFY(!texts.join(' ').contains("backlog"));
+        QVERIFY(panel.fixture.jira.requests().empty());
+    }
+
+    void buttonsLeadToTheirActions()
+    {
+        struct Case
+        {
+            const char* button;
+            const char* call;
+        };
+        const Case cases[] = {{"Add task", "addTask"}, {"Settings", "settings"}, {"Quit", "quit"}};
+        Panel panel;
+        QVERIFY(panel.open());
+        for (const Case& test : cases) {
+            panel.calls.clear();
+            button(&panel.view, test.button)->click();
+            QCOMPARE(panel.calls, QStringList{test.call});
+        }
+        QToolButton* version = nullptr;
+        for (QToolButton* candidate : panel.view.findChildren<QToolButton*>()) {
+            if (candidate->text().startsWith('v')) {
+                version = candidate;
+            }
+        }
+        QVERIFY(version != nullptr);
+        QCOMPARE(version->toolTip(), QStringLiteral("About & changelog"));
+        panel.calls.clear();
+        version->click();
+        QCOMPARE(panel.calls, QStringList{"about"});
+    }
+
+    void freshSiteShowsLoadingThenTheHints()
+    {
+        Panel panel;
+        panel.fixture.jira.setDelay(std::chrono::milliseconds(300));
+        panel.view.show();
+        panel.settle();
+        QCOMPARE(panel.view.filter(), TaskFilter::inProgress);
+        QVERIFY(visibleTexts(panel.view.taskList()).contains(QStringLiteral("Loading…")));
+        QVERIFY(!shown(&panel.view, "Refresh"));
+        QVERIFY(panel.view.findChild<look::Spinner*>()->isVisibleTo(&panel.view));
+        QSignalSpy finished(panel.fixture.store.get(), &AppStore::loadFinished);
+        QVERIFY(finished.wait(10000));
+        panel.settle();
+        QCOMPARE(visibleTexts(panel.view.taskList()), QStringList{"Nothing in progress right now."});
+        QVERIFY(shown(&panel.view, "Refresh"));
+
+        std::size_t requests = panel.fixture.jira.requests().size();
+        panel.view.filterTabs()->button(TaskFilter::all)->toggle();
+        QStringList all = visibleTexts(panel.view.taskList());
+        for (const char* text : {"Backlog", "In Progress", "Done", "Nothing in the backlog.",
+                                 "Nothing in progress right now.", "No completed tasks in this period."}) {
+            QVERIFY2(all.contains(text), text);
+        }
+        QCOMPARE(all.count("0"), 3);
+        QCOMPARE(panel.fixture.jira.requests().size(), requests); // switching tabs never loads
+    }
+
+    void sectionsTabsAndFooterCount()
+    {
+        Panel panel;
+        PanelFixture& f = panel.fixture;
+        f.addIssue("Backlog one", "10000");
+        f.addIssue("Backlog two", "10000");
+        for (int i = 0; i < 3; ++i) {
+            f.addIssue("Active " + std::to_string(i), "3");
+        }
+        auto now = std::chrono::system_clock::now();
+        auto millis = [](auto time) {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+        };
+        test::FakeIssue earlier;
+        earlier.resolutiondate = f.jira.timestamp(millis(now - std::chrono::hours(24 * 35)));
+        f.addIssue("Finished earlier", "10002", earlier);
+        f.addIssue("Finished now", "10002");
+        QVERIFY(panel.open());
+        panel.settle();
+
+        struct Tab
+        {
+            TaskFilter filter;
+            const char* label;
+            int rows;
+            int headers;
+        };
+        const Tab tabs[] = {{TaskFilter::all, "All 7", 7, 3},
+                            {TaskFilter::backlog, "Backlog 2", 2, 0},
+                            {TaskFilter::inProgress, "In Progress 3", 3, 0},
+                            {TaskFilter::done, "Done 2", 2, 0}};
+        for (const Tab& tab : tabs) {
+            QToolButton* segment = panel.view.filterTabs()->button(tab.filter);
+            QCOMPARE(segment->text(), QString(tab.label));
+            QCOMPARE(segment->accessibleName(), QString(tab.label));
+            segment->toggle();
+            QVERIFY(segment->isChecked());
+            QCOMPARE(int(panel.view.taskList()->shownRows().size()), tab.rows);
+            int headers = 0;
+            for (QWidget* widget : panel.view.taskList()->shownWidgets()) {
+                headers += qobject_cast<SectionHeader*>(widget) != nullptr;
+            }
+            QCOMPARE(headers, tab.headers);
+        }
+        // Done is grouped by month, newest first, each group's label before its rows.
+        auto groups = f.store->doneByMonth();
+        QCOMPARE(groups.size(), std::size_t(2));
+        QStringList order;
+        for (QWidget* widget : panel.view.taskList()->shownWidgets()) {
+            if (auto* label = qobject_cast<QLabel*>(widget)) {
+                order << label->text();
+            } else if (auto* row = qobject_cast<TaskRow*>(widget)) {
+                order << QString::fromStdString(*row->issue().fields.summary);
+            }
+        }
+        QCOMPARE(order, (QStringList{QString::fromStdString(groups[0].label), "Finished now",
+                                     QString::fromStdString(groups[1].label), "Finished earlier"}));
+        QVERIFY(visibleTexts(&panel.view).contains(QStringLiteral("2 backlog \u00B7 3 active \u00B7 2 done")));
+        QVERIFY(visibleTexts(&panel.view).contains(QStringLiteral("Ana Pereira")));
+    }
+
+    void reloadReusesRowsAndKeepsTheScrollPosition()
+    {
+        Panel panel;
+        std::vector<std::string> keys;
+        for (int i = 0; i < 40; ++i) {
+            keys.push_back(panel.fixture.addIssue("Task " + std::to_string(i), "3"));
+        }
+        panel.view.show();
+        QVERIFY(QTest::qWaitFor([&] { return panel.view.taskList()->shownRows().size() == 40; }, 10000));
+        QCoreApplication::processEvents();
+        std::vector<TaskRow*> before = panel.view.taskList()->shownRows();
+        QScrollBar* bar = panel.view.scrollArea()->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        bar->setValue(bar->maximum() / 2);
+        int position = bar->value();
+
+        QVERIFY(panel.fixture.load(true));
+        panel.settle();
+        QCOMPARE(panel.view.taskList()->shownRows(), before);
+        QCOMPARE(bar->value(), position);
+        QCOMPARE(panel.view.taskList()->rowCount(), std::size_t(40));
+    }
+
+    void errorBannerStaysUntilASilentLoadSucceeds()
+    {
+        Panel panel;
+        panel.fixture.addIssue("Kept on screen", "3");
+        QVERIFY(panel.open());
+        panel.fixture.configure("wrong-token");
+        QVERIFY(panel.fixture.load(false));
+        panel.settle();
+        auto* banner = panel.view.findChild<ErrorBanner*>();
+        QVERIFY(banner->isVisibleTo(&panel.view));
+        QCOMPARE(banner->message(), *panel.fixture.store->errorMessage());
+        QCOMPARE(panel.view.taskList()->shownRows().size(), std::size_t(1));
+
+        panel.fixture.configure(panel.fixture.jira.token());
+        QVERIFY(panel.fixture.load(false));
+        panel.settle();
+        QVERIFY(banner->isVisibleTo(&panel.view)); // a manual refresh leaves it
+        QVERIFY(panel.fixture.load(true));
+        panel.settle();
+        QVERIFY(!banner->isVisibleTo(&panel.view));
+    }
+
+    void updateBannerFollowsTheOfferAndLater()
+    {
+        Panel panel;
+        QVERIFY(panel.open());
+        panel.settle();
+        UpdateBanner* banner = panel.view.updateBanner();
+        QVERIFY(!banner->isVisibleTo(&panel.view));
+        QVERIFY(panel.fixture.offerUpdate("9.9.9"));
+        panel.settle();
+        QVERIFY(banner->isVisibleTo(&panel.view));
+        QCOMPARE(banner->title()->text(), QStringLiteral("Version 9.9.9 is available"));
+        QVERIFY(banner->installButton()->isEnabled());
+        QVERIFY(shown(banner, "What's new"));
+        panel.calls.clear();
+        button(banner, "What's new")->click();
+        QCOMPARE(panel.calls, QStringList{"about"});
+
+        button(banner, "Later")->click();
+        panel.settle();
+        QVERIFY(!banner->isVisibleTo(&panel.view));
+        QVERIFY(panel.fixture.offerUpdate("9.9.9"));
+        panel.settle();
+        QVERIFY(!banner->isVisibleTo(&panel.view)); // the dismissed version stays hidden
+    }
+};
+
+QTEST_MAIN(ContentViewTest)
+#include "content_view_test.moc"

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QSignalSpy>
+#include <QTest>
+#include <chrono>
+#include <memory>
+
+#include "app/model/app_store.h"
+#include "app/model/updater.h"
+#include "support/fake_jira.h"
+#include "support/temp_dir.h"
+
+namespace taskbell::test {
+
+// A store configured for a fresh fake Jira site, with its settings in a temporary folder, and an
+// updater that believes it runs version 1.0.0 and never checks on its own.
+struct PanelFixture
+{
+    FakeJira jira;
+    TempDir folder;
+    std::unique_ptr<app::AppStore> store;
+    std::unique_ptr<app::Updater> updater;
+
+    explicit PanelFixture(bool configured = true)
+    {
+        store = std::make_unique<app::AppStore>(SettingsStore(folder.path()), app::Timing{});
+        if (configured) {
+            configure(jira.token());
+        }
+        app::UpdaterEnvironment environment;
+        environment.runningVersion = "1.0.0";
+        environment.temporaryDirectory = folder.path();
+        environment.quit = [] {};
+        updater = std::make_unique<app::Updater>(environment);
+    }
+
+    void configure(const std::string& token)
+    {
+        store->setBaseURL(QString::fromStdString(jira.baseUrl()));
+        store->setEmail(QString::fromStdString(jira.email()));
+        store->setApiToken(QString::fromStdString(token));
+        store->setRefreshMinutes(0);
+    }
+
+    // An issue assigned to the signed-in user; statusId "10000" Backlog, "3" In Progress, "10002" Done.
+    std::string addIssue(const std::string& summary, const std::string& statusId, FakeIssue issue = {})
+    {
+        issue.summary = summary;
+        issue.statusId = statusId;
+        issue.assigneeAccountId = jira.accountId();
+        if (statusId == "10002" && !issue.resolutiondate) {
+            issue.resolutiondate = jira.now();
+        }
+        return jira.addIssue(issue);
+    }
+
+    // Runs a load of the given kind and waits for it to be applied.
+    bool load(bool silent = false)
+    {
+        QSignalSpy finished(store.get(), &app::AppStore::loadFinished);
+        store->load(silent);
+        return finished.wait(10000);
+    }
+
+    // Offers `version` through a feed served by the fake site and waits for the check.
+    bool offerUpdate(const std::string& version)
+    {
+        std::string body = R"({"version":")" + version + R"(","url":")" + jira.baseUrl() + R"(/Taskbell.zip"})";
+        jira.setRoute("GET", "/feed.json", [body](const LoggedRequest&) { return FakeReply(200, body); });
+        bool done = false;
+        updater->check(QString::fromStdString(jira.baseUrl() + "/feed.json"), true, [&done] { done = true; });
+        return QTest::qWaitFor([&done] { return done; }, 10000);
+    }
+};
+
+} // namespace taskbell::test

@@ -1,0 +1,287 @@
+#include <QApplication>
+#include <QFile>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+#include <csignal>
+#include <filesystem>
+
+#include "app/shell/aux_windows.h"
+#include "app/shell/panel_window.h"
+#include "app/shell/single_instance.h"
+#include "app/shell/tray_item.h"
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+
+using namespace taskbell;
+using namespace taskbell::app;
+
+namespace {
+
+Issue issueKeyed(const std::string& key)
+{
+    Issue issue;
+    issue.id = key;
+    issue.key = key;
+    return issue;
+}
+
+// Window contents that record their onClose actions, so tests can close a window the way its view does.
+struct RecordingContents
+{
+    std::map<QString, std::function<void()>> onClose;
+    int built = 0;
+
+    AuxContents contents()
+    {
+        AuxContents contents;
+        auto make = [this](const QString& name) {
+            return [this, name](std::function<void()> close) {
+                ++built;
+                onClose[name] = close;
+                return new QWidget;
+            };
+        };
+        contents.settings = make("settings");
+        contents.addTask = make("addTask");
+        contents.about = make("about");
+        contents.taskDetail = [this](const Issue& issue, std::function<void()> close) {
+            ++built;
+            onClose[QString::fromStdString(issue.key)] = close;
+            return new QWidget;
+        };
+        return contents;
+    }
+};
+
+void settleDeletes()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+} // namespace
+
+class ShellTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void panelIsPlacedUnderTheTrayIconAndClamped()
+    {
+        struct Case
+        {
+            const char* name;
+            QRect available;
+            QRect tray;
+            QRect expected;
+        };
+        const QSize size = PanelWindow::kPreferredSize;
+        const Case cases[] = {
+            {"unknown tray: top right", {0, 0, 1920, 1080}, {}, {QPoint(1920 - 4 - 560, 4), size}},
+            {"under a top-right icon, kept on screen",
+             {0, 24, 1920, 1056},
+             {1890, 0, 22, 22},
+             {QPoint(1920 - 560, 26), size}},
+            {"under a centred icon", {0, 24, 1920, 1056}, {950, 0, 22, 22}, {QPoint(680, 26), size}},
+            {"above an icon at the bottom", {0, 0, 1920, 1040}, {950, 1050, 22, 22}, {QPoint(680, 1040 - 870), size}},
+            {"clamped to a small screen", {0, 0, 1280, 800}, {1250, 0, 22, 22}, {QPoint(720, 0), QSize(560, 800)}},
+        };
+        for (const Case& test : cases) {
+            QCOMPARE(panelGeometry(test.available, test.tray, size), test.expected);
+        }
+    }
+
+    void panelHidesOnEscapeAndIsATitledToolWindow()
+    {
+        PanelWindow panel;
+        QCOMPARE(panel.windowTitle(), QStringLiteral("Taskbell"));
+        QVERIFY(panel.windowFlags().testFlag(Qt::Tool));
+        QVERIFY(panel.windowFlags().testFlag(Qt::FramelessWindowHint));
+        QSignalSpy shown(&panel, &PanelWindow::shown);
+        panel.showAt({});
+        QVERIFY(panel.isVisible());
+        QCOMPARE(shown.count(), 1);
+        QTest::keyClick(&panel, Qt::Key_Escape);
+        QVERIFY(!panel.isVisible());
+    }
+
+    void windowsAreReusedAndCloseThePanel()
+    {
+        RecordingContents recording;
+        AuxWindows windows(recording.contents());
+        PanelWindow panel;
+        windows.setMenuBarPanel(&panel);
+        panel.showAt({});
+        QCOMPARE(windows.activationMode(), ActivationMode::accessory);
+
+        windows.showSettings();
+        QVERIFY(!panel.isVisible());
+        AuxWindow* settings = windows.settingsWindow();
+        QVERIFY(settings != nullptr && settings->isVisible());
+        QCOMPARE(settings->windowTitle(), QStringLiteral("Taskbell Settings"));
+        QCOMPARE(windows.activationMode(), ActivationMode::regular);
+        panel.showAt({});
+        windows.showSettings();
+        QCOMPARE(windows.settingsWindow(), settings);
+        QCOMPARE(recording.built, 1);
+        QVERIFY(!panel.isVisible());
+
+        struct Kind
+        {
+            std::function<void()> show;
+            std::function<AuxWindow*()> field;
+            const char* title;
+        };
+        const Kind kinds[] = {
+            {[&] { windows.showAddTask(); }, [&] { return windows.addTaskWindow(); }, "New Jira Task"},
+            {[&] { windows.showAbout(); }, [&] { return windows.aboutWindow(); }, "About Taskbell"},
+        };
+        for (const Kind& kind : kinds) {
+            kind.show();
+            AuxWindow* first = kind.field();
+            kind.show();
+            QCOMPARE(kind.field(), first);
+            QCOMPARE(first->windowTitle(), QString(kind.title));
+            QCOMPARE(first->size(), QSize(400, 560));
+        }
+        QCOMPARE(recording.built, 3);
+    }
+
+    void closingByButtonOrOnCloseKeepsTheBooks()
+    {
+        RecordingContents recording;
+        AuxWindows windows(recording.contents());
+        QSignalSpy modes(&windows, &AuxWindows::activationModeChanged);
+        windows.showSettings();
+        windows.showAbout();
+        recording.onClose["settings"]();
+        QCOMPARE(windows.settingsWindow(), nullptr);
+        QCOMPARE(windows.activationMode(), ActivationMode::regular); // one of two closed
+        windows.aboutWindow()->close();
+        QCOMPARE(windows.aboutWindow(), nullptr);
+        QCOMPARE(windows.activationMode(), ActivationMode::accessory);
+        QCOMPARE(modes.count(), 2);
+        settleDeletes();
+        recording.onClose["settings"](); // the window is gone: nothing happens
+        windows.showSettings();
+        QCOMPARE(recording.built, 3); // a closed window is built afresh
+    }
+
+    void detailWindowsCascadeAndAreOnePerIssue()
+    {
+        RecordingContents recording;
+        AuxWindows windows(recording.contents());
+        QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+        QRect centred = AuxWindows::placement(available, QSize(520, 560));
+        for (int i = 0; i < 7; ++i) {
+            windows.showTaskDetail(issueKeyed("TB-" + std::to_string(i)));
+        }
+        windows.showTaskDetail(issueKeyed("TB-1"));
+        QCOMPARE(windows.detailWindowCount(), std::size_t(7));
+        QCOMPARE(recording.built, 7);
+        struct Case
+        {
+            const char* key;
+            int offset;
+        };
+        const Case cases[] = {{"TB-0", 0}, {"TB-1", 24}, {"TB-2", 48}, {"TB-5", 120}, {"TB-6", 0}};
+        for (const Case& test : cases) {
+            AuxWindow* window = windows.detailWindow(test.key);
+            QCOMPARE(window->windowTitle(), QString(test.key));
+            QCOMPARE(window->geometry(), centred.translated(test.offset, test.offset));
+        }
+        recording.onClose["TB-3"]();
+        QCOMPARE(windows.detailWindow("TB-3"), nullptr);
+        QCOMPARE(windows.detailWindowCount(), std::size_t(6));
+    }
+
+    void contentWithAFixedSizeSizesItsWindow()
+    {
+        AuxContents contents = AuxContents::placeholders();
+        contents.about = [](std::function<void()>) {
+            auto* content = new QWidget;
+            content->setFixedSize(420, 440);
+            return content;
+        };
+        AuxWindows windows(contents);
+        windows.showAbout();
+        QCOMPARE(windows.aboutWindow()->size(), QSize(420, 440));
+        // The placeholder's Close button runs onClose.
+        windows.showSettings();
+        windows.settingsWindow()->findChild<QPushButton*>()->click();
+        QCOMPARE(windows.settingsWindow(), nullptr);
+    }
+
+    void trayShowsTheCountAlone()
+    {
+        TrayItem tray;
+        QCOMPARE(tray.toolTip(), QStringLiteral("Taskbell"));
+        tray.setLabel("0");
+        QCOMPARE(tray.toolTip(), QStringLiteral("0"));
+        tray.setLabel("12");
+        QCOMPARE(tray.toolTip(), QStringLiteral("12"));
+        QImage plain = TrayItem::pixmapFor({}, 22).toImage();
+        QImage badged = TrayItem::pixmapFor("3", 22).toImage();
+        QCOMPARE(plain.size(), badged.size());
+        QVERIFY(plain != badged);
+    }
+
+    void secondInstanceHandsOverToTheFirst()
+    {
+        test::TempDir folder;
+        QString path = QString::fromStdString((folder / "instance").string());
+        SingleInstance first(path);
+        QVERIFY(first.claim());
+        QSignalSpy requests(&first, &SingleInstance::activationRequested);
+        SingleInstance second(path);
+        QVERIFY(!second.claim());
+        QVERIFY(requests.wait(5000));
+
+        // A socket left behind by a crashed instance is taken over.
+        test::TempDir other;
+        QString stale = QString::fromStdString((other / "instance").string());
+        QFile file(stale);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        SingleInstance revived(stale);
+        QVERIFY(revived.claim());
+    }
+
+    void programWithoutADisplaySaysSoAndExits()
+    {
+        test::ProcessOptions options;
+        options.env = {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}};
+        options.timeout = std::chrono::seconds(20);
+        test::ProcessResult result = test::runProcess({TASKBELL_EXE}, options);
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(result.signal, 0);
+        QVERIFY(result.out.empty());
+        QCOMPARE(std::count(result.err.begin(), result.err.end(), '\n'), 1);
+        QVERIFY(result.err.find("no graphical display") != std::string::npos);
+    }
+
+    void secondStartOfTheProgramExitsZero()
+    {
+        test::TempDir runtime;
+        test::TempDir config;
+        std::filesystem::permissions(runtime.path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::replace);
+        std::map<std::string, std::optional<std::string>> env = {{"QT_QPA_PLATFORM", "offscreen"},
+                                                                 {"XDG_RUNTIME_DIR", runtime.path().string()},
+                                                                 {"XDG_CONFIG_HOME", config.path().string()}};
+        test::ChildProcess first({TASKBELL_EXE}, env);
+        auto socket = runtime / "com.quillet.taskbell.instance";
+        QVERIFY(QTest::qWaitFor([&] { return std::filesystem::exists(socket); }, 20000));
+        test::ProcessOptions options;
+        options.env = env;
+        options.timeout = std::chrono::seconds(20);
+        test::ProcessResult second = test::runProcess({TASKBELL_EXE}, options);
+        QCOMPARE(second.exitCode, 0);
+        ::kill(first.pid(), SIGTERM);
+        first.wait(std::chrono::seconds(10));
+    }
+};
+
+QTEST_MAIN(ShellTest)
+#include "shell_test.moc"
