@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QShowEvent>
 
 #include "app/look/symbols.h"
 #include "app/windows/form_parts.h"
@@ -123,6 +124,15 @@ QWidget* AboutView::makeChangelog()
     }
     column->addStretch(1);
     return area;
+}
+
+void AboutView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // Keys reach this view through a focused child, so the window never opens without one.
+    if (!focusWidget()) {
+        done_->setFocus();
+    }
 }
 
 void AboutView::keyPressEvent(QKeyEvent* event)

@@ -20,6 +20,7 @@ public:
     static QString versionLine(const QString& version, const QString& build);
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:

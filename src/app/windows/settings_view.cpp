@@ -270,6 +270,10 @@ void SettingsView::showEvent(QShowEvent* event)
     if (!event->spontaneous()) {
         loadCurrent();
     }
+    // Keys reach this view through a focused child, so the window never opens without one.
+    if (!focusWidget()) {
+        baseURL_->setFocus();
+    }
 }
 
 void SettingsView::loadCurrent()

@@ -265,6 +265,10 @@ void TaskDetailView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     store_.ensureTransitions(current());
+    // Keys reach this view through a focused child, so the window never opens without one.
+    if (!focusWidget()) {
+        close_->setFocus();
+    }
 }
 
 void TaskDetailView::keyPressEvent(QKeyEvent* event)

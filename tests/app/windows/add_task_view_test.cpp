@@ -6,8 +6,8 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "app/windows/add_task_view.h"
 #include "app/panel/section_views.h"
+#include "app/windows/add_task_view.h"
 #include "app/windows/segmented_picker.h"
 #include "window_fixture.h"
 

@@ -1,3 +1,4 @@
+#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -92,6 +93,7 @@ private slots:
     void refusedLoginItemChangeResetsTheSwitch();
     void checkNowUsesTheTypedFeedAddress();
     void testConnectionUsesTheFormCredentialsOnly();
+    void controlsAreNamedAndTabbedInVisualOrder();
 };
 
 void SettingsViewTest::snippetsWorkWhenPasted()
@@ -406,6 +408,36 @@ void SettingsViewTest::testConnectionUsesTheFormCredentialsOnly()
     test->click();
     QTRY_VERIFY_WITH_TIMEOUT(!result->text().isEmpty() && !result->text().startsWith("Connected"), 10000);
     QCOMPARE(result->palette().color(QPalette::WindowText), look::orange());
+}
+
+void SettingsViewTest::controlsAreNamedAndTabbedInVisualOrder()
+{
+    test::StoreFixture fixture;
+    Updater updater(quickUpdater());
+    SettingsView view(*fixture.store, updater, [] {});
+    view.show();
+    QCOMPARE(view.focusWidget(), child<QWidget>(&view, "baseURL"));
+    QStringList chain;
+    QWidget* widget = child<QPushButton>(&view, "settingsCancel");
+    do {
+        // A spin box and its own line edit are one stop.
+        const bool proxy = qobject_cast<QAbstractSpinBox*>(widget->parentWidget()) != nullptr;
+        if (widget->isVisible() && (widget->focusPolicy() & Qt::TabFocus) && !proxy) {
+            chain << widget->accessibleName();
+        }
+        widget = widget->nextInFocusChain();
+    } while (widget != child<QPushButton>(&view, "settingsCancel"));
+    QCOMPARE(chain,
+             QStringList({"Cancel", "Done", "Jira site URL", "Email", "API token",
+                          QStringLiteral("Create an API token ↗"), "Default project key", "Default issue type",
+                          "Show Done from the last", "Auto-refresh", "Launch at login", "Test connection",
+                          "Check for updates automatically", "Feed URL", "Check now", "MCP server (Claude Code)"}));
+    const auto labels = view.findChildren<QLabel*>();
+    for (const char* name : {"baseURL", "email", "apiToken", "defaultProjectKey", "defaultIssueType", "monthsBack",
+                             "refreshMinutes", "feedURL"}) {
+        QWidget* field = child<QWidget>(&view, name);
+        QVERIFY2(std::any_of(labels.begin(), labels.end(), [field](QLabel* l) { return l->buddy() == field; }), name);
+    }
 }
 
 QTEST_MAIN(SettingsViewTest)
