@@ -1,0 +1,243 @@
+#include "app/windows/add_task_view.h"
+
+#include <QBoxLayout>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QToolButton>
+
+#include "app/look/spinner.h"
+#include "app/model/app_store.h"
+#include "app/panel/section_views.h"
+#include "app/windows/form_parts.h"
+#include "app/windows/segmented_picker.h"
+#include "core/jira/task_filter.h"
+
+namespace taskbell::app {
+
+namespace {
+
+constexpr auto kDefaultTarget = CreateTarget::inProgress;
+
+// Only spaces and tabs count as blanks here; the store trims the values it sends itself.
+bool hasContent(const QString& text)
+{
+    for (QChar c : text) {
+        if (c != ' ' && c != '\t') {
+            return true;
+        }
+    }
+    return false;
+}
+
+QLineEdit* lineEdit(const QString& objectName, const QString& placeholder, QWidget* parent)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(objectName);
+    edit->setPlaceholderText(placeholder);
+    return edit;
+}
+
+int indexOf(CreateTarget target)
+{
+    for (std::size_t i = 0; i < kAllCreateTargets.size(); ++i) {
+        if (kAllCreateTargets[i] == target) {
+            return static_cast<int>(i);
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+AddTaskView::AddTaskView(AppStore& store, std::function<void()> onClose, QWidget* parent)
+    : QWidget(parent), store_(store), onClose_(std::move(onClose))
+{
+    setObjectName("addTaskView");
+    setFixedSize(400, 520);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(makeHeader());
+    column->addWidget(form::divider(this));
+    column->addWidget(makeForm(), 1);
+    column->addWidget(form::divider(this));
+    column->addWidget(makeFooter());
+    keys_ = WindowKeys(create_, cancel_);
+
+    // Tab order follows the visual order: header, the form top to bottom, footer.
+    QWidget* order[] = {cancel_,
+                        projectKey_,
+                        summary_,
+                        description_,
+                        issueType_,
+                        target_->segment(0),
+                        target_->segment(1),
+                        target_->segment(2),
+                        assignToMe_,
+                        create_};
+    for (std::size_t i = 1; i < std::size(order); ++i) {
+        setTabOrder(order[i - 1], order[i]);
+    }
+    updateState();
+}
+
+QWidget* AddTaskView::makeHeader()
+{
+    auto* header = new QWidget(this);
+    auto* row = new QHBoxLayout(header);
+    row->setContentsMargins(12, 12, 12, 12);
+    row->addWidget(form::label("New Task", look::FontRole::Headline, false, header));
+    row->addStretch(1);
+    cancel_ = new QPushButton("Cancel", header);
+    cancel_->setObjectName("addTaskCancel");
+    form::describe(cancel_, "Cancel");
+    connect(cancel_, &QPushButton::clicked, this, [this] { onClose_(); });
+    row->addWidget(cancel_);
+    return header;
+}
+
+QWidget* AddTaskView::makeForm()
+{
+    auto* area = new QScrollArea(this);
+    QBoxLayout* column = form::scrollingColumn(area, 14, 12);
+    QWidget* content = area->widget();
+
+    projectKey_ = lineEdit("projectKey", "e.g. QLT", content);
+    column->addWidget(form::titled("Project key", projectKey_, content));
+    summary_ = lineEdit("summary", "What needs doing?", content);
+    column->addWidget(form::titled("Summary", summary_, content));
+
+    description_ = new QPlainTextEdit(content);
+    description_->setObjectName("description");
+    description_->setFixedHeight(90);
+    description_->setTabChangesFocus(true);
+    description_->setFont(look::font(look::FontRole::Callout));
+    description_->setStyleSheet("QPlainTextEdit { border: 1px solid " +
+                                look::css(look::withOpacity(look::secondary(palette()), 0.3)) +
+                                "; border-radius: 6px; }");
+    column->addWidget(form::titled("Description (optional)", description_, content));
+
+    issueType_ = lineEdit("issueType", "Task", content);
+    column->addWidget(form::titled("Issue type", issueType_, content));
+
+    QStringList titles;
+    for (CreateTarget target : kAllCreateTargets) {
+        titles << QString::fromUtf8(title(target).data(), static_cast<qsizetype>(title(target).size()));
+    }
+    target_ = new SegmentedPicker(titles, indexOf(kDefaultTarget), content);
+    target_->setObjectName("target");
+    column->addWidget(form::titled("Add to", target_, content));
+
+    assignToMe_ = new QCheckBox("Assign to me", content);
+    assignToMe_->setObjectName("assignToMe");
+    assignToMe_->setChecked(true);
+    assignToMe_->setFont(look::font(look::FontRole::Callout));
+    form::describe(assignToMe_, "Assign to me");
+    column->addWidget(assignToMe_);
+
+    errorBanner_ = new ErrorBanner(content);
+    errorBanner_->hide();
+    column->addWidget(errorBanner_);
+    column->addStretch(1);
+
+    for (QLineEdit* edit : {projectKey_, summary_}) {
+        connect(edit, &QLineEdit::textChanged, this, &AddTaskView::updateState);
+    }
+    return area;
+}
+
+QWidget* AddTaskView::makeFooter()
+{
+    auto* footer = new QWidget(this);
+    auto* row = new QHBoxLayout(footer);
+    row->setContentsMargins(12, 12, 12, 12);
+    row->addStretch(1);
+    create_ = new QPushButton("Create task", footer);
+    create_->setObjectName("createTask");
+    create_->setDefault(true);
+    form::describe(create_, "Create task");
+    connect(create_, &QPushButton::clicked, this, &AddTaskView::submit);
+    // The spinner takes the title's place on the button while the request runs.
+    auto* inside = new QHBoxLayout(create_);
+    inside->setContentsMargins(0, 0, 0, 0);
+    spinner_ = new look::Spinner(12, create_);
+    spinner_->hide();
+    inside->addWidget(spinner_, 0, Qt::AlignCenter);
+    create_->setMinimumWidth(create_->sizeHint().width());
+    row->addWidget(create_);
+    return footer;
+}
+
+bool AddTaskView::canSubmit() const
+{
+    return hasContent(projectKey_->text()) && hasContent(summary_->text()) && !submitting_;
+}
+
+void AddTaskView::updateState()
+{
+    create_->setEnabled(canSubmit());
+    create_->setText(submitting_ ? QString() : QStringLiteral("Create task"));
+    spinner_->setVisible(submitting_);
+    errorBanner_->setVisible(error_.has_value());
+    errorBanner_->setMessage(error_.value_or(QString()));
+}
+
+void AddTaskView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (shownBefore_) {
+        return;
+    }
+    shownBefore_ = true;
+    if (projectKey_->text().isEmpty()) {
+        projectKey_->setText(store_.projectKey());
+    }
+    if (issueType_->text().isEmpty()) {
+        issueType_->setText(store_.defaultIssueType());
+    }
+    (projectKey_->text().isEmpty() ? projectKey_ : summary_)->setFocus();
+}
+
+void AddTaskView::submit()
+{
+    if (!canSubmit()) {
+        return;
+    }
+    submitting_ = true;
+    error_.reset();
+    updateState();
+    const QString issueType = issueType_->text().isEmpty() ? QStringLiteral("Task") : issueType_->text();
+    std::optional<QString> category;
+    if (auto key = statusCategory(kAllCreateTargets[static_cast<std::size_t>(target_->current())])) {
+        category = QString::fromUtf8(key->data(), static_cast<qsizetype>(key->size()));
+    }
+    store_.createTask(projectKey_->text(), summary_->text(), issueType, assignToMe_->isChecked(),
+                      description_->toPlainText(), category, this,
+                      [this](std::optional<QString> createdKey) { finish(createdKey); });
+}
+
+void AddTaskView::finish(const std::optional<QString>& createdKey)
+{
+    submitting_ = false;
+    if (createdKey) {
+        updateState();
+        onClose_();
+        return;
+    }
+    error_ = store_.errorMessage().value_or(QStringLiteral("Could not create the task."));
+    updateState();
+}
+
+void AddTaskView::keyPressEvent(QKeyEvent* event)
+{
+    if (!keys_.handle(event)) {
+        QWidget::keyPressEvent(event);
+    }
+}
+
+} // namespace taskbell::app

@@ -1,0 +1,414 @@
+#include "app/windows/settings_view.h"
+
+#include <QBoxLayout>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QShowEvent>
+#include <QSpinBox>
+#include <QUrl>
+
+#include "app/look/spinner.h"
+#include "app/model/app_store.h"
+#include "app/model/updater.h"
+#include "app/panel/section_views.h"
+#include "app/windows/form_parts.h"
+#include "app/windows/mcp_section.h"
+#include "core/platform/login_item.h"
+#include "core/settings/app_settings.h"
+
+namespace taskbell::app {
+
+namespace {
+
+const QString kTokenPage = QStringLiteral("https://id.atlassian.com/manage-profile/security/api-tokens");
+const QString kTeam = QStringLiteral("7QK4ZR2W9M");
+
+QLineEdit* lineEdit(const QString& objectName, const QString& placeholder, QWidget* parent)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(objectName);
+    edit->setPlaceholderText(placeholder);
+    return edit;
+}
+
+QHBoxLayout* labelledRow(const QString& text, QWidget* control, QWidget* parent, QBoxLayout* into)
+{
+    auto* row = new QHBoxLayout;
+    QLabel* label = form::label(text, look::FontRole::Callout, false, parent);
+    label->setBuddy(control);
+    control->setAccessibleName(text);
+    row->addWidget(label);
+    row->addWidget(control);
+    row->addStretch(1);
+    into->addLayout(row);
+    return row;
+}
+
+QWidget* group(QWidget* parent, int spacing, QVBoxLayout*& column)
+{
+    auto* box = new QWidget(parent);
+    column = new QVBoxLayout(box);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(spacing);
+    return box;
+}
+
+} // namespace
+
+SettingsView::SettingsView(AppStore& store, Updater& updater, std::function<void()> onClose, QWidget* parent)
+    : QWidget(parent), store_(store), updater_(updater), onClose_(std::move(onClose))
+{
+    setObjectName("settingsView");
+    setFixedSize(400, 620);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(makeHeader());
+    column->addWidget(form::divider(this));
+
+    saveError_ = new ErrorBanner(this);
+    auto* bannerBox = new QWidget(this);
+    auto* bannerLayout = new QVBoxLayout(bannerBox);
+    bannerLayout->setContentsMargins(12, 8, 12, 0);
+    bannerLayout->addWidget(saveError_);
+    bannerBox->hide();
+    column->addWidget(bannerBox);
+
+    auto* area = new QScrollArea(this);
+    QBoxLayout* groups = form::scrollingColumn(area, 14, 12);
+    QWidget* content = area->widget();
+    groups->addWidget(makeConnectionGroup(content));
+    groups->addWidget(form::divider(content));
+    groups->addWidget(makeDefaultsGroup(content));
+    groups->addWidget(form::divider(content));
+    groups->addWidget(makeTestRow(content));
+    groups->addWidget(form::divider(content));
+    groups->addWidget(makeUpdatesGroup(content));
+    groups->addWidget(form::divider(content));
+    mcp_ = new McpSection(content);
+    mcp_->setObjectName("mcpSection");
+    groups->addWidget(mcp_);
+    groups->addStretch(1);
+    column->addWidget(area, 1);
+
+    keys_ = WindowKeys(done_, cancel_);
+    for (QLineEdit* edit : {baseURL_, email_, apiToken_}) {
+        connect(edit, &QLineEdit::textChanged, this, &SettingsView::updateTestRow);
+    }
+    connect(feedURL_, &QLineEdit::textChanged, this, &SettingsView::updateUpdatesGroup);
+    for (auto signal : {&Updater::isCheckingChanged, &Updater::availableChanged, &Updater::statusChanged,
+                        &Updater::errorMessageChanged}) {
+        connect(&updater_, signal, this, &SettingsView::updateUpdatesGroup);
+    }
+    loadCurrent();
+}
+
+QString SettingsView::monthsSuffix(int months)
+{
+    return months == 1 ? QStringLiteral(" month") : QStringLiteral(" months");
+}
+
+const std::vector<std::pair<QString, int>>& SettingsView::refreshChoices()
+{
+    static const std::vector<std::pair<QString, int>> choices = {{"Off", 0},           {"Every 5 min", 5},
+                                                                 {"Every 10 min", 10}, {"Every 15 min", 15},
+                                                                 {"Every 30 min", 30}, {"Every hour", 60}};
+    return choices;
+}
+
+QWidget* SettingsView::makeHeader()
+{
+    auto* header = new QWidget(this);
+    auto* row = new QHBoxLayout(header);
+    row->setContentsMargins(12, 12, 12, 12);
+    row->addWidget(form::label("Settings", look::FontRole::Headline, false, header));
+    row->addStretch(1);
+    cancel_ = new QPushButton("Cancel", header);
+    cancel_->setObjectName("settingsCancel");
+    form::describe(cancel_, "Cancel");
+    connect(cancel_, &QPushButton::clicked, this, [this] { onClose_(); });
+    row->addWidget(cancel_);
+    done_ = new QPushButton("Done", header);
+    done_->setObjectName("settingsDone");
+    done_->setDefault(true);
+    form::describe(done_, "Done");
+    connect(done_, &QPushButton::clicked, this, &SettingsView::save);
+    row->addWidget(done_);
+    return header;
+}
+
+QWidget* SettingsView::makeConnectionGroup(QWidget* parent)
+{
+    QVBoxLayout* column = nullptr;
+    QWidget* box = group(parent, 14, column);
+    baseURL_ = lineEdit("baseURL", "https://your-team.atlassian.net", box);
+    column->addWidget(form::titled("Jira site URL", baseURL_, box));
+    email_ = lineEdit("email", "you@example.com", box);
+    column->addWidget(form::titled("Email", email_, box));
+    apiToken_ = lineEdit("apiToken", "Paste your Atlassian API token", box);
+    apiToken_->setEchoMode(QLineEdit::Password);
+    column->addWidget(form::titled("API token", apiToken_, box));
+
+    tokenLink_ = new QPushButton(QStringLiteral("Create an API token ↗"), box);
+    tokenLink_->setObjectName("tokenLink");
+    tokenLink_->setFlat(true);
+    tokenLink_->setCursor(Qt::PointingHandCursor);
+    tokenLink_->setFont(look::font(look::FontRole::Caption));
+    tokenLink_->setStyleSheet("QPushButton { border: none; padding: 0; text-align: left; color: " +
+                              look::css(look::accent(palette())) + "; }");
+    form::describe(tokenLink_, tokenLink_->text(), kTokenPage);
+    connect(tokenLink_, &QPushButton::clicked, this, [] { QDesktopServices::openUrl(QUrl(kTokenPage)); });
+    column->addWidget(tokenLink_, 0, Qt::AlignLeading);
+    return box;
+}
+
+QWidget* SettingsView::makeDefaultsGroup(QWidget* parent)
+{
+    QVBoxLayout* column = nullptr;
+    QWidget* box = group(parent, 14, column);
+    projectKey_ = lineEdit("defaultProjectKey", "e.g. QLT", box);
+    column->addWidget(form::titled("Default project key", projectKey_, box));
+    defaultIssueType_ = lineEdit("defaultIssueType", "Task", box);
+    column->addWidget(form::titled("Default issue type", defaultIssueType_, box));
+
+    monthsBack_ = new QSpinBox(box);
+    monthsBack_->setObjectName("monthsBack");
+    monthsBack_->setRange(1, 12);
+    monthsBack_->setSingleStep(1);
+    // The interface fonts (DejaVu Sans, Cantarell, Noto Sans) already draw digits at one width.
+    monthsBack_->setFont(look::font(look::FontRole::Callout));
+    connect(monthsBack_, &QSpinBox::valueChanged, this,
+            [this](int value) { monthsBack_->setSuffix(monthsSuffix(value)); });
+    labelledRow("Show Done from the last", monthsBack_, box, column);
+
+    refreshMinutes_ = new QComboBox(box);
+    refreshMinutes_->setObjectName("refreshMinutes");
+    refreshMinutes_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    for (const auto& [title, minutes] : refreshChoices()) {
+        refreshMinutes_->addItem(title, minutes);
+    }
+    labelledRow("Auto-refresh", refreshMinutes_, box, column);
+
+    launchAtLogin_ = new QCheckBox("Launch at login", box);
+    launchAtLogin_->setObjectName("launchAtLogin");
+    launchAtLogin_->setAccessibleName("Launch at login");
+    // `toggled`, not `clicked`, so that a Toggle action of assistive technology applies it as well.
+    connect(launchAtLogin_, &QCheckBox::toggled, this, &SettingsView::applyLaunchAtLogin);
+    column->addWidget(launchAtLogin_);
+    return box;
+}
+
+QWidget* SettingsView::makeTestRow(QWidget* parent)
+{
+    auto* box = new QWidget(parent);
+    auto* row = new QHBoxLayout(box);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(10);
+    test_ = new QPushButton("Test connection", box);
+    test_->setObjectName("testConnection");
+    form::describe(test_, "Test connection");
+    connect(test_, &QPushButton::clicked, this, &SettingsView::runTest);
+    row->addWidget(test_);
+    testSpinner_ = new look::Spinner(12, box);
+    testSpinner_->setObjectName("testSpinner");
+    testSpinner_->hide();
+    row->addWidget(testSpinner_);
+    testResult_ = form::wrappingLabel({}, look::FontRole::Caption, false, box);
+    testResult_->setObjectName("testResult");
+    form::makeSelectable(testResult_);
+    row->addWidget(testResult_, 1);
+    row->addStretch(0); // the button keeps its natural width while no result shows
+    return box;
+}
+
+QWidget* SettingsView::makeUpdatesGroup(QWidget* parent)
+{
+    QVBoxLayout* column = nullptr;
+    QWidget* box = group(parent, 8, column);
+    column->addWidget(form::label("Updates", look::FontRole::Caption, true, box));
+    autoUpdate_ = new QCheckBox("Check for updates automatically", box);
+    autoUpdate_->setObjectName("autoUpdate");
+    autoUpdate_->setAccessibleName(autoUpdate_->text());
+    column->addWidget(autoUpdate_);
+    feedURL_ = lineEdit("feedURL", QString::fromUtf8(kDefaultUpdateFeedURL.data(), kDefaultUpdateFeedURL.size()), box);
+    column->addWidget(form::titled("Feed URL", feedURL_, box));
+
+    auto* row = new QHBoxLayout;
+    row->setSpacing(8);
+    checkNow_ = new QPushButton("Check now", box);
+    checkNow_->setObjectName("checkNow");
+    connect(checkNow_, &QPushButton::clicked, this, &SettingsView::checkNow);
+    row->addWidget(checkNow_);
+    updateStatus_ = form::wrappingLabel({}, look::FontRole::Caption, false, box);
+    updateStatus_->setObjectName("updateStatus");
+    row->addWidget(updateStatus_, 1);
+    row->addStretch(0);
+    column->addLayout(row);
+
+    updateError_ = form::wrappingLabel({}, look::FontRole::Caption2, false, box);
+    updateError_->setObjectName("updateError");
+    look::setTextColour(updateError_, look::red());
+    form::makeSelectable(updateError_);
+    column->addWidget(updateError_);
+    column->addWidget(form::wrappingLabel("Downloads are only installed if their checksum matches the feed and the "
+                                          "bundle is signed by team " +
+                                              kTeam + ".",
+                                          look::FontRole::Caption2, true, box));
+    return box;
+}
+
+void SettingsView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // A window coming back from being minimised keeps what was typed; a window shown anew starts over.
+    if (!event->spontaneous()) {
+        loadCurrent();
+    }
+    // Keys reach this view through a focused child, so the window never opens without one.
+    if (!focusWidget()) {
+        baseURL_->setFocus();
+    }
+}
+
+void SettingsView::loadCurrent()
+{
+    baseURL_->setText(store_.baseURL());
+    email_->setText(store_.email());
+    apiToken_->setText(store_.apiToken());
+    projectKey_->setText(store_.projectKey());
+    defaultIssueType_->setText(store_.defaultIssueType());
+    monthsBack_->setValue(store_.monthsBack());
+    monthsBack_->setSuffix(monthsSuffix(monthsBack_->value()));
+    const int choice = refreshMinutes_->findData(store_.refreshMinutes());
+    if (choice >= 0) {
+        refreshMinutes_->setCurrentIndex(choice);
+    } else {
+        // A value set by hand outside the offered ones stays as it is until the user picks another.
+        refreshMinutes_->setCurrentIndex(-1);
+        refreshMinutes_->setPlaceholderText(QStringLiteral("Every %1 min").arg(store_.refreshMinutes()));
+    }
+    autoUpdate_->setChecked(store_.autoUpdate());
+    feedURL_->setText(store_.updateFeedURL());
+    {
+        const QSignalBlocker quiet(launchAtLogin_);
+        launchAtLogin_->setChecked(LoginItem::isRegistered());
+    }
+    testResultText_.reset();
+    showSaveError(std::nullopt);
+    updateTestRow();
+    updateUpdatesGroup();
+}
+
+void SettingsView::save()
+{
+    store_.setBaseURL(baseURL_->text());
+    store_.setEmail(email_->text());
+    store_.setApiToken(apiToken_->text());
+    store_.setProjectKey(projectKey_->text());
+    store_.setDefaultIssueType(defaultIssueType_->text().isEmpty() ? QStringLiteral("Task")
+                                                                   : defaultIssueType_->text());
+    store_.setMonthsBack(monthsBack_->value());
+    if (refreshMinutes_->currentIndex() >= 0) {
+        store_.setRefreshMinutes(refreshMinutes_->currentData().toInt());
+    }
+    store_.setAutoUpdate(autoUpdate_->isChecked());
+    store_.setUpdateFeedURL(feedURL_->text());
+    if (!store_.saveSettings()) {
+        showSaveError(store_.saveError().value_or(QStringLiteral("The settings could not be saved.")));
+        return;
+    }
+    updater_.start(feedURL_->text(), autoUpdate_->isChecked());
+    // Closing may delete this view; nothing of it is touched afterwards.
+    AppStore& store = store_;
+    onClose_();
+    store.load(false);
+}
+
+void SettingsView::runTest()
+{
+    if (testing_) {
+        return;
+    }
+    testing_ = true;
+    testResultText_.reset();
+    updateTestRow();
+    // A store of its own with the form's credentials: testing never touches or saves the shared settings.
+    auto* probe = new AppStore(Timing{}, this);
+    probe->setBaseURL(baseURL_->text());
+    probe->setEmail(email_->text());
+    probe->setApiToken(apiToken_->text());
+    probe->testConnection(this, [this, probe](QString result) {
+        testResultText_ = result;
+        testing_ = false;
+        updateTestRow();
+        probe->deleteLater();
+    });
+}
+
+void SettingsView::applyLaunchAtLogin(bool enabled)
+{
+    if (!LoginItem::setEnabled(enabled)) {
+        const QSignalBlocker quiet(launchAtLogin_);
+        launchAtLogin_->setChecked(LoginItem::isRegistered());
+    }
+}
+
+void SettingsView::checkNow()
+{
+    updater_.check(feedURL_->text(), true);
+}
+
+void SettingsView::updateTestRow()
+{
+    test_->setVisible(!testing_);
+    testSpinner_->setVisible(testing_);
+    test_->setEnabled(!testing_ && !baseURL_->text().isEmpty() && !email_->text().isEmpty() &&
+                      !apiToken_->text().isEmpty());
+    testResult_->setVisible(testResultText_.has_value());
+    testResult_->setText(testResultText_.value_or(QString()));
+    const bool connected = testResultText_ && testResultText_->startsWith("Connected");
+    look::setTextColour(testResult_, connected ? look::green() : look::orange());
+}
+
+void SettingsView::updateUpdatesGroup()
+{
+    const bool checking = updater_.isChecking();
+    const QString title = checking ? QStringLiteral("Checking…") : QStringLiteral("Check now");
+    checkNow_->setText(title);
+    form::describe(checkNow_, title);
+    checkNow_->setEnabled(!checking && !feedURL_->text().isEmpty());
+
+    if (const auto& offer = updater_.available()) {
+        updateStatus_->setText("v" + QString::fromStdString(offer->version) + " available");
+        look::setTextColour(updateStatus_, look::green());
+    } else if (const auto& status = updater_.status()) {
+        updateStatus_->setText(*status);
+        look::setTextColour(updateStatus_, look::secondary(palette()));
+    } else {
+        updateStatus_->clear();
+    }
+    updateStatus_->setVisible(!updateStatus_->text().isEmpty());
+    updateError_->setText(updater_.errorMessage().value_or(QString()));
+    updateError_->setVisible(updater_.errorMessage().has_value());
+}
+
+void SettingsView::showSaveError(const std::optional<QString>& message)
+{
+    saveError_->setMessage(message.value_or(QString()));
+    saveError_->parentWidget()->setVisible(message.has_value());
+}
+
+void SettingsView::keyPressEvent(QKeyEvent* event)
+{
+    if (!keys_.handle(event)) {
+        QWidget::keyPressEvent(event);
+    }
+}
+
+} // namespace taskbell::app

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QWidget>
+#include <chrono>
+#include <functional>
+#include <optional>
+
+#include "app/windows/window_keys.h"
+#include "core/jira/models.h"
+
+class QGridLayout;
+class QLabel;
+class QPushButton;
+
+namespace taskbell::app {
+
+class AppStore;
+class StatusMenu;
+namespace look {
+class Spinner;
+}
+
+// The content of a task detail window: one issue in full for reading, live from the store. Whenever the
+// store holds a copy of the issue (after a reload or a status change) that copy is shown; when the issue
+// has left every section, the issue the window was opened with stays on screen.
+class TaskDetailView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    using Clock = std::chrono::system_clock;
+
+    TaskDetailView(AppStore& store, Issue issue, std::function<void()> onClose, QWidget* parent = nullptr);
+
+    // The store's copy of the issue when it has one, otherwise the issue the window was opened with.
+    Issue current() const;
+    // The details list as (label, value) pairs, in display order.
+    static std::vector<std::pair<QString, QString>> detailRows(const Issue& issue, Clock::time_point now);
+    // "08 July 2026 · yesterday".
+    static QString dateText(Clock::time_point date, Clock::time_point now);
+
+    // Tests fix "now" for the relative dates.
+    void setClock(std::function<Clock::time_point()> now);
+    QSize sizeHint() const override { return {520, 560}; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QWidget* makeHeader();
+    QWidget* makeBody();
+    QWidget* makeFooter();
+    void refresh();
+    void fillDetails(const Issue& issue);
+
+    AppStore& store_;
+    Issue initial_;
+    std::function<void()> onClose_;
+    std::function<Clock::time_point()> now_;
+
+    QLabel* key_ = nullptr;
+    QLabel* type_ = nullptr;
+    QLabel* priority_ = nullptr;
+    look::Spinner* busy_ = nullptr;
+    StatusMenu* statusMenu_ = nullptr;
+    QLabel* summary_ = nullptr;
+    QLabel* description_ = nullptr;
+    QWidget* detailsBox_ = nullptr;
+    QGridLayout* details_ = nullptr;
+    QPushButton* copySummary_ = nullptr;
+    QPushButton* copyDescription_ = nullptr;
+    QPushButton* openInBrowser_ = nullptr;
+    QPushButton* close_ = nullptr;
+    WindowKeys keys_;
+};
+
+} // namespace taskbell::app

@@ -1,0 +1,86 @@
+#include <QLabel>
+#include <QLayout>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTest>
+
+#include "app/windows/about_view.h"
+#include "core/base/app_info.h"
+#include "window_fixture.h"
+
+using namespace taskbell;
+using namespace taskbell::app;
+
+class AboutViewTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void headerNamesVersionAndBuild();
+    void changelogRunsNewestToOldest();
+    void returnAndEscapeClose();
+};
+
+void AboutViewTest::headerNamesVersionAndBuild()
+{
+    QCOMPARE(AboutView::versionLine("1.10.0", "42"), QString("Version 1.10.0 (build 42)"));
+    AboutView view([] {});
+    QCOMPARE(view.findChild<QLabel*>("aboutName")->text(), QString("Taskbell"));
+    QCOMPARE(
+        view.findChild<QLabel*>("aboutVersion")->text(),
+        AboutView::versionLine(QString::fromStdString(AppInfo::version()), QString::fromStdString(AppInfo::build())));
+    QCOMPARE(view.size(), QSize(420, 440));
+}
+
+void AboutViewTest::changelogRunsNewestToOldest()
+{
+    AboutView view([] {});
+    view.show();
+    test::screenshot(&view, "about");
+    QLayout* column = view.findChild<QScrollArea*>("aboutChangelog")->widget()->layout();
+    QStringList order;
+    for (int i = 0; i < column->count(); ++i) {
+        if (QWidget* widget = column->itemAt(i)->widget(); widget && widget->objectName().startsWith("changelog-")) {
+            order << widget->objectName().mid(QString("changelog-").size());
+        }
+    }
+    QCOMPARE(order.size(), static_cast<qsizetype>(AppInfo::changelog().size()));
+    QCOMPARE(order.first(), QString("1.10.0"));
+    QCOMPARE(order.last(), QString("1.0.0"));
+
+    // The oldest block: its version, its date and its seven change lines, verbatim and in order.
+    QWidget* oldest = view.findChild<QWidget*>("changelog-1.0.0");
+    QStringList texts;
+    for (QLabel* label : oldest->findChildren<QLabel*>()) {
+        texts << label->text();
+    }
+    const ChangelogEntry& entry = AppInfo::changelog().back();
+    QCOMPARE(texts.mid(0, 2), QStringList({"v1.0.0", "2026-07-08"}));
+    QStringList changes;
+    for (int i = 2; i < texts.size(); i += 2) {
+        QCOMPARE(texts[i], QString("•"));
+        changes << texts[i + 1];
+    }
+    QCOMPARE(changes.size(), 7);
+    for (std::size_t i = 0; i < entry.changes.size(); ++i) {
+        QCOMPARE(changes[static_cast<qsizetype>(i)], QString::fromStdString(entry.changes[i]));
+    }
+}
+
+void AboutViewTest::returnAndEscapeClose()
+{
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+        int closed = 0;
+        AboutView view([&closed] { ++closed; });
+        view.show();
+        QTest::keyClick(&view, key);
+        QCOMPARE(closed, 1);
+    }
+    AboutView view([] {});
+    auto* done = view.findChild<QPushButton*>("aboutDone");
+    QCOMPARE(done->accessibleName(), QString("Done"));
+    QVERIFY(done->isDefault());
+}
+
+QTEST_MAIN(AboutViewTest)
+#include "about_view_test.moc"
