@@ -1,24 +1,27 @@
 #!/usr/bin/env bash
 # Builds a signed Taskbell.app from a build tree, zips it, and prints its update feed entry as JSON.
 #
-#   tools/package.sh [--version V] [--build N] BUILD_DIR PRIVATE_KEY.pem BASE_URL OUT_DIR
+#   tools/package.sh [--version V] [--build N] [--module FILE] BUILD_DIR PRIVATE_KEY.pem BASE_URL OUT_DIR
 #
 # BUILD_DIR is a configured and built tree (taskbell, libtaskbell_gui.so, tools/sign_bundle, src/core/base/build_info.h); the version
-# and build number default to the ones fixed in it. The archive OUT_DIR/Taskbell-<version>.zip holds
+# and build number default to the ones fixed in it; --module packages another build of the application module
+# (the update round-trip test uses one that trusts a test key). The archive OUT_DIR/Taskbell-<version>.zip holds
 # Taskbell.app at its top level; the printed entry names it as BASE_URL/Taskbell-<version>.zip.
 set -euo pipefail
 
 version=""
 build_number=""
+module=""
 while [[ $# -gt 0 && "$1" == --* ]]; do
     case "$1" in
         --version) version=$2; shift 2 ;;
         --build) build_number=$2; shift 2 ;;
+        --module) module=$2; shift 2 ;;
         *) echo "package.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
 if [[ $# -ne 4 ]]; then
-    echo "usage: tools/package.sh [--version V] [--build N] BUILD_DIR PRIVATE_KEY.pem BASE_URL OUT_DIR" >&2
+    echo "usage: tools/package.sh [--version V] [--build N] [--module FILE] BUILD_DIR PRIVATE_KEY.pem BASE_URL OUT_DIR" >&2
     exit 2
 fi
 build_dir=$(cd "$1" && pwd)
@@ -45,7 +48,7 @@ app="$stage/Taskbell.app"
 mkdir -p "$app/Contents/bin"
 install -m 0755 "$build_dir/taskbell" "$app/Contents/bin/taskbell"
 # The desktop application module sits beside the executable, which loads it when started without --mcp.
-install -m 0755 "$build_dir/libtaskbell_gui.so" "$app/Contents/bin/libtaskbell_gui.so"
+install -m 0755 "${module:-$build_dir/libtaskbell_gui.so}" "$app/Contents/bin/libtaskbell_gui.so"
 cat >"$app/Contents/Info.plist" <<PLIST
 <?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">

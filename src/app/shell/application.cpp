@@ -14,6 +14,10 @@
 #include "app/shell/panel_window.h"
 #include "app/shell/single_instance.h"
 #include "app/shell/tray_item.h"
+#include "app/windows/about_view.h"
+#include "app/windows/add_task_view.h"
+#include "app/windows/settings_view.h"
+#include "app/windows/task_detail_view.h"
 
 namespace taskbell::app {
 
@@ -54,8 +58,14 @@ TaskbellApp::~TaskbellApp() = default;
 
 AuxContents TaskbellApp::windowContents()
 {
-    // The window contents are placeholders until the window views are wired in here.
-    return AuxContents::placeholders();
+    AuxContents contents;
+    contents.settings = [this](auto onClose) { return new SettingsView(*store_, *updater_, std::move(onClose)); };
+    contents.addTask = [this](auto onClose) { return new AddTaskView(*store_, std::move(onClose)); };
+    contents.about = [](auto onClose) { return new AboutView(std::move(onClose)); };
+    contents.taskDetail = [this](const Issue& issue, auto onClose) {
+        return new TaskDetailView(*store_, issue, std::move(onClose));
+    };
+    return contents;
 }
 
 void TaskbellApp::start()

@@ -17,10 +17,6 @@
 #include "core/update/code_resources.h"
 #include "core/update/manifest.h"
 
-#ifndef TASKBELL_RELEASE_PUBLIC_KEY
-#define TASKBELL_RELEASE_PUBLIC_KEY ""
-#endif
-
 namespace taskbell::update {
 namespace {
 
@@ -196,11 +192,6 @@ resources::Sealed readVerifiedSeal(const fs::path& bundle, std::string_view trus
 }
 
 } // namespace
-
-std::string releasePublicKey()
-{
-    return TASKBELL_RELEASE_PUBLIC_KEY;
-}
 
 void verifySignature(const fs::path& bundle, std::string_view trustedPublicKey, const std::atomic<bool>* cancel)
 {

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Runs a command on a private virtual display (Xvfb) inside a private D-Bus session that has an unlocked
+# Secret Service and the accessibility bus switched on, with private HOME and XDG folders. The command can
+# source lib.sh beside this file for the tray host and for waiting; SESSION_WORK names a scratch folder that
+# is removed afterwards, and the logs in it are shown when the command fails. Exits 77 (skipped) only when
+# Xvfb is not installed.
+# Usage: session.sh TIME_LIMIT_SECONDS COMMAND [ARGS...]
+set -uo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+if [[ "${1:-}" != "--inner" ]]; then
+    command -v Xvfb >/dev/null 2>&1 || { echo "desktop session: Xvfb is not installed; skipped"; exit 77; }
+    for tool in trayer xdotool xwininfo dbus-run-session gnome-keyring-daemon secret-tool; do
+        command -v "$tool" >/dev/null 2>&1 || { echo "desktop session: $tool is missing"; exit 1; }
+    done
+    limit=$1
+    shift
+    work=$(mktemp -d "${TMPDIR:-/tmp}/taskbell-desktop-XXXXXX")
+    xvfb_pid=""
+    cleanup() {
+        [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+        rm -rf "$work"
+    }
+    trap cleanup EXIT
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
+    xvfb_pid=$!
+    for _ in $(seq 100); do
+        [[ -s "$work/display" ]] && break
+        sleep 0.1
+    done
+    [[ -s "$work/display" ]] || { echo "desktop session: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+    mkdir -p "$work/home" "$work/config" "$work/runtime" "$work/cache" "$work/data" "$work/tmp"
+    chmod 700 "$work/runtime"
+    status=0
+    env -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS -u SESSION_MANAGER \
+        DISPLAY=":$(tr -d '\n' <"$work/display")" HOME="$work/home" XDG_CONFIG_HOME="$work/config" \
+        XDG_RUNTIME_DIR="$work/runtime" XDG_CACHE_HOME="$work/cache" XDG_DATA_HOME="$work/data" \
+        TMPDIR="$work/tmp" SESSION_WORK="$work" GSETTINGS_BACKEND=memory NO_AT_BRIDGE=0 \
+        QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_QPA_PLATFORM=xcb \
+        timeout -k 5 "$limit" dbus-run-session -- "$here/session.sh" --inner "$@" || status=$?
+    if ((status != 0)); then
+        for log in "$work"/*.log; do
+            echo "---- $(basename "$log")"
+            tail -n 30 "$log"
+        done
+    fi
+    exit $status
+fi
+
+# Inside the private session: the Secret Service and the accessibility bus, then the command.
+shift
+source "$here/lib.sh"
+trap stop_all EXIT
+
+printf %s desktop | gnome-keyring-daemon --unlock --components=secrets >"$SESSION_WORK/keyring.log" 2>&1
+gdbus wait --session --timeout 10 org.freedesktop.secrets || { echo "no Secret Service"; exit 1; }
+
+# Switched on before any application starts (Qt reads the state once), with its registry.
+/usr/libexec/at-spi-bus-launcher --launch-immediately >"$SESSION_WORK/atspi.log" 2>&1 &
+pids+=($!)
+wait_for 10 has_name --session org.a11y.Bus || { echo "no accessibility bus"; exit 1; }
+gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
+    --method org.freedesktop.DBus.Properties.Set org.a11y.Status IsEnabled "<true>" >/dev/null
+a11y=$(gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus --method org.a11y.Bus.GetAddress |
+    sed -E "s/^\('(.*)',\)$/\1/")
+/usr/libexec/at-spi2-registryd --use-gnome-session >"$SESSION_WORK/registryd.log" 2>&1 &
+pids+=($!)
+wait_for 10 has_name "--address $a11y" org.a11y.atspi.Registry || { echo "no accessibility registry"; exit 1; }
+
+"$@"
