@@ -56,7 +56,7 @@ struct JiraClient
     // cap issues are collected; the last page is kept whole.
     std::vector<Issue> search(const std::string& jql, int cap, const std::atomic<bool>* cancel = nullptr) const;
     std::vector<Issue> searchEnhanced(const std::string& jql, int cap, const std::atomic<bool>* cancel = nullptr) const;
-    std::vector<Issue> searchLegacy(const std::string& jql, int cap, const std::atomic<bool>* cancel = nullptr) const;
+    std::vector<Issue> searchClassic(const std::string& jql, int cap, const std::atomic<bool>* cancel = nullptr) const;
 
     Issue issue(const std::string& key, const std::atomic<bool>* cancel = nullptr) const;
     FetchedIssue fetchIssue(const std::string& key, const std::atomic<bool>* cancel = nullptr) const;

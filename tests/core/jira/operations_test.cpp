@@ -163,8 +163,8 @@ TEST(JiraOperations, ClassicSearchStopsWithoutTotalOrOnAnEmptyPage)
         }
         return FakeReply{200, R"({"startAt":0,"total":500,"issues":[]})"};
     });
-    EXPECT_EQ(client.searchLegacy("no total", 1000).size(), 1u);
-    EXPECT_EQ(client.searchLegacy("empty", 1000).size(), 0u);
+    EXPECT_EQ(client.searchClassic("no total", 1000).size(), 1u);
+    EXPECT_EQ(client.searchClassic("empty", 1000).size(), 0u);
     EXPECT_EQ(jira.requests().size(), 2u);
 }
 
