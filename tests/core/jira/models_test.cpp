@@ -7,6 +7,7 @@
 #include "core/jira/adf.h"
 #include "core/jira/date.h"
 #include "core/jira/models.h"
+#include "failure.h"
 
 using namespace taskbell;
 using namespace std::chrono;
@@ -28,12 +29,7 @@ Json fixture(const std::string& name)
 // The decoder's message for a document, or "" when it decodes.
 template <typename Decode> std::string failure(Decode decode, std::string_view text)
 {
-    try {
-        decode(*parseJson(text, kResponseDepthLimit));
-    } catch (const DecodeError& error) {
-        return error.what();
-    }
-    return "";
+    return test::failure<DecodeError>([&] { decode(*parseJson(text, kResponseDepthLimit)); });
 }
 
 std::string page(std::string_view issues)

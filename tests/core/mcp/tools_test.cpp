@@ -2,6 +2,7 @@
 // folder, the token in the private keyring, and the fake Jira Cloud server behind them.
 #include <gtest/gtest.h>
 
+#include "adf_builder.h"
 #include "child_process.h"
 #include "core/platform/keychain.h"
 #include "fake_jira.h"
@@ -9,6 +10,7 @@
 
 using namespace taskbell;
 using namespace taskbell::test;
+using namespace taskbell::test::adf;
 
 namespace {
 
@@ -118,35 +120,6 @@ private:
         30'000;
     int added_ = 0;
 };
-
-Json paragraph(const std::string& text)
-{
-    Json node = {{"type", "text"}, {"text", text}};
-    return {{"type", "paragraph"}, {"content", Json::array({node})}};
-}
-
-Json document(std::vector<Json> blocks)
-{
-    return {{"type", "doc"}, {"version", 1}, {"content", Json(std::move(blocks))}};
-}
-
-Json bulletList(const std::vector<std::string>& items)
-{
-    Json list = {{"type", "bulletList"}, {"content", Json::array()}};
-    for (const auto& item : items) {
-        list["content"].push_back({{"type", "listItem"}, {"content", Json::array({paragraph(item)})}});
-    }
-    return list;
-}
-
-Json paragraphDocument(std::initializer_list<const char*> lines)
-{
-    std::vector<Json> blocks;
-    for (const char* line : lines) {
-        blocks.push_back(paragraph(line));
-    }
-    return document(blocks);
-}
 
 } // namespace
 
@@ -346,7 +319,7 @@ TEST_F(McpTools, GetTaskShowsEverythingAndCopesWithSparseIssues)
     issue.summary = "Rotate the keys";
     issue.statusId = "3";
     issue.assigneeAccountId = jira.accountId();
-    issue.description = document({paragraph("Steps:"), bulletList({"one", "two"})});
+    issue.description = doc({paragraph({text("Steps:")}), bulletList({"one", "two"})});
     issue.created = "2026-07-08T09:12:33.123+0200";
     issue.updated = jira.now();
     std::string key = jira.addIssue(issue);
@@ -370,7 +343,7 @@ TEST_F(McpTools, UpdateTaskReportsPreviousValues)
 {
     FakeIssue issue;
     issue.summary = "Old title";
-    issue.description = paragraphDocument({"Old body"});
+    issue.description = paragraphs({"Old body"});
     std::string key = jira.addIssue(issue);
 
     ToolResult both = call("update_task", {{"issueKey", key}, {"summary", " New title "}, {"description", "New body"}});
@@ -379,7 +352,7 @@ TEST_F(McpTools, UpdateTaskReportsPreviousValues)
                              "Previous description:\nOld body\n" +
                              link(key));
     EXPECT_EQ(jira.issue(key)->summary, "New title");
-    EXPECT_EQ(jira.issue(key)->description, paragraphDocument({"New body"}));
+    EXPECT_EQ(jira.issue(key)->description, paragraphs({"New body"}));
 
     ToolResult cleared = call("update_task", {{"issueKey", key}, {"description", ""}});
     EXPECT_EQ(cleared.text,
@@ -397,7 +370,7 @@ TEST_F(McpTools, UpdateTaskRefusesToDropEmbeddedAttachments)
     Json media = {{"type", "media"}, {"attrs", {{"type", "file"}, {"id", "6e7c"}, {"collection", ""}}}};
     Json mediaSingle = {{"type", "mediaSingle"}, {"content", Json::array({media})}};
     Json mediaGroup = {{"type", "mediaGroup"}, {"content", Json::array({media, media})}};
-    issue.description = document({paragraph("See below"), mediaSingle, mediaGroup});
+    issue.description = doc({paragraph({text("See below")}), mediaSingle, mediaGroup});
     std::string key = jira.addIssue(issue);
 
     ToolResult refused = call("update_task", {{"issueKey", key}, {"description", "Replacement"}});

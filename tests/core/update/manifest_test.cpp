@@ -3,6 +3,7 @@
 #include "core/update/engine.h"
 #include "core/update/manifest.h"
 #include "core/update/version_compare.h"
+#include "failure.h"
 
 using namespace taskbell;
 
@@ -10,12 +11,7 @@ namespace {
 
 std::string decodeError(std::string_view body)
 {
-    try {
-        parseManifest(body);
-    } catch (const ManifestDecodeError& error) {
-        return error.what();
-    }
-    return "(decoded)";
+    return test::failure<ManifestDecodeError>([&] { parseManifest(body); });
 }
 
 } // namespace
