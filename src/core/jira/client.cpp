@@ -129,7 +129,7 @@ std::string JiraClient::request(const std::string& method, const std::string& pa
         req.body = *body;
     }
     req.idleTimeout = idleTimeout;
-    req.maxBodyBytes = maxResponseBytes;
+    req.maxBodyBytes = kMaxResponseBytes;
     req.cancel = cancel;
 
     http::Response response;
@@ -175,7 +175,7 @@ std::vector<Issue> JiraClient::searchEnhanced(const std::string& jql, int cap, c
     // A token already sent would start the same pages over: a server answering that way would page forever.
     std::set<std::string> sentTokens;
     for (;;) {
-        Json body = {{"jql", jql}, {"maxResults", pageSize}, {"fields", fieldsArray()}};
+        Json body = {{"jql", jql}, {"maxResults", kPageSize}, {"fields", fieldsArray()}};
         if (token) {
             body["nextPageToken"] = *token;
             sentTokens.insert(*token);
@@ -198,7 +198,7 @@ std::vector<Issue> JiraClient::searchClassic(const std::string& jql, int cap, co
     std::vector<Issue> result;
     std::int64_t start = 0;
     for (;;) {
-        Json body = {{"jql", jql}, {"startAt", start}, {"maxResults", pageSize}, {"fields", fieldsArray()}};
+        Json body = {{"jql", jql}, {"startAt", start}, {"maxResults", kPageSize}, {"fields", fieldsArray()}};
         auto page =
             decodeBody(request("POST", "/rest/api/3/search", dumpJson(body), cancel), decodeClassicSearchResponse);
         auto count = static_cast<std::int64_t>(page.issues.size());
