@@ -10,9 +10,9 @@
 #include "child_process.h"
 #include "core/update/code_signature.h"
 #include "core/update/engine.h"
-#include "core/update/fixtures.h"
 #include "core/update/process_run.h"
 #include "temp_dir.h"
+#include "update_fixtures.h"
 
 using namespace taskbell;
 namespace fs = std::filesystem;

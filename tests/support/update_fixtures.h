@@ -1,5 +1,7 @@
 #pragma once
 
+// Update test support: zip archives, bundles, signing keys and a loopback web server serving fixed answers.
+
 #include <cstddef>
 #include <filesystem>
 #include <functional>
