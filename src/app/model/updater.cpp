@@ -9,6 +9,7 @@
 #include "core/base/bundle.h"
 #include "core/base/cancel.h"
 #include "core/jira/error_text.h"
+#include "core/platform/executable.h"
 #include "core/update/code_signature.h"
 #include "core/update/engine.h"
 
@@ -56,9 +57,9 @@ void runInstall(const UpdateManifest& offer, const UpdaterEnvironment& environme
 UpdaterEnvironment UpdaterEnvironment::standard()
 {
     UpdaterEnvironment environment;
-    environment.runningVersion = AppInfo::version();
+    environment.runningVersion = platform::runningVersion();
     environment.trustedPublicKey = update::releasePublicKey();
-    environment.installedBundle = bundle::runningBundle();
+    environment.installedBundle = platform::runningBundle();
     environment.temporaryDirectory = update::userTemporaryDirectory();
     environment.quit = [] { QCoreApplication::quit(); };
     return environment;

@@ -18,6 +18,7 @@
 #include "app/panel/task_list.h"
 #include "app/panel/update_banner.h"
 #include "core/base/app_info.h"
+#include "core/platform/executable.h"
 
 namespace taskbell::app {
 
@@ -164,7 +165,7 @@ QWidget* ContentView::makeFooter()
     layout->setContentsMargins(12, 8, 12, 8);
     layout->setSpacing(10);
     QColor secondary = look::secondary(palette());
-    QToolButton* version = look::plainButton(QStringLiteral("v") + QString::fromStdString(AppInfo::version()),
+    QToolButton* version = look::plainButton(QStringLiteral("v") + QString::fromStdString(platform::runningVersion()),
                                              look::FontRole::Caption2, secondary);
     look::setHelpText(version, tr("About & changelog"));
     connect(version, &QToolButton::clicked, this, [this] { call(actions_.showAbout); });

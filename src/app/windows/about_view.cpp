@@ -10,6 +10,7 @@
 #include "app/look/symbols.h"
 #include "app/windows/form_parts.h"
 #include "core/base/app_info.h"
+#include "core/platform/executable.h"
 
 namespace taskbell::app {
 
@@ -90,8 +91,8 @@ QWidget* AboutView::makeHeader()
     QLabel* name = form::label("Taskbell", look::FontRole::Headline, false, header);
     name->setObjectName("aboutName");
     names->addWidget(name);
-    QLabel* version =
-        form::label(versionLine(qs(AppInfo::version()), qs(AppInfo::build())), look::FontRole::Caption, true, header);
+    QLabel* version = form::label(versionLine(qs(platform::runningVersion()), qs(platform::runningBuild())),
+                                  look::FontRole::Caption, true, header);
     version->setObjectName("aboutVersion");
     form::makeSelectable(version);
     names->addWidget(version);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -21,6 +22,10 @@ std::size_t jsonNestingDepth(std::string_view text);
 // Parses untrusted JSON text. Returns nothing when the text is not valid JSON or nests deeper than
 // maxDepth. Never throws.
 std::optional<Json> parseJson(std::string_view text, std::size_t maxDepth);
+
+// A JSON number as a 64-bit integer: integers in range and floats without a fraction (5.0 counts as 5)
+// in [-2^63, 2^63). Nothing for anything else, strings included.
+std::optional<std::int64_t> jsonInt64(const Json& value);
 
 // Compact serialisation that never throws: invalid UTF-8 in strings is replaced.
 std::string dumpJson(const Json& value);

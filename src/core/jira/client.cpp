@@ -2,33 +2,13 @@
 
 #include <set>
 
+#include "core/base/encoding.h"
 #include "core/base/http.h"
 #include "core/base/text_util.h"
 #include "core/jira/adf.h"
 
 namespace taskbell {
 namespace {
-
-std::string base64(std::string_view bytes)
-{
-    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    std::size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        unsigned n = static_cast<unsigned char>(bytes[i]) << 16 | static_cast<unsigned char>(bytes[i + 1]) << 8 |
-                     static_cast<unsigned char>(bytes[i + 2]);
-        out += {alphabet[n >> 18], alphabet[(n >> 12) & 63], alphabet[(n >> 6) & 63], alphabet[n & 63]};
-    }
-    if (i + 1 == bytes.size()) {
-        unsigned n = static_cast<unsigned char>(bytes[i]) << 16;
-        out += {alphabet[n >> 18], alphabet[(n >> 12) & 63], '=', '='};
-    } else if (i + 2 == bytes.size()) {
-        unsigned n = static_cast<unsigned char>(bytes[i]) << 16 | static_cast<unsigned char>(bytes[i + 1]) << 8;
-        out += {alphabet[n >> 18], alphabet[(n >> 12) & 63], alphabet[(n >> 6) & 63], '='};
-    }
-    return out;
-}
 
 // Jira Cloud handles rejected credentials on most endpoints as the anonymous user (an empty search, a
 // 404 issue) and says so only in this header; without it a wrong token would look like "no issues".
@@ -143,13 +123,13 @@ std::string JiraClient::request(const std::string& method, const std::string& pa
     req.method = method;
     req.url = std::move(url);
     req.headers.emplace_back("Accept", "application/json");
-    req.headers.emplace_back("Authorization", "Basic " + base64(config.email + ":" + config.apiToken));
+    req.headers.emplace_back("Authorization", "Basic " + base64Encode(config.email + ":" + config.apiToken));
     if (body) {
         req.headers.emplace_back("Content-Type", "application/json");
         req.body = *body;
     }
     req.idleTimeout = idleTimeout;
-    req.maxBodyBytes = maxResponseBytes;
+    req.maxBodyBytes = kMaxResponseBytes;
     req.cancel = cancel;
 
     http::Response response;
@@ -185,7 +165,7 @@ std::vector<Issue> JiraClient::search(const std::string& jql, int cap, const std
             throw;
         }
     }
-    return searchLegacy(jql, cap, cancel);
+    return searchClassic(jql, cap, cancel);
 }
 
 std::vector<Issue> JiraClient::searchEnhanced(const std::string& jql, int cap, const std::atomic<bool>* cancel) const
@@ -195,13 +175,13 @@ std::vector<Issue> JiraClient::searchEnhanced(const std::string& jql, int cap, c
     // A token already sent would start the same pages over: a server answering that way would page forever.
     std::set<std::string> sentTokens;
     for (;;) {
-        Json body = {{"jql", jql}, {"maxResults", pageSize}, {"fields", fieldsArray()}};
+        Json body = {{"jql", jql}, {"maxResults", kPageSize}, {"fields", fieldsArray()}};
         if (token) {
             body["nextPageToken"] = *token;
             sentTokens.insert(*token);
         }
         auto page =
-            decodeBody(request("POST", "/rest/api/3/search/jql", dumpJson(body), cancel), decodeSearchResponseNew);
+            decodeBody(request("POST", "/rest/api/3/search/jql", dumpJson(body), cancel), decodeEnhancedSearchResponse);
         bool empty = page.issues.empty();
         result.insert(result.end(), std::make_move_iterator(page.issues.begin()),
                       std::make_move_iterator(page.issues.end()));
@@ -213,13 +193,14 @@ std::vector<Issue> JiraClient::searchEnhanced(const std::string& jql, int cap, c
     }
 }
 
-std::vector<Issue> JiraClient::searchLegacy(const std::string& jql, int cap, const std::atomic<bool>* cancel) const
+std::vector<Issue> JiraClient::searchClassic(const std::string& jql, int cap, const std::atomic<bool>* cancel) const
 {
     std::vector<Issue> result;
     std::int64_t start = 0;
     for (;;) {
-        Json body = {{"jql", jql}, {"startAt", start}, {"maxResults", pageSize}, {"fields", fieldsArray()}};
-        auto page = decodeBody(request("POST", "/rest/api/3/search", dumpJson(body), cancel), decodeSearchResponseOld);
+        Json body = {{"jql", jql}, {"startAt", start}, {"maxResults", kPageSize}, {"fields", fieldsArray()}};
+        auto page =
+            decodeBody(request("POST", "/rest/api/3/search", dumpJson(body), cancel), decodeClassicSearchResponse);
         auto count = static_cast<std::int64_t>(page.issues.size());
         result.insert(result.end(), std::make_move_iterator(page.issues.begin()),
                       std::make_move_iterator(page.issues.end()));

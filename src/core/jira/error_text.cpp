@@ -12,7 +12,7 @@ constexpr const char* kUnknownFailure = "The operation couldn’t be completed."
 std::string errorText(const std::exception& error)
 {
     if (const auto* jira = dynamic_cast<const JiraError*>(&error)) {
-        return jira->errorDescription();
+        return jira->what();
     }
     return error.what();
 }

@@ -274,7 +274,7 @@ void AppStoreActionsTest::connectionTestTexts_data()
                              << ""
                              << "Connected as user.";
     QTest::newRow("rejected token") << ""
-                                    << "wrong" << QString::fromStdString(JiraError::http(401, "").errorDescription());
+                                    << "wrong" << QString::fromStdString(JiraError::http(401, "").what());
 }
 
 void AppStoreActionsTest::connectionTestTexts()

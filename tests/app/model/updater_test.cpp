@@ -4,9 +4,9 @@
 #include "app/model/updater.h"
 #include "core/base/http.h"
 #include "core/update/code_signature.h"
-#include "core/update/fixtures.h"
 #include "core/update/sha256.h"
 #include "temp_dir.h"
+#include "update_fixtures.h"
 
 using namespace taskbell;
 using taskbell::app::Updater;

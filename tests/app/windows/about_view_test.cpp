@@ -6,6 +6,7 @@
 
 #include "app/windows/about_view.h"
 #include "core/base/app_info.h"
+#include "core/platform/executable.h"
 #include "window_fixture.h"
 
 using namespace taskbell;
@@ -26,9 +27,9 @@ void AboutViewTest::headerNamesVersionAndBuild()
     QCOMPARE(AboutView::versionLine("1.10.0", "42"), QString("Version 1.10.0 (build 42)"));
     AboutView view([] {});
     QCOMPARE(view.findChild<QLabel*>("aboutName")->text(), QString("Taskbell"));
-    QCOMPARE(
-        view.findChild<QLabel*>("aboutVersion")->text(),
-        AboutView::versionLine(QString::fromStdString(AppInfo::version()), QString::fromStdString(AppInfo::build())));
+    QCOMPARE(view.findChild<QLabel*>("aboutVersion")->text(),
+             AboutView::versionLine(QString::fromStdString(platform::runningVersion()),
+                                    QString::fromStdString(platform::runningBuild())));
     QCOMPARE(view.size(), QSize(420, 440));
 }
 

@@ -17,8 +17,8 @@ TEST(ErrorText, JiraErrorsGiveTheirDescriptionOthersTheirOwnText)
     };
     JiraError unauthorized = JiraError::http(401, "");
     const Case cases[] = {
-        {std::make_exception_ptr(unauthorized), unauthorized.errorDescription()},
-        {std::make_exception_ptr(JiraError::notConfigured()), JiraError::notConfigured().errorDescription()},
+        {std::make_exception_ptr(unauthorized), unauthorized.what()},
+        {std::make_exception_ptr(JiraError::notConfigured()), JiraError::notConfigured().what()},
         {std::make_exception_ptr(std::runtime_error("Disk full")), "Disk full"},
         {std::make_exception_ptr(42), "The operation couldn’t be completed."},
         {nullptr, "The operation couldn’t be completed."},
@@ -26,5 +26,5 @@ TEST(ErrorText, JiraErrorsGiveTheirDescriptionOthersTheirOwnText)
     for (const Case& c : cases) {
         EXPECT_EQ(errorText(c.error), c.text);
     }
-    EXPECT_EQ(errorText(unauthorized), unauthorized.errorDescription());
+    EXPECT_EQ(errorText(unauthorized), unauthorized.what());
 }

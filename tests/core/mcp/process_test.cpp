@@ -1,19 +1,20 @@
 // The real executable in --mcp mode, driven through pipes.
+#include <algorithm>
 #include <filesystem>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include "child_process.h"
-#include "core/base/app_info.h"
 #include "core/base/json_util.h"
+#include "core/platform/executable.h"
 
 using namespace taskbell;
 using namespace taskbell::test;
 
 namespace {
 
-const std::string kReady = "[taskbell-mcp] ready (Taskbell " + AppInfo::version() + ")\n";
+const std::string kReady = "[taskbell-mcp] ready (Taskbell " + platform::runningVersion() + ")\n";
 
 ProcessResult runMcp(const std::string& input, std::vector<std::string> extraArgs = {})
 {
@@ -34,13 +35,18 @@ TEST(McpProcess, EmptyInputEndsAtOnceAfterTheReadyLine)
     }
 }
 
-TEST(McpProcess, WithoutTheExactFlagTheDesktopApplicationIsNotAvailable)
+TEST(McpProcess, WithoutTheExactFlagTheDesktopApplicationStarts)
 {
+    // Without a display the desktop application says so in one line instead of serving MCP.
     for (auto args : std::vector<std::vector<std::string>>{{}, {"--MCP"}, {"--mcp=1"}, {"-mcp"}}) {
-        ProcessResult result = runMcp("", args);
+        std::vector<std::string> argv{TASKBELL_EXE};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ProcessResult result =
+            runProcess(argv, {.env = {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}}});
         EXPECT_EQ(result.exitCode, 1);
         EXPECT_EQ(result.out, "");
-        EXPECT_NE(result.err.find("not available"), std::string::npos) << result.err;
+        EXPECT_EQ(result.err.rfind("taskbell: no graphical display", 0), 0u) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     }
 }
 
