@@ -22,6 +22,16 @@ std::size_t jsonNestingDepth(std::string_view text);
 // maxDepth. Never throws.
 std::optional<Json> parseJson(std::string_view text, std::size_t maxDepth);
 
+// Most values accepted in one MCP message line: a tree of small values costs a hundred times its text.
+inline constexpr std::size_t kMessageValueLimit = 100'000;
+
+// Values (arrays, objects and the scalars inside them) in JSON text, counted without building anything
+// from its structural characters outside strings; an upper bound for valid JSON.
+std::size_t jsonValueCount(std::string_view text);
+
+// parseJson that also refuses text with more than maxValues values before building anything.
+std::optional<Json> parseJson(std::string_view text, std::size_t maxDepth, std::size_t maxValues);
+
 // Compact serialisation that never throws: invalid UTF-8 in strings is replaced.
 std::string dumpJson(const Json& value);
 

@@ -57,6 +57,9 @@ public:
     void addLine(std::string_view line)
     {
         std::string_view trimmed = trimBlanks(line);
+        if (!trimmed.empty() && ++linesWithText_ > maxLines) {
+            throw TooManyLines();
+        }
         if (trimmed.empty()) {
             endParagraph();
             endList();
@@ -111,6 +114,7 @@ private:
     }
 
     Json blocks_ = Json::array();
+    std::size_t linesWithText_ = 0;
     std::vector<std::string_view> paragraph_;
     std::vector<std::string> items_;
 };
@@ -126,6 +130,11 @@ bool isMediaType(std::string_view type)
 }
 
 } // namespace
+
+TooManyLines::TooManyLines()
+    : std::runtime_error("The description is too long for Jira \u2014 it has more than 20,000 lines.")
+{
+}
 
 std::optional<Json> documentFromPlainText(std::string_view text)
 {

@@ -5,9 +5,32 @@
 #include "core/base/http.h"
 #include "core/base/text_util.h"
 #include "core/jira/adf.h"
+#include "core/jira/body.h"
 
 namespace taskbell {
 namespace {
+
+// How much of an error body is kept: the message quotes 300 characters of it.
+constexpr std::size_t kMaxErrorBodyBytes = std::size_t{64} * 1024;
+
+// An issue key or id as one path segment: everything but letters, digits, '-', '_' and '~' is
+// percent-encoded, so a key sent by the server ("../../x?y=#") can never leave the issue's path.
+std::string pathSegment(std::string_view value)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (char c : value) {
+        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                     c == '_' || c == '~';
+        if (plain) {
+            encoded += c;
+        } else {
+            auto byte = static_cast<unsigned char>(c);
+            encoded += {'%', kHex[byte >> 4], kHex[byte & 0x0F]};
+        }
+    }
+    return encoded;
+}
 
 std::string base64(std::string_view bytes)
 {
@@ -41,11 +64,7 @@ bool credentialsRejected(const http::Response& response)
 
 Json parseBody(const std::string& body)
 {
-    auto json = parseJson(body, kResponseDepthLimit);
-    if (!json) {
-        throw JiraError::decoding("The response is not valid JSON.");
-    }
-    return std::move(*json);
+    return parseJiraBody(body);
 }
 
 template <typename Decoder> auto decodeBody(const std::string& body, Decoder decode)
@@ -143,7 +162,10 @@ std::string JiraClient::request(const std::string& method, const std::string& pa
     req.method = method;
     req.url = std::move(url);
     req.headers.emplace_back("Accept", "application/json");
-    req.headers.emplace_back("Authorization", "Basic " + base64(config.email + ":" + config.apiToken));
+    // Atlassian tokens never contain white space; a token pasted from a web page or stored with a line
+    // feed would otherwise be rejected although it is right.
+    std::string token(trimWhitespaceAndNewlines(config.apiToken));
+    req.headers.emplace_back("Authorization", "Basic " + base64(config.email + ":" + token));
     if (body) {
         req.headers.emplace_back("Content-Type", "application/json");
         req.body = *body;
@@ -161,7 +183,8 @@ std::string JiraClient::request(const std::string& method, const std::string& pa
     if (response.status == 0) {
         throw JiraError::network("No HTTP response");
     }
-    std::string text = isValidUtf8(response.body) ? response.body : std::string();
+    // Only the start of an error body is ever shown; its readable part survives bytes that are not UTF-8.
+    std::string text = sanitizeText(std::string_view(response.body).substr(0, kMaxErrorBodyBytes));
     if (credentialsRejected(response)) {
         throw JiraError::http(401, std::move(text));
     }
@@ -233,8 +256,8 @@ std::vector<Issue> JiraClient::searchLegacy(const std::string& jql, int cap, con
 
 FetchedIssue JiraClient::fetchIssue(const std::string& key, const std::atomic<bool>* cancel) const
 {
-    Json json =
-        parseBody(request("GET", "/rest/api/3/issue/" + key + "?fields=" + joinedFields(), std::nullopt, cancel));
+    Json json = parseBody(
+        request("GET", "/rest/api/3/issue/" + pathSegment(key) + "?fields=" + joinedFields(), std::nullopt, cancel));
     FetchedIssue fetched;
     try {
         fetched.issue = decodeIssue(json);
@@ -255,8 +278,9 @@ Issue JiraClient::issue(const std::string& key, const std::atomic<bool>* cancel)
 
 std::vector<Transition> JiraClient::transitions(const std::string& issueKey, const std::atomic<bool>* cancel) const
 {
-    return decodeBody(request("GET", "/rest/api/3/issue/" + issueKey + "/transitions", std::nullopt, cancel),
-                      decodeTransitionsResponse)
+    return decodeBody(
+               request("GET", "/rest/api/3/issue/" + pathSegment(issueKey) + "/transitions", std::nullopt, cancel),
+               decodeTransitionsResponse)
         .transitions;
 }
 
@@ -264,7 +288,7 @@ void JiraClient::applyTransition(const std::string& issueKey, const std::string&
                                  const std::atomic<bool>* cancel) const
 {
     Json body = {{"transition", {{"id", transitionId}}}};
-    request("POST", "/rest/api/3/issue/" + issueKey + "/transitions", dumpJson(body), cancel);
+    request("POST", "/rest/api/3/issue/" + pathSegment(issueKey) + "/transitions", dumpJson(body), cancel);
 }
 
 CreatedIssue JiraClient::createIssue(const std::string& projectKey, const std::string& summary,
@@ -301,7 +325,7 @@ void JiraClient::updateIssue(const std::string& key, const std::optional<std::st
         return;
     }
     Json body = {{"fields", std::move(fields)}};
-    request("PUT", "/rest/api/3/issue/" + key, dumpJson(body), cancel);
+    request("PUT", "/rest/api/3/issue/" + pathSegment(key), dumpJson(body), cancel);
 }
 
 void JiraClient::move(const std::string& issueKey, const std::string& toCategory, const std::atomic<bool>* cancel) const
