@@ -28,21 +28,20 @@ std::size_t lineBreakLength(std::string_view text, std::size_t i)
     }
 }
 
-std::vector<std::string_view> splitLines(std::string_view text)
+// Calls visit for each line, without collecting them: a long text would cost a view per line.
+template <typename Visit> void forEachLine(std::string_view text, Visit visit)
 {
-    std::vector<std::string_view> lines;
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size();) {
         if (std::size_t length = lineBreakLength(text, i)) {
-            lines.push_back(text.substr(start, i - start));
+            visit(text.substr(start, i - start));
             i += length;
             start = i;
         } else {
             ++i;
         }
     }
-    lines.push_back(text.substr(start));
-    return lines;
+    visit(text.substr(start));
 }
 
 Json textNode(std::string_view text)
@@ -139,9 +138,7 @@ TooManyLines::TooManyLines()
 std::optional<Json> documentFromPlainText(std::string_view text)
 {
     DocumentBuilder builder;
-    for (std::string_view line : splitLines(text)) {
-        builder.addLine(line);
-    }
+    forEachLine(text, [&](std::string_view line) { builder.addLine(line); });
     return builder.finish();
 }
 

@@ -1,13 +1,12 @@
 #include "core/jira/body.h"
 
 #include <cstdint>
+#include <vector>
 
 #include "core/jira/error.h"
 
 namespace taskbell {
 namespace {
-
-using Event = Json::parse_event_t;
 
 struct TooManyValues
 {
@@ -30,57 +29,132 @@ Json ellipsisParagraph()
     return {{"type", "paragraph"}, {"content", Json::array({{{"type", "text"}, {"text", "\u2026"}}})}};
 }
 
-// Follows the parse: inside a "description" member's value, arrays and objects beyond the budget are
-// dropped before their contents are stored, and text past the budget is cut.
-class BudgetKeeper
+// Builds the document from the parser's events. Inside a "description" member's value, arrays and objects
+// beyond the budget are skipped whole (nothing of them is stored) and node texts past the budget are cut.
+class BudgetedBuilder
 {
 public:
-    explicit BudgetKeeper(const BodyBudget& budget) : budget_(budget) {}
+    explicit BudgetedBuilder(const BodyBudget& budget) : budget_(budget) {}
 
-    bool operator()(int depth, Event event, Json& parsed)
+    Json& result() { return root_; }
+    // What the descriptions of this body left of the budget.
+    void takeFrom(BodyBudget& remaining) const
     {
-        if (event == Event::key) {
-            const std::string& name = parsed.get_ref<const std::string&>();
-            if (description_ < 0 && name == "description") {
-                candidate_ = depth;
-            }
-            textMember_ = description_ >= 0 && name == "text";
+        remaining.descriptionNodes -= std::min(nodes_, remaining.descriptionNodes);
+        remaining.descriptionTextBytes -= std::min(textBytes_, remaining.descriptionTextBytes);
+    }
+
+    bool null() { return scalar(nullptr); }
+    bool boolean(bool value) { return scalar(value); }
+    bool number_integer(Json::number_integer_t value) { return scalar(value); }
+    bool number_unsigned(Json::number_unsigned_t value) { return scalar(value); }
+    bool number_float(Json::number_float_t value, const std::string& /*text*/) { return scalar(value); }
+    bool binary(Json::binary_t& /*value*/) { return false; } // never produced by the JSON parser
+
+    bool string(std::string& value)
+    {
+        if (skipping_ == 0 && insideDescription() && textMember_) {
+            trimText(value);
+        }
+        return scalar(std::move(value));
+    }
+
+    bool key(std::string& name)
+    {
+        if (skipping_ > 0) {
             return true;
         }
-        bool start = event == Event::object_start || event == Event::array_start;
-        if (start && depth == candidate_) {
-            description_ = depth;
-            truncated_ = false;
+        if (description_ == 0 && name == "description") {
+            descriptionNext_ = true;
         }
-        candidate_ = -1;
-        bool inside = description_ >= 0 && depth > description_;
-        if (start && inside && ++nodes_ > budget_.descriptionNodes) {
-            truncated_ = true;
-            return false;
-        }
-        if (event == Event::value && inside && textMember_ && parsed.is_string()) {
-            trimText(parsed.get_ref<std::string&>());
-        }
-        textMember_ = false;
-        if (start || event == Event::value) {
-            if (++values_ > budget_.values) {
-                throw TooManyValues{};
-            }
-        }
-        bool end = event == Event::object_end || event == Event::array_end;
-        if (end && depth == description_) {
-            description_ = -1;
-            if (truncated_ && parsed.is_object()) {
-                if (!parsed.contains("content") || !parsed["content"].is_array()) {
-                    parsed["content"] = Json::array();
-                }
-                parsed["content"].push_back(ellipsisParagraph());
-            }
+        textMember_ = insideDescription() && name == "text";
+        member_ = &(*stack_.back())[name];
+        return true;
+    }
+
+    bool start_object(std::size_t /*size*/) { return open(Json::object()); }
+    bool start_array(std::size_t /*size*/) { return open(Json::array()); }
+    bool end_object() { return close(); }
+    bool end_array() { return close(); }
+
+    bool parse_error(std::size_t /*position*/, const std::string& /*token*/, const nlohmann::detail::exception&)
+    {
+        return false;
+    }
+
+private:
+    bool insideDescription() const { return description_ > 0 && stack_.size() >= description_; }
+
+    template <typename Value> bool scalar(Value&& value)
+    {
+        if (skipping_ == 0) {
+            count();
+            store(Json(std::forward<Value>(value)));
+            descriptionNext_ = false;
+            textMember_ = false;
         }
         return true;
     }
 
-private:
+    bool open(Json&& container)
+    {
+        if (skipping_ > 0 || (insideDescription() && ++nodes_ > budget_.descriptionNodes)) {
+            truncated_ = truncated_ || skipping_ == 0;
+            ++skipping_;
+            return true;
+        }
+        count();
+        stack_.push_back(store(std::move(container)));
+        if (descriptionNext_) {
+            description_ = stack_.size();
+            truncated_ = false;
+            descriptionNext_ = false;
+        }
+        textMember_ = false;
+        return true;
+    }
+
+    bool close()
+    {
+        if (skipping_ > 0) {
+            --skipping_;
+            return true;
+        }
+        if (stack_.size() == description_) {
+            if (truncated_ && stack_.back()->is_object()) {
+                Json& content = (*stack_.back())["content"];
+                if (!content.is_array()) {
+                    content = Json::array();
+                }
+                content.push_back(ellipsisParagraph());
+            }
+            description_ = 0;
+        }
+        stack_.pop_back();
+        return true;
+    }
+
+    Json* store(Json&& value)
+    {
+        if (stack_.empty()) {
+            root_ = std::move(value);
+            return &root_;
+        }
+        if (stack_.back()->is_array()) {
+            stack_.back()->push_back(std::move(value));
+            return &stack_.back()->back();
+        }
+        *member_ = std::move(value);
+        return member_;
+    }
+
+    void count()
+    {
+        if (++values_ > budget_.values) {
+            throw TooManyValues{};
+        }
+    }
+
     void trimText(std::string& text)
     {
         std::size_t left = budget_.descriptionTextBytes - std::min(textBytes_, budget_.descriptionTextBytes);
@@ -93,10 +167,14 @@ private:
     }
 
     const BodyBudget& budget_;
-    int candidate_ = -1;   // depth of a "description" member whose value comes next
-    int description_ = -1; // depth of the description being read
-    bool truncated_ = false;
+    Json root_;
+    std::vector<Json*> stack_;
+    Json* member_ = nullptr;      // where the value after the last key goes
+    std::size_t skipping_ = 0;    // nesting inside a skipped array or object
+    std::size_t description_ = 0; // stack size while a description is read, 0 otherwise
+    bool descriptionNext_ = false;
     bool textMember_ = false; // the next value is a node's "text"
+    bool truncated_ = false;
     std::size_t nodes_ = 0;
     std::size_t textBytes_ = 0;
     std::size_t values_ = 0;
@@ -104,25 +182,29 @@ private:
 
 } // namespace
 
-Json parseJiraBody(std::string_view body, const BodyBudget& budget)
+Json parseJiraBody(std::string_view body)
+{
+    BodyBudget fresh;
+    return parseJiraBody(body, fresh);
+}
+
+Json parseJiraBody(std::string_view body, BodyBudget& budget)
 {
     if (jsonNestingDepth(body) > kResponseDepthLimit) {
         throw JiraError::decoding("The response is not valid JSON.");
     }
-    BudgetKeeper keeper(budget);
-    Json value;
+    BudgetedBuilder builder(budget);
+    bool parsed = false;
     try {
-        value = Json::parse(
-            body.begin(), body.end(),
-            [&keeper](int depth, Event event, Json& parsed) { return keeper(depth, event, parsed); },
-            /*allow_exceptions=*/false);
+        parsed = Json::sax_parse(body.begin(), body.end(), &builder);
     } catch (const TooManyValues&) {
         throw JiraError::decoding("The response holds more than " + std::to_string(budget.values) + " values.");
     }
-    if (value.is_discarded()) {
+    if (!parsed) {
         throw JiraError::decoding("The response is not valid JSON.");
     }
-    return value;
+    builder.takeFrom(budget);
+    return std::move(builder.result());
 }
 
 } // namespace taskbell

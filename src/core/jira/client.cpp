@@ -67,9 +67,10 @@ Json parseBody(const std::string& body)
     return parseJiraBody(body);
 }
 
-template <typename Decoder> auto decodeBody(const std::string& body, Decoder decode)
+// The pages of one search share one budget: a server paging one huge issue at a time gains nothing.
+template <typename Decoder> auto decodeBody(const std::string& body, Decoder decode, BodyBudget* budget = nullptr)
 {
-    Json json = parseBody(body);
+    Json json = budget != nullptr ? parseJiraBody(body, *budget) : parseJiraBody(body);
     try {
         return decode(json);
     } catch (const DecodeError& error) {
@@ -214,6 +215,7 @@ std::vector<Issue> JiraClient::search(const std::string& jql, int cap, const std
 std::vector<Issue> JiraClient::searchEnhanced(const std::string& jql, int cap, const std::atomic<bool>* cancel) const
 {
     std::vector<Issue> result;
+    BodyBudget budget;
     std::optional<std::string> token;
     // A token already sent would start the same pages over: a server answering that way would page forever.
     std::set<std::string> sentTokens;
@@ -223,8 +225,8 @@ std::vector<Issue> JiraClient::searchEnhanced(const std::string& jql, int cap, c
             body["nextPageToken"] = *token;
             sentTokens.insert(*token);
         }
-        auto page =
-            decodeBody(request("POST", "/rest/api/3/search/jql", dumpJson(body), cancel), decodeSearchResponseNew);
+        auto page = decodeBody(request("POST", "/rest/api/3/search/jql", dumpJson(body), cancel),
+                               decodeSearchResponseNew, &budget);
         bool empty = page.issues.empty();
         result.insert(result.end(), std::make_move_iterator(page.issues.begin()),
                       std::make_move_iterator(page.issues.end()));
@@ -239,10 +241,12 @@ std::vector<Issue> JiraClient::searchEnhanced(const std::string& jql, int cap, c
 std::vector<Issue> JiraClient::searchLegacy(const std::string& jql, int cap, const std::atomic<bool>* cancel) const
 {
     std::vector<Issue> result;
+    BodyBudget budget;
     std::int64_t start = 0;
     for (;;) {
         Json body = {{"jql", jql}, {"startAt", start}, {"maxResults", pageSize}, {"fields", fieldsArray()}};
-        auto page = decodeBody(request("POST", "/rest/api/3/search", dumpJson(body), cancel), decodeSearchResponseOld);
+        auto page =
+            decodeBody(request("POST", "/rest/api/3/search", dumpJson(body), cancel), decodeSearchResponseOld, &budget);
         auto count = static_cast<std::int64_t>(page.issues.size());
         result.insert(result.end(), std::make_move_iterator(page.issues.begin()),
                       std::make_move_iterator(page.issues.end()));

@@ -88,15 +88,24 @@ TEST(JiraBody, DescriptionsBeyondTheBudgetEndInAnEllipsis)
              {"out of text", {100, 5, 1000}, page(2, 2, "\u00e9\u00e9"), {"\u00e9\u00e9\n\u2026", "\u2026"}},
          }) {
         SCOPED_TRACE(c.name);
-        SearchResponseNew response = decodeSearchResponseNew(parseJiraBody(c.body, c.budget));
+        BodyBudget budget = c.budget;
+        SearchResponseNew response = decodeSearchResponseNew(parseJiraBody(c.body, budget));
         ASSERT_EQ(response.issues.size(), c.descriptions.size());
         for (std::size_t i = 0; i < c.descriptions.size(); ++i) {
             EXPECT_EQ(response.issues[i].descriptionText(), c.descriptions[i]);
         }
     }
 
+    // Pages of one search draw on one budget: the second page gets what the first left.
+    BodyBudget shared{11, 100, 1000};
+    parseJiraBody(page(1, 2, "ab"), shared);
+    EXPECT_EQ(shared.descriptionNodes, 4u);
+    EXPECT_EQ(decodeSearchResponseNew(parseJiraBody(page(1, 2, "ab"), shared)).issues[0].descriptionText(),
+              "ab\n\u2026");
+
     try {
-        parseJiraBody("[[{},{},{},{},{},{},{},{},{},{},{}]]", {100, 100, 10});
+        BodyBudget few{100, 100, 10};
+        parseJiraBody("[[{},{},{},{},{},{},{},{},{},{},{}]]", few);
         FAIL() << "a body over the value budget was accepted";
     } catch (const JiraError& error) {
         EXPECT_EQ(std::string(error.what()), "Could not read Jira's response: The response holds more than 10 values.");
