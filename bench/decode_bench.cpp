@@ -42,7 +42,7 @@ void parseAndDecode(benchmark::State& state)
     const std::string& text = pageText();
     for (auto _ : state) {
         auto json = parseJson(text, kResponseDepthLimit);
-        SearchResponseNew response = decodeSearchResponseNew(*json);
+        EnhancedSearchResponse response = decodeEnhancedSearchResponse(*json);
         benchmark::DoNotOptimize(response);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
@@ -57,7 +57,7 @@ void decodeOnly(benchmark::State& state)
     const std::string& text = pageText();
     Json json = *parseJson(text, kResponseDepthLimit);
     for (auto _ : state) {
-        SearchResponseNew response = decodeSearchResponseNew(json);
+        EnhancedSearchResponse response = decodeEnhancedSearchResponse(json);
         benchmark::DoNotOptimize(response);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
@@ -67,7 +67,7 @@ BENCHMARK(decodeOnly);
 
 void descriptionText(benchmark::State& state)
 {
-    SearchResponseNew response = decodeSearchResponseNew(*parseJson(pageText(), kResponseDepthLimit));
+    EnhancedSearchResponse response = decodeEnhancedSearchResponse(*parseJson(pageText(), kResponseDepthLimit));
     for (auto _ : state) {
         for (const Issue& issue : response.issues) {
             benchmark::DoNotOptimize(issue.descriptionText());
@@ -80,7 +80,7 @@ BENCHMARK(descriptionText);
 // Sorting a section asks each issue for its date: three shared parsers behind one lock.
 void sortDate(benchmark::State& state)
 {
-    SearchResponseNew response = decodeSearchResponseNew(*parseJson(pageText(), kResponseDepthLimit));
+    EnhancedSearchResponse response = decodeEnhancedSearchResponse(*parseJson(pageText(), kResponseDepthLimit));
     for (auto _ : state) {
         for (const Issue& issue : response.issues) {
             benchmark::DoNotOptimize(issue.sortDate());

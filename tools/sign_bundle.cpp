@@ -9,15 +9,14 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "core/base/file_io.h"
 #include "core/update/code_signature.h"
 
 namespace {
@@ -26,21 +25,21 @@ using namespace taskbell::update;
 
 std::string readKeyFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    taskbell::FileBytes file = taskbell::readFileBounded(path, std::size_t{1} << 20);
+    if (!file) {
         throw std::runtime_error("cannot read " + path);
     }
-    return std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return std::move(file.bytes);
 }
 
 void writeNewPrivateFile(const std::string& path, const std::string& data)
 {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    taskbell::FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!fd.isOpen()) {
         throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
     }
-    bool ok = ::write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
-    ok = ::close(fd) == 0 && ok;
+    bool ok = taskbell::writeAll(fd.get(), data);
+    ok = fd.close() == 0 && ok;
     if (!ok) {
         throw std::runtime_error("cannot write " + path);
     }

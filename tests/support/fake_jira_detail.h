@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/base/encoding.h"
 #include "fake_jira.h"
 
 namespace taskbell::test::fake {
@@ -16,9 +17,6 @@ FakeReply jsonReply(int status, const Json& body);
 // An ErrorCollection body: {"errorMessages": [...], "errors": {...}}.
 FakeReply errorReply(int status, std::vector<std::string> messages, Json errors = Json::object());
 FakeReply issueNotFound();
-
-std::string base64Encode(std::string_view bytes);
-std::optional<std::string> base64Decode(std::string_view text);
 
 // Minutes east of UTC of an offset such as "+0200" or "-0300".
 int offsetMinutes(const std::string& utcOffset);

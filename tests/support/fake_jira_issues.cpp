@@ -4,6 +4,7 @@
 #include <cctype>
 #include <functional>
 
+#include "adf_builder.h"
 #include "fake_jira_detail.h"
 
 namespace taskbell::test {
@@ -37,15 +38,6 @@ std::string lowercase(std::string text)
 {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
     return text;
-}
-
-Json paragraphs(std::initializer_list<const char*> lines)
-{
-    Json content = Json::array();
-    for (const char* line : lines) {
-        content.push_back({{"type", "paragraph"}, {"content", {{{"type", "text"}, {"text", line}}}}});
-    }
-    return {{"type", "doc"}, {"version", 1}, {"content", content}};
 }
 
 const char* kCannotSet = "Field '%s' cannot be set. It is not on the appropriate screen, or unknown.";
@@ -139,14 +131,14 @@ void FakeJira::loadSampleIssues()
         addIssue(std::move(issue));
     };
     add("TB", "Rotate the signing keys", "10000", 1, [](FakeIssue& issue) {
-        issue.description = paragraphs({"Old keys expire at the end of the month.", "See the runbook."});
+        issue.description = adf::paragraphs({"Old keys expire at the end of the month.", "See the runbook."});
         issue.duedate = "2026-07-15";
     });
     add("TB", "Write release notes", "10000", 4);
     add("TB", "Fix the tray badge on Wayland", "3", 0, [](FakeIssue& issue) {
         issue.issueType = "Bug";
         issue.priority = "High";
-        issue.description = paragraphs({"The count is cut off above 99."});
+        issue.description = adf::paragraphs({"The count is cut off above 99."});
     });
     add("TB", "Ship 1.10", "10002", 2, [&](FakeIssue& issue) { issue.resolutiondate = issue.updated; });
     add("TB", "Triaged but not started", "10001", 3);

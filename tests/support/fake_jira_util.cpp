@@ -25,60 +25,6 @@ FakeReply issueNotFound()
     return errorReply(404, {"Issue does not exist or you do not have permission to see it."});
 }
 
-namespace {
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-}
-
-std::string base64Encode(std::string_view bytes)
-{
-    std::string out;
-    unsigned value = 0;
-    int bits = -6;
-    for (unsigned char c : bytes) {
-        value = (value << 8) + c;
-        bits += 8;
-        while (bits >= 0) {
-            out.push_back(kAlphabet[(value >> bits) & 0x3f]);
-            bits -= 6;
-        }
-    }
-    if (bits > -6) {
-        out.push_back(kAlphabet[((value << 8) >> (bits + 8)) & 0x3f]);
-    }
-    while (out.size() % 4 != 0) {
-        out.push_back('=');
-    }
-    return out;
-}
-
-std::optional<std::string> base64Decode(std::string_view text)
-{
-    std::string out;
-    unsigned value = 0;
-    int bits = -8;
-    std::size_t padding = 0;
-    for (char c : text) {
-        if (c == '=') {
-            ++padding;
-            continue;
-        }
-        const char* found = std::char_traits<char>::find(kAlphabet, 64, c);
-        if (found == nullptr || padding > 0) {
-            return std::nullopt;
-        }
-        value = (value << 6) + static_cast<unsigned>(found - kAlphabet);
-        bits += 6;
-        if (bits >= 0) {
-            out.push_back(static_cast<char>((value >> bits) & 0xff));
-            bits -= 8;
-        }
-    }
-    if ((text.size() % 4) != 0 || padding > 2) {
-        return std::nullopt;
-    }
-    return out;
-}
-
 int offsetMinutes(const std::string& utcOffset)
 {
     if (utcOffset.size() != 5) {

@@ -1,24 +1,10 @@
 #include "core/base/app_info.h"
 
-#include <random>
-
 #include "core/base/build_info.h"
 #include "core/base/bundle.h"
 
 namespace taskbell::AppInfo {
 namespace {
-
-std::array<unsigned char, 16> randomUuid()
-{
-    static thread_local std::mt19937_64 engine{std::random_device{}()};
-    std::array<unsigned char, 16> bytes{};
-    for (auto& byte : bytes) {
-        byte = static_cast<unsigned char>(engine());
-    }
-    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40); // version 4
-    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
-    return bytes;
-}
 
 ChangelogEntry entry(std::string version, std::string date, std::vector<std::string> changes)
 {
@@ -85,21 +71,16 @@ std::vector<ChangelogEntry> makeChangelog()
     };
 }
 
-std::optional<std::string> nonEmpty(std::optional<std::string> value)
+// Inside a bundle only its Info.plist counts; outside one the value fixed at build time. Empty counts as
+// missing.
+std::optional<std::string> infoValue(const std::optional<std::filesystem::path>& bundle, const char* key,
+                                     const std::string& builtIn)
 {
+    auto value = bundle ? bundle::bundleInfoString(*bundle, key) : std::optional<std::string>(builtIn);
     if (value && value->empty()) {
         return std::nullopt;
     }
     return value;
-}
-
-// Info values of the running bundle, else those fixed at build time.
-std::optional<std::string> infoValue(const char* key, const char* builtIn)
-{
-    if (auto fromBundle = bundle::runningInfoString(key)) {
-        return fromBundle;
-    }
-    return nonEmpty(std::string(builtIn));
 }
 
 } // namespace
@@ -110,38 +91,28 @@ const std::vector<ChangelogEntry>& changelog()
     return log;
 }
 
-std::string versionFrom(const std::string* infoVersion, const std::vector<ChangelogEntry>& log)
+std::string versionOf(const std::optional<std::filesystem::path>& bundle, const std::string& builtIn)
 {
-    if (infoVersion != nullptr) {
-        return *infoVersion;
+    if (auto info = infoValue(bundle, "CFBundleShortVersionString", builtIn)) {
+        return *info;
     }
-    if (!log.empty()) {
-        return log.front().version;
-    }
-    return "1.0.0";
+    const auto& log = changelog();
+    return log.empty() ? "1.0.0" : log.front().version;
 }
 
-std::string buildFrom(const std::string* infoBuild)
+std::string versionOf(const std::optional<std::filesystem::path>& bundle)
 {
-    return infoBuild != nullptr ? *infoBuild : "1";
+    return versionOf(bundle, TASKBELL_BUILD_VERSION);
 }
 
-std::string version()
+std::string buildOf(const std::optional<std::filesystem::path>& bundle, const std::string& builtIn)
 {
-    static const std::string value = [] {
-        auto info = infoValue("CFBundleShortVersionString", TASKBELL_BUILD_VERSION);
-        return info ? versionFrom(&*info, {}) : versionFrom(nullptr, changelog());
-    }();
-    return value;
+    return infoValue(bundle, "CFBundleVersion", builtIn).value_or("1");
 }
 
-std::string build()
+std::string buildOf(const std::optional<std::filesystem::path>& bundle)
 {
-    static const std::string value = [] {
-        auto info = infoValue("CFBundleVersion", TASKBELL_BUILD_NUMBER);
-        return buildFrom(info ? &*info : nullptr);
-    }();
-    return value;
+    return buildOf(bundle, TASKBELL_BUILD_NUMBER);
 }
 
 } // namespace taskbell::AppInfo

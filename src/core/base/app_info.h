@@ -1,14 +1,17 @@
 #pragma once
 
-#include <array>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "core/base/encoding.h"
 
 namespace taskbell {
 
 struct ChangelogEntry
 {
-    std::array<unsigned char, 16> id; // fresh random UUID per run
+    Uuid id; // fresh random UUID per run
     std::string version;
     std::string date;
     std::vector<std::string> changes;
@@ -16,17 +19,18 @@ struct ChangelogEntry
 
 namespace AppInfo {
 
-// The running bundle's CFBundleShortVersionString, else the version fixed at build time, else the
-// newest changelog entry's version, else "1.0.0".
-std::string version();
-// The running bundle's CFBundleVersion, else the build number fixed at build time, else "1".
-std::string build();
 // Newest first; built once on first use.
 const std::vector<ChangelogEntry>& changelog();
 
-// The fallback rules on their own, for callers and tests that supply the Info values themselves.
-std::string versionFrom(const std::string* infoVersion, const std::vector<ChangelogEntry>& log);
-std::string buildFrom(const std::string* infoBuild);
+// Inside a bundle: its Info.plist's CFBundleShortVersionString, else the newest changelog entry's
+// version, else "1.0.0". Outside one (no bundle): builtIn (by default the version fixed at build time),
+// else the same fallbacks. platform::runningVersion() applies this to the running bundle.
+std::string versionOf(const std::optional<std::filesystem::path>& bundle);
+std::string versionOf(const std::optional<std::filesystem::path>& bundle, const std::string& builtIn);
+// Inside a bundle: its CFBundleVersion, else "1". Outside one: builtIn (by default the build number fixed
+// at build time), else "1".
+std::string buildOf(const std::optional<std::filesystem::path>& bundle);
+std::string buildOf(const std::optional<std::filesystem::path>& bundle, const std::string& builtIn);
 
 } // namespace AppInfo
 } // namespace taskbell

@@ -1,36 +1,22 @@
 #include "core/base/bundle.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 #include <plist/plist.h>
 
+#include "core/base/file_io.h"
+
 namespace taskbell::bundle {
 namespace {
 
-constexpr std::uintmax_t kMaxPlistBytes = 1 << 20;
-
-std::optional<std::filesystem::path> runningExecutable()
-{
-    std::error_code ec;
-    auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) {
-        return std::nullopt;
-    }
-    return path;
-}
+constexpr std::size_t kMaxPlistBytes = 1 << 20;
 
 } // namespace
 
-std::optional<std::filesystem::path> runningBundle()
+std::optional<std::filesystem::path> bundleContaining(const std::filesystem::path& executable)
 {
-    auto exe = runningExecutable();
-    if (!exe) {
-        return std::nullopt;
-    }
-    for (auto dir = exe->parent_path(); dir.has_relative_path(); dir = dir.parent_path()) {
+    for (auto dir = executable.parent_path(); dir.has_relative_path(); dir = dir.parent_path()) {
         std::error_code ec;
         if (dir.extension() == ".app" && std::filesystem::is_regular_file(dir / "Contents" / "Info.plist", ec)) {
             return dir;
@@ -41,18 +27,12 @@ std::optional<std::filesystem::path> runningBundle()
 
 std::optional<std::string> infoString(const std::filesystem::path& plistPath, const std::string& key)
 {
-    std::error_code ec;
-    auto size = std::filesystem::file_size(plistPath, ec);
-    if (ec || size > kMaxPlistBytes) {
-        return std::nullopt;
-    }
-    std::ifstream in(plistPath, std::ios::binary);
-    std::string data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (!in.good() && !in.eof()) {
+    FileBytes data = readFileBounded(plistPath, kMaxPlistBytes);
+    if (!data) {
         return std::nullopt;
     }
     plist_t root = nullptr;
-    plist_from_memory(data.data(), static_cast<uint32_t>(data.size()), &root);
+    plist_from_memory(data.bytes.data(), static_cast<uint32_t>(data.bytes.size()), &root);
     std::unique_ptr<void, decltype(&plist_free)> owner(root, &plist_free);
     if (!PLIST_IS_DICT(root)) {
         return std::nullopt;
@@ -71,13 +51,9 @@ std::optional<std::string> infoString(const std::filesystem::path& plistPath, co
     return result;
 }
 
-std::optional<std::string> runningInfoString(const std::string& key)
+std::optional<std::string> bundleInfoString(const std::filesystem::path& bundle, const std::string& key)
 {
-    auto bundle = runningBundle();
-    if (!bundle) {
-        return std::nullopt;
-    }
-    return infoString(*bundle / "Contents" / "Info.plist", key);
+    return infoString(bundle / "Contents" / "Info.plist", key);
 }
 
 } // namespace taskbell::bundle

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/base/file_io.h"
 #include "core/base/text_util.h"
 
 namespace taskbell::http {
@@ -113,31 +114,12 @@ SharedPool& pool()
     return *instance;
 }
 
-// Scheme and host of a URL as curl parses it (IPv4 shorthands normalised, IPv6 in brackets).
-std::optional<std::pair<std::string, std::string>> schemeAndHost(const std::string& url)
-{
-    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> handle(curl_url(), &curl_url_cleanup);
-    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
-        return std::nullopt;
-    }
-    char* scheme = nullptr;
-    char* host = nullptr;
-    std::optional<std::pair<std::string, std::string>> result;
-    if (curl_url_get(handle.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-        curl_url_get(handle.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK) {
-        result.emplace(scheme, host);
-    }
-    curl_free(scheme);
-    curl_free(host);
-    return result;
-}
-
 // State the callbacks of one transfer work on.
 struct Transfer
 {
     const Request& request;
     Response response;
-    int fileDescriptor = -1;
+    FileDescriptor file{};
     std::size_t received = 0;
     bool overCap = false;
     bool fileFailed = false;
@@ -167,13 +149,13 @@ struct Transfer
             return 0; // makes curl fail the transfer
         }
         received += length;
-        if (fileDescriptor < 0) {
+        if (!file.isOpen()) {
             response.body.append(data, length);
             return length;
         }
         std::size_t written = 0;
         while (written < length) {
-            ssize_t n = ::write(fileDescriptor, data + written, length - written);
+            ssize_t n = ::write(file.get(), data + written, length - written);
             if (n < 0 && errno == EINTR) {
                 continue;
             }
@@ -361,6 +343,25 @@ std::optional<std::string> Response::header(std::string_view name) const
     return std::nullopt;
 }
 
+std::optional<UrlParts> splitUrl(const std::string& url)
+{
+    pool(); // curl_global_init before the URL API is used
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> handle(curl_url(), &curl_url_cleanup);
+    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
+        return std::nullopt;
+    }
+    char* scheme = nullptr;
+    char* host = nullptr;
+    std::optional<UrlParts> result;
+    if (curl_url_get(handle.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+        curl_url_get(handle.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK) {
+        result = UrlParts{scheme, host};
+    }
+    curl_free(scheme);
+    curl_free(host);
+    return result;
+}
+
 bool isWellFormedUrl(const std::string& url)
 {
     pool(); // curl_global_init before the URL API is used
@@ -374,18 +375,18 @@ bool isWellFormedUrl(const std::string& url)
     if (authority == std::string::npos || url.compare(authority + 3, 1, "/") == 0) {
         return false;
     }
-    auto parts = schemeAndHost(url);
-    return parts && (parts->first == "http" || parts->first == "https") && !parts->second.empty();
+    auto parts = splitUrl(url);
+    return parts && (parts->scheme == "http" || parts->scheme == "https") && !parts->host.empty();
 }
 
 bool isLoopbackUrl(const std::string& url)
 {
     pool(); // curl_global_init before the URL API is used
-    auto parts = schemeAndHost(url);
-    if (!parts || (parts->first != "http" && parts->first != "https")) {
+    auto parts = splitUrl(url);
+    if (!parts || (parts->scheme != "http" && parts->scheme != "https")) {
         return false;
     }
-    std::string host = parts->second;
+    std::string host = parts->host;
     if (equalsIgnoringAsciiCase(host, "localhost")) {
         return true;
     }
@@ -404,8 +405,8 @@ bool isLoopbackUrl(const std::string& url)
 Response perform(const Request& request)
 {
     SharedPool& shared = pool();
-    auto parts = schemeAndHost(request.url);
-    if (!parts || (parts->first != "http" && parts->first != "https")) {
+    auto parts = splitUrl(request.url);
+    if (!parts || (parts->scheme != "http" && parts->scheme != "https")) {
         throw TransferError("Unsupported URL: only http:// and https:// addresses are allowed.");
     }
     Transfer transfer{request, {}};
@@ -413,7 +414,7 @@ Response perform(const Request& request)
         throw TransferError("The request was cancelled.");
     }
     if (request.bodyFile) {
-        transfer.fileDescriptor = openBodyFile(*request.bodyFile);
+        transfer.file = FileDescriptor(openBodyFile(*request.bodyFile));
     }
 
     SharedPool::Slot slot = shared.acquire();
@@ -426,17 +427,11 @@ Response perform(const Request& request)
         curl_easy_getinfo(slot.easy, CURLINFO_RESPONSE_CODE, &transfer.response.status);
     } catch (...) {
         shared.release(slot);
-        if (transfer.fileDescriptor >= 0) {
-            ::close(transfer.fileDescriptor);
-        }
         throw;
     }
     shared.release(slot);
 
-    bool fileOk = true;
-    if (transfer.fileDescriptor >= 0) {
-        fileOk = ::close(transfer.fileDescriptor) == 0;
-    }
+    bool fileOk = transfer.file.close() == 0;
     if (code != CURLE_OK || !fileOk) {
         if (request.bodyFile) {
             std::error_code ignored;

@@ -52,6 +52,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Scheme and host of a URL as curl parses it (IPv4 shorthands normalised, IPv6 in brackets). Nothing when
+// the text does not parse or lacks either part.
+struct UrlParts
+{
+    std::string scheme;
+    std::string host;
+};
+std::optional<UrlParts> splitUrl(const std::string& url);
+
 // True when the text parses as an http:// or https:// URL with a host and no blanks or control characters.
 bool isWellFormedUrl(const std::string& url);
 

@@ -1,5 +1,8 @@
 #include "core/base/json_util.h"
 
+#include <cmath>
+#include <limits>
+
 namespace taskbell {
 
 std::size_t jsonNestingDepth(std::string_view text)
@@ -83,6 +86,29 @@ std::optional<Json> parseJson(std::string_view text, std::size_t maxDepth, std::
         return std::nullopt;
     }
     return parseJson(text, maxDepth);
+}
+
+std::optional<std::int64_t> jsonInt64(const Json& value)
+{
+    if (value.is_number_unsigned()) {
+        auto number = value.get<std::uint64_t>();
+        if (number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+            return std::nullopt;
+        }
+        return static_cast<std::int64_t>(number);
+    }
+    if (value.is_number_integer()) {
+        return value.get<std::int64_t>();
+    }
+    if (value.is_number_float()) {
+        double number = value.get<double>();
+        // 2^63 itself is not representable, hence the strict upper bound.
+        if (std::isfinite(number) && std::trunc(number) == number && number >= -9223372036854775808.0 &&
+            number < 9223372036854775808.0) {
+            return static_cast<std::int64_t>(number);
+        }
+    }
+    return std::nullopt;
 }
 
 std::string dumpJson(const Json& value)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -31,6 +32,10 @@ std::size_t jsonValueCount(std::string_view text);
 
 // parseJson that also refuses text with more than maxValues values before building anything.
 std::optional<Json> parseJson(std::string_view text, std::size_t maxDepth, std::size_t maxValues);
+
+// A JSON number as a 64-bit integer: integers in range and floats without a fraction (5.0 counts as 5)
+// in [-2^63, 2^63). Nothing for anything else, strings included.
+std::optional<std::int64_t> jsonInt64(const Json& value);
 
 // Compact serialisation that never throws: invalid UTF-8 in strings is replaced.
 std::string dumpJson(const Json& value);

@@ -1,12 +1,21 @@
 #include "core/jira/adf.h"
 
 #include <algorithm>
+#include <array>
+#include <vector>
 
 #include "core/base/text_util.h"
 #include "core/jira/models.h"
 
 namespace taskbell::ADF {
 namespace {
+
+// A line starting with one of these (tested in this order) is a list item.
+constexpr std::array<std::string_view, 3> kBulletPrefixes = {"- ", "* ", "\u2022 "};
+
+// Node types after whose content the flattener ends the line.
+constexpr std::array<std::string_view, 6> kBlockTypes = {"paragraph",  "heading",   "codeBlock",
+                                                         "blockquote", "tableCell", "tableRow"};
 
 // Length of the line break starting at text[i], 0 when there is none. CR LF counts as one break.
 std::size_t lineBreakLength(std::string_view text, std::size_t i)
@@ -120,7 +129,7 @@ private:
 
 bool isBlockType(std::string_view type)
 {
-    return std::find(blockTypes.begin(), blockTypes.end(), type) != blockTypes.end();
+    return std::find(kBlockTypes.begin(), kBlockTypes.end(), type) != kBlockTypes.end();
 }
 
 bool isMediaType(std::string_view type)
@@ -145,7 +154,7 @@ std::optional<Json> documentFromPlainText(std::string_view text)
 std::optional<std::string> bulletItem(std::string_view line)
 {
     std::string_view trimmed = trimBlanks(line);
-    for (std::string_view prefix : bulletPrefixes) {
+    for (std::string_view prefix : kBulletPrefixes) {
         if (trimmed.starts_with(prefix)) {
             std::string_view rest = trimBlanks(trimmed.substr(prefix.size()));
             if (rest.empty()) {
@@ -182,6 +191,28 @@ std::size_t attachmentNodeCount(const Json& description)
     }
     return count;
 }
+
+namespace {
+
+// Walks a description and collects its text as lines: blocks end lines, list items start with "• " and
+// are indented two blanks per nesting level. One flattener serves one description.
+class Flattener
+{
+public:
+    void walk(const ADFNode& root);
+    // Ends the current line (nothing is added when it is blank).
+    void flush();
+    const std::vector<std::string>& lines() const { return lines_; }
+
+private:
+    void enter(const ADFNode& node);
+    void leave(const ADFNode& node);
+
+    std::vector<std::string> lines_;
+    std::string line_;
+    int depth_ = 0;
+    bool bulletPending_ = false;
+};
 
 void Flattener::walk(const ADFNode& root)
 {
@@ -260,6 +291,8 @@ void Flattener::flush()
     bulletPending_ = false;
     lines_.push_back(std::move(indented));
 }
+
+} // namespace
 
 std::optional<std::string> plainText(const ADFNode& root)
 {

@@ -1,12 +1,10 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "core/base/json_util.h"
 
@@ -16,13 +14,6 @@ struct ADFNode;
 
 // Plain text <-> Atlassian Document Format (the JSON tree Jira keeps descriptions in).
 namespace ADF {
-
-// A line starting with one of these (tested in this order) is a list item.
-inline constexpr std::array<std::string_view, 3> bulletPrefixes = {"- ", "* ", "\u2022 "};
-
-// Node types after whose content the flattener ends the line.
-inline constexpr std::array<std::string_view, 6> blockTypes = {"paragraph",  "heading",   "codeBlock",
-                                                               "blockquote", "tableCell", "tableRow"};
 
 // Jira keeps at most 32,767 characters of a description, so no text it accepts has this many lines with
 // text; a longer one is refused before a document (a JSON tree per line) is built for it.
@@ -47,26 +38,6 @@ std::optional<std::string> bulletItem(std::string_view line);
 // Number of media nodes ("media", "mediaSingle", "mediaGroup", "mediaInline") in a raw ADF tree, i.e.
 // attachments that a plain-text rewrite of the description would drop.
 std::size_t attachmentNodeCount(const Json& description);
-
-// Walks a description and collects its text as lines: blocks end lines, list items start with "• " and
-// are indented two blanks per nesting level. One flattener serves one description.
-class Flattener
-{
-public:
-    void walk(const ADFNode& root);
-    // Ends the current line (nothing is added when it is blank).
-    void flush();
-    const std::vector<std::string>& lines() const { return lines_; }
-
-private:
-    void enter(const ADFNode& node);
-    void leave(const ADFNode& node);
-
-    std::vector<std::string> lines_;
-    std::string line_;
-    int depth_ = 0;
-    bool bulletPending_ = false;
-};
 
 // The description as plain text: the flattened lines joined by line feeds; nothing when empty.
 std::optional<std::string> plainText(const ADFNode& root);

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "core/base/encoding.h"
 #include "core/base/http.h"
 #include "core/base/text_util.h"
 #include "core/jira/adf.h"
@@ -30,27 +31,6 @@ std::string pathSegment(std::string_view value)
         }
     }
     return encoded;
-}
-
-std::string base64(std::string_view bytes)
-{
-    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    std::size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        unsigned n = static_cast<unsigned char>(bytes[i]) << 16 | static_cast<unsigned char>(bytes[i + 1]) << 8 |
-                     static_cast<unsigned char>(bytes[i + 2]);
-        out += {alphabet[n >> 18], alphabet[(n >> 12) & 63], alphabet[(n >> 6) & 63], alphabet[n & 63]};
-    }
-    if (i + 1 == bytes.size()) {
-        unsigned n = static_cast<unsigned char>(bytes[i]) << 16;
-        out += {alphabet[n >> 18], alphabet[(n >> 12) & 63], '=', '='};
-    } else if (i + 2 == bytes.size()) {
-        unsigned n = static_cast<unsigned char>(bytes[i]) << 16 | static_cast<unsigned char>(bytes[i + 1]) << 8;
-        out += {alphabet[n >> 18], alphabet[(n >> 12) & 63], alphabet[(n >> 6) & 63], '='};
-    }
-    return out;
 }
 
 // Jira Cloud handles rejected credentials on most endpoints as the anonymous user (an empty search, a
@@ -166,13 +146,13 @@ std::string JiraClient::request(const std::string& method, const std::string& pa
     // Atlassian tokens never contain white space; a token pasted from a web page or stored with a line
     // feed would otherwise be rejected although it is right.
     std::string token(trimWhitespaceAndNewlines(config.apiToken));
-    req.headers.emplace_back("Authorization", "Basic " + base64(config.email + ":" + token));
+    req.headers.emplace_back("Authorization", "Basic " + base64Encode(config.email + ":" + token));
     if (body) {
         req.headers.emplace_back("Content-Type", "application/json");
         req.body = *body;
     }
     req.idleTimeout = idleTimeout;
-    req.maxBodyBytes = maxResponseBytes;
+    req.maxBodyBytes = kMaxResponseBytes;
     req.cancel = cancel;
 
     http::Response response;
@@ -209,7 +189,7 @@ std::vector<Issue> JiraClient::search(const std::string& jql, int cap, const std
             throw;
         }
     }
-    return searchLegacy(jql, cap, cancel);
+    return searchClassic(jql, cap, cancel);
 }
 
 std::vector<Issue> JiraClient::searchEnhanced(const std::string& jql, int cap, const std::atomic<bool>* cancel) const
@@ -220,13 +200,13 @@ std::vector<Issue> JiraClient::searchEnhanced(const std::string& jql, int cap, c
     // A token already sent would start the same pages over: a server answering that way would page forever.
     std::set<std::string> sentTokens;
     for (;;) {
-        Json body = {{"jql", jql}, {"maxResults", pageSize}, {"fields", fieldsArray()}};
+        Json body = {{"jql", jql}, {"maxResults", kPageSize}, {"fields", fieldsArray()}};
         if (token) {
             body["nextPageToken"] = *token;
             sentTokens.insert(*token);
         }
         auto page = decodeBody(request("POST", "/rest/api/3/search/jql", dumpJson(body), cancel),
-                               decodeSearchResponseNew, &budget);
+                               decodeEnhancedSearchResponse, &budget);
         bool empty = page.issues.empty();
         result.insert(result.end(), std::make_move_iterator(page.issues.begin()),
                       std::make_move_iterator(page.issues.end()));
@@ -238,15 +218,15 @@ std::vector<Issue> JiraClient::searchEnhanced(const std::string& jql, int cap, c
     }
 }
 
-std::vector<Issue> JiraClient::searchLegacy(const std::string& jql, int cap, const std::atomic<bool>* cancel) const
+std::vector<Issue> JiraClient::searchClassic(const std::string& jql, int cap, const std::atomic<bool>* cancel) const
 {
     std::vector<Issue> result;
     BodyBudget budget;
     std::int64_t start = 0;
     for (;;) {
-        Json body = {{"jql", jql}, {"startAt", start}, {"maxResults", pageSize}, {"fields", fieldsArray()}};
-        auto page =
-            decodeBody(request("POST", "/rest/api/3/search", dumpJson(body), cancel), decodeSearchResponseOld, &budget);
+        Json body = {{"jql", jql}, {"startAt", start}, {"maxResults", kPageSize}, {"fields", fieldsArray()}};
+        auto page = decodeBody(request("POST", "/rest/api/3/search", dumpJson(body), cancel),
+                               decodeClassicSearchResponse, &budget);
         auto count = static_cast<std::int64_t>(page.issues.size());
         result.insert(result.end(), std::make_move_iterator(page.issues.begin()),
                       std::make_move_iterator(page.issues.end()));

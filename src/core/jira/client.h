@@ -41,9 +41,9 @@ struct JiraClient
     static constexpr std::array<std::string_view, 11> searchFields = {
         "summary",        "status",    "priority", "updated",  "created",    "duedate",
         "resolutiondate", "issuetype", "project",  "assignee", "description"};
-    static constexpr int pageSize = 100;
+    static constexpr int kPageSize = 100;
     // Larger response bodies fail as `network`.
-    static constexpr std::size_t maxResponseBytes = std::size_t{32} << 20;
+    static constexpr std::size_t kMaxResponseBytes = std::size_t{32} << 20;
 
     // Sends one authenticated request to normalizedBaseURL + path and returns the body of a 2xx answer.
     std::string request(const std::string& method, const std::string& path,
@@ -56,7 +56,7 @@ struct JiraClient
     // cap issues are collected; the last page is kept whole.
     std::vector<Issue> search(const std::string& jql, int cap, const std::atomic<bool>* cancel = nullptr) const;
     std::vector<Issue> searchEnhanced(const std::string& jql, int cap, const std::atomic<bool>* cancel = nullptr) const;
-    std::vector<Issue> searchLegacy(const std::string& jql, int cap, const std::atomic<bool>* cancel = nullptr) const;
+    std::vector<Issue> searchClassic(const std::string& jql, int cap, const std::atomic<bool>* cancel = nullptr) const;
 
     Issue issue(const std::string& key, const std::atomic<bool>* cancel = nullptr) const;
     FetchedIssue fetchIssue(const std::string& key, const std::atomic<bool>* cancel = nullptr) const;

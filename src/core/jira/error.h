@@ -5,7 +5,7 @@
 
 namespace taskbell {
 
-// The error of all Jira work. what() and errorDescription() are the user-facing text, shown unchanged.
+// The error of all Jira work. what() is the user-facing text, shown unchanged.
 class JiraError : public std::exception
 {
 public:
@@ -21,7 +21,6 @@ public:
     Kind kind() const noexcept { return kind_; }
     int status() const noexcept { return status_; }            // http only
     const std::string& body() const noexcept { return text_; } // http: body; other kinds: their payload
-    const std::string& errorDescription() const noexcept { return description_; }
     const char* what() const noexcept override { return description_.c_str(); }
 
 private:

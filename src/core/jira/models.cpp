@@ -125,11 +125,11 @@ std::int64_t integer(const Json& value, const Where& where)
 {
     if (value.is_number_integer()) {
         // Non-negative numbers arrive as unsigned; past the signed range they are not our integers.
-        if (value.is_number_unsigned() &&
-            value.get<std::uint64_t>() > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        auto number = jsonInt64(value);
+        if (!number) {
             fail(where, "expected an integer, got a number out of range");
         }
-        return value.get<std::int64_t>();
+        return *number;
     }
     if (value.is_number_float()) {
         fail(where, "expected an integer, got number " + dumpJson(value));
@@ -348,22 +348,22 @@ CreatedIssue decodeCreatedIssue(const Json& json)
     return {requiredText(created, "id", root), requiredText(created, "key", root)};
 }
 
-SearchResponseNew decodeSearchResponseNew(const Json& json)
+EnhancedSearchResponse decodeEnhancedSearchResponse(const Json& json)
 {
     Where root;
     const Json& page = object(json, root);
-    SearchResponseNew response;
+    EnhancedSearchResponse response;
     response.issues = requiredList(page, "issues", root, issue);
     response.nextPageToken = optionalText(page, "nextPageToken", root);
     response.isLast = optionalBoolean(page, "isLast", root);
     return response;
 }
 
-SearchResponseOld decodeSearchResponseOld(const Json& json)
+ClassicSearchResponse decodeClassicSearchResponse(const Json& json)
 {
     Where root;
     const Json& page = object(json, root);
-    SearchResponseOld response;
+    ClassicSearchResponse response;
     response.issues = requiredList(page, "issues", root, issue);
     response.startAt = optionalInteger(page, "startAt", root);
     response.maxResults = optionalInteger(page, "maxResults", root);

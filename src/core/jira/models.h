@@ -124,14 +124,14 @@ struct CreatedIssue
     std::string key;
 };
 
-struct SearchResponseNew
+struct EnhancedSearchResponse
 {
     std::vector<Issue> issues;
     std::optional<std::string> nextPageToken;
     std::optional<bool> isLast;
 };
 
-struct SearchResponseOld
+struct ClassicSearchResponse
 {
     std::vector<Issue> issues;
     std::optional<std::int64_t> startAt;
@@ -144,8 +144,8 @@ JiraUser decodeJiraUser(const Json& json);
 Issue decodeIssue(const Json& json);
 TransitionsResponse decodeTransitionsResponse(const Json& json);
 CreatedIssue decodeCreatedIssue(const Json& json);
-SearchResponseNew decodeSearchResponseNew(const Json& json);
-SearchResponseOld decodeSearchResponseOld(const Json& json);
+EnhancedSearchResponse decodeEnhancedSearchResponse(const Json& json);
+ClassicSearchResponse decodeClassicSearchResponse(const Json& json);
 ADFNode decodeADFNode(const Json& json);
 
 } // namespace taskbell

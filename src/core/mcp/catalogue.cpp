@@ -1,4 +1,4 @@
-#include "core/mcp/server.h"
+#include "core/mcp/server_internal.h"
 
 namespace taskbell::MCPServer {
 namespace {

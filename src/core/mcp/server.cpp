@@ -1,5 +1,3 @@
-#include "core/mcp/server.h"
-
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -10,8 +8,9 @@
 #include <malloc.h>
 #include <unistd.h>
 
-#include "core/base/app_info.h"
 #include "core/base/text_util.h"
+#include "core/mcp/server_internal.h"
+#include "core/platform/executable.h"
 
 namespace taskbell::MCPServer {
 namespace {
@@ -163,7 +162,7 @@ void run()
 {
     std::signal(SIGPIPE, SIG_IGN);
     isolateStandardOutput();
-    log("ready (Taskbell " + AppInfo::version() + ")");
+    log("ready (Taskbell " + platform::runningVersion() + ")");
     LineReader reader(STDIN_FILENO);
     std::string line;
     bool tooLong = false;
@@ -213,7 +212,7 @@ void handle(const Json& message)
     if (method == "initialize") {
         respond(id, Json{{"protocolVersion", negotiatedVersion(params)},
                          {"capabilities", {{"tools", {{"listChanged", false}}}}},
-                         {"serverInfo", {{"name", "taskbell"}, {"version", AppInfo::version()}}}});
+                         {"serverInfo", {{"name", "taskbell"}, {"version", platform::runningVersion()}}}});
     } else if (method == "tools/list") {
         respond(id, Json{{"tools", toolDefinitions()}});
     } else if (method == "tools/call") {
@@ -278,10 +277,8 @@ std::vector<std::string> toolNames()
 
 std::string executablePath()
 {
-    std::error_code ec;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec && !exe.empty()) {
-        return exe.string();
+    if (auto executable = platform::runningExecutable()) {
+        return executable->string();
     }
     std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
     std::string first;

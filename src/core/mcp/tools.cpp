@@ -1,6 +1,7 @@
 #include "core/mcp/tools.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
 
@@ -9,10 +10,13 @@
 
 #include "core/base/text_util.h"
 #include "core/jira/adf.h"
+#include "core/jira/client.h"
 #include "core/jira/date.h"
 #include "core/jira/error.h"
 #include "core/jira/jql.h"
-#include "core/mcp/server.h"
+#include "core/jira/models.h"
+#include "core/mcp/server_internal.h"
+#include "core/mcp/settings.h"
 
 namespace taskbell::MCPServer {
 namespace {
@@ -33,19 +37,10 @@ std::optional<std::int64_t> integerArgument(const Json& arguments, const char* n
     if (found == arguments.end()) {
         return std::nullopt;
     }
-    if (found->is_number_integer()) {
-        if (found->is_number_unsigned() && found->get<std::uint64_t>() > std::numeric_limits<std::int64_t>::max()) {
-            return std::numeric_limits<std::int64_t>::max();
-        }
-        return found->get<std::int64_t>();
+    if (found->is_number_unsigned() && !jsonInt64(*found)) {
+        return std::numeric_limits<std::int64_t>::max(); // a huge limit is as good as no limit
     }
-    if (found->is_number_float()) { // 5.0 counts as 5
-        double value = found->get<double>();
-        if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < 9.0e18) {
-            return static_cast<std::int64_t>(value);
-        }
-    }
-    return std::nullopt;
+    return jsonInt64(*found); // 5.0 counts as 5
 }
 
 std::optional<bool> booleanArgument(const Json& arguments, const char* name)
@@ -125,8 +120,6 @@ std::string orUnknown(const std::optional<IssueStatus>& status)
     return status && status->name ? *status->name : "Unknown";
 }
 
-} // namespace
-
 std::string category(const std::optional<std::string>& from, const std::optional<std::string>& fallback)
 {
     std::string text = from ? trimmed(*from) : std::string();
@@ -179,7 +172,7 @@ std::string transitionHint(const JiraClient& client, const std::string& key)
 }
 
 std::string render(const std::vector<Issue>& issues, const std::string& title, std::int64_t limit,
-                   std::chrono::system_clock::time_point now)
+                   std::chrono::system_clock::time_point now = std::chrono::system_clock::now())
 {
     if (issues.empty()) {
         return title + ": none";
@@ -346,6 +339,8 @@ std::string updateTask(const JiraClient& client, const Settings& settings, const
     lines.push_back(browseLink(settings, key));
     return joined(lines, "\n");
 }
+
+} // namespace
 
 std::string perform(const std::string& tool, const Json& arguments)
 {

@@ -17,9 +17,12 @@ struct Location
 Location currentLocation();
 std::filesystem::path entryPath(const Location& location);
 
-// True when the wanted state was reached or already held; failures are not reported otherwise.
+// True when the wanted state was reached or already held; failures are not reported otherwise. Enabling
+// writes the entry unless it is registered already (an entry for another executable is rewritten);
+// disabling removes an enabled entry and leaves a missing or disabled one alone.
 bool setEnabled(bool enabled, const Location& location = currentLocation());
-// The entry exists and is not disabled (Hidden=true or X-GNOME-Autostart-enabled=false).
+// The entry exists, is not disabled (Hidden=true or X-GNOME-Autostart-enabled=false) and its Exec starts
+// this location's executable.
 bool isRegistered(const Location& location = currentLocation());
 
 // The executable as one Exec= argument: quoted when it holds a reserved character, "%" doubled, and the

@@ -2,16 +2,14 @@
 
 #include <cerrno>
 #include <charconv>
-#include <cmath>
-#include <cstdlib>
-#include <limits>
 #include <system_error>
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "core/base/file_io.h"
 
 namespace taskbell {
 
@@ -31,49 +29,6 @@ std::string errnoText(int error)
     throw SettingsError("Could not save the settings to " + file.string() + " \u2014 " + errnoText(error) + ".");
 }
 
-fs::path homeFolder()
-{
-    if (const char* home = std::getenv("HOME"); home && *home == '/') {
-        return home;
-    }
-    // No usable HOME (started by a service manager, say): ask the password database.
-    struct passwd entry
-    {
-    };
-    struct passwd* found = nullptr;
-    std::string buffer(16384, '\0');
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir) {
-        return found->pw_dir;
-    }
-    return "/";
-}
-
-// Closes a descriptor when it goes out of scope.
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now so that a failing close (a late write error) can be reported.
-    int close()
-    {
-        int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
-
 enum class FileState { missing, valid, damaged };
 
 struct FileContents
@@ -86,36 +41,11 @@ struct FileContents
 // parse or is not a JSON object: none of these may be silently replaced.
 FileContents readSettingsFile(const fs::path& file)
 {
-    // O_NONBLOCK keeps a FIFO planted at the path from blocking the open.
-    Descriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (fd.get() < 0) {
-        return {errno == ENOENT || errno == ENOTDIR ? FileState::missing : FileState::damaged};
+    FileBytes text = readFileBounded(file, SettingsStore::kMaxFileBytes);
+    if (!text) {
+        return {text.state == FileBytes::State::missing ? FileState::missing : FileState::damaged};
     }
-    struct stat info
-    {
-    };
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return {FileState::damaged};
-    }
-    std::string text;
-    char buffer[65536];
-    while (text.size() <= SettingsStore::kMaxFileBytes) {
-        ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            return {FileState::damaged};
-        }
-        if (count == 0) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(count));
-    }
-    if (text.size() > SettingsStore::kMaxFileBytes) {
-        return {FileState::damaged};
-    }
-    std::optional<Json> parsed = parseJson(text, kSettingsDepthLimit);
+    std::optional<Json> parsed = parseJson(text.bytes, kSettingsDepthLimit);
     if (!parsed || !parsed->is_object()) {
         return {FileState::damaged};
     }
@@ -159,7 +89,7 @@ public:
     explicit FolderLock(const fs::path& lockFile)
         : fd_(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600))
     {
-        if (fd_.get() < 0) {
+        if (!fd_.isOpen()) {
             failSave(lockFile, errno);
         }
         while (::flock(fd_.get(), LOCK_EX) != 0) {
@@ -170,89 +100,34 @@ public:
     }
 
 private:
-    Descriptor fd_;
+    FileDescriptor fd_;
 };
 
-bool writeAll(int fd, std::string_view bytes)
+// The atomic replacement with the settings' own failure text.
+void saveFile(const fs::path& target, std::string_view bytes, unsigned mode)
 {
-    while (!bytes.empty()) {
-        ssize_t count = ::write(fd, bytes.data(), bytes.size());
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(count));
-    }
-    return true;
-}
-
-} // namespace
-
-void replaceFileAtomically(const fs::path& target, std::string_view bytes, unsigned mode)
-{
-    std::string temporary = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-    Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (fd.get() < 0) {
-        failSave(target, errno);
-    }
-    int error = 0;
-    if (::fchmod(fd.get(), static_cast<mode_t>(mode)) != 0 || !writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0 ||
-        fd.close() != 0 || ::rename(temporary.c_str(), target.c_str()) != 0) {
-        error = errno ? errno : EIO;
-        ::unlink(temporary.c_str());
-        failSave(target, error);
-    }
-    Descriptor folder(::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() >= 0) {
-        ::fsync(folder.get());
+    try {
+        replaceFileAtomically(target, bytes, mode);
+    } catch (const std::system_error& error) {
+        failSave(target, error.code().value());
     }
 }
-
-namespace {
 
 std::optional<std::int64_t> wholeNumber(const Json& value)
 {
-    if (value.is_number_unsigned()) {
-        auto number = value.get<std::uint64_t>();
-        if (number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-            return std::nullopt;
-        }
-        return static_cast<std::int64_t>(number);
+    if (!value.is_string()) {
+        return jsonInt64(value);
     }
-    if (value.is_number_integer()) {
-        return value.get<std::int64_t>();
-    }
-    if (value.is_number_float()) {
-        double number = value.get<double>();
-        // 2^63 itself is not representable, hence the strict upper bound.
-        if (std::isfinite(number) && std::trunc(number) == number && number >= -9223372036854775808.0 &&
-            number < 9223372036854775808.0) {
-            return static_cast<std::int64_t>(number);
-        }
-        return std::nullopt;
-    }
-    if (value.is_string()) {
-        const std::string& text = value.get_ref<const std::string&>();
-        std::int64_t number = 0;
-        auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-        if (error == std::errc() && end == text.data() + text.size() && !text.empty()) {
-            return number;
-        }
+    const std::string& text = value.get_ref<const std::string&>();
+    std::int64_t number = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (error == std::errc() && end == text.data() + text.size() && !text.empty()) {
+        return number;
     }
     return std::nullopt;
 }
 
 } // namespace
-
-fs::path xdgConfigHome()
-{
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config == '/') {
-        return config;
-    }
-    return homeFolder() / ".config";
-}
 
 SettingsValues::SettingsValues(Json object) : object_(object.is_object() ? std::move(object) : Json::object()) {}
 
@@ -329,7 +204,7 @@ void SettingsStore::update(const std::function<void(SettingsValues&)>& change)
     SettingsValues values(current.state == FileState::valid ? std::move(current.object) : Json::object());
     change(values);
     std::string text = values.json().dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
-    replaceFileAtomically(file, text, 0600);
+    saveFile(file, text, 0600);
 }
 
 } // namespace taskbell

@@ -20,13 +20,6 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// $XDG_CONFIG_HOME, or ~/.config when that is unset or not an absolute path.
-std::filesystem::path xdgConfigHome();
-
-// Temporary file in the same folder, fsync, rename over the target, fsync of the folder: a reader sees
-// either the old or the new file, and a crash leaves one of them intact. Throws SettingsError.
-void replaceFileAtomically(const std::filesystem::path& target, std::string_view bytes, unsigned mode);
-
 // The stored settings as one JSON object, with the lookups and setters of the user defaults.
 class SettingsValues
 {

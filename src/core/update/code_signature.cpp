@@ -1,17 +1,16 @@
 #include "core/update/code_signature.h"
 
-#include <cerrno>
 #include <memory>
 #include <stdexcept>
 #include <system_error>
 #include <vector>
 
-#include <fcntl.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
-#include <unistd.h>
 
 #include "core/base/bundle.h"
+#include "core/base/encoding.h"
+#include "core/base/file_io.h"
 #include "core/base/text_util.h"
 #include "core/update/code_resources.h"
 #include "core/update/manifest.h"
@@ -38,77 +37,12 @@ fs::path sealFolder(const fs::path& bundle)
     return bundle / "Contents" / "_CodeSignature";
 }
 
-// Reads a whole small file without following a final link. Nothing when missing, unreadable or too large.
-std::optional<std::string> readSmallFile(const fs::path& path, std::size_t maxBytes)
-{
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    std::string data;
-    char buffer[1 << 14];
-    for (;;) {
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0 || data.size() + static_cast<std::size_t>(got) > maxBytes) {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (got == 0) {
-            break;
-        }
-        data.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    return data;
-}
-
-void writeFile(const fs::path& path, std::string_view data)
-{
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    bool ok = fd >= 0 && ::write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
-    int error = errno;
-    if (fd >= 0 && ::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        throw std::system_error(error, std::generic_category(), "Could not write " + path.string());
-    }
-}
-
-std::string base64Encode(const unsigned char* bytes, std::size_t size)
-{
-    std::string text(4 * ((size + 2) / 3), '\0');
-    int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes, static_cast<int>(size));
-    text.resize(static_cast<std::size_t>(length));
-    return text;
-}
-
-std::optional<std::string> base64Decode(std::string_view text)
-{
-    if (text.empty() || text.size() % 4 != 0) {
-        return std::nullopt;
-    }
-    std::size_t padding = text.ends_with("==") ? 2 : (text.ends_with("=") ? 1 : 0);
-    std::string bytes(text.size() / 4 * 3, '\0');
-    int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(bytes.data()),
-                                 reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
-    if (length < 0 || static_cast<std::size_t>(length) < padding) {
-        return std::nullopt;
-    }
-    bytes.resize(static_cast<std::size_t>(length) - padding);
-    return bytes;
-}
-
 KeyPtr loadPrivateKey(std::string_view pem)
 {
     BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), &BIO_free);
     KeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr, &EVP_PKEY_free);
     if (!key || EVP_PKEY_get_id(key.get()) != EVP_PKEY_ED25519) {
-        throw std::runtime_error("not an Ed25519 private key in PEM form");
+        throw SigningError("not an Ed25519 private key in PEM form");
     }
     return key;
 }
@@ -118,9 +52,9 @@ std::string rawPublicKey(EVP_PKEY* key)
     unsigned char raw[kEd25519KeyBytes];
     std::size_t size = sizeof raw;
     if (EVP_PKEY_get_raw_public_key(key, raw, &size) != 1 || size != sizeof raw) {
-        throw std::runtime_error("could not read the public key");
+        throw SigningError("could not read the public key");
     }
-    return base64Encode(raw, size);
+    return base64Encode(std::string_view(reinterpret_cast<const char*>(raw), size));
 }
 
 std::string signBytes(EVP_PKEY* key, std::string_view data)
@@ -132,7 +66,7 @@ std::string signBytes(EVP_PKEY* key, std::string_view data)
         EVP_DigestSign(context.get(), reinterpret_cast<unsigned char*>(signature.data()), &size,
                        reinterpret_cast<const unsigned char*>(data.data()), data.size()) != 1 ||
         size != kEd25519SignatureBytes) {
-        throw std::runtime_error("signing failed");
+        throw SigningError("signing failed");
     }
     return signature;
 }
@@ -167,9 +101,14 @@ std::string shownTeam(std::string_view team)
 resources::Sealed readVerifiedSeal(const fs::path& bundle, std::string_view trustedPublicKey)
 {
     auto folder = sealFolder(bundle);
-    auto teamFile = readSmallFile(folder / "TeamIdentifier", 256);
-    auto listing = readSmallFile(folder / "CodeResources", kMaxCodeResourcesBytes);
-    auto signature = readSmallFile(folder / "Signature", kEd25519SignatureBytes);
+    // The seal's files are read without following a final link.
+    auto read = [&folder](const char* name, std::size_t maxBytes) -> std::optional<std::string> {
+        FileBytes file = readFileBounded(folder / name, maxBytes, false);
+        return file ? std::optional<std::string>(std::move(file.bytes)) : std::nullopt;
+    };
+    auto teamFile = read("TeamIdentifier", 256);
+    auto listing = read("CodeResources", kMaxCodeResourcesBytes);
+    auto signature = read("Signature", kEd25519SignatureBytes);
     if (!teamFile || !listing || !signature) {
         reject("bundle is not signed");
     }
@@ -231,7 +170,7 @@ SigningKey generateSigningKey()
     KeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"), &EVP_PKEY_free);
     BioPtr bio(BIO_new(BIO_s_mem()), &BIO_free);
     if (!key || !bio || PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
-        throw std::runtime_error("key generation failed");
+        throw SigningError("key generation failed");
     }
     char* data = nullptr;
     long size = BIO_get_mem_data(bio.get(), &data);
@@ -265,21 +204,21 @@ void signBundle(const fs::path& bundle, std::string_view privateKeyPem, std::str
 {
     auto key = loadPrivateKey(privateKeyPem);
     if (team.empty() || team.find_first_of("\r\n") != std::string_view::npos) {
-        throw std::runtime_error("the team identifier must be one line of text");
+        throw SigningError("the team identifier must be one line of text");
     }
     resources::Listing listing;
     try {
         listing = resources::scan(bundle, true);
     } catch (const resources::ScanError& error) {
-        throw std::runtime_error(std::string("cannot sign ") + error.what());
+        throw SigningError(std::string("cannot sign ") + error.what());
     }
     normaliseModes(bundle, listing);
     std::string text = resources::render(team, listing);
     auto folder = sealFolder(bundle);
     fs::create_directories(folder);
-    writeFile(folder / "CodeResources", text);
-    writeFile(folder / "Signature", signBytes(key.get(), text));
-    writeFile(folder / "TeamIdentifier", team);
+    replaceFileAtomically(folder / "CodeResources", text, 0644);
+    replaceFileAtomically(folder / "Signature", signBytes(key.get(), text), 0644);
+    replaceFileAtomically(folder / "TeamIdentifier", team, 0644);
 }
 
 } // namespace taskbell::update

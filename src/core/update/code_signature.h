@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,14 @@ std::string releasePublicKey();
 // "Contents/bin/taskbell: modified".
 void verifySignature(const std::filesystem::path& bundle, std::string_view trustedPublicKey);
 
+// Signing could not be done (bad key, bad team, something in the bundle that cannot be sealed). what() is
+// the message.
+class SigningError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
 struct SigningKey
 {
     std::string privateKeyPem; // PKCS#8 PEM
@@ -45,10 +54,10 @@ struct SigningKey
 
 // A fresh Ed25519 key pair.
 SigningKey generateSigningKey();
-// The Base64 public key belonging to a PEM private key. Throws std::runtime_error.
+// The Base64 public key belonging to a PEM private key. Throws SigningError.
 std::string publicKeyOf(std::string_view privateKeyPem);
 
-// Seals the bundle for the given team, replacing an earlier seal. Throws std::runtime_error (bad key,
+// Seals the bundle for the given team, replacing an earlier seal. Throws SigningError (bad key,
 // symbolic link or unsupported file in the bundle) or std::system_error.
 void signBundle(const std::filesystem::path& bundle, std::string_view privateKeyPem,
                 std::string_view team = kTeamIdentifier);

@@ -4,16 +4,15 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <memory>
 #include <optional>
 #include <system_error>
 
-#include <curl/curl.h>
-#include <openssl/rand.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/base/bundle.h"
+#include "core/base/encoding.h"
+#include "core/base/file_io.h"
 #include "core/base/http.h"
 #include "core/base/text_util.h"
 #include "core/update/archive_extract.h"
@@ -32,30 +31,11 @@ using namespace std::chrono_literals;
 constexpr std::size_t kMaxFeedBytes = std::size_t{64} * 1024;
 constexpr std::size_t kMaxArchiveBytes = std::size_t{512} << 20;
 
-struct UrlParts
-{
-    std::string scheme;
-    std::string host;
-};
-
 // Nothing unless the text is an absolute http or https URL with a host.
-std::optional<UrlParts> parseWebUrl(const std::string& text)
+std::optional<http::UrlParts> parseWebUrl(const std::string& text)
 {
-    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), &curl_url_cleanup);
-    if (!url || curl_url_set(url.get(), CURLUPART_URL, text.c_str(), 0) != CURLUE_OK) {
-        return std::nullopt;
-    }
-    auto part = [&](CURLUPart which) -> std::string {
-        char* value = nullptr;
-        if (curl_url_get(url.get(), which, &value, 0) != CURLUE_OK || value == nullptr) {
-            return {};
-        }
-        std::string copy(value);
-        curl_free(value);
-        return copy;
-    };
-    UrlParts parts{part(CURLUPART_SCHEME), part(CURLUPART_HOST)};
-    if ((parts.scheme != "http" && parts.scheme != "https") || parts.host.empty()) {
+    auto parts = http::splitUrl(text);
+    if (!parts || (parts->scheme != "http" && parts->scheme != "https") || parts->host.empty()) {
         return std::nullopt;
     }
     return parts;
@@ -65,49 +45,6 @@ bool isDownloadUrl(const std::string& text)
 {
     auto parts = parseWebUrl(text);
     return parts && (parts->scheme == "https" || http::isLoopbackUrl(text));
-}
-
-// A random (version 4) UUID in upper-case 8-4-4-4-12 form.
-std::string newUuidText()
-{
-    unsigned char bytes[16];
-    if (RAND_bytes(bytes, sizeof bytes) != 1) {
-        throw std::runtime_error("no random numbers available");
-    }
-    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
-    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string text;
-    for (int i = 0; i < 16; ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) {
-            text.push_back('-');
-        }
-        text.push_back(kHex[bytes[i] >> 4]);
-        text.push_back(kHex[bytes[i] & 0x0F]);
-    }
-    return text;
-}
-
-// Temporary file in the same folder, flushed, then renamed over the target: readers see the old file or
-// the whole new one.
-void writeAtomically(const fs::path& target, const std::string& text)
-{
-    std::string pattern = target.string() + ".XXXXXX";
-    int fd = ::mkstemp(pattern.data());
-    if (fd < 0) {
-        throw std::system_error(errno, std::generic_category(), "Could not write " + target.string());
-    }
-    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
-    int error = errno;
-    ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(pattern.c_str(), target.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        ::unlink(pattern.c_str());
-        throw std::system_error(error, std::generic_category(), "Could not write " + target.string());
-    }
 }
 
 } // namespace
@@ -148,7 +85,7 @@ fs::path download(const UpdateManifest& manifest, const fs::path& tempRoot, cons
     }
     fs::create_directories(tempRoot);
     // A fresh private folder per install: mkdir fails rather than reuse anything already there.
-    fs::path folder = tempRoot / ("TaskbellUpdate-" + newUuidText());
+    fs::path folder = tempRoot / ("TaskbellUpdate-" + uuidText(randomUuid()));
     if (::mkdir(folder.c_str(), 0700) != 0) {
         throw std::system_error(errno, std::generic_category(), "Could not create " + folder.string());
     }
@@ -197,7 +134,7 @@ void verifyVersion(const fs::path& bundle, const std::string& expected)
 void verifyNotOlder(const UpdateManifest& manifest, const std::string& runningVersion)
 {
     if (!isNewerVersion(manifest.version, runningVersion)) {
-        throw UpdateError::versionMismatch(manifest.version, runningVersion);
+        throw UpdateError::notNewer(manifest.version, runningVersion);
     }
 }
 
@@ -256,7 +193,7 @@ pid_t swapAndRelaunch(const fs::path& newBundle, const fs::path& installedBundle
     }
     fs::path staged = stageBundle(fresh, installed);
     fs::path script = staged.parent_path() / "install.sh";
-    writeAtomically(script, installScript(waitFor));
+    replaceFileAtomically(script, installScript(waitFor), 0600);
     return spawnDetached("/bin/sh", {script.string(), staged.string(), installed.string()});
 }
 

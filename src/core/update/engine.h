@@ -41,7 +41,7 @@ void verifyChecksum(const std::filesystem::path& archive, const UpdateManifest& 
 void verifyVersion(const std::filesystem::path& bundle, const std::string& expected);
 
 // An install never goes backwards: the offered version must still order after the running one, or the
-// install fails with versionMismatch(offered, running).
+// install fails with notNewer(offered, running).
 void verifyNotOlder(const UpdateManifest& manifest, const std::string& runningVersion);
 
 // Checksum, unpack, signature, version and direction of one downloaded archive; returns the new bundle.

@@ -85,6 +85,13 @@ UpdateError UpdateError::versionMismatch(std::string bundleVersion, std::string 
     return {Kind::versionMismatch, std::move(bundleVersion), std::move(manifestVersion), std::move(text)};
 }
 
+UpdateError UpdateError::notNewer(std::string offeredVersion, std::string runningVersion)
+{
+    std::string text =
+        "Download rejected: v" + offeredVersion + " is not newer than the running v" + runningVersion + ".";
+    return {Kind::notNewer, std::move(offeredVersion), std::move(runningVersion), std::move(text)};
+}
+
 UpdateError UpdateError::notWritable(std::string path)
 {
     std::string text = "Can't replace " + path + " \u2014 no write permission.";

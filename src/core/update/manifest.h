@@ -40,21 +40,23 @@ UpdateManifest parseManifest(std::string_view body);
 class UpdateError : public std::exception
 {
 public:
-    enum class Kind { badFeed, badDownload, signature, versionMismatch, notWritable, checksumMismatch };
+    enum class Kind { badFeed, badDownload, signature, versionMismatch, notNewer, notWritable, checksumMismatch };
 
     static UpdateError badFeed(std::string reason);
     static UpdateError badDownload(std::string reason);
     static UpdateError signature(std::string verifierMessage);
     static UpdateError versionMismatch(std::string bundleVersion, std::string manifestVersion);
+    // The offered version does not order after the running one.
+    static UpdateError notNewer(std::string offeredVersion, std::string runningVersion);
     static UpdateError notWritable(std::string path);
     static UpdateError checksumMismatch();
 
     Kind kind() const noexcept { return kind_; }
-    // The payload: the reason, verifier message or path; for versionMismatch the bundle's version.
+    // The payload: the reason, verifier message or path; for versionMismatch the bundle's version, for
+    // notNewer the offered one.
     const std::string& detail() const noexcept { return detail_; }
-    // versionMismatch only: the version the manifest promised.
+    // versionMismatch: the version the manifest promised; notNewer: the running version.
     const std::string& expectedVersion() const noexcept { return expected_; }
-    const std::string& errorDescription() const noexcept { return description_; }
     const char* what() const noexcept override { return description_.c_str(); }
 
 private:

@@ -3,12 +3,13 @@
 #include <array>
 #include <cerrno>
 #include <memory>
-#include <stdexcept>
 #include <system_error>
 
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <unistd.h>
+
+#include "core/base/file_io.h"
 
 namespace taskbell {
 namespace {
@@ -19,7 +20,7 @@ DigestContext newDigest()
 {
     DigestContext context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
-        throw std::runtime_error("SHA-256 is not available");
+        throw std::system_error(ENOTSUP, std::generic_category(), "SHA-256 is not available");
     }
     return context;
 }
@@ -29,7 +30,7 @@ std::string finishHex(EVP_MD_CTX* context)
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
     if (EVP_DigestFinal_ex(context, digest.data(), &length) != 1) {
-        throw std::runtime_error("SHA-256 failed");
+        throw std::system_error(EIO, std::generic_category(), "SHA-256 failed");
     }
     static constexpr char kHex[] = "0123456789abcdef";
     std::string hex;
@@ -52,15 +53,14 @@ std::string sha256Hex(std::string_view bytes)
 
 std::string sha256HexOfFile(const std::filesystem::path& path)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd.isOpen()) {
         throw std::system_error(errno, std::generic_category(), "Could not read " + path.string());
     }
-    std::unique_ptr<int, void (*)(int*)> closer(&fd, [](int* f) { ::close(*f); });
     auto context = newDigest();
     std::array<char, 1 << 16> buffer{};
     for (;;) {
-        ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        ssize_t got = ::read(fd.get(), buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR) {
             continue;
         }

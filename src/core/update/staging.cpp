@@ -1,14 +1,13 @@
 #include "core/update/staging.h"
 
 #include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <system_error>
 
 #include <sys/stat.h>
 
+#include "core/base/file_io.h"
 #include "core/update/code_resources.h"
 
 namespace taskbell::update {
@@ -18,14 +17,13 @@ namespace fs = std::filesystem;
 
 constexpr const char* kSealPath = "Contents/_CodeSignature";
 
+// Seal files are small; anything larger is no seal of ours.
+constexpr std::size_t kMaxSealFileBytes = std::size_t{16} << 20;
+
 std::optional<std::string> readWhole(const fs::path& file)
 {
-    std::ifstream stream(file, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
-    if (!stream.good() && !stream.eof()) {
-        return std::nullopt;
-    }
-    return bytes;
+    FileBytes read = readFileBounded(file, kMaxSealFileBytes, /*followFinalLink=*/false);
+    return read ? std::optional(std::move(read.bytes)) : std::nullopt;
 }
 
 // The copy carries the same seal files, and exactly the sealed files with the sealed digests and modes.

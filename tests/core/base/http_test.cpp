@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "core/base/http.h"
+#include "failure.h"
 #include "fake_jira.h"
 #include "temp_dir.h"
 #include "tls_cert.h"
@@ -62,13 +63,7 @@ http::Request get(std::string url)
 
 std::string transferError(const http::Request& request)
 {
-    try {
-        http::perform(request);
-    } catch (const http::TransferError& error) {
-        return error.what();
-    }
-    ADD_FAILURE() << "the transfer succeeded";
-    return {};
+    return test::failure<http::TransferError>([&] { http::perform(request); });
 }
 
 } // namespace

@@ -1,40 +1,13 @@
 #include <gtest/gtest.h>
 
+#include "adf_builder.h"
 #include "core/jira/adf.h"
 #include "core/jira/models.h"
 
 using namespace taskbell;
+using namespace taskbell::test::adf;
 
 namespace {
-
-Json text(const std::string& value)
-{
-    return Json{{"type", "text"}, {"text", value}};
-}
-
-Json paragraph(std::vector<Json> inline_)
-{
-    return Json{{"type", "paragraph"}, {"content", inline_}};
-}
-
-Json hardBreak()
-{
-    return Json{{"type", "hardBreak"}};
-}
-
-Json bulletList(const std::vector<std::string>& items)
-{
-    Json content = Json::array();
-    for (const std::string& item : items) {
-        content.push_back(Json{{"type", "listItem"}, {"content", Json::array({paragraph({text(item)})})}});
-    }
-    return Json{{"type", "bulletList"}, {"content", content}};
-}
-
-Json doc(std::vector<Json> blocks)
-{
-    return Json{{"type", "doc"}, {"version", 1}, {"content", blocks}};
-}
 
 // The plain text a description in JSON form flattens to.
 std::optional<std::string> flatten(const Json& description)

@@ -89,7 +89,7 @@ TEST(JiraBody, DescriptionsBeyondTheBudgetEndInAnEllipsis)
          }) {
         SCOPED_TRACE(c.name);
         BodyBudget budget = c.budget;
-        SearchResponseNew response = decodeSearchResponseNew(parseJiraBody(c.body, budget));
+        EnhancedSearchResponse response = decodeEnhancedSearchResponse(parseJiraBody(c.body, budget));
         ASSERT_EQ(response.issues.size(), c.descriptions.size());
         for (std::size_t i = 0; i < c.descriptions.size(); ++i) {
             EXPECT_EQ(response.issues[i].descriptionText(), c.descriptions[i]);
@@ -100,7 +100,7 @@ TEST(JiraBody, DescriptionsBeyondTheBudgetEndInAnEllipsis)
     BodyBudget shared{11, 100, 1000};
     parseJiraBody(page(1, 2, "ab"), shared);
     EXPECT_EQ(shared.descriptionNodes, 4u);
-    EXPECT_EQ(decodeSearchResponseNew(parseJiraBody(page(1, 2, "ab"), shared)).issues[0].descriptionText(),
+    EXPECT_EQ(decodeEnhancedSearchResponse(parseJiraBody(page(1, 2, "ab"), shared)).issues[0].descriptionText(),
               "ab\n\u2026");
 
     try {

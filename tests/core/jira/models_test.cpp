@@ -7,6 +7,7 @@
 #include "core/jira/adf.h"
 #include "core/jira/date.h"
 #include "core/jira/models.h"
+#include "failure.h"
 
 using namespace taskbell;
 using namespace std::chrono;
@@ -28,12 +29,7 @@ Json fixture(const std::string& name)
 // The decoder's message for a document, or "" when it decodes.
 template <typename Decode> std::string failure(Decode decode, std::string_view text)
 {
-    try {
-        decode(*parseJson(text, kResponseDepthLimit));
-    } catch (const DecodeError& error) {
-        return error.what();
-    }
-    return "";
+    return test::failure<DecodeError>([&] { decode(*parseJson(text, kResponseDepthLimit)); });
 }
 
 std::string page(std::string_view issues)
@@ -63,7 +59,7 @@ void onSmallStack(const std::function<void()>& work)
 
 TEST(JiraModels, DecodesARealSearchPage)
 {
-    SearchResponseNew response = decodeSearchResponseNew(fixture("search_page.json"));
+    EnhancedSearchResponse response = decodeEnhancedSearchResponse(fixture("search_page.json"));
     ASSERT_EQ(response.issues.size(), 3u);
     EXPECT_EQ(response.nextPageToken, "Ch0jU3RyaW5nJlZFVk5VQT09JUludCZNelUx");
     EXPECT_EQ(response.isLast, false);
@@ -156,45 +152,45 @@ TEST(JiraModels, TransitionsUsersAndCreatedIssues)
 TEST(JiraModels, StrictTypesFailTheWholeDocument)
 {
     // A wrong-typed optional field in one issue fails the page, and the message says where.
-    EXPECT_EQ(failure(decodeSearchResponseNew, page(kGoodIssue + "," + kGoodIssue + "," + kGoodIssue +
-                                                    R"(,{"id":"4","key":"A-4","fields":{"summary":42}})")),
+    EXPECT_EQ(failure(decodeEnhancedSearchResponse, page(kGoodIssue + "," + kGoodIssue + "," + kGoodIssue +
+                                                         R"(,{"id":"4","key":"A-4","fields":{"summary":42}})")),
               "issues[3].fields.summary: expected a string, got number");
-    EXPECT_EQ(failure(decodeSearchResponseNew, page(R"({"id":10231,"key":"A-1","fields":{}})")),
+    EXPECT_EQ(failure(decodeEnhancedSearchResponse, page(R"({"id":10231,"key":"A-1","fields":{}})")),
               "issues[0].id: expected a string, got number");
-    EXPECT_EQ(failure(decodeSearchResponseNew, page(R"({"id":"1","key":null,"fields":{}})")),
+    EXPECT_EQ(failure(decodeEnhancedSearchResponse, page(R"({"id":"1","key":null,"fields":{}})")),
               "issues[0].key: expected a string, got null");
-    EXPECT_EQ(failure(decodeSearchResponseNew, page(R"({"id":"1","key":"A-1"})")),
+    EXPECT_EQ(failure(decodeEnhancedSearchResponse, page(R"({"id":"1","key":"A-1"})")),
               "issues[0].fields: required member is missing");
-    EXPECT_EQ(failure(decodeSearchResponseNew, page(R"({"id":"1","key":"A-1","fields":null})")),
+    EXPECT_EQ(failure(decodeEnhancedSearchResponse, page(R"({"id":"1","key":"A-1","fields":null})")),
               "issues[0].fields: expected an object, got null");
-    EXPECT_EQ(failure(decodeSearchResponseNew, page(R"("A-1")")), "issues[0]: expected an object, got string");
-    EXPECT_EQ(failure(decodeSearchResponseNew,
+    EXPECT_EQ(failure(decodeEnhancedSearchResponse, page(R"("A-1")")), "issues[0]: expected an object, got string");
+    EXPECT_EQ(failure(decodeEnhancedSearchResponse,
                       page(R"({"id":"1","key":"A-1","fields":{"status":{"statusCategory":{"key":4}}}})")),
               "issues[0].fields.status.statusCategory.key: expected a string, got number");
-    EXPECT_EQ(failure(decodeSearchResponseNew, page(R"({"id":"1","key":"A-1","fields":{"assignee":[]}})")),
+    EXPECT_EQ(failure(decodeEnhancedSearchResponse, page(R"({"id":"1","key":"A-1","fields":{"assignee":[]}})")),
               "issues[0].fields.assignee: expected an object, got array");
-    EXPECT_EQ(failure(decodeSearchResponseNew, page(R"({"id":"1","key":"A-1","fields":{"duedate":false}})")),
+    EXPECT_EQ(failure(decodeEnhancedSearchResponse, page(R"({"id":"1","key":"A-1","fields":{"duedate":false}})")),
               "issues[0].fields.duedate: expected a string, got boolean");
 
     // The page itself.
-    EXPECT_EQ(failure(decodeSearchResponseNew, R"({"isLast":true})"), "issues: required member is missing");
-    EXPECT_EQ(failure(decodeSearchResponseNew, R"({"issues":null})"), "issues: expected an array, got null");
-    EXPECT_EQ(failure(decodeSearchResponseNew, R"({"issues":{}})"), "issues: expected an array, got object");
-    EXPECT_EQ(failure(decodeSearchResponseNew, R"({"issues":[],"isLast":"true"})"),
+    EXPECT_EQ(failure(decodeEnhancedSearchResponse, R"({"isLast":true})"), "issues: required member is missing");
+    EXPECT_EQ(failure(decodeEnhancedSearchResponse, R"({"issues":null})"), "issues: expected an array, got null");
+    EXPECT_EQ(failure(decodeEnhancedSearchResponse, R"({"issues":{}})"), "issues: expected an array, got object");
+    EXPECT_EQ(failure(decodeEnhancedSearchResponse, R"({"issues":[],"isLast":"true"})"),
               "isLast: expected true or false, got string");
-    EXPECT_EQ(failure(decodeSearchResponseNew, R"({"issues":[],"isLast":1})"),
+    EXPECT_EQ(failure(decodeEnhancedSearchResponse, R"({"issues":[],"isLast":1})"),
               "isLast: expected true or false, got number");
-    EXPECT_EQ(failure(decodeSearchResponseNew, R"({"issues":[],"nextPageToken":7})"),
+    EXPECT_EQ(failure(decodeEnhancedSearchResponse, R"({"issues":[],"nextPageToken":7})"),
               "nextPageToken: expected a string, got number");
     for (const char* notAnObject : {"[]", "null", "\"issues\"", "3", "true"}) {
-        EXPECT_NE(failure(decodeSearchResponseNew, notAnObject), "") << notAnObject;
+        EXPECT_NE(failure(decodeEnhancedSearchResponse, notAnObject), "") << notAnObject;
         EXPECT_NE(failure(decodeIssue, notAnObject), "") << notAnObject;
         EXPECT_NE(failure(decodeJiraUser, notAnObject), "") << notAnObject;
         EXPECT_NE(failure(decodeADFNode, notAnObject), "") << notAnObject;
     }
     EXPECT_EQ(failure(decodeJiraUser, "[]"), "expected an object, got array");
 
-    SearchResponseNew empty = decodeSearchResponseNew(*parseJson(R"({"issues":[],"nextPageToken":null})", 8));
+    EnhancedSearchResponse empty = decodeEnhancedSearchResponse(*parseJson(R"({"issues":[],"nextPageToken":null})", 8));
     EXPECT_TRUE(empty.issues.empty());
     EXPECT_EQ(empty.nextPageToken, std::nullopt);
     EXPECT_EQ(empty.isLast, std::nullopt);
@@ -203,9 +199,9 @@ TEST(JiraModels, StrictTypesFailTheWholeDocument)
 TEST(JiraModels, IntegersAreWholeJsonIntegersInRange)
 {
     auto old = [](std::string_view members) {
-        return decodeSearchResponseOld(*parseJson(R"({"issues":[])" + std::string(members) + "}", 8));
+        return decodeClassicSearchResponse(*parseJson(R"({"issues":[])" + std::string(members) + "}", 8));
     };
-    SearchResponseOld response = old(R"(,"startAt":0,"maxResults":100,"total":9223372036854775807)");
+    ClassicSearchResponse response = old(R"(,"startAt":0,"maxResults":100,"total":9223372036854775807)");
     EXPECT_EQ(response.startAt, 0);
     EXPECT_EQ(response.maxResults, 100);
     EXPECT_EQ(response.total, std::numeric_limits<std::int64_t>::max());
@@ -213,14 +209,14 @@ TEST(JiraModels, IntegersAreWholeJsonIntegersInRange)
     EXPECT_EQ(old("").startAt, std::nullopt);
 
     auto oldFailure = [](std::string_view members) {
-        return failure(decodeSearchResponseOld, R"({"issues":[])" + std::string(members) + "}");
+        return failure(decodeClassicSearchResponse, R"({"issues":[])" + std::string(members) + "}");
     };
     EXPECT_EQ(oldFailure(R"(,"startAt":1.0)"), "startAt: expected an integer, got number 1.0");
     EXPECT_EQ(oldFailure(R"(,"total":1e2)"), "total: expected an integer, got number 100.0");
     EXPECT_EQ(oldFailure(R"(,"total":9223372036854775808)"), "total: expected an integer, got a number out of range");
     EXPECT_EQ(oldFailure(R"(,"maxResults":"50")"), "maxResults: expected an integer, got string");
     EXPECT_EQ(oldFailure(R"(,"maxResults":true)"), "maxResults: expected an integer, got boolean");
-    EXPECT_EQ(failure(decodeSearchResponseOld, R"({"startAt":0})"), "issues: required member is missing");
+    EXPECT_EQ(failure(decodeClassicSearchResponse, R"({"startAt":0})"), "issues: required member is missing");
 }
 
 TEST(JiraModels, NullAndMissingAreBothAbsent)
@@ -297,21 +293,4 @@ TEST(JiraModels, DeepDescriptionsStayOffTheStack)
         deep = Json{{"type", "listItem"}, {"content", Json::array({std::move(deep)})}};
     }
     EXPECT_THROW(decodeADFNode(deep), DecodeError);
-}
-
-TEST(JiraModels, EqualityIsMemberWiseAllTheWayDown)
-{
-    Issue a = decodeIssue(fixture("issue_rich.json"));
-    Issue b = decodeIssue(fixture("issue_rich.json"));
-    EXPECT_EQ(a, b);
-    // Same key and id, different text deep inside the description.
-    ADFNode& deepText = (*(*b.fields.description->content)[0].content)[0];
-    deepText.text = "Why not";
-    EXPECT_NE(a, b);
-    b = a;
-    b.fields.status->statusCategory->name = "Fait";
-    EXPECT_NE(a, b);
-    b = a;
-    b.fields.assignee->emailAddress = "ana@example.com";
-    EXPECT_NE(a, b);
 }

@@ -4,6 +4,7 @@
 
 #include "core/jira/client.h"
 #include "core/jira/jql.h"
+#include "failure.h"
 #include "fake_jira.h"
 
 using namespace taskbell;
@@ -46,13 +47,9 @@ std::vector<std::string> appliedIds(const FakeJira& jira, const std::string& key
 
 std::string moveFailure(const JiraClient& client, const std::string& key, const std::string& category)
 {
-    try {
-        client.move(key, category);
-    } catch (const JiraError& error) {
-        EXPECT_EQ(error.kind(), JiraError::Kind::noTransition);
-        return error.what();
-    }
-    return "moved";
+    auto error = caught<JiraError>([&] { client.move(key, category); });
+    EXPECT_TRUE(error && error->kind() == JiraError::Kind::noTransition);
+    return error ? error->what() : "moved";
 }
 
 } // namespace
@@ -134,23 +131,13 @@ TEST(JiraOperations, SearchFallsBackToTheClassicEndpointOnlyOn404And410)
 
     jira.clearLog();
     jira.setEnhancedSearch(EndpointMode::badRequest);
-    try {
-        client.search(JQL::backlog, 10);
-        ADD_FAILURE() << "400 must fail";
-    } catch (const JiraError& error) {
-        EXPECT_EQ(error.status(), 400);
-    }
+    EXPECT_EQ(caught<JiraError>([&] { client.search(JQL::backlog, 10); }).value().status(), 400);
     EXPECT_TRUE(jira.requests("POST", "/rest/api/3/search").empty());
 
     // Both retired, as on today's Jira Cloud: the classic endpoint's 410 is the answer.
     jira.setEnhancedSearch(EndpointMode::gone);
     jira.setClassicSearch(EndpointMode::gone);
-    try {
-        client.search(JQL::backlog, 10);
-        ADD_FAILURE() << "410 must fail";
-    } catch (const JiraError& error) {
-        EXPECT_EQ(error.status(), 410);
-    }
+    EXPECT_EQ(caught<JiraError>([&] { client.search(JQL::backlog, 10); }).value().status(), 410);
 }
 
 TEST(JiraOperations, ClassicSearchStopsWithoutTotalOrOnAnEmptyPage)
@@ -163,8 +150,8 @@ TEST(JiraOperations, ClassicSearchStopsWithoutTotalOrOnAnEmptyPage)
         }
         return FakeReply{200, R"({"startAt":0,"total":500,"issues":[]})"};
     });
-    EXPECT_EQ(client.searchLegacy("no total", 1000).size(), 1u);
-    EXPECT_EQ(client.searchLegacy("empty", 1000).size(), 0u);
+    EXPECT_EQ(client.searchClassic("no total", 1000).size(), 1u);
+    EXPECT_EQ(client.searchClassic("empty", 1000).size(), 0u);
     EXPECT_EQ(jira.requests().size(), 2u);
 }
 
@@ -262,16 +249,12 @@ TEST(JiraOperations, CreatesIssuesWithExactBodies)
     client.createIssue("TB", "No extras", "Task", std::nullopt, std::nullopt);
     EXPECT_EQ(jira.requests().back().json()["fields"].size(), 3u);
 
-    try {
-        client.createIssue("TB", "Two\nlines", "Epic", "nobody", std::nullopt);
-        ADD_FAILURE() << "Jira refuses this";
-    } catch (const JiraError& error) {
-        EXPECT_EQ(error.status(), 400);
-        Json errors = Json::parse(error.body())["errors"];
-        EXPECT_EQ(errors["summary"], "The summary is invalid because it contains newline characters.");
-        EXPECT_EQ(errors["issuetype"], "The issue type selected is invalid.");
-        EXPECT_TRUE(errors.contains("assignee"));
-    }
+    auto refused = caught<JiraError>([&] { client.createIssue("TB", "Two\nlines", "Epic", "nobody", std::nullopt); });
+    EXPECT_EQ(refused.value().status(), 400);
+    Json errors = Json::parse(refused->body())["errors"];
+    EXPECT_EQ(errors["summary"], "The summary is invalid because it contains newline characters.");
+    EXPECT_EQ(errors["issuetype"], "The issue type selected is invalid.");
+    EXPECT_TRUE(errors.contains("assignee"));
 }
 
 TEST(JiraOperations, UpdatesOnlyWhatIsGiven)
@@ -299,12 +282,8 @@ TEST(JiraOperations, UpdatesOnlyWhatIsGiven)
     EXPECT_EQ(jira.issue(key)->summary, "New title");
     EXPECT_EQ(jira.issue(key)->description, fields["description"]);
 
-    try {
-        client.updateIssue(key, "", std::nullopt);
-        ADD_FAILURE() << "an empty summary is sent and refused by Jira";
-    } catch (const JiraError& error) {
-        EXPECT_EQ(Json::parse(error.body())["errors"]["summary"], "You must specify a summary of the issue.");
-    }
+    auto refused = caught<JiraError>([&] { client.updateIssue(key, "", std::nullopt); });
+    EXPECT_EQ(Json::parse(refused.value().body())["errors"]["summary"], "You must specify a summary of the issue.");
 }
 
 TEST(JiraOperations, ListsAndAppliesTransitions)
@@ -321,14 +300,9 @@ TEST(JiraOperations, ListsAndAppliesTransitions)
     EXPECT_EQ(jira.requests().back().json(), (Json{{"transition", {{"id", "31"}}}}));
     EXPECT_EQ(categoryOf(jira, key), "done");
     EXPECT_EQ(client.transitions(key).size(), 4u) << "global transitions stay offered, their own target included";
-    try {
-        client.applyTransition(key, "999");
-        ADD_FAILURE();
-    } catch (const JiraError& error) {
-        EXPECT_EQ(error.status(), 400);
-        EXPECT_STREQ(error.what(), "Jira returned HTTP 400. {\"errorMessages\":[\"Transition id '999' is not valid for "
-                                   "this issue.\"],\"errors\":{}}");
-    }
+    EXPECT_EQ(failure<JiraError>([&] { client.applyTransition(key, "999"); }),
+              "Jira returned HTTP 400. {\"errorMessages\":[\"Transition id '999' is not valid for this issue.\"],"
+              "\"errors\":{}}");
 }
 
 TEST(JiraOperations, MoveFindsARouteOrNamesTheCategory)
@@ -371,12 +345,7 @@ TEST(JiraOperations, MoveFindsARouteOrNamesTheCategory)
     EXPECT_EQ(moveFailure(client, frozen, "done"), "No workflow transition to Done is available for this issue.");
     EXPECT_EQ(jira.requests("GET", "/rest/api/3/issue/" + frozen + "/transitions").size(), 1u);
 
-    try {
-        client.move("NOPE-1", "done");
-        ADD_FAILURE();
-    } catch (const JiraError& error) {
-        EXPECT_EQ(error.status(), 404);
-    }
+    EXPECT_EQ(caught<JiraError>([&] { client.move("NOPE-1", "done"); }).value().status(), 404);
 
     EXPECT_EQ(categoryLabel("done"), "Done");
     EXPECT_EQ(categoryLabel("indeterminate"), "In Progress");

@@ -9,10 +9,10 @@
 #include <unistd.h>
 
 #include "child_process.h"
-#include "core/base/app_info.h"
+#include "core/base/encoding.h"
+#include "core/platform/executable.h"
 #include "core/platform/keychain.h"
 #include "fake_jira.h"
-#include "fake_jira_detail.h"
 #include "temp_dir.h"
 
 using namespace taskbell;
@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kReady = "[taskbell-mcp] ready (Taskbell " + AppInfo::version() + ")\n";
+const std::string kReady = "[taskbell-mcp] ready (Taskbell " + platform::runningVersion() + ")\n";
 const std::string kUnparsable = "[taskbell-mcp] ignoring unparsable line\n";
 
 std::string toolCall(int id, const std::string& tool, const Json& arguments)
@@ -207,8 +207,7 @@ TEST_F(McpHardening, ATokenStoredWithWhiteSpaceAroundItSignsIn)
         EXPECT_FALSE(failed) << text;
         auto requests = jira.requests();
         ASSERT_FALSE(requests.empty());
-        EXPECT_EQ(requests.front().header("Authorization"),
-                  "Basic " + fake::base64Encode(jira.email() + ":" + jira.token()));
+        EXPECT_EQ(requests.front().header("Authorization"), "Basic " + base64Encode(jira.email() + ":" + jira.token()));
         // The stored value itself is left as it is.
         EXPECT_EQ(Keychain::get(Keychain::kTokenAccount), stored);
     }

@@ -5,15 +5,15 @@
 #include <unistd.h>
 
 #include "child_process.h"
-#include "core/base/app_info.h"
 #include "core/base/json_util.h"
+#include "core/platform/executable.h"
 
 using namespace taskbell;
 using namespace taskbell::test;
 
 namespace {
 
-const std::string kReady = "[taskbell-mcp] ready (Taskbell " + AppInfo::version() + ")\n";
+const std::string kReady = "[taskbell-mcp] ready (Taskbell " + platform::runningVersion() + ")\n";
 
 ProcessResult runMcp(const std::string& input, std::vector<std::string> extraArgs = {})
 {

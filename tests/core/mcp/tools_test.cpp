@@ -2,66 +2,17 @@
 // folder, the token in the private keyring, and the fake Jira Cloud server behind them.
 #include <gtest/gtest.h>
 
-#include "child_process.h"
+#include "adf_builder.h"
 #include "core/platform/keychain.h"
 #include "fake_jira.h"
+#include "mcp_session.h"
 #include "temp_dir.h"
 
 using namespace taskbell;
 using namespace taskbell::test;
+using namespace taskbell::test::adf;
 
 namespace {
-
-struct ToolResult
-{
-    std::string text;
-    bool isError = false;
-};
-
-// One running `taskbell --mcp` process; each call writes one request line and reads its response line.
-class McpSession
-{
-public:
-    explicit McpSession(const std::filesystem::path& configHome)
-        : child_({TASKBELL_EXE, "--mcp"},
-                 {{"XDG_CONFIG_HOME", configHome.string()}, {"TZ", "UTC"}, {"LC_ALL", "en_US.UTF-8"}})
-    {
-    }
-
-    ToolResult call(const std::string& tool, const Json& arguments = Json::object())
-    {
-        Json request{{"jsonrpc", "2.0"},
-                     {"id", ++id_},
-                     {"method", "tools/call"},
-                     {"params", {{"name", tool}, {"arguments", arguments}}}};
-        child_.write(request.dump() + "\n");
-        auto line = child_.readLine();
-        if (!line) {
-            ADD_FAILURE() << "no response to " << tool;
-            return {};
-        }
-        output_ += *line + "\n";
-        Json response = Json::parse(*line);
-        EXPECT_EQ(response["id"], id_);
-        const Json& result = response.at("result");
-        EXPECT_EQ(result.at("content").size(), 1u);
-        EXPECT_EQ(result.at("content")[0].at("type"), "text");
-        return {result.at("content")[0].at("text").get<std::string>(), result.value("isError", false)};
-    }
-
-    // Ends the session; the result holds everything written on both streams.
-    ProcessResult finish()
-    {
-        ProcessResult result = child_.wait();
-        result.out = output_ + result.out;
-        return result;
-    }
-
-private:
-    ChildProcess child_;
-    std::string output_;
-    int id_ = 0;
-};
 
 class McpTools : public ::testing::Test
 {
@@ -118,35 +69,6 @@ private:
         30'000;
     int added_ = 0;
 };
-
-Json paragraph(const std::string& text)
-{
-    Json node = {{"type", "text"}, {"text", text}};
-    return {{"type", "paragraph"}, {"content", Json::array({node})}};
-}
-
-Json document(std::vector<Json> blocks)
-{
-    return {{"type", "doc"}, {"version", 1}, {"content", Json(std::move(blocks))}};
-}
-
-Json bulletList(const std::vector<std::string>& items)
-{
-    Json list = {{"type", "bulletList"}, {"content", Json::array()}};
-    for (const auto& item : items) {
-        list["content"].push_back({{"type", "listItem"}, {"content", Json::array({paragraph(item)})}});
-    }
-    return list;
-}
-
-Json paragraphDocument(std::initializer_list<const char*> lines)
-{
-    std::vector<Json> blocks;
-    for (const char* line : lines) {
-        blocks.push_back(paragraph(line));
-    }
-    return document(blocks);
-}
 
 } // namespace
 
@@ -346,7 +268,7 @@ TEST_F(McpTools, GetTaskShowsEverythingAndCopesWithSparseIssues)
     issue.summary = "Rotate the keys";
     issue.statusId = "3";
     issue.assigneeAccountId = jira.accountId();
-    issue.description = document({paragraph("Steps:"), bulletList({"one", "two"})});
+    issue.description = doc({paragraph({text("Steps:")}), bulletList({"one", "two"})});
     issue.created = "2026-07-08T09:12:33.123+0200";
     issue.updated = jira.now();
     std::string key = jira.addIssue(issue);
@@ -370,7 +292,7 @@ TEST_F(McpTools, UpdateTaskReportsPreviousValues)
 {
     FakeIssue issue;
     issue.summary = "Old title";
-    issue.description = paragraphDocument({"Old body"});
+    issue.description = paragraphs({"Old body"});
     std::string key = jira.addIssue(issue);
 
     ToolResult both = call("update_task", {{"issueKey", key}, {"summary", " New title "}, {"description", "New body"}});
@@ -379,7 +301,7 @@ TEST_F(McpTools, UpdateTaskReportsPreviousValues)
                              "Previous description:\nOld body\n" +
                              link(key));
     EXPECT_EQ(jira.issue(key)->summary, "New title");
-    EXPECT_EQ(jira.issue(key)->description, paragraphDocument({"New body"}));
+    EXPECT_EQ(jira.issue(key)->description, paragraphs({"New body"}));
 
     ToolResult cleared = call("update_task", {{"issueKey", key}, {"description", ""}});
     EXPECT_EQ(cleared.text,
@@ -397,7 +319,7 @@ TEST_F(McpTools, UpdateTaskRefusesToDropEmbeddedAttachments)
     Json media = {{"type", "media"}, {"attrs", {{"type", "file"}, {"id", "6e7c"}, {"collection", ""}}}};
     Json mediaSingle = {{"type", "mediaSingle"}, {"content", Json::array({media})}};
     Json mediaGroup = {{"type", "mediaGroup"}, {"content", Json::array({media, media})}};
-    issue.description = document({paragraph("See below"), mediaSingle, mediaGroup});
+    issue.description = doc({paragraph({text("See below")}), mediaSingle, mediaGroup});
     std::string key = jira.addIssue(issue);
 
     ToolResult refused = call("update_task", {{"issueKey", key}, {"description", "Replacement"}});

@@ -84,39 +84,53 @@ TEST(LoginItem, ExecQuotingSurvivesReservedCharacters)
     EXPECT_EQ(LoginItem::execValue("/a/50%/taskbell"), "/a/50%%/taskbell");
 }
 
-TEST(LoginItem, RegisteredFollowsTheDisablingKeysOfTheMainGroup)
+TEST(LoginItem, RegisteredMeansAnEnabledEntryThatStartsThisExecutable)
 {
     TempDir dir;
     LoginItem::Location location{dir / "config", "/usr/bin/taskbell"};
     fs::path entry = LoginItem::entryPath(location);
-    const std::string head = "[Desktop Entry]\nType=Application\nExec=/custom/taskbell\n";
+    const std::string ours = "[Desktop Entry]\nType=Application\nExec=/usr/bin/taskbell\n";
+    const std::string older = "[Desktop Entry]\nType=Application\nExec=/old/place/taskbell\n";
     struct Case
     {
-        std::string extra;
+        std::string text;
         bool registered;
+        std::string afterEnable;  // empty: rewritten as our own entry
+        std::string afterDisable; // empty: removed
     };
-    for (const Case& c : std::vector<Case>{{"", true},
-                                           {"Hidden=true\n", false},
-                                           {"Hidden = true\n", false},
-                                           {"Hidden=false\n", true},
-                                           {"X-GNOME-Autostart-enabled=false\n", false},
-                                           {"X-GNOME-Autostart-enabled=true\n", true},
-                                           {"[Desktop Action x]\nHidden=true\n", true},
-                                           {"Hidden[de]=true\n", true}}) {
-        writeFile(entry, head + c.extra);
-        EXPECT_EQ(LoginItem::isRegistered(location), c.registered) << c.extra;
+    const Case cases[] = {
+        {ours, true, ours, ""},
+        {ours + "Hidden = true\n", false, "", ours + "Hidden = true\n"},
+        {ours + "Hidden=false\n", true, ours + "Hidden=false\n", ""},
+        {ours + "X-GNOME-Autostart-enabled=false\n", false, "", ours + "X-GNOME-Autostart-enabled=false\n"},
+        {ours + "X-GNOME-Autostart-enabled=true\n", true, ours + "X-GNOME-Autostart-enabled=true\n", ""},
+        {ours + "[Desktop Action x]\nHidden=true\n", true, ours + "[Desktop Action x]\nHidden=true\n", ""},
+        {ours + "Hidden[de]=true\n", true, ours + "Hidden[de]=true\n", ""},
+        // Left by an older location or binary: not registered, so enabling points it at this executable.
+        {older, false, "", ""},
+        {"[Desktop Entry]\nType=Application\n", false, "", ""},
+        {older + "Hidden=true\n", false, "", older + "Hidden=true\n"},
+    };
+    for (const Case& c : cases) {
+        writeFile(entry, c.text);
+        EXPECT_EQ(LoginItem::isRegistered(location), c.registered) << c.text;
+
+        EXPECT_TRUE(LoginItem::setEnabled(true, location)) << c.text;
+        EXPECT_TRUE(LoginItem::isRegistered(location)) << c.text;
+        std::string enabled = readFile(entry);
+        if (c.afterEnable.empty()) {
+            EXPECT_EQ(enabled, LoginItem::desktopEntry(location.executable)) << c.text;
+        } else {
+            EXPECT_EQ(enabled, c.afterEnable) << "registered already: left as the user has it";
+        }
+
+        writeFile(entry, c.text);
+        EXPECT_TRUE(LoginItem::setEnabled(false, location)) << c.text;
+        EXPECT_EQ(fs::exists(entry), !c.afterDisable.empty()) << c.text;
+        if (!c.afterDisable.empty()) {
+            EXPECT_EQ(readFile(entry), c.afterDisable) << "already disabled: nothing changes";
+        }
     }
-
-    // Registered already: left exactly as the user has it.
-    writeFile(entry, head);
-    EXPECT_TRUE(LoginItem::setEnabled(true, location));
-    EXPECT_EQ(readFile(entry), head);
-
-    // Present but disabled: rewritten enabled, pointing at our executable.
-    writeFile(entry, head + "Hidden=true\n");
-    EXPECT_TRUE(LoginItem::setEnabled(true, location));
-    EXPECT_TRUE(LoginItem::isRegistered(location));
-    EXPECT_EQ(launchedArguments(entry), std::vector<std::string>{"/usr/bin/taskbell"});
 
     // A folder in place of the entry is not an entry.
     fs::remove(entry);

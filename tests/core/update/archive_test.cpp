@@ -2,9 +2,9 @@
 #include <sys/stat.h>
 
 #include "core/update/archive_extract.h"
-#include "core/update/fixtures.h"
 #include "core/update/manifest.h"
 #include "temp_dir.h"
+#include "update_fixtures.h"
 
 using namespace taskbell;
 using test::ZipEntry;

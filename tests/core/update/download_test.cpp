@@ -5,9 +5,9 @@
 
 #include "core/base/http.h"
 #include "core/update/engine.h"
-#include "core/update/fixtures.h"
 #include "core/update/sha256.h"
 #include "temp_dir.h"
+#include "update_fixtures.h"
 
 using namespace taskbell;
 using taskbell::test::updateErrorText;

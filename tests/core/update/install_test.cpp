@@ -10,9 +10,9 @@
 #include "child_process.h"
 #include "core/update/code_signature.h"
 #include "core/update/engine.h"
-#include "core/update/fixtures.h"
 #include "core/update/process_run.h"
 #include "temp_dir.h"
+#include "update_fixtures.h"
 
 using namespace taskbell;
 namespace fs = std::filesystem;
@@ -97,22 +97,6 @@ RunResult runScript(const fs::path& folder, pid_t pid, const fs::path& fresh, co
 }
 
 } // namespace
-
-TEST(InstallScript, IsTheSwapScriptWithADetachedRelaunch)
-{
-    std::string expected = "#!/bin/sh\n"
-                           "# $1 = freshly unpacked bundle, $2 = installed bundle to replace\n"
-                           "while kill -0 4242 2>/dev/null; do sleep 0.2; done\n"
-                           "/bin/rm -rf \"$2.old\"\n"
-                           "/bin/mv \"$2\" \"$2.old\" || exit 1\n"
-                           "if ! /bin/mv \"$1\" \"$2\"; then\n"
-                           "    /bin/mv \"$2.old\" \"$2\"\n"
-                           "    exit 1\n"
-                           "fi\n"
-                           "/bin/rm -rf \"$2.old\"\n"
-                           "\"$2/Contents/bin/taskbell\" </dev/null >/dev/null 2>&1 &";
-    EXPECT_EQ(update::installScript(4242), expected);
-}
 
 TEST(RunProgram, CollectsBothStreamsAndTheStatus)
 {

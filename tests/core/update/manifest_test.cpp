@@ -3,6 +3,7 @@
 #include "core/update/engine.h"
 #include "core/update/manifest.h"
 #include "core/update/version_compare.h"
+#include "failure.h"
 
 using namespace taskbell;
 
@@ -10,12 +11,7 @@ namespace {
 
 std::string decodeError(std::string_view body)
 {
-    try {
-        parseManifest(body);
-    } catch (const ManifestDecodeError& error) {
-        return error.what();
-    }
-    return "(decoded)";
+    return test::failure<ManifestDecodeError>([&] { parseManifest(body); });
 }
 
 } // namespace
@@ -74,6 +70,8 @@ TEST(UpdateError, TextsAreExact)
                  "Download rejected: not signed by the expected developer.\nContents/bin/taskbell: modified");
     EXPECT_STREQ(UpdateError::versionMismatch("1.4", "1.4.0").what(),
                  "Download rejected: bundle is v1.4, manifest promised v1.4.0.");
+    EXPECT_STREQ(UpdateError::notNewer("1.9.0", "1.10.0").what(),
+                 "Download rejected: v1.9.0 is not newer than the running v1.10.0.");
     EXPECT_STREQ(UpdateError::notWritable("/opt/Taskbell.app").what(),
                  "Can't replace /opt/Taskbell.app \xE2\x80\x94 no write permission.");
     EXPECT_STREQ(UpdateError::checksumMismatch().what(), "Download rejected: checksum doesn't match the manifest.");
@@ -82,7 +80,6 @@ TEST(UpdateError, TextsAreExact)
     EXPECT_EQ(mismatch.kind(), UpdateError::Kind::versionMismatch);
     EXPECT_EQ(mismatch.detail(), "1.4");
     EXPECT_EQ(mismatch.expectedVersion(), "1.4.0");
-    EXPECT_EQ(mismatch.errorDescription(), mismatch.what());
 }
 
 TEST(VersionCompare, NumericRunsAndPrefixes)

@@ -5,9 +5,9 @@
 
 #include "core/update/code_signature.h"
 #include "core/update/engine.h"
-#include "core/update/fixtures.h"
 #include "core/update/sha256.h"
 #include "temp_dir.h"
+#include "update_fixtures.h"
 
 using namespace taskbell;
 using taskbell::test::updateErrorText;
@@ -179,7 +179,7 @@ TEST(BundleVersion, AnInstallNeverGoesBackwards)
     manifest.version = "1.9.0";
     manifest.url = "https://example.com/T.zip";
     EXPECT_EQ(updateErrorText([&] { update::verifyNotOlder(manifest, "1.10.0"); }),
-              "Download rejected: bundle is v1.9.0, manifest promised v1.10.0.");
+              "Download rejected: v1.9.0 is not newer than the running v1.10.0.");
     manifest.version = "1.10.0";
     EXPECT_THROW(update::verifyNotOlder(manifest, "1.10.0"), UpdateError);
     manifest.version = "1.10.1";

@@ -12,10 +12,10 @@
 #include "core/update/archive_extract.h"
 #include "core/update/code_signature.h"
 #include "core/update/engine.h"
-#include "core/update/fixtures.h"
 #include "core/update/process_run.h"
 #include "core/update/staging.h"
 #include "temp_dir.h"
+#include "update_fixtures.h"
 
 using namespace taskbell;
 namespace fs = std::filesystem;

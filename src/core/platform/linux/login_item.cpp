@@ -1,13 +1,11 @@
 // Launch at login as an XDG autostart entry.
 #include "core/platform/login_item.h"
 
-#include <array>
-#include <fstream>
+#include <map>
 #include <system_error>
 
-#include <unistd.h>
-
-#include "core/settings/store.h"
+#include "core/base/file_io.h"
+#include "core/platform/executable.h"
 
 namespace taskbell::LoginItem {
 
@@ -16,16 +14,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::size_t kMaxEntryBytes = std::size_t{64} * 1024;
-
-fs::path runningExecutable()
-{
-    std::array<char, 4096> buffer{};
-    ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size()) {
-        return {};
-    }
-    return std::string(buffer.data(), static_cast<std::size_t>(length));
-}
 
 bool isReserved(char c)
 {
@@ -43,9 +31,10 @@ std::string_view trimmed(std::string_view text)
     return text;
 }
 
-// Desktop environments skip an entry whose main group says Hidden=true or X-GNOME-Autostart-enabled=false.
-bool saysDisabled(std::string_view text)
+// The keys of the main group ("[Desktop Entry]"), the last one winning.
+std::map<std::string, std::string, std::less<>> mainGroup(std::string_view text)
 {
+    std::map<std::string, std::string, std::less<>> keys;
     bool inMainGroup = false;
     while (!text.empty()) {
         std::size_t end = text.find('\n');
@@ -56,23 +45,46 @@ bool saysDisabled(std::string_view text)
             continue;
         }
         std::size_t equals = line.find('=');
-        if (!inMainGroup || equals == std::string_view::npos) {
-            continue;
-        }
-        std::string_view key = trimmed(line.substr(0, equals));
-        std::string_view value = trimmed(line.substr(equals + 1));
-        if ((key == "Hidden" && value == "true") || (key == "X-GNOME-Autostart-enabled" && value == "false")) {
-            return true;
+        if (inMainGroup && equals != std::string_view::npos) {
+            keys[std::string(trimmed(line.substr(0, equals)))] = std::string(trimmed(line.substr(equals + 1)));
         }
     }
-    return false;
+    return keys;
+}
+
+// Desktop environments skip an entry whose main group says Hidden=true or X-GNOME-Autostart-enabled=false.
+bool saysDisabled(const std::map<std::string, std::string, std::less<>>& keys)
+{
+    auto says = [&keys](std::string_view key, std::string_view value) {
+        auto found = keys.find(key);
+        return found != keys.end() && found->second == value;
+    };
+    return says("Hidden", "true") || says("X-GNOME-Autostart-enabled", "false");
+}
+
+enum class EntryState { missing, disabled, other, registered };
+
+EntryState entryState(const Location& location)
+{
+    FileBytes text = readFileBounded(entryPath(location), kMaxEntryBytes);
+    if (text.state == FileBytes::State::missing) {
+        return EntryState::missing;
+    }
+    auto keys = mainGroup(text.bytes);
+    if (saysDisabled(keys)) {
+        return EntryState::disabled;
+    }
+    auto exec = keys.find("Exec");
+    bool ours = text && !location.executable.empty() && exec != keys.end() &&
+                exec->second == execValue(location.executable.string());
+    return ours ? EntryState::registered : EntryState::other;
 }
 
 } // namespace
 
 Location currentLocation()
 {
-    return {xdgConfigHome(), runningExecutable()};
+    return {xdgConfigHome(), platform::runningExecutable().value_or(fs::path())};
 }
 
 fs::path entryPath(const Location& location)
@@ -139,30 +151,23 @@ std::string desktopEntry(const fs::path& executable)
 
 bool isRegistered(const Location& location)
 {
-    fs::path entry = entryPath(location);
-    std::error_code ec;
-    if (!fs::is_regular_file(entry, ec)) {
-        return false;
-    }
-    std::ifstream in(entry, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    std::string text(kMaxEntryBytes, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    return !saysDisabled(text);
+    return entryState(location) == EntryState::registered;
 }
 
 bool setEnabled(bool enabled, const Location& location)
 {
+    EntryState state = entryState(location);
     fs::path entry = entryPath(location);
     std::error_code ec;
     if (!enabled) {
+        // An entry that is missing or already disabled is left exactly as it is.
+        if (state == EntryState::missing || state == EntryState::disabled) {
+            return true;
+        }
         fs::remove(entry, ec);
         return !ec;
     }
-    if (isRegistered(location)) {
+    if (state == EntryState::registered) {
         return true;
     }
     if (location.executable.empty()) {
@@ -171,7 +176,7 @@ bool setEnabled(bool enabled, const Location& location)
     fs::create_directories(entry.parent_path(), ec);
     try {
         replaceFileAtomically(entry, desktopEntry(location.executable), 0644);
-    } catch (const SettingsError&) {
+    } catch (const std::system_error&) {
         return false;
     }
     return true;

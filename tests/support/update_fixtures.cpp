@@ -1,4 +1,4 @@
-#include "core/update/fixtures.h"
+#include "update_fixtures.h"
 
 #include <algorithm>
 #include <memory>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Update test support: zip archives, bundles, signing keys and a loopback web server serving fixed answers.
+
 #include <cstddef>
 #include <filesystem>
 #include <functional>
@@ -12,6 +14,7 @@
 #include <httplib.h>
 
 #include "core/update/manifest.h"
+#include "failure.h"
 
 // Real archives, bundles and a loopback web server for the update engine tests.
 namespace taskbell::test {
@@ -44,12 +47,7 @@ std::filesystem::path makeBundle(const std::filesystem::path& folder, const std:
 // The text of the UpdateError the action throws, or "(no UpdateError)".
 template <typename F> std::string updateErrorText(F&& action)
 {
-    try {
-        action();
-    } catch (const UpdateError& error) {
-        return error.what();
-    }
-    return "(no UpdateError)";
+    return failure<UpdateError>(action);
 }
 
 // Every path below root (files, folders, links), relative, sorted.

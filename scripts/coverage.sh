@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Line and branch coverage of src/core: a Debug build with --coverage in build-cov, the whole test suite
+# under the private keyring, then gcovr's summary. Not part of scripts/test.sh (it takes several minutes).
+# Usage: scripts/coverage.sh [html-output-file]
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+launcher=()
+if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S . -B build-cov -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTASKBELL_BENCH=OFF "${launcher[@]}" \
+    -DCMAKE_CXX_FLAGS="--coverage" -DCMAKE_C_FLAGS="--coverage" -DCMAKE_EXE_LINKER_FLAGS="--coverage" \
+    -DCMAKE_SHARED_LINKER_FLAGS="--coverage" >/dev/null
+cmake --build build-cov -j "$(nproc)"
+find build-cov -name '*.gcda' -delete
+scripts/with-keyring.sh ctest --test-dir build-cov -j "$(nproc)" --output-on-failure | tail -3
+options=(-r . --filter 'src/core/' --exclude-throw-branches --exclude-unreachable-branches build-cov)
+if [[ $# -gt 0 ]]; then
+    gcovr "${options[@]}" --html-details "$1"
+fi
+gcovr "${options[@]}" --print-summary -o /dev/null

@@ -1,0 +1,124 @@
+// The helpers every concern group shares: bounded reads, atomic writes, Base64, UUIDs, JSON integers.
+#include <limits>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/base/encoding.h"
+#include "core/base/file_io.h"
+#include "core/base/json_util.h"
+#include "temp_dir.h"
+
+using namespace taskbell;
+using namespace taskbell::test;
+namespace fs = std::filesystem;
+
+TEST(FileIo, BoundedReadTellsMissingFromUnusable)
+{
+    TempDir dir;
+    writeFile(dir / "small", "12345");
+    fs::create_symlink(dir / "small", dir / "link");
+    ::mkfifo((dir / "fifo").c_str(), 0600);
+    fs::create_directory(dir / "folder");
+    using State = FileBytes::State;
+    struct Case
+    {
+        const char* name;
+        std::size_t maxBytes;
+        bool followLink;
+        State state;
+    };
+    const Case cases[] = {
+        {"small", 5, true, State::read},     {"small", 4, true, State::failed},
+        {"link", 5, true, State::read},      {"link", 5, false, State::failed},
+        {"fifo", 5, true, State::failed},    {"folder", 5, true, State::failed},
+        {"absent", 5, true, State::missing}, {"small/below", 5, true, State::missing},
+    };
+    for (const Case& c : cases) {
+        FileBytes read = readFileBounded(dir / c.name, c.maxBytes, c.followLink);
+        EXPECT_EQ(read.state, c.state) << c.name << " " << c.maxBytes << " " << c.followLink;
+        EXPECT_EQ(read.bytes, c.state == State::read ? "12345" : "") << c.name;
+    }
+}
+
+TEST(FileIo, AtomicReplaceSetsTheModeReplacesLinksAndReportsFailures)
+{
+    TempDir dir;
+    writeFile(dir / "elsewhere", "keep");
+    fs::create_symlink(dir / "elsewhere", dir / "target");
+    replaceFileAtomically(dir / "target", "new", 0640);
+    EXPECT_EQ(readFile(dir / "target"), "new");
+    EXPECT_EQ(readFile(dir / "elsewhere"), "keep") << "the link is replaced, not followed";
+    EXPECT_EQ(fs::status(dir / "target").permissions(), fs::perms(0640));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2) << "no temporary file left";
+    try {
+        replaceFileAtomically(dir / "missing" / "file", "x", 0600);
+        ADD_FAILURE() << "no error";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code().value(), ENOENT);
+        EXPECT_EQ(std::string(error.what()).rfind("Could not write " + (dir / "missing" / "file").string(), 0), 0u);
+    }
+    FileDescriptor fd(::open(dir.path().c_str(), O_RDONLY));
+    FileDescriptor moved = std::move(fd);
+    EXPECT_FALSE(fd.isOpen());
+    EXPECT_EQ(moved.close(), 0);
+    EXPECT_EQ(moved.close(), 0) << "closing twice is harmless";
+}
+
+TEST(Encoding, Base64RoundTripsAndRefusesMalformedText)
+{
+    struct Case
+    {
+        std::string bytes, text;
+    };
+    const Case cases[] = {{"", ""},        {"f", "Zg=="},        {"fo", "Zm8="},
+                          {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {std::string("\0\xff\xfe", 3), "AP/+"}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(base64Encode(c.bytes), c.text);
+        EXPECT_EQ(base64Decode(c.text), c.bytes) << c.text;
+    }
+    for (const char* bad : {"Zg=", "Zg", "Z===", "====", "Zg=a", "Zm9v!A==", "Zm 9"}) {
+        EXPECT_FALSE(base64Decode(bad)) << bad;
+    }
+}
+
+TEST(Encoding, RandomUuidsAreVersionFourInUpperCaseText)
+{
+    Uuid a = randomUuid();
+    Uuid b = randomUuid();
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a[6] >> 4, 4);
+    EXPECT_EQ(a[8] & 0xC0, 0x80);
+    Uuid fixed{0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef, 0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef};
+    EXPECT_EQ(uuidText(fixed), "01234567-89AB-CDEF-0123-456789ABCDEF");
+}
+
+TEST(JsonUtil, Int64AcceptsWholeNumbersInRangeOnly)
+{
+    constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
+    constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
+    struct Case
+    {
+        Json value;
+        std::optional<std::int64_t> expected;
+    };
+    const Case cases[] = {
+        {5, 5},
+        {-5, -5},
+        {5.0, 5},
+        {kMax, kMax},
+        {kMin, kMin},
+        {std::uint64_t(kMax) + 1, std::nullopt},
+        {9223372036854775808.0, std::nullopt},
+        {-9223372036854775808.0, kMin},
+        {5.5, std::nullopt},
+        {"5", std::nullopt},
+        {true, std::nullopt},
+        {nullptr, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(jsonInt64(c.value), c.expected) << c.value.dump();
+    }
+}
