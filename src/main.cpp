@@ -1,13 +1,31 @@
-#include <dlfcn.h>
-
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <system_error>
 
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "core/mcp/server.h"
 
 namespace {
+
+// Started with a standard descriptor closed (`1>&-`), the next file opened would take its number and
+// receive whatever is written there: protocol lines could land in the settings file. /dev/null fills the gap.
+void openClosedStandardDescriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+            if (opened >= 0 && opened != fd) {
+                ::dup2(opened, fd);
+                ::close(opened);
+            }
+        }
+    }
+}
 
 // The desktop application lives in a module beside the executable, so that --mcp never loads Qt.
 int runDesktopApplication(int argc, char** argv)
@@ -38,6 +56,7 @@ int runDesktopApplication(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    openClosedStandardDescriptors();
     // Decide the mode before anything else exists: the MCP server never creates a user-interface object.
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--mcp") == 0) {

@@ -55,6 +55,39 @@ std::optional<Json> parseJson(std::string_view text, std::size_t maxDepth)
     return value;
 }
 
+std::size_t jsonValueCount(std::string_view text)
+{
+    std::size_t count = 1;
+    bool inString = false;
+    bool escaped = false;
+    for (char c : text) {
+        if (inString) {
+            if (escaped) {
+                escaped = false;
+            } else if (c == '\\') {
+                escaped = true;
+            } else if (c == '"') {
+                inString = false;
+            }
+            continue;
+        }
+        if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{' || c == ',') {
+            ++count; // a container opens (its first member counts with it), or one more member follows
+        }
+    }
+    return count;
+}
+
+std::optional<Json> parseJson(std::string_view text, std::size_t maxDepth, std::size_t maxValues)
+{
+    if (jsonValueCount(text) > maxValues) {
+        return std::nullopt;
+    }
+    return parseJson(text, maxDepth);
+}
+
 std::optional<std::int64_t> jsonInt64(const Json& value)
 {
     if (value.is_number_unsigned()) {

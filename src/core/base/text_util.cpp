@@ -71,6 +71,19 @@ std::size_t lastCodePointStart(std::string_view text)
     return start;
 }
 
+bool isUnsafeToShow(char32_t c)
+{
+    return (c < 0x20 && c != '\t' && c != '\n') || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
+// Printable ASCII and tab/line feed need no decoding; most text from Jira is only that.
+bool isPlainAscii(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n'; });
+}
+
 template <typename Predicate> std::string_view trimWhere(std::string_view text, Predicate strip)
 {
     while (auto first = decodeFirst(text)) {
@@ -119,6 +132,34 @@ bool isValidUtf8(std::string_view bytes)
         bytes.remove_prefix(first->first);
     }
     return true;
+}
+
+std::string sanitizeText(std::string_view text)
+{
+    if (isPlainAscii(text)) {
+        return std::string(text);
+    }
+    static constexpr std::string_view kReplacement = "\uFFFD";
+    std::string clean;
+    clean.reserve(text.size());
+    while (!text.empty()) {
+        auto first = decodeFirst(text);
+        if (!first) {
+            clean += kReplacement;
+            text.remove_prefix(1);
+            continue;
+        }
+        auto [length, c] = *first;
+        if (c == '\r' && text.size() > 1 && text[1] == '\n') {
+            // CR LF line ends become plain line feeds.
+        } else if (isUnsafeToShow(c)) {
+            clean += kReplacement;
+        } else {
+            clean.append(text.substr(0, length));
+        }
+        text.remove_prefix(length);
+    }
+    return clean;
 }
 
 } // namespace taskbell

@@ -19,4 +19,10 @@ bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
 // True when the bytes are well-formed UTF-8.
 bool isValidUtf8(std::string_view bytes);
 
+// Text from an outside service made safe to show in a terminal or a label: bytes that are not UTF-8,
+// control characters other than tab and line feed (C0, DEL, C1) and the bidirectional embeddings,
+// overrides and isolates (U+202A-U+202E, U+2066-U+2069) become U+FFFD; a carriage return before a line
+// feed is dropped.
+std::string sanitizeText(std::string_view text);
+
 } // namespace taskbell

@@ -37,21 +37,20 @@ std::size_t lineBreakLength(std::string_view text, std::size_t i)
     }
 }
 
-std::vector<std::string_view> splitLines(std::string_view text)
+// Calls visit for each line, without collecting them: a long text would cost a view per line.
+template <typename Visit> void forEachLine(std::string_view text, Visit visit)
 {
-    std::vector<std::string_view> lines;
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size();) {
         if (std::size_t length = lineBreakLength(text, i)) {
-            lines.push_back(text.substr(start, i - start));
+            visit(text.substr(start, i - start));
             i += length;
             start = i;
         } else {
             ++i;
         }
     }
-    lines.push_back(text.substr(start));
-    return lines;
+    visit(text.substr(start));
 }
 
 Json textNode(std::string_view text)
@@ -66,6 +65,9 @@ public:
     void addLine(std::string_view line)
     {
         std::string_view trimmed = trimBlanks(line);
+        if (!trimmed.empty() && ++linesWithText_ > maxLines) {
+            throw TooManyLines();
+        }
         if (trimmed.empty()) {
             endParagraph();
             endList();
@@ -120,6 +122,7 @@ private:
     }
 
     Json blocks_ = Json::array();
+    std::size_t linesWithText_ = 0;
     std::vector<std::string_view> paragraph_;
     std::vector<std::string> items_;
 };
@@ -136,12 +139,15 @@ bool isMediaType(std::string_view type)
 
 } // namespace
 
+TooManyLines::TooManyLines()
+    : std::runtime_error("The description is too long for Jira \u2014 it has more than 20,000 lines.")
+{
+}
+
 std::optional<Json> documentFromPlainText(std::string_view text)
 {
     DocumentBuilder builder;
-    for (std::string_view line : splitLines(text)) {
-        builder.addLine(line);
-    }
+    forEachLine(text, [&](std::string_view line) { builder.addLine(line); });
     return builder.finish();
 }
 

@@ -6,9 +6,32 @@
 #include "core/base/http.h"
 #include "core/base/text_util.h"
 #include "core/jira/adf.h"
+#include "core/jira/body.h"
 
 namespace taskbell {
 namespace {
+
+// How much of an error body is kept: the message quotes 300 characters of it.
+constexpr std::size_t kMaxErrorBodyBytes = std::size_t{64} * 1024;
+
+// An issue key or id as one path segment: everything but letters, digits, '-', '_' and '~' is
+// percent-encoded, so a key sent by the server ("../../x?y=#") can never leave the issue's path.
+std::string pathSegment(std::string_view value)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (char c : value) {
+        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                     c == '_' || c == '~';
+        if (plain) {
+            encoded += c;
+        } else {
+            auto byte = static_cast<unsigned char>(c);
+            encoded += {'%', kHex[byte >> 4], kHex[byte & 0x0F]};
+        }
+    }
+    return encoded;
+}
 
 // Jira Cloud handles rejected credentials on most endpoints as the anonymous user (an empty search, a
 // 404 issue) and says so only in this header; without it a wrong token would look like "no issues".
@@ -21,16 +44,13 @@ bool credentialsRejected(const http::Response& response)
 
 Json parseBody(const std::string& body)
 {
-    auto json = parseJson(body, kResponseDepthLimit);
-    if (!json) {
-        throw JiraError::decoding("The response is not valid JSON.");
-    }
-    return std::move(*json);
+    return parseJiraBody(body);
 }
 
-template <typename Decoder> auto decodeBody(const std::string& body, Decoder decode)
+// The pages of one search share one budget: a server paging one huge issue at a time gains nothing.
+template <typename Decoder> auto decodeBody(const std::string& body, Decoder decode, BodyBudget* budget = nullptr)
 {
-    Json json = parseBody(body);
+    Json json = budget != nullptr ? parseJiraBody(body, *budget) : parseJiraBody(body);
     try {
         return decode(json);
     } catch (const DecodeError& error) {
@@ -123,7 +143,10 @@ std::string JiraClient::request(const std::string& method, const std::string& pa
     req.method = method;
     req.url = std::move(url);
     req.headers.emplace_back("Accept", "application/json");
-    req.headers.emplace_back("Authorization", "Basic " + base64Encode(config.email + ":" + config.apiToken));
+    // Atlassian tokens never contain white space; a token pasted from a web page or stored with a line
+    // feed would otherwise be rejected although it is right.
+    std::string token(trimWhitespaceAndNewlines(config.apiToken));
+    req.headers.emplace_back("Authorization", "Basic " + base64Encode(config.email + ":" + token));
     if (body) {
         req.headers.emplace_back("Content-Type", "application/json");
         req.body = *body;
@@ -141,7 +164,8 @@ std::string JiraClient::request(const std::string& method, const std::string& pa
     if (response.status == 0) {
         throw JiraError::network("No HTTP response");
     }
-    std::string text = isValidUtf8(response.body) ? response.body : std::string();
+    // Only the start of an error body is ever shown; its readable part survives bytes that are not UTF-8.
+    std::string text = sanitizeText(std::string_view(response.body).substr(0, kMaxErrorBodyBytes));
     if (credentialsRejected(response)) {
         throw JiraError::http(401, std::move(text));
     }
@@ -171,6 +195,7 @@ std::vector<Issue> JiraClient::search(const std::string& jql, int cap, const std
 std::vector<Issue> JiraClient::searchEnhanced(const std::string& jql, int cap, const std::atomic<bool>* cancel) const
 {
     std::vector<Issue> result;
+    BodyBudget budget;
     std::optional<std::string> token;
     // A token already sent would start the same pages over: a server answering that way would page forever.
     std::set<std::string> sentTokens;
@@ -180,8 +205,8 @@ std::vector<Issue> JiraClient::searchEnhanced(const std::string& jql, int cap, c
             body["nextPageToken"] = *token;
             sentTokens.insert(*token);
         }
-        auto page =
-            decodeBody(request("POST", "/rest/api/3/search/jql", dumpJson(body), cancel), decodeEnhancedSearchResponse);
+        auto page = decodeBody(request("POST", "/rest/api/3/search/jql", dumpJson(body), cancel),
+                               decodeEnhancedSearchResponse, &budget);
         bool empty = page.issues.empty();
         result.insert(result.end(), std::make_move_iterator(page.issues.begin()),
                       std::make_move_iterator(page.issues.end()));
@@ -196,11 +221,12 @@ std::vector<Issue> JiraClient::searchEnhanced(const std::string& jql, int cap, c
 std::vector<Issue> JiraClient::searchClassic(const std::string& jql, int cap, const std::atomic<bool>* cancel) const
 {
     std::vector<Issue> result;
+    BodyBudget budget;
     std::int64_t start = 0;
     for (;;) {
         Json body = {{"jql", jql}, {"startAt", start}, {"maxResults", kPageSize}, {"fields", fieldsArray()}};
-        auto page =
-            decodeBody(request("POST", "/rest/api/3/search", dumpJson(body), cancel), decodeClassicSearchResponse);
+        auto page = decodeBody(request("POST", "/rest/api/3/search", dumpJson(body), cancel),
+                               decodeClassicSearchResponse, &budget);
         auto count = static_cast<std::int64_t>(page.issues.size());
         result.insert(result.end(), std::make_move_iterator(page.issues.begin()),
                       std::make_move_iterator(page.issues.end()));
@@ -214,8 +240,8 @@ std::vector<Issue> JiraClient::searchClassic(const std::string& jql, int cap, co
 
 FetchedIssue JiraClient::fetchIssue(const std::string& key, const std::atomic<bool>* cancel) const
 {
-    Json json =
-        parseBody(request("GET", "/rest/api/3/issue/" + key + "?fields=" + joinedFields(), std::nullopt, cancel));
+    Json json = parseBody(
+        request("GET", "/rest/api/3/issue/" + pathSegment(key) + "?fields=" + joinedFields(), std::nullopt, cancel));
     FetchedIssue fetched;
     try {
         fetched.issue = decodeIssue(json);
@@ -236,8 +262,9 @@ Issue JiraClient::issue(const std::string& key, const std::atomic<bool>* cancel)
 
 std::vector<Transition> JiraClient::transitions(const std::string& issueKey, const std::atomic<bool>* cancel) const
 {
-    return decodeBody(request("GET", "/rest/api/3/issue/" + issueKey + "/transitions", std::nullopt, cancel),
-                      decodeTransitionsResponse)
+    return decodeBody(
+               request("GET", "/rest/api/3/issue/" + pathSegment(issueKey) + "/transitions", std::nullopt, cancel),
+               decodeTransitionsResponse)
         .transitions;
 }
 
@@ -245,7 +272,7 @@ void JiraClient::applyTransition(const std::string& issueKey, const std::string&
                                  const std::atomic<bool>* cancel) const
 {
     Json body = {{"transition", {{"id", transitionId}}}};
-    request("POST", "/rest/api/3/issue/" + issueKey + "/transitions", dumpJson(body), cancel);
+    request("POST", "/rest/api/3/issue/" + pathSegment(issueKey) + "/transitions", dumpJson(body), cancel);
 }
 
 CreatedIssue JiraClient::createIssue(const std::string& projectKey, const std::string& summary,
@@ -282,7 +309,7 @@ void JiraClient::updateIssue(const std::string& key, const std::optional<std::st
         return;
     }
     Json body = {{"fields", std::move(fields)}};
-    request("PUT", "/rest/api/3/issue/" + key, dumpJson(body), cancel);
+    request("PUT", "/rest/api/3/issue/" + pathSegment(key), dumpJson(body), cancel);
 }
 
 void JiraClient::move(const std::string& issueKey, const std::string& toCategory, const std::atomic<bool>* cancel) const

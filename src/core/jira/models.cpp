@@ -4,6 +4,7 @@
 #include <deque>
 #include <limits>
 
+#include "core/base/text_util.h"
 #include "core/jira/adf.h"
 #include "core/jira/date.h"
 
@@ -110,12 +111,14 @@ const Json& required(const Json& object, const char* name, const Where& where)
     return *found;
 }
 
+// Every text of a record is shown to someone sooner or later: terminal escapes and bidi overrides from a
+// hostile or broken server are defused here, once, where the text enters.
 std::string text(const Json& value, const Where& where)
 {
     if (!value.is_string()) {
         failType(where, "a string", value);
     }
-    return value.get<std::string>();
+    return sanitizeText(value.get_ref<const std::string&>());
 }
 
 std::int64_t integer(const Json& value, const Where& where)

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include "core/base/text_util.h"
@@ -13,6 +14,8 @@
 
 namespace taskbell::MCPServer {
 namespace {
+
+constexpr std::size_t kReleaseAfterBytes = std::size_t{1} << 20;
 
 void writeAll(int fd, std::string_view bytes)
 {
@@ -109,6 +112,16 @@ private:
     std::size_t end_ = 0;
 };
 
+// After a large message or a tool call (whose Jira answers may have been large) the freed memory goes back
+// to the system: the server lives as long as the assistant's session.
+void releaseMemory(std::string& line)
+{
+    if (line.capacity() > kReleaseAfterBytes) {
+        std::string().swap(line);
+    }
+    ::malloc_trim(0);
+}
+
 void reportUnparsable()
 {
     writers().diagnostics("[taskbell-mcp] ignoring unparsable line\n");
@@ -156,9 +169,10 @@ void run()
     while (reader.next(line, tooLong)) {
         if (tooLong) {
             reportUnparsable();
-            continue;
+        } else {
+            handleLine(line);
         }
-        handleLine(line);
+        releaseMemory(line);
     }
     std::exit(0);
 }
@@ -169,8 +183,10 @@ void handleLine(std::string_view line)
     if (trimmed.empty()) {
         return;
     }
-    std::optional<Json> message =
-        trimmed.size() <= kMaxLineBytes ? parseJson(trimmed, kMessageDepthLimit) : std::nullopt;
+    // JSON text never holds a raw NUL, and the parser would take one for the end of the input: the rest of
+    // the line (a second message) would vanish without a word.
+    bool parsable = trimmed.size() <= kMaxLineBytes && trimmed.find('\0') == std::string_view::npos;
+    std::optional<Json> message = parsable ? parseJson(trimmed, kMessageDepthLimit, kMessageValueLimit) : std::nullopt;
     if (!message || !message->is_object()) {
         reportUnparsable();
         return;

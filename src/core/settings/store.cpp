@@ -69,8 +69,15 @@ void ensurePrivateFolder(const fs::path& folder)
         failSave(folder, ENOTDIR);
     }
     // mkdir honours the umask and an older folder may be wider: the settings stay private either way.
-    // Only group and other bits go; the owner's own choice (a read-only folder, say) is respected.
-    if ((info.st_mode & 077) != 0 && ::chmod(folder.c_str(), info.st_mode & 0700) != 0) {
+    // Only group and other bits go; the owner's own choice (a read-only folder, say) and the special bits
+    // are respected. A folder reached through a symbolic link is someone else's arrangement: left alone.
+    struct stat own
+    {
+    };
+    if (::lstat(folder.c_str(), &own) != 0 || S_ISLNK(own.st_mode)) {
+        return;
+    }
+    if ((info.st_mode & 077) != 0 && ::chmod(folder.c_str(), info.st_mode & 07700) != 0) {
         failSave(folder, errno);
     }
 }

@@ -11,9 +11,11 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <locale.h>
 #include <sys/stat.h>
 
 #include "core/base/cancel.h"
+#include "core/update/code_resources.h"
 #include "core/update/manifest.h"
 
 namespace taskbell::update {
@@ -148,7 +150,7 @@ void extractEntry(archive* reader, archive* writer, archive_entry* entry, const 
         target /= part;
     }
     archive_entry_set_pathname(entry, target.c_str());
-    mode_t permissions = archive_entry_perm(entry) & 0755;
+    mode_t permissions = archive_entry_perm(entry) & resources::kSealableModeBits;
     archive_entry_set_perm(entry, type == AE_IFDIR ? (permissions | 0700) : permissions);
     // The declared size counts before anything is written: libarchive extends a file to it when the entry
     // ends, even when its data stopped short.
@@ -170,9 +172,40 @@ void extractEntry(archive* reader, archive* writer, archive_entry* entry, const 
     }
 }
 
+// libarchive turns entry names into the current locale's character set; under the C locale a name
+// outside ASCII then reads as nothing. This thread reads and writes names as UTF-8 while it unpacks,
+// whatever the process locale is.
+class Utf8Names
+{
+public:
+    Utf8Names() : utf8_(::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr)))
+    {
+        if (utf8_ == static_cast<locale_t>(nullptr)) {
+            utf8_ = ::newlocale(LC_CTYPE_MASK, "en_US.UTF-8", static_cast<locale_t>(nullptr));
+        }
+        if (utf8_ != static_cast<locale_t>(nullptr)) {
+            previous_ = ::uselocale(utf8_);
+        }
+    }
+    ~Utf8Names()
+    {
+        if (utf8_ != static_cast<locale_t>(nullptr)) {
+            ::uselocale(previous_);
+            ::freelocale(utf8_);
+        }
+    }
+    Utf8Names(const Utf8Names&) = delete;
+    Utf8Names& operator=(const Utf8Names&) = delete;
+
+private:
+    locale_t utf8_;
+    locale_t previous_ = LC_GLOBAL_LOCALE;
+};
+
 void extractAll(const fs::path& archivePath, const fs::path& root, const UnpackLimits& limits,
                 const std::atomic<bool>* cancel)
 {
+    Utf8Names names;
     ArchivePtr reader(archive_read_new(), &archive_read_free);
     ArchivePtr writer(archive_write_disk_new(), &archive_write_free);
     if (!reader || !writer) {

@@ -11,6 +11,10 @@
 // The sealed listing of a bundle (the CodeResources format is described in code_signature.h).
 namespace taskbell::update::resources {
 
+// The permission bits of a file that survive packing and the hardened unpack (no set-id or sticky bits,
+// no group or other write); a seal holds only these, so a bundle verifies after the round trip.
+inline constexpr unsigned kSealableModeBits = 0755;
+
 struct Item
 {
     bool isDirectory = false;

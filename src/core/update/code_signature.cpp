@@ -175,6 +175,24 @@ std::string publicKeyOf(std::string_view privateKeyPem)
     return rawPublicKey(loadPrivateKey(privateKeyPem).get());
 }
 
+namespace {
+
+// The unpack drops set-id, sticky and group/other write bits; a seal naming them (a file made 0664 under
+// a group-friendly umask, say) would be refused by every client. The files take the modes that survive.
+void normaliseModes(const fs::path& bundle, resources::Listing& listing)
+{
+    for (auto& [path, item] : listing) {
+        unsigned kept = item.mode & resources::kSealableModeBits;
+        if (item.isDirectory || kept == item.mode) {
+            continue;
+        }
+        fs::permissions(bundle / path, static_cast<fs::perms>(kept), fs::perm_options::replace);
+        item.mode = kept;
+    }
+}
+
+} // namespace
+
 void signBundle(const fs::path& bundle, std::string_view privateKeyPem, std::string_view team)
 {
     auto key = loadPrivateKey(privateKeyPem);
@@ -187,6 +205,7 @@ void signBundle(const fs::path& bundle, std::string_view privateKeyPem, std::str
     } catch (const resources::ScanError& error) {
         throw SigningError(std::string("cannot sign ") + error.what());
     }
+    normaliseModes(bundle, listing);
     std::string text = resources::render(team, listing);
     auto folder = sealFolder(bundle);
     fs::create_directories(folder);

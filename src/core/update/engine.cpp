@@ -19,6 +19,7 @@
 #include "core/update/code_signature.h"
 #include "core/update/process_run.h"
 #include "core/update/sha256.h"
+#include "core/update/staging.h"
 #include "core/update/version_compare.h"
 
 namespace taskbell::update {
@@ -190,9 +191,10 @@ pid_t swapAndRelaunch(const fs::path& newBundle, const fs::path& installedBundle
     if (!fs::is_directory(fs::symlink_status(installed, ec))) {
         throw std::system_error(ENOENT, std::generic_category(), "Could not find " + installed.string());
     }
-    fs::path script = fresh.parent_path() / "install.sh";
+    fs::path staged = stageBundle(fresh, installed);
+    fs::path script = staged.parent_path() / "install.sh";
     replaceFileAtomically(script, installScript(waitFor), 0600);
-    return spawnDetached("/bin/sh", {script.string(), fresh.string(), installed.string()});
+    return spawnDetached("/bin/sh", {script.string(), staged.string(), installed.string()});
 }
 
 } // namespace taskbell::update

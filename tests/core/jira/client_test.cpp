@@ -123,7 +123,7 @@ TEST(JiraClientRequest, StatusCodesBecomeHttpErrorsWithTheirBodies)
     EXPECT_EQ(error("/s/429").status(), 429);
     JiraError binary = error("/s/binary");
     EXPECT_EQ(binary.status(), 418);
-    EXPECT_EQ(binary.body(), "") << "a body that is not UTF-8 reads as empty text";
+    EXPECT_EQ(binary.body(), "\uFFFD\uFFFD bad") << "a body that is not UTF-8 keeps its readable part";
     EXPECT_STREQ(error("/rest/api/3/issue/NOPE-1").what(),
                  "Jira returned HTTP 404. Not found — check your site URL / project key.");
     EXPECT_EQ(client.request("GET", "/s/204"), "");

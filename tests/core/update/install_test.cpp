@@ -174,11 +174,14 @@ TEST(SwapAndRelaunch, WaitsForTheApplicationToEnd)
 
     test::ChildProcess application({"/bin/cat"}); // stands in for the running application until its input ends
     pid_t script = update::swapAndRelaunch(fresh, installed, application.pid());
-    EXPECT_EQ(test::readFile(temp / "update" / "unpacked" / "install.sh"), update::installScript(application.pid()));
+    // The new bundle and the script wait in a hidden folder beside the installed bundle.
+    fs::path staging = temp / "Applications" / ".Taskbell.app.update";
+    EXPECT_EQ(test::readFile(staging / "install.sh"), update::installScript(application.pid()));
     EXPECT_EQ(
-        test::listTree(temp / "update" / "unpacked"),
+        test::listTree(staging),
         (std::vector<std::string>{"Taskbell.app", "Taskbell.app/Contents", "Taskbell.app/Contents/Info.plist",
                                   "Taskbell.app/Contents/bin", "Taskbell.app/Contents/bin/taskbell", "install.sh"}));
+    EXPECT_TRUE(test::listTree(temp / "update" / "unpacked").empty());
     // While the application lives, the script keeps waiting and the installed bundle stays.
     EXPECT_EQ(::waitpid(script, nullptr, WNOHANG), 0);
     EXPECT_EQ(test::readFile(installed / "Contents" / "bin" / "taskbell"), "old");
@@ -206,6 +209,7 @@ TEST(SwapAndRelaunch, RefusesBeforeWritingAnything)
     // A folder that exists but holds no installed bundle: the script could never put it back.
     EXPECT_THROW(update::swapAndRelaunch(fresh, temp / "Taskbell.app", deadPid()), std::system_error);
     EXPECT_FALSE(fs::exists(temp / "update" / "install.sh"));
+    EXPECT_FALSE(fs::exists(temp / ".Taskbell.app.update"));
 
     if (::geteuid() != 0) { // permission bits do not stop root
         auto installed = test::makeBundle(temp / "ReadOnly", "Taskbell.app");

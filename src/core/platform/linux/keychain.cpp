@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -93,18 +94,44 @@ private:
 // released, so nothing of it runs during static destruction.
 SecretService* cachedService = nullptr;
 
+// libsecret leaves an idle callback behind on the calling thread's default main context after each call.
+// Nothing runs the global one in the MCP mode, and the application's event loop must not run ours, so
+// each conversation brings its own context and dispatches what is left before it ends.
+class PrivateMainContext
+{
+public:
+    PrivateMainContext() : context_(g_main_context_new()) { g_main_context_push_thread_default(context_); }
+    ~PrivateMainContext()
+    {
+        for (int i = 0; i < kMaxLeftovers && g_main_context_iteration(context_, FALSE); ++i) {
+        }
+        g_main_context_pop_thread_default(context_);
+        g_main_context_unref(context_);
+    }
+    PrivateMainContext(const PrivateMainContext&) = delete;
+    PrivateMainContext& operator=(const PrivateMainContext&) = delete;
+
+private:
+    static constexpr int kMaxLeftovers = 1000;
+    GMainContext* context_;
+};
+
 // One bounded conversation: the lock, the deadline and the opened service (null when unreachable).
 class Conversation
 {
 public:
     Conversation() : locked_(conversationMutex.try_lock_for(kTimeout)), deadline_(kTimeout)
     {
+        if (locked_) {
+            context_.emplace();
+        }
         if (locked_ && sessionBusAvailable()) {
             service_ = open();
         }
     }
     ~Conversation()
     {
+        context_.reset(); // while the lock is held: the leftovers belong to this conversation
         if (locked_) {
             conversationMutex.unlock();
         }
@@ -126,6 +153,7 @@ public:
 private:
     bool locked_;
     Deadline deadline_;
+    std::optional<PrivateMainContext> context_;
     SecretService* service_ = nullptr;
 
     SecretService* open() const

@@ -1,0 +1,90 @@
+#include "core/update/staging.h"
+
+#include <cerrno>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include <sys/stat.h>
+
+#include "core/base/file_io.h"
+#include "core/update/code_resources.h"
+
+namespace taskbell::update {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kSealPath = "Contents/_CodeSignature";
+
+// Seal files are small; anything larger is no seal of ours.
+constexpr std::size_t kMaxSealFileBytes = std::size_t{16} << 20;
+
+std::optional<std::string> readWhole(const fs::path& file)
+{
+    FileBytes read = readFileBounded(file, kMaxSealFileBytes, /*followFinalLink=*/false);
+    return read ? std::optional(std::move(read.bytes)) : std::nullopt;
+}
+
+// The copy carries the same seal files, and exactly the sealed files with the sealed digests and modes.
+bool copyMatchesSeal(const fs::path& original, const fs::path& copy)
+{
+    for (const char* name : {"CodeResources", "Signature", "TeamIdentifier"}) {
+        auto mine = readWhole(original / kSealPath / name);
+        if (!mine || readWhole(copy / kSealPath / name) != mine) {
+            return false;
+        }
+    }
+    auto text = readWhole(copy / kSealPath / "CodeResources");
+    auto sealed = text ? resources::parse(*text) : std::nullopt;
+    if (!sealed) {
+        return false;
+    }
+    try {
+        return !resources::firstDifference(sealed->items, copy, resources::scan(copy, true));
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void copyBundle(const fs::path& from, const fs::path& to)
+{
+    fs::copy(from, to, fs::copy_options::recursive);
+    if (!copyMatchesSeal(from, to)) {
+        throw std::system_error(EIO, std::generic_category(), "Could not copy the update to " + to.string());
+    }
+}
+
+} // namespace
+
+fs::path stagingFolder(const fs::path& installedBundle)
+{
+    fs::path installed = fs::absolute(installedBundle);
+    return installed.parent_path() / ("." + installed.filename().string() + ".update");
+}
+
+fs::path stageBundle(const fs::path& verifiedBundle, const fs::path& installedBundle)
+{
+    fs::path folder = stagingFolder(installedBundle);
+    fs::remove_all(folder); // a link is removed, never followed
+    if (::mkdir(folder.c_str(), 0700) != 0) {
+        throw std::system_error(errno, std::generic_category(), "Could not create " + folder.string());
+    }
+    fs::path staged = folder / fs::absolute(verifiedBundle).filename();
+    try {
+        std::error_code ec;
+        fs::rename(verifiedBundle, staged, ec);
+        if (ec == std::errc::cross_device_link) {
+            copyBundle(verifiedBundle, staged);
+        } else if (ec) {
+            throw std::system_error(ec, "Could not move the update to " + staged.string());
+        }
+    } catch (...) {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+        throw;
+    }
+    return staged;
+}
+
+} // namespace taskbell::update

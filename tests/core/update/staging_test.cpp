@@ -1,0 +1,199 @@
+// Installing across file systems, modes that survive packing, and archive names under any locale.
+#include <clocale>
+#include <fstream>
+
+#include <gtest/gtest.h>
+#include <locale.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "child_process.h"
+#include "core/update/archive_extract.h"
+#include "core/update/code_signature.h"
+#include "core/update/engine.h"
+#include "core/update/process_run.h"
+#include "core/update/staging.h"
+#include "temp_dir.h"
+#include "update_fixtures.h"
+
+using namespace taskbell;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A small tmpfs standing in for the disk the application is installed on, while the update folder lives
+// on another file system. Needs root; unmounted again on destruction.
+class SmallFileSystem
+{
+public:
+    SmallFileSystem(const fs::path& at, const char* size) : at_(at)
+    {
+        fs::create_directories(at_);
+        std::string options = std::string("size=") + size;
+        mounted_ = ::geteuid() == 0 && ::mount("tmpfs", at_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    }
+    ~SmallFileSystem()
+    {
+        if (mounted_) {
+            ::umount2(at_.c_str(), MNT_DETACH);
+        }
+    }
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+    bool mounted() const { return mounted_; }
+
+private:
+    fs::path at_;
+    bool mounted_ = false;
+};
+
+pid_t deadPid()
+{
+    test::ChildProcess child({"/bin/true"});
+    pid_t pid = child.pid();
+    child.wait();
+    return pid;
+}
+
+int waitExit(pid_t pid)
+{
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// What the bundle's program prints when it is started.
+std::string startOutput(const fs::path& bundle)
+{
+    return run((bundle / "Contents" / "bin" / "taskbell").string(), {}).output;
+}
+
+fs::path signedBundle(const fs::path& folder, const std::string& version, const update::SigningKey& key,
+                      std::size_t padding = 0)
+{
+    auto bundle = test::makeBundle(folder, "Taskbell.app",
+                                   {version, "com.quillet.taskbell", "#!/bin/sh\necho " + version + "\n"});
+    if (padding > 0) {
+        test::writeFile(bundle / "Contents" / "Resources" / "padding", std::string(padding, 'p'));
+    }
+    update::signBundle(bundle, key.privateKeyPem);
+    return bundle;
+}
+
+} // namespace
+
+TEST(Staging, AFailedCopyToAFullDiskLeavesTheInstalledBundleRunning)
+{
+    test::TempDir temp;
+    SmallFileSystem disk(temp / "disk", "512k");
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    }
+    auto key = update::generateSigningKey();
+    auto installed = signedBundle(temp / "disk" / "Applications", "1.0.0", key);
+    ASSERT_EQ(startOutput(installed), "1.0.0\n");
+    fs::path staging = temp / "disk" / "Applications" / ".Taskbell.app.update";
+
+    // Too big for what is left of the disk: the copy fails halfway.
+    auto tooBig = signedBundle(temp / "update" / "unpacked", "2.0.0", key, std::size_t{1} << 20);
+    EXPECT_THROW(update::swapAndRelaunch(tooBig, installed, deadPid()), std::system_error);
+    EXPECT_EQ(startOutput(installed), "1.0.0\n");
+    EXPECT_EQ(test::readFile(installed / "Contents" / "Info.plist").find("2.0.0"), std::string::npos);
+    EXPECT_FALSE(fs::exists(staging));
+    EXPECT_TRUE(fs::exists(tooBig)); // the verified bundle is still where it was
+    fs::remove_all(temp / "update");
+
+    // A staging folder left by an earlier failed install goes; the new bundle is copied beside the installed
+    // one, checked against its seal, and the script's moves are renames on the small disk.
+    test::writeFile(staging / "Taskbell.app" / "half-copied", std::string(1000, 'x'));
+    auto fits = signedBundle(temp / "update" / "unpacked", "2.0.0", key);
+    pid_t script = update::swapAndRelaunch(fits, installed, deadPid());
+    EXPECT_EQ(waitExit(script), 0);
+    EXPECT_EQ(startOutput(installed), "2.0.0\n");
+    EXPECT_EQ(test::listTree(staging), std::vector<std::string>{"install.sh"});
+    update::verifySignature(installed, key.publicKey);
+}
+
+TEST(Staging, OnTheSameFileSystemTheVerifiedBundleIsMoved)
+{
+    test::TempDir temp;
+    auto installed = test::makeBundle(temp / "Applications", "Taskbell.app", {"1.0.0"});
+    auto fresh = test::makeBundle(temp / "update" / "unpacked", "Taskbell.app", {"2.0.0"});
+    auto inode = [](const fs::path& path) {
+        struct stat info
+        {
+        };
+        ::stat(path.c_str(), &info);
+        return info.st_ino;
+    };
+    auto freshInode = inode(fresh / "Contents" / "bin" / "taskbell");
+    test::writeFile(temp / "Applications" / ".Taskbell.app.update" / "stale", "from a failed install");
+
+    fs::path staged = update::stageBundle(fresh, installed);
+    EXPECT_EQ(staged, temp / "Applications" / ".Taskbell.app.update" / "Taskbell.app");
+    EXPECT_EQ(inode(staged / "Contents" / "bin" / "taskbell"), freshInode);
+    EXPECT_FALSE(fs::exists(fresh));
+    EXPECT_FALSE(fs::exists(temp / "Applications" / ".Taskbell.app.update" / "stale"));
+    EXPECT_EQ(fs::status(temp / "Applications" / ".Taskbell.app.update").permissions(), fs::perms::owner_all);
+}
+
+// A bundle signed from files with modes the unpack does not keep (group write, set-id bits) still verifies
+// after sign_bundle, zip and the hardened unpack, the way tools/package.sh builds a release.
+TEST(SignedModes, SurviveTheZipAndUnpackRoundTrip)
+{
+    if (::access("/usr/bin/zip", X_OK) != 0) {
+        GTEST_SKIP() << "zip is not installed (scripts/setup.sh installs it)";
+    }
+    test::TempDir temp;
+    auto bundle = test::makeBundle(temp / "stage", "Taskbell.app");
+    test::writeFile(bundle / "Contents" / "Resources" / "helper", "#!/bin/sh\n");
+    struct Case
+    {
+        fs::path file;
+        unsigned mode;
+        unsigned sealed;
+    };
+    std::vector<Case> cases{{bundle / "Contents" / "Info.plist", 0664, 0644},
+                            {bundle / "Contents" / "bin" / "taskbell", 0775, 0755},
+                            {bundle / "Contents" / "Resources" / "helper", 04777, 0755}};
+    for (const Case& c : cases) {
+        fs::permissions(c.file, static_cast<fs::perms>(c.mode));
+    }
+    fs::path keyFile = temp / "release.pem";
+    auto keygen = test::runProcess({SIGN_BUNDLE_EXE, "keygen", keyFile.string()});
+    ASSERT_EQ(keygen.exitCode, 0) << keygen.err;
+    std::string publicKey = keygen.out.substr(0, keygen.out.find('\n'));
+    auto signedNow = test::runProcess({SIGN_BUNDLE_EXE, "sign", bundle.string(), keyFile.string()});
+    ASSERT_EQ(signedNow.exitCode, 0) << signedNow.err;
+    for (const Case& c : cases) {
+        EXPECT_EQ(static_cast<unsigned>(fs::status(c.file).permissions()), c.sealed) << c.file;
+    }
+
+    fs::create_directories(temp / "update");
+    auto zipped = test::runProcess({"/bin/sh", "-c", "cd \"$0\" && zip -qrX \"$1\" Taskbell.app",
+                                    (temp / "stage").string(), (temp / "update" / "update.zip").string()});
+    ASSERT_EQ(zipped.exitCode, 0) << zipped.err;
+    auto unpacked = update::unpack(temp / "update" / "update.zip");
+    EXPECT_NO_THROW(update::verifySignature(unpacked, publicKey));
+}
+
+// Entry names are UTF-8 in the archive; the C locale of a service or a minimal session must not lose them.
+TEST(ArchiveNames, NonAsciiNamesUnpackUnderTheCLocale)
+{
+    test::TempDir temp;
+    const std::string name = "Taskbell.app/Contents/Resources/R\u00e9sum\u00e9 \u2713 \u65e5\u672c.txt";
+    {
+        // Written as a UTF-8 session would write it (the zip's UTF-8 name flag set).
+        locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+        ASSERT_NE(utf8, static_cast<locale_t>(nullptr));
+        locale_t previous = ::uselocale(utf8);
+        test::writeZip(temp / "update.zip", {{"Taskbell.app/", test::ZipEntry::Type::folder, ""},
+                                             {name, test::ZipEntry::Type::file, "text"}});
+        ::uselocale(previous);
+        ::freelocale(utf8);
+    }
+    ASSERT_STREQ(std::setlocale(LC_ALL, nullptr), "C");
+    auto bundle = update::unpack(temp / "update.zip");
+    EXPECT_EQ(test::readFile(bundle.parent_path() / name), "text");
+}
