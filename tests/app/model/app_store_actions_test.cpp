@@ -150,7 +150,7 @@ void AppStoreActionsTest::failingCreateReturnsNothingAndLoadsNothing()
     store->createTask("TB", "Gone", "Task", false, "", std::nullopt, context.get(),
                       [&](std::optional<QString>) { answered = true; });
     context.reset();
-    QTRY_COMPARE_WITH_TIMEOUT(loads.count(), 1, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(loads.count() >= 1, kWait); // the reload ran, so the answer would have come
     QVERIFY(!answered);
 }
 
