@@ -97,11 +97,13 @@ void AppStoreActionsTest::createTaskTrimsAndMovesIntoTheTarget()
     QSignalSpy loads(store.get(), &AppStore::loadFinished);
     std::optional<std::optional<QString>> result;
     qsizetype loadsAtAnswer = -1;
+    std::optional<QString> errorAtAnswer; // the silent follow-ups clear it soon after
     store->createTask(" " + project + "\t", "  Write the notes \u00a0", " Task ", false, "  keep\nthis",
                       target.isEmpty() ? std::nullopt : std::optional<QString>(target), this,
                       [&](std::optional<QString> key) {
                           result = key;
                           loadsAtAnswer = loads.count();
+                          errorAtAnswer = store->errorMessage();
                       });
     QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), kWait);
     QVERIFY(result->has_value());
@@ -116,11 +118,10 @@ void AppStoreActionsTest::createTaskTrimsAndMovesIntoTheTarget()
     QVERIFY(posts[0].json()["fields"]["description"] == *ADF::documentFromPlainText("  keep\nthis"));
     QVERIFY(!posts[0].json()["fields"].contains("assignee"));
     if (message.isEmpty()) {
-        QVERIFY(!store->errorMessage());
+        QVERIFY(!errorAtAnswer);
     } else {
-        QVERIFY(store->errorMessage());
-        QVERIFY2(store->errorMessage()->startsWith(QString::fromStdString(key) + message),
-                 qPrintable(*store->errorMessage()));
+        QVERIFY(errorAtAnswer);
+        QVERIFY2(errorAtAnswer->startsWith(QString::fromStdString(key) + message), qPrintable(*errorAtAnswer));
     }
     // The visible reload ran before the key came back; the three follow-ups come after it.
     QCOMPARE(loadsAtAnswer, 1);
@@ -149,7 +150,7 @@ void AppStoreActionsTest::failingCreateReturnsNothingAndLoadsNothing()
     store->createTask("TB", "Gone", "Task", false, "", std::nullopt, context.get(),
                       [&](std::optional<QString>) { answered = true; });
     context.reset();
-    QTRY_COMPARE_WITH_TIMEOUT(loads.count(), 1, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(loads.count() >= 1, kWait); // the reload ran, so the answer would have come
     QVERIFY(!answered);
 }
 
