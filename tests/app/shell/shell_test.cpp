@@ -106,6 +106,21 @@ private slots:
         QVERIFY(!panel.isVisible());
     }
 
+    void panelHidesWhenAnotherWindowIsActivated()
+    {
+        PanelWindow panel;
+        panel.showAt({});
+        QVERIFY(QTest::qWaitForWindowActive(&panel));
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QVERIFY(QTest::qWaitFor([&] { return !panel.isVisible(); }, 2000));
+        // The tray click that took the activation away does not reopen it at once.
+        panel.toggle({});
+        QVERIFY(!panel.isVisible());
+    }
+
     void windowsAreReusedAndCloseThePanel()
     {
         RecordingContents recording;
