@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QPointer>
 #include <QTest>
 
 #include "app/panel/content_view.h"
@@ -53,13 +54,13 @@ private slots:
     {
         PanelFixture f(false);
         TaskbellApp app(f.store.get(), f.updater.get());
-        ContentView* before = &app.content();
+        QPointer<ContentView> before = &app.content();
         QPalette saved = QApplication::palette();
         QPalette dark = saved;
         dark.setColor(QPalette::Window, QColor(30, 30, 30));
         dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
         QApplication::setPalette(dark);
-        QVERIFY(QTest::qWaitFor([&] { return &app.content() != before; }, 2000));
+        QVERIFY(QTest::qWaitFor([&] { return before.isNull(); }, 2000)); // replaced by a new one
         QCOMPARE(app.content().parentWidget(), &app.panel());
         QApplication::setPalette(saved);
     }
