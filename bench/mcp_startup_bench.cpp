@@ -1,6 +1,7 @@
 // Start-up of `taskbell --mcp`: time from spawn to the initialize reply, and peak RSS, as medians over
-// many runs, side by side with two floor programs (a tiny C program, and the same program linked against
-// taskbell's shared libraries). Prints a table; asserts nothing.
+// many runs, side by side with floor programs (a tiny C program, the same program linked against taskbell's
+// shared libraries, and one that also loads the desktop application module and so Qt). Also reports whether
+// a running `taskbell --mcp` has any Qt library mapped. Prints a table; asserts nothing.
 // Usage: bench_mcp_startup [runs]
 #include <algorithm>
 #include <chrono>
@@ -24,7 +25,27 @@ struct Sample
 {
     double millis;
     long maxRssKb;
+    int qtLibraries; // Qt libraries mapped into the process while it waited for more input
 };
+
+int qtLibrariesMapped(pid_t pid)
+{
+    std::string path = "/proc/" + std::to_string(pid) + "/maps";
+    FILE* maps = std::fopen(path.c_str(), "r");
+    if (maps == nullptr) {
+        return -1;
+    }
+    std::vector<std::string> seen;
+    char line[4096];
+    while (std::fgets(line, sizeof line, maps) != nullptr) {
+        const char* name = std::strstr(line, "libQt6");
+        if (name != nullptr && std::find(seen.begin(), seen.end(), std::string(name)) == seen.end()) {
+            seen.emplace_back(name);
+        }
+    }
+    std::fclose(maps);
+    return static_cast<int>(seen.size());
+}
 
 Sample runOnce(const char* program, bool mcp)
 {
@@ -71,6 +92,7 @@ Sample runOnce(const char* program, bool mcp)
         reply.append(buffer, static_cast<std::size_t>(n));
     }
     auto elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    int qt = qtLibrariesMapped(pid); // taskbell still runs here, waiting for its next line
     close(toChild[1]);
     close(fromChild[0]);
     int status = 0;
@@ -81,7 +103,7 @@ Sample runOnce(const char* program, bool mcp)
         std::fprintf(stderr, "%s: no initialize reply\n", program);
         std::exit(1);
     }
-    return {elapsed, usage.ru_maxrss};
+    return {elapsed, usage.ru_maxrss, qt};
 }
 
 template <typename T> T median(std::vector<T> values)
@@ -102,10 +124,12 @@ int main(int argc, char** argv)
         bool mcp;
         std::vector<double> millis;
         std::vector<long> rss;
+        int qtLibraries = 0;
     };
     std::vector<Program> programs{{"taskbell --mcp", TASKBELL_EXE, true, {}, {}},
                                   {"floor (tiny C)", FLOOR_EXE, false, {}, {}},
-                                  {"floor (taskbell's libraries)", FLOOR_LINKED_EXE, false, {}, {}}};
+                                  {"floor (taskbell's libraries)", FLOOR_LINKED_EXE, false, {}, {}},
+                                  {"floor + GUI module (Qt) loaded", FLOOR_GUI_EXE, false, {}, {}}};
     // Interleave the programs so that machine noise affects all of them alike.
     for (int i = 0; i < runs + 3; ++i) {
         for (auto& program : programs) {
@@ -113,6 +137,7 @@ int main(int argc, char** argv)
             if (i >= 3) { // warm-up runs fill the page cache
                 program.millis.push_back(sample.millis);
                 program.rss.push_back(sample.maxRssKb);
+                program.qtLibraries = std::max(program.qtLibraries, sample.qtLibraries);
             }
         }
     }
@@ -124,6 +149,8 @@ int main(int argc, char** argv)
                     sorted[sorted.size() * 9 / 10], median(program.rss) / 1024.0);
     }
     double ratio = median(programs[0].millis) / median(programs[2].millis);
-    std::printf("taskbell / linked floor: %.2fx (%d runs each)\n", ratio, runs);
+    std::printf("taskbell / linked floor: %.2fx, %+.1f MB (%d runs each)\n", ratio,
+                (median(programs[0].rss) - median(programs[2].rss)) / 1024.0, runs);
+    std::printf("Qt libraries mapped by a running taskbell --mcp: %d\n", programs[0].qtLibraries);
     return 0;
 }

@@ -146,20 +146,28 @@ void FakeJira::serve(const httplib::Request& req, httplib::Response& res)
         }
     }
     std::function<FakeReply(const LoggedRequest&)> route;
+    std::function<std::optional<FakeReply>(const LoggedRequest&)> interceptor;
+    std::chrono::steady_clock::time_point answerAt;
     {
         std::lock_guard guard(mutex_);
+        interceptor = interceptor_;
         log_.push_back(logged);
-        clientPorts_.insert(req.remote_port);
+        bool newConnection = clientPorts_.insert(req.remote_port).second;
+        // The delays count from arrival, so the time spent building the answer lies inside them.
+        answerAt =
+            std::chrono::steady_clock::now() + delay_ + (newConnection ? connectDelay_ : std::chrono::milliseconds{0});
         auto found = routes_.find({req.method, logged.path()});
         if (found != routes_.end()) {
             route = found->second;
         }
     }
     changed_.notify_all();
-    waitDelay();
 
     FakeReply reply;
-    if (route) {
+    std::optional<FakeReply> intercepted = interceptor ? interceptor(logged) : std::nullopt;
+    if (intercepted) {
+        reply = std::move(*intercepted);
+    } else if (route) {
         reply = route(logged);
     } else {
         std::lock_guard guard(mutex_);
@@ -174,6 +182,7 @@ void FakeJira::serve(const httplib::Request& req, httplib::Response& res)
         }
         reply.headers.emplace_back("X-ARequestId", "fake-" + std::to_string(++requestCounter_));
     }
+    waitUntil(answerAt);
     res.status = reply.status;
     for (const auto& [name, value] : reply.headers) {
         res.set_header(name, value);
@@ -183,10 +192,9 @@ void FakeJira::serve(const httplib::Request& req, httplib::Response& res)
     }
 }
 
-void FakeJira::waitDelay()
+void FakeJira::waitUntil(std::chrono::steady_clock::time_point until)
 {
     std::unique_lock lock(mutex_);
-    auto until = std::chrono::steady_clock::now() + delay_;
     changed_.wait_until(lock, until, [this] { return stopping_; });
 }
 
@@ -383,6 +391,18 @@ void FakeJira::setDelay(std::chrono::milliseconds delay)
 {
     std::lock_guard guard(mutex_);
     delay_ = delay;
+}
+
+void FakeJira::setConnectDelay(std::chrono::milliseconds delay)
+{
+    std::lock_guard guard(mutex_);
+    connectDelay_ = delay;
+}
+
+void FakeJira::setInterceptor(std::function<std::optional<FakeReply>(const LoggedRequest&)> interceptor)
+{
+    std::lock_guard guard(mutex_);
+    interceptor_ = std::move(interceptor);
 }
 
 void FakeJira::setRoute(const std::string& method, const std::string& path,

@@ -166,10 +166,18 @@ public:
     void setMaxPageSize(int size);            // 100 by default
     void setPagingFault(PagingFault fault);
     void setNullTokenOnLastPage(bool on);
-    void setDelay(std::chrono::milliseconds delay); // before answering each request; cut short on shutdown
+    // Each answer goes out this long after its request arrived (or later, when building it takes longer);
+    // cut short on shutdown.
+    void setDelay(std::chrono::milliseconds delay);
+    // Extra wait before the first answer on each new connection, standing in for TCP and TLS set-up.
+    void setConnectDelay(std::chrono::milliseconds delay);
     // Answers METHOD PATH (without query) with this handler instead of the normal behaviour.
     void setRoute(const std::string& method, const std::string& path,
                   std::function<FakeReply(const LoggedRequest&)> handler);
+
+    // Sees every request after the delay; a reply it returns is sent instead of the normal answer, nothing
+    // lets the request through. May block (the test then releases it); runs on the server's threads.
+    void setInterceptor(std::function<std::optional<FakeReply>(const LoggedRequest&)> interceptor);
 
     // Inspection.
     std::vector<LoggedRequest> requests() const;
@@ -198,7 +206,7 @@ private:
     void serve(const httplib::Request& req, httplib::Response& res);
     FakeReply dispatch(const LoggedRequest& request, const Caller& caller);
     Caller authenticate(const LoggedRequest& request, std::optional<FakeReply>& refusal) const;
-    void waitDelay();
+    void waitUntil(std::chrono::steady_clock::time_point until);
     void closeClientConnections();
 
     // Endpoints (called with mutex_ held).
@@ -248,7 +256,9 @@ private:
     PagingFault pagingFault_ = PagingFault::none;
     bool nullTokenOnLastPage_ = false;
     std::chrono::milliseconds delay_{0};
+    std::chrono::milliseconds connectDelay_{0};
     std::map<std::pair<std::string, std::string>, std::function<FakeReply(const LoggedRequest&)>> routes_;
+    std::function<std::optional<FakeReply>(const LoggedRequest&)> interceptor_;
     std::vector<LoggedRequest> log_;
     std::set<int> clientPorts_;
     long requestCounter_ = 0;

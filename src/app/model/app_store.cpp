@@ -259,18 +259,18 @@ void AppStore::arrive(const std::shared_ptr<LoadResult>& state, std::size_t slot
     }
 }
 
-void AppStore::applyLoad(const LoadResult& result)
+void AppStore::applyLoad(LoadResult& result)
 {
     auto failure = std::find_if(result.errors.begin(), result.errors.end(), [](const auto& e) { return e != nullptr; });
     bool succeeded = failure == result.errors.end();
     if (succeeded) {
-        currentUser_ = result.user;
+        currentUser_ = std::move(result.user);
         emit currentUserChanged();
-        backlog_ = result.sections[0];
+        backlog_ = std::move(result.sections[0]);
         emit backlogChanged();
-        inProgress_ = result.sections[1];
+        inProgress_ = std::move(result.sections[1]);
         emit inProgressChanged();
-        done_ = result.sections[2];
+        done_ = std::move(result.sections[2]);
         emit doneChanged();
         if (result.silent) {
             setErrorMessage(std::nullopt);

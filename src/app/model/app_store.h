@@ -155,7 +155,7 @@ private:
     void readSettings();
     std::shared_ptr<std::atomic<bool>> newCancelFlag();
     void arrive(const std::shared_ptr<LoadResult>& state, std::size_t slot, std::exception_ptr error);
-    void applyLoad(const LoadResult& result);
+    void applyLoad(LoadResult& result);
     void followup(std::size_t step);
     void setErrorMessage(std::optional<QString> message);
     void setIsLoading(bool value);

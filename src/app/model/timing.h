@@ -15,7 +15,7 @@ struct Timing
     double delayScale = 1.0;
     std::function<Clock::time_point()> now = [] { return Clock::now(); };
 
-    // The delay to arm a timer with: the scaled duration in whole milliseconds, never negative.
+    // The delay to arm a timer with: the scaled duration in whole milliseconds, between 0 and INT_MAX.
     std::chrono::milliseconds scaled(std::chrono::milliseconds delay) const;
 };
 

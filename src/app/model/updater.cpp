@@ -30,46 +30,27 @@ QString qtext(const std::string& value)
     return QString::fromStdString(value);
 }
 
-// Every call into the update engine an install makes, in one place. Each runs on the pool; a failure
-// after the download removes the update folder before it is reported.
-namespace steps {
-
-std::filesystem::path download(const UpdateManifest& offer, const std::filesystem::path& temporaryDirectory,
-                               const std::atomic<bool>* cancel)
+// Every call into the update engine an install makes, in order, on a pool thread: download, verify
+// (checksum, unpack, signature, version), swap. `stage` announces "Verifying…" and "Installing…" before
+// those steps start. Any failure, cancellation included, removes the update folder before it is thrown;
+// after a successful swap the folder stays, because the script takes the new bundle from it.
+void runInstall(const UpdateManifest& offer, const UpdaterEnvironment& environment, const std::atomic<bool>* cancel,
+                const std::function<void(QString)>& stage)
 {
-    auto archive = update::download(offer, temporaryDirectory, cancel);
-    // Nobody may be left to take the archive over once the updater is going away.
-    if (cancel->load()) {
-        update::removeUpdateFolder(archive);
-        throw Cancelled();
-    }
-    return archive;
-}
-
-std::filesystem::path verify(const std::filesystem::path& archive, const UpdateManifest& offer,
-                             const std::string& runningVersion, const std::string& trustedKey,
-                             const std::atomic<bool>* cancel)
-{
+    auto archive = update::download(offer, environment.temporaryDirectory, cancel);
     try {
-        return update::verifyDownload(archive, offer, runningVersion, trustedKey, cancel);
+        throwIfCancelled(cancel);
+        stage(QStringLiteral("Verifying…"));
+        auto bundle =
+            update::verifyDownload(archive, offer, environment.runningVersion, environment.trustedPublicKey, cancel);
+        throwIfCancelled(cancel);
+        stage(QStringLiteral("Installing…"));
+        update::swapAndRelaunch(bundle, *environment.installedBundle);
     } catch (...) {
         update::removeUpdateFolder(archive);
         throw;
     }
 }
-
-void swap(const std::filesystem::path& archive, const std::filesystem::path& newBundle,
-          const std::filesystem::path& installedBundle)
-{
-    try {
-        update::swapAndRelaunch(newBundle, installedBundle);
-    } catch (...) {
-        update::removeUpdateFolder(archive);
-        throw;
-    }
-}
-
-} // namespace steps
 } // namespace
 
 UpdaterEnvironment UpdaterEnvironment::standard()
@@ -205,58 +186,30 @@ void Updater::install(std::function<void()> finished)
     setErrorMessage(std::nullopt);
     setIsChecking(true);
     setStatus("Downloading v" + qtext(offer.version) + "…");
-    auto fail = [this, finished](const std::exception_ptr& error) {
-        setStatus(std::nullopt);
-        setErrorMessage(qtext(errorText(error)));
-        setIsChecking(false);
-        if (finished) {
-            finished();
-        }
+    // Stage texts are queued to this object ahead of the outcome, so they show in the order they happen.
+    auto stage = [this](QString text) {
+        QMetaObject::invokeMethod(
+            this, [this, text] { setStatus(text); }, Qt::QueuedConnection);
     };
     runInPool(
         *pool_, this,
-        [offer, folder = environment_.temporaryDirectory, cancel = cancel_] {
-            return steps::download(offer, folder, cancel.get());
+        [offer, environment = environment_, cancel = cancel_, stage] {
+            runInstall(offer, environment, cancel.get(), stage);
         },
-        [this, offer, fail](Outcome<std::filesystem::path>& downloaded) {
-            if (!downloaded.value) {
-                fail(downloaded.error);
+        [this, finished](Outcome<std::monostate>& outcome) {
+            if (outcome.value) {
+                // The script waits for this process to end before it swaps the bundles.
+                if (environment_.quit) {
+                    environment_.quit();
+                }
                 return;
             }
-            setStatus(QStringLiteral("Verifying…"));
-            verifyAndSwap(offer, *downloaded.value, fail);
-        });
-}
-
-void Updater::verifyAndSwap(const UpdateManifest& offer, const std::filesystem::path& archive,
-                            const std::function<void(const std::exception_ptr&)>& fail)
-{
-    runInPool(
-        *pool_, this,
-        [offer, archive, running = environment_.runningVersion, key = environment_.trustedPublicKey, cancel = cancel_] {
-            return steps::verify(archive, offer, running, key, cancel.get());
-        },
-        [this, archive, fail](Outcome<std::filesystem::path>& verified) {
-            if (!verified.value) {
-                fail(verified.error);
-                return;
+            setStatus(std::nullopt);
+            setErrorMessage(qtext(errorText(outcome.error)));
+            setIsChecking(false);
+            if (finished) {
+                finished();
             }
-            setStatus(QStringLiteral("Installing…"));
-            runInPool(
-                *pool_, this,
-                [archive, bundle = *verified.value, installed = *environment_.installedBundle] {
-                    steps::swap(archive, bundle, installed);
-                },
-                [this, fail](Outcome<std::monostate>& swapped) {
-                    if (!swapped.value) {
-                        fail(swapped.error);
-                        return;
-                    }
-                    // The script waits for this process to end before it swaps the bundles.
-                    if (environment_.quit) {
-                        environment_.quit();
-                    }
-                });
         });
 }
 

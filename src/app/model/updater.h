@@ -89,8 +89,6 @@ private:
     void setStatus(std::optional<QString> value);
     void setErrorMessage(std::optional<QString> value);
     void setLastCheck(Timing::Clock::time_point value);
-    void verifyAndSwap(const UpdateManifest& offer, const std::filesystem::path& archive,
-                       const std::function<void(const std::exception_ptr&)>& fail);
 
     UpdaterEnvironment environment_;
     QThreadPool* pool_;

@@ -1,0 +1,348 @@
+#include <QSignalSpy>
+#include <QTest>
+#include <climits>
+
+#include "app/model/app_store.h"
+#include "app/model/store_fixture.h"
+#include "core/jira/error.h"
+#include "core/platform/keychain.h"
+
+using namespace taskbell;
+using taskbell::app::AppStore;
+
+namespace {
+
+constexpr int kWait = 10000; // ms; only a ceiling for a hung test, never a measured time
+
+std::vector<std::string> keys(const std::vector<Issue>& issues)
+{
+    std::vector<std::string> result;
+    for (const Issue& issue : issues) {
+        result.push_back(issue.key);
+    }
+    return result;
+}
+
+// Runs a load and waits until it has been applied.
+void loadAndWait(AppStore& store, bool silent)
+{
+    bool finished = false;
+    store.load(silent, [&] { finished = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(finished, kWait);
+}
+
+} // namespace
+
+class AppStoreTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void firstStartReadsDefaultsAndTheStoredToken();
+    void failedSaveKeepsTheTypedValuesAndTheOldToken();
+    void loadAppliesUserAndSectionsTogether();
+    void incompleteSettingsSendNothing();
+    void failingBacklogSearchAppliesNothingAndCancelsTheRest();
+    void silentLoadsNeverShowFailuresAndClearStaleOnes();
+    void overlappingLoadsBothFinish();
+    void periodicRefreshRunsSilentLoadsAfterEachPeriod();
+    void followupSeriesRunsThreeSilentLoadsAndStopsWithTheStore();
+    void doneByMonthAndMenuBarLabel();
+    void storeGoingAwayCancelsItsRequests();
+    void delaysScaleAndStayWithinATimersRange();
+};
+
+void AppStoreTest::firstStartReadsDefaultsAndTheStoredToken()
+{
+    if (!Keychain::sessionBusAvailable()) {
+        QSKIP("needs the private keyring of scripts/with-keyring.sh");
+    }
+    test::StoreFixture fixture;
+    Keychain::set("", Keychain::kTokenAccount);
+    {
+        AppStore store(fixture.settings(), test::StoreFixture::fastTiming());
+        QCOMPARE(store.baseURL(), QString());
+        QCOMPARE(store.apiToken(), QString());
+        QCOMPARE(store.defaultIssueType(), QString("Task"));
+        QCOMPARE(store.monthsBack(), 2);
+        QCOMPARE(store.refreshMinutes(), 30);
+        QVERIFY(store.autoUpdate());
+        QVERIFY(store.updateFeedURL().endsWith("/taskbell/appcast.json"));
+        QVERIFY(!store.isAutoRefreshing()); // nothing to refresh without settings
+
+        store.setBaseURL(QString::fromStdString(fixture.jira.baseUrl()));
+        store.setEmail(QString::fromStdString(fixture.jira.email()));
+        store.setApiToken(QString::fromStdString(fixture.jira.token()));
+        QCOMPARE(store.config().baseURL, fixture.jira.baseUrl()); // unsaved edits count at once
+        QVERIFY(store.saveSettings());
+        QVERIFY(!store.saveError());
+        QVERIFY(store.isAutoRefreshing());
+    }
+    AppStore reopened(fixture.settings(), test::StoreFixture::fastTiming());
+    QCOMPARE(reopened.apiToken(), QString::fromStdString(fixture.jira.token()));
+    QCOMPARE(reopened.email(), QString::fromStdString(fixture.jira.email()));
+    QVERIFY(reopened.isAutoRefreshing());
+
+    reopened.setApiToken("");
+    QVERIFY(reopened.saveSettings());
+    QVERIFY(!Keychain::get(Keychain::kTokenAccount));
+}
+
+void AppStoreTest::failedSaveKeepsTheTypedValuesAndTheOldToken()
+{
+    if (!Keychain::sessionBusAvailable()) {
+        QSKIP("needs the private keyring of scripts/with-keyring.sh");
+    }
+    test::StoreFixture fixture;
+    Keychain::set("old-token", Keychain::kTokenAccount);
+    AppStore store(fixture.settings(), test::StoreFixture::fastTiming());
+    // A file where the settings folder belongs fails every save, for root too.
+    std::filesystem::create_directories(fixture.settings().folder().parent_path());
+    test::writeFile(fixture.settings().folder(), "in the way");
+
+    QSignalSpy saveErrors(&store, &AppStore::saveErrorChanged);
+    store.setBaseURL(QString::fromStdString(fixture.jira.baseUrl()));
+    store.setEmail("typed@example.com");
+    store.setApiToken("new-token");
+    QVERIFY(!store.saveSettings());
+    QCOMPARE(saveErrors.count(), 1);
+    QVERIFY(store.saveError() && !store.saveError()->isEmpty());
+    QCOMPARE(store.email(), QString("typed@example.com"));
+    QCOMPARE(Keychain::get(Keychain::kTokenAccount), std::optional<std::string>("old-token"));
+    QVERIFY(!store.isAutoRefreshing());
+
+    std::filesystem::remove(fixture.settings().folder());
+    QVERIFY(store.saveSettings());
+    QVERIFY(!store.saveError());
+    QCOMPARE(Keychain::get(Keychain::kTokenAccount), std::optional<std::string>("new-token"));
+    QVERIFY(store.isAutoRefreshing());
+    Keychain::set("", Keychain::kTokenAccount);
+}
+
+void AppStoreTest::loadAppliesUserAndSectionsTogether()
+{
+    test::StoreFixture fixture;
+    std::string backlog = fixture.addIssue("Plan", "10000");
+    std::string active = fixture.addIssue("Build", "3");
+    std::string finished = fixture.addIssue("Ship", "10002");
+    auto store = fixture.configuredStore();
+
+    QSignalSpy loading(store.get(), &AppStore::isLoadingChanged);
+    QSignalSpy sections(store.get(), &AppStore::inProgressChanged);
+    loadAndWait(*store, false);
+    QCOMPARE(loading.count(), 2); // true, then false
+    QVERIFY(!store->isLoading());
+    QCOMPARE(sections.count(), 1);
+    QVERIFY(store->currentUser());
+    QCOMPARE(store->currentUser()->accountId, std::optional<std::string>(fixture.jira.accountId()));
+    QCOMPARE(keys(store->backlog()), std::vector<std::string>{backlog});
+    QCOMPARE(keys(store->inProgress()), std::vector<std::string>{active});
+    QCOMPARE(keys(store->done()), std::vector<std::string>{finished});
+    QVERIFY(!store->errorMessage());
+    QCOMPARE(fixture.jira.requests().size(), std::size_t{4});
+    QCOMPARE(store->menuBarLabel(), QString("1"));
+}
+
+void AppStoreTest::incompleteSettingsSendNothing()
+{
+    test::StoreFixture fixture;
+    fixture.saveSettings(fixture.siteSettings());
+    AppStore store(fixture.settings(), test::StoreFixture::fastTiming());
+    store.setApiToken("");
+    QSignalSpy loading(&store, &AppStore::isLoadingChanged);
+    bool called = false;
+    store.load(false, [&] { called = true; });
+    QTest::qWait(20);
+    QVERIFY(!called);
+    QCOMPARE(loading.count(), 0);
+    QVERIFY(fixture.jira.requests().empty());
+    QCOMPARE(store.menuBarLabel(), QString());
+}
+
+void AppStoreTest::failingBacklogSearchAppliesNothingAndCancelsTheRest()
+{
+    test::StoreFixture fixture;
+    fixture.addIssue("Build", "3");
+    auto store = fixture.configuredStore();
+    loadAndWait(*store, false);
+    QCOMPARE(store->inProgress().size(), std::size_t{1});
+    std::string userBefore = store->currentUser()->accountId.value_or("");
+
+    // The user answers (as someone else), Backlog is refused, In Progress and Done hang until cancelled.
+    fixture.jira.clearLog();
+    fixture.addIssue("Another", "3");
+    auto gate = std::make_shared<test::Gate>();
+    fixture.jira.setInterceptor([gate](const test::LoggedRequest& request) -> std::optional<test::FakeReply> {
+        std::string jql = test::jqlOf(request);
+        if (request.path() == "/rest/api/3/myself") {
+            return test::FakeReply(200, R"({"accountId":"someone-else","displayName":"Eve"})");
+        }
+        if (jql.find("Backlog") != std::string::npos) {
+            return test::FakeReply(401, R"({"errorMessages":["Unauthorized"]})");
+        }
+        gate->pass();
+        return std::nullopt;
+    });
+    QSignalSpy finished(store.get(), &AppStore::loadFinished);
+    store->load(false);
+    QVERIFY(finished.wait(kWait)); // returns although two searches are still held by the gate
+    QCOMPARE(finished.at(0).at(1).toBool(), false);
+    QCOMPARE(store->errorMessage(), std::optional<QString>(QString::fromStdString(JiraError::http(401, "").what())));
+    QVERIFY(!store->isLoading());
+    QCOMPARE(store->inProgress().size(), std::size_t{1}); // old sections stay
+    QCOMPARE(store->currentUser()->accountId.value_or(""), userBefore);
+    gate->open();
+    fixture.jira.setInterceptor(nullptr);
+}
+
+void AppStoreTest::silentLoadsNeverShowFailuresAndClearStaleOnes()
+{
+    test::StoreFixture fixture;
+    fixture.addIssue("Build", "3");
+    auto store = fixture.configuredStore();
+    store->setApiToken("wrong-token");
+    loadAndWait(*store, false);
+    QVERIFY(store->errorMessage());
+    QString shown = *store->errorMessage();
+
+    // A later visible success leaves the banner; a silent failure changes nothing; a silent success clears it.
+    store->setApiToken(QString::fromStdString(fixture.jira.token()));
+    loadAndWait(*store, false);
+    QCOMPARE(store->errorMessage(), std::optional<QString>(shown));
+    store->setApiToken("wrong-token");
+    QSignalSpy loading(store.get(), &AppStore::isLoadingChanged);
+    QSignalSpy sections(store.get(), &AppStore::inProgressChanged);
+    loadAndWait(*store, true);
+    QCOMPARE(store->errorMessage(), std::optional<QString>(shown));
+    QCOMPARE(loading.count(), 0);
+    QCOMPARE(sections.count(), 0);
+    store->setApiToken(QString::fromStdString(fixture.jira.token()));
+    loadAndWait(*store, true);
+    QVERIFY(!store->errorMessage());
+    QCOMPARE(loading.count(), 0);
+}
+
+void AppStoreTest::overlappingLoadsBothFinish()
+{
+    test::StoreFixture fixture;
+    fixture.addIssue("Build", "3");
+    auto store = fixture.configuredStore();
+    QSignalSpy finished(store.get(), &AppStore::loadFinished);
+    store->load(false);
+    store->load(false);
+    store->load(true);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 3, kWait);
+    QVERIFY(!store->isLoading());
+    QCOMPARE(store->inProgress().size(), std::size_t{1});
+    QCOMPARE(fixture.jira.requests().size(), std::size_t{12});
+}
+
+void AppStoreTest::periodicRefreshRunsSilentLoadsAfterEachPeriod()
+{
+    test::StoreFixture fixture;
+    AppSettings values = fixture.siteSettings();
+    values.refreshMinutes = 0;
+    fixture.saveSettings(values);
+    // One minute becomes 30 ms.
+    AppStore store(fixture.settings(), test::StoreFixture::fastTiming(0.0005));
+    store.setApiToken(QString::fromStdString(fixture.jira.token()));
+    store.startAutoRefresh();
+    QVERIFY(!store.isAutoRefreshing()); // 0 is off
+
+    QSignalSpy finished(&store, &AppStore::loadFinished);
+    store.setRefreshMinutes(1);
+    store.startAutoRefresh();
+    QVERIFY(store.isAutoRefreshing());
+    QVERIFY(fixture.jira.requests().empty()); // the first refresh waits one full period
+    QTRY_VERIFY_WITH_TIMEOUT(finished.count() >= 2, kWait);
+    for (const auto& arguments : finished) {
+        QCOMPARE(arguments.at(0).toBool(), true);
+    }
+    store.setRefreshMinutes(0);
+    store.startAutoRefresh();
+    QVERIFY(!store.isAutoRefreshing());
+    QTest::qWait(50); // a load already running may still finish
+    int after = finished.count();
+    QTest::qWait(100);
+    QCOMPARE(finished.count(), after);
+}
+
+void AppStoreTest::followupSeriesRunsThreeSilentLoadsAndStopsWithTheStore()
+{
+    test::StoreFixture fixture;
+    auto store = fixture.configuredStore();
+    QSignalSpy finished(store.get(), &AppStore::loadFinished);
+    store->scheduleFollowupReload();
+    store->scheduleFollowupReload(); // two writes: their series run side by side
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 6, kWait);
+    QTest::qWait(150);
+    QCOMPARE(finished.count(), 6);
+    for (const auto& arguments : finished) {
+        QCOMPARE(arguments.at(0).toBool(), true);
+    }
+
+    fixture.jira.clearLog();
+    store->scheduleFollowupReload();
+    store.reset();
+    QTest::qWait(150); // longer than the whole scaled series
+    QVERIFY(fixture.jira.requests().empty());
+}
+
+void AppStoreTest::doneByMonthAndMenuBarLabel()
+{
+    test::StoreFixture fixture;
+    auto store = fixture.configuredStore();
+    QCOMPARE(store->menuBarLabel(), QString("0"));
+    QVERIFY(store->doneByMonth().empty());
+    fixture.addIssue("Ship", "10002");
+    fixture.addIssue("Ship again", "10002");
+    loadAndWait(*store, false);
+    auto groups = store->doneByMonth();
+    QCOMPARE(groups.size(), std::size_t{1});
+    QCOMPARE(groups[0].issues.size(), std::size_t{2});
+    QVERIFY(!groups[0].label.empty());
+}
+
+void AppStoreTest::storeGoingAwayCancelsItsRequests()
+{
+    test::StoreFixture fixture;
+    auto store = fixture.configuredStore();
+    auto gate = std::make_shared<test::Gate>();
+    fixture.jira.setInterceptor([gate](const test::LoggedRequest&) -> std::optional<test::FakeReply> {
+        gate->pass();
+        return std::nullopt;
+    });
+    bool called = false;
+    store->load(false, [&] { called = true; });
+    store->markDone(Issue{}, [&] { called = true; });
+    QVERIFY(fixture.jira.waitForRequests(5));
+    store.reset(); // returns although every request is still held: they were cancelled
+    QCoreApplication::processEvents();
+    QVERIFY(!called);
+    gate->open();
+    fixture.jira.setInterceptor(nullptr);
+}
+
+void AppStoreTest::delaysScaleAndStayWithinATimersRange()
+{
+    using std::chrono::milliseconds;
+    struct Case
+    {
+        double scale;
+        milliseconds delay;
+        milliseconds armed;
+    };
+    const Case cases[] = {
+        {1.0, milliseconds{1500}, milliseconds{1500}}, {0.01, milliseconds{1500}, milliseconds{15}},
+        {0.001, milliseconds{1}, milliseconds{0}},     {1.0, std::chrono::minutes(100'000), milliseconds{INT_MAX}},
+        {1.0, milliseconds{-5}, milliseconds{0}},
+    };
+    for (const Case& c : cases) {
+        app::Timing timing;
+        timing.delayScale = c.scale;
+        QCOMPARE(timing.scaled(c.delay).count(), c.armed.count());
+    }
+}
+
+QTEST_MAIN(AppStoreTest)
+#include "app_store_test.moc"

@@ -1,0 +1,400 @@
+#include <QSignalSpy>
+#include <QTest>
+
+#include "app/model/updater.h"
+#include "core/base/http.h"
+#include "core/update/code_signature.h"
+#include "core/update/fixtures.h"
+#include "core/update/sha256.h"
+#include "temp_dir.h"
+
+using namespace taskbell;
+using taskbell::app::Updater;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kWait = 10000; // ms; only a ceiling for a hung test
+
+std::string feed(const std::string& version, const std::string& url, const std::string& extra = "")
+{
+    return R"({"version":")" + version + R"(","url":")" + url + "\"" + extra + "}";
+}
+
+std::vector<fs::path> updateFolders(const fs::path& temporary)
+{
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(temporary)) {
+        if (entry.path().filename().string().rfind("TaskbellUpdate-", 0) == 0) {
+            found.push_back(entry.path());
+        }
+    }
+    return found;
+}
+
+// An updater running "1.0.0" from an installed bundle, with a clock the test moves and a feed server.
+struct UpdaterFixture
+{
+    test::TempDir temp;
+    test::WebServer server;
+    update::SigningKey key = update::generateSigningKey();
+    app::Timing::Clock::time_point now = app::Timing::Clock::time_point(std::chrono::hours(24 * 365 * 50));
+    int quits = 0;
+    fs::path installed;
+    std::unique_ptr<Updater> updater;
+    QStringList statuses; // every status the updater showed, "-" for none
+
+    explicit UpdaterFixture(bool inBundle = true, double scale = 0.001)
+    {
+        fs::create_directories(temp / "tmp");
+        installed = test::makeBundle(temp / "Applications", "Taskbell.app", {"1.0.0"});
+        app::UpdaterEnvironment environment;
+        environment.timing.delayScale = scale;
+        environment.timing.now = [this] { return now; };
+        environment.runningVersion = "1.0.0";
+        environment.trustedPublicKey = key.publicKey;
+        if (inBundle) {
+            environment.installedBundle = installed;
+        }
+        environment.temporaryDirectory = temp / "tmp";
+        environment.quit = [this] { ++quits; };
+        updater = std::make_unique<Updater>(std::move(environment));
+        QObject::connect(updater.get(), &Updater::statusChanged, updater.get(),
+                         [this] { statuses.append(updater->status().value_or("-")); });
+    }
+
+    void check(const std::string& feedPath, bool manual)
+    {
+        bool finished = false;
+        updater->check(QString::fromStdString(server.url(feedPath)), manual, [&] { finished = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(finished, kWait);
+    }
+
+    // Publishes a signed, zipped bundle of this version under /Taskbell.zip and a feed entry for it.
+    std::string publish(const std::string& bundleVersion, const std::string& feedVersion, std::string sha256 = "",
+                        bool sign = true, const std::string& name = "Taskbell.app", const std::string& payload = "")
+    {
+        fs::path built = temp / ("built-" + std::to_string(++published));
+        fs::path bundle = test::makeBundle(built, name, {bundleVersion});
+        if (!payload.empty()) {
+            test::writeFile(bundle / "Contents" / "payload.bin", payload);
+        }
+        if (sign) {
+            update::signBundle(bundle, key.privateKeyPem);
+        }
+        fs::path zip = built / "release.zip";
+        test::zipFolder(zip, bundle);
+        std::string bytes = test::readFile(zip);
+        server.serve("/Taskbell.zip", 200, bytes);
+        if (sha256 == "match") {
+            sha256 = sha256Hex(bytes);
+        }
+        std::string extra = sha256.empty() ? "" : R"(,"sha256":")" + sha256 + "\"";
+        server.serve("/appcast.json", 200, feed(feedVersion, server.url("/Taskbell.zip"), extra), "application/json");
+        return server.url("/appcast.json");
+    }
+
+    void install()
+    {
+        bool finished = false;
+        updater->install([&] { finished = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(finished || quits > 0, kWait);
+    }
+
+    int published = 0;
+};
+
+} // namespace
+
+class UpdaterTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void checkOutcomesAndTexts_data();
+    void checkOutcomesAndTexts();
+    void guardsAgainstOverlapAndAutomaticChecksWithinAMinute();
+    void startArmsAndDisarmsThePeriodicChecks();
+    void dismissPostponesTheOffer();
+    void installFailingAtEachStageLeavesNoUpdateFolder_data();
+    void installFailingAtEachStageLeavesNoUpdateFolder();
+    void installFromOutsideABundleFailsBeforeDownloading();
+    void installSucceedsAndQuits();
+    void quittingDuringAnInstallStopsItAndLeavesNoUpdateFolder();
+};
+
+void UpdaterTest::checkOutcomesAndTexts_data()
+{
+    QTest::addColumn<int>("status"); // HTTP status of the feed
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<bool>("manual");
+    QTest::addColumn<QString>("offered"); // version on offer afterwards, empty: none
+    QTest::addColumn<QString>("shown");   // status afterwards, "-": none
+    QTest::addColumn<QString>("error");   // errorMessage afterwards, "-": none, "*": any text
+
+    const QString same = QString::fromStdString(feed("1.0.0", "https://example.com/u.zip"));
+    const QString newer = QString::fromStdString(feed("1.10.0", "https://example.com/u.zip", R"(,"sha256":null)"));
+    const QString shorter = QString::fromStdString(feed("1.0", "https://example.com/u.zip"));
+    const QString noUrl = R"({"version":"2.0.0"})";
+    QTest::newRow("latest, manual") << 200 << same << true << ""
+                                    << "You're on the latest version (v1.0.0)."
+                                    << "-";
+    QTest::newRow("latest, automatic") << 200 << same << false << ""
+                                       << "-"
+                                       << "-";
+    QTest::newRow("1.0 is not newer") << 200 << shorter << true << ""
+                                      << "You're on the latest version (v1.0.0)."
+                                      << "-";
+    QTest::newRow("newer, manual") << 200 << newer << true << "1.10.0"
+                                   << "-"
+                                   << "-";
+    QTest::newRow("newer, automatic") << 200 << newer << false << "1.10.0"
+                                      << "-"
+                                      << "-";
+    QTest::newRow("404, manual") << 404 << "" << true << ""
+                                 << "-"
+                                 << "Update check failed: HTTP 404";
+    QTest::newRow("500, automatic") << 500 << "" << false << ""
+                                    << "-"
+                                    << "-";
+    QTest::newRow("no url, manual") << 200 << noUrl << true << ""
+                                    << "-"
+                                    << "*";
+    QTest::newRow("no url, automatic") << 200 << noUrl << false << ""
+                                       << "-"
+                                       << "-";
+}
+
+void UpdaterTest::checkOutcomesAndTexts()
+{
+    QFETCH(int, status);
+    QFETCH(QString, body);
+    QFETCH(bool, manual);
+    QFETCH(QString, offered);
+    QFETCH(QString, shown);
+    QFETCH(QString, error);
+    UpdaterFixture fixture;
+    fixture.server.serve("/appcast.json", status, body.toStdString(), "application/json");
+    QSignalSpy checking(fixture.updater.get(), &Updater::isCheckingChanged);
+    fixture.check("/appcast.json", manual);
+    QCOMPARE(checking.count(), 2);
+    QVERIFY(!fixture.updater->isChecking());
+    QCOMPARE(fixture.updater->lastCheck(), std::optional(fixture.now));
+    QCOMPARE(fixture.updater->available() ? QString::fromStdString(fixture.updater->available()->version) : "",
+             offered);
+    QCOMPARE(fixture.updater->status().value_or("-"), shown);
+    if (manual) {
+        QCOMPARE(fixture.statuses.value(0), QString("Checking…"));
+    }
+    if (error == "*") {
+        QVERIFY(fixture.updater->errorMessage() && !fixture.updater->errorMessage()->isEmpty());
+    } else {
+        QCOMPARE(fixture.updater->errorMessage().value_or("-"), error);
+    }
+}
+
+void UpdaterTest::guardsAgainstOverlapAndAutomaticChecksWithinAMinute()
+{
+    for (bool manual : {true, false}) {
+        UpdaterFixture broken;
+        bool finished = false;
+        broken.updater->check("not a url", manual, [&] { finished = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(finished, kWait);
+        QCOMPARE(broken.updater->lastCheck(), std::optional(broken.now));
+        QCOMPARE(broken.updater->errorMessage().value_or("-"),
+                 manual ? QString("Update check failed: bad feed URL") : QString("-"));
+        QVERIFY(!broken.updater->status());
+    }
+
+    UpdaterFixture fixture;
+    fixture.server.serve("/appcast.json", 200, feed("2.0.0", "https://example.com/u.zip"), "application/json");
+    fixture.check("/appcast.json", false);
+    QCOMPARE(fixture.server.hits("/appcast.json"), 1);
+
+    fixture.now += 59s;
+    fixture.check("/appcast.json", false); // refused: within the minute
+    QCOMPARE(fixture.server.hits("/appcast.json"), 1);
+    fixture.check("/appcast.json", true); // a manual check runs
+    QCOMPARE(fixture.server.hits("/appcast.json"), 2);
+    fixture.now += 61s;
+    fixture.check("/appcast.json", false);
+    QCOMPARE(fixture.server.hits("/appcast.json"), 3);
+
+    // A check or an install while one runs is refused without any change.
+    fixture.now += 61s;
+    bool first = false;
+    fixture.updater->check(QString::fromStdString(fixture.server.url("/appcast.json")), true, [&] { first = true; });
+    bool refused = false;
+    fixture.updater->check(QString::fromStdString(fixture.server.url("/appcast.json")), true, [&] { refused = true; });
+    QVERIFY(refused && !first);
+    bool installRefused = false;
+    fixture.updater->install([&] { installRefused = true; });
+    QVERIFY(installRefused);
+    QTRY_VERIFY_WITH_TIMEOUT(first, kWait);
+    QCOMPARE(fixture.server.hits("/appcast.json"), 4);
+    QCOMPARE(fixture.server.hits("/u.zip"), 0);
+}
+
+void UpdaterTest::startArmsAndDisarmsThePeriodicChecks()
+{
+    // Six hours become 216 ms, five seconds become none; the clock moves a minute per reading.
+    UpdaterFixture fixture(true, 0.00001);
+    fixture.server.serve("/appcast.json", 200, feed("1.0.0", "https://example.com/u.zip"), "application/json");
+    QSignalSpy lastChecks(fixture.updater.get(), &Updater::lastCheckChanged);
+    connect(fixture.updater.get(), &Updater::lastCheckChanged, this, [&] { fixture.now += 61s; });
+    fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), true);
+    QVERIFY(fixture.updater->isArmed());
+    QTRY_VERIFY_WITH_TIMEOUT(lastChecks.count() >= 3, kWait); // the first check, then the periodic ones
+    QVERIFY(!fixture.updater->errorMessage());
+    QVERIFY(!fixture.updater->status());
+
+    fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), false);
+    QVERIFY(!fixture.updater->isArmed());
+    QTest::qWait(50); // a check already under way may still end
+    int hits = fixture.server.hits("/appcast.json");
+    QTest::qWait(500);
+    QCOMPARE(fixture.server.hits("/appcast.json"), hits);
+
+    // Arming again schedules a new first check; disarming at once drops it too.
+    fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), true);
+    fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), false);
+    QTest::qWait(50);
+    QCOMPARE(fixture.server.hits("/appcast.json"), hits);
+}
+
+void UpdaterTest::dismissPostponesTheOffer()
+{
+    UpdaterFixture fixture;
+    QSignalSpy dismissed(fixture.updater.get(), &Updater::dismissedVersionChanged);
+    fixture.updater->dismiss();
+    QVERIFY(!fixture.updater->dismissedVersion());
+    QCOMPARE(dismissed.count(), 0);
+
+    fixture.server.serve("/appcast.json", 200, feed("2.0.0", "https://example.com/u.zip"), "application/json");
+    fixture.check("/appcast.json", true);
+    QVERIFY(fixture.updater->hasVisibleOffer());
+    fixture.updater->dismiss();
+    QCOMPARE(fixture.updater->dismissedVersion(), std::optional<QString>("2.0.0"));
+    QVERIFY(fixture.updater->available()); // the offer stays, it is only hidden
+    QVERIFY(!fixture.updater->hasVisibleOffer());
+    fixture.server.serve("/appcast.json", 200, feed("2.1.0", "https://example.com/u.zip"), "application/json");
+    fixture.check("/appcast.json", true);
+    QVERIFY(fixture.updater->hasVisibleOffer());
+}
+
+void UpdaterTest::installFailingAtEachStageLeavesNoUpdateFolder_data()
+{
+    QTest::addColumn<QString>("stage");
+    QTest::addColumn<QString>("error"); // the start of the text shown
+    QTest::addColumn<QStringList>("statuses");
+    const QString downloading = "Downloading v2.0.0…";
+    const QStringList afterDownload = {downloading, "-"};
+    const QStringList afterVerify = {downloading, "Verifying…", "-"};
+    QTest::newRow("bad url") << "bad url"
+                             << "Download failed: bad download URL" << afterDownload;
+    QTest::newRow("404") << "404"
+                         << "Download failed: HTTP 404" << afterDownload;
+    QTest::newRow("checksum") << "checksum"
+                              << "Download rejected: checksum doesn't match the manifest." << afterVerify;
+    QTest::newRow("no app") << "no app"
+                            << "Download failed: no .app inside the archive" << afterVerify;
+    QTest::newRow("unsigned") << "unsigned"
+                              << "Download rejected: not signed by the expected developer.\n"
+                              << afterVerify;
+    QTest::newRow("version") << "version"
+                             << "Download rejected: bundle is v2.0, manifest promised v2.0.0." << afterVerify;
+    QTest::newRow("not writable") << "not writable"
+                                  << "Can't replace " << QStringList{downloading, "Verifying…", "Installing…", "-"};
+}
+
+void UpdaterTest::installFailingAtEachStageLeavesNoUpdateFolder()
+{
+    QFETCH(QString, stage);
+    QFETCH(QString, error);
+    QFETCH(QStringList, statuses);
+    UpdaterFixture fixture;
+    std::string feedURL;
+    if (stage == "bad url") {
+        fixture.server.serve("/appcast.json", 200, feed("2.0.0", "not a url"), "application/json");
+        feedURL = fixture.server.url("/appcast.json");
+    } else if (stage == "404") {
+        fixture.server.serve("/appcast.json", 200, feed("2.0.0", fixture.server.url("/missing.zip")),
+                             "application/json");
+        feedURL = fixture.server.url("/appcast.json");
+    } else if (stage == "checksum") {
+        feedURL = fixture.publish("2.0.0", "2.0.0", std::string(64, 'a'));
+    } else if (stage == "no app") {
+        feedURL = fixture.publish("2.0.0", "2.0.0", "", true, "Taskbell.bundle");
+    } else if (stage == "unsigned") {
+        feedURL = fixture.publish("2.0.0", "2.0.0", "match", false);
+    } else if (stage == "version") {
+        feedURL = fixture.publish("2.0", "2.0.0", "match");
+    } else {
+        feedURL = fixture.publish("2.0.0", "2.0.0", "match");
+        fs::remove_all(fixture.temp / "Applications"); // nothing to write into
+    }
+    bool finished = false;
+    fixture.updater->check(QString::fromStdString(feedURL), true, [&] { finished = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(finished, kWait);
+    QVERIFY(fixture.updater->available());
+    fixture.statuses.clear();
+
+    fixture.install();
+    QCOMPARE(fixture.quits, 0);
+    QVERIFY(!fixture.updater->isChecking());
+    QVERIFY(!fixture.updater->status());
+    QVERIFY(fixture.updater->errorMessage());
+    QVERIFY2(fixture.updater->errorMessage()->startsWith(error), qPrintable(*fixture.updater->errorMessage()));
+    QCOMPARE(fixture.statuses, statuses);
+    QVERIFY(fixture.updater->available()); // the user may try again
+    QCOMPARE(updateFolders(fixture.temp / "tmp").size(), std::size_t{0});
+}
+
+void UpdaterTest::installFromOutsideABundleFailsBeforeDownloading()
+{
+    UpdaterFixture fixture(false);
+    std::string feedURL = fixture.publish("2.0.0", "2.0.0", "match");
+    fixture.check("/appcast.json", true);
+    fixture.install();
+    QCOMPARE(fixture.server.hits("/Taskbell.zip"), 0);
+    QVERIFY(fixture.updater->errorMessage());
+    QVERIFY(fixture.updater->errorMessage()->contains("can’t update itself"));
+    QVERIFY(!fixture.updater->isChecking());
+    QVERIFY(!fixture.updater->status());
+    QCOMPARE(updateFolders(fixture.temp / "tmp").size(), std::size_t{0});
+}
+
+void UpdaterTest::installSucceedsAndQuits()
+{
+    UpdaterFixture fixture;
+    std::string feedURL = fixture.publish("2.0.0", "2.0.0", "match");
+    fixture.check("/appcast.json", true);
+    fixture.statuses.clear();
+    fixture.install();
+    QCOMPARE(fixture.quits, 1);
+    QCOMPARE(fixture.statuses, (QStringList{"Downloading v2.0.0…", "Verifying…", "Installing…"}));
+    QVERIFY(!fixture.updater->errorMessage());
+    // The update folder stays: the script, which waits for this process, needs the new bundle in it.
+    auto folders = updateFolders(fixture.temp / "tmp");
+    QCOMPARE(folders.size(), std::size_t{1});
+}
+
+void UpdaterTest::quittingDuringAnInstallStopsItAndLeavesNoUpdateFolder()
+{
+    // The updater goes away at different moments of the install: before the download starts, during it,
+    // during verification (a bundle with 32 MB to unpack and hash keeps that step busy for a while).
+    for (int waitMillis : {0, 1, 3, 10, 20}) {
+        UpdaterFixture fixture;
+        fixture.publish("2.0.0", "2.0.0", "match", true, "Taskbell.app", std::string(32 << 20, '\0'));
+        fixture.check("/appcast.json", true);
+        fixture.updater->install();
+        QTest::qWait(waitMillis);
+        fixture.updater.reset();
+        QCOMPARE(fixture.quits, 0);
+        QVERIFY2(updateFolders(fixture.temp / "tmp").empty(), qPrintable(QString::number(waitMillis)));
+    }
+}
+
+QTEST_MAIN(UpdaterTest)
+#include "updater_test.moc"
