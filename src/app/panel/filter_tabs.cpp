@@ -19,9 +19,10 @@ FilterTabs::FilterTabs(QWidget* parent) : QWidget(parent), group_(new QButtonGro
     group_->setExclusive(true);
     QColor accent = look::accent(palette());
     setStyleSheet(QStringLiteral("#filterTabs QToolButton { border: 1px solid %1; padding: 3px 6px; }"
-                                 "#filterTabs QToolButton:checked { background: %2; }")
+                                 "#filterTabs QToolButton:checked { background: %2; }"
+                                 "#filterTabs QToolButton:focus { border: 1px solid %3; }")
                       .arg(look::css(look::withOpacity(look::secondary(palette()), 0.35)),
-                           look::css(look::withOpacity(accent, 0.25))));
+                           look::css(look::withOpacity(accent, 0.25)), look::css(accent)));
     for (std::size_t i = 0; i < kAllTaskFilters.size(); ++i) {
         TaskFilter filter = kAllTaskFilters[i];
         auto* button = new FilterTab;

@@ -86,6 +86,16 @@ void CopyArea::mouseReleaseEvent(QMouseEvent* event)
     }
 }
 
+void CopyArea::paintEvent(QPaintEvent*)
+{
+    if (hasFocus()) {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(look::accent(palette()), 1.5));
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 4, 4);
+    }
+}
+
 void CopyArea::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {

@@ -57,6 +57,8 @@ signals:
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // Only the keyboard focus is drawn; the row paints the background.
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // A 24 × 24 symbol button on a rounded tile of its tint.

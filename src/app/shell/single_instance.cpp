@@ -11,7 +11,9 @@ namespace taskbell::app {
 namespace {
 
 constexpr int kConnectTimeoutMs = 1000;
+constexpr int kAnswerTimeoutMs = 3000;
 const QByteArray kShowRequest = "show\n";
+const QByteArray kShown = "shown\n";
 
 } // namespace
 
@@ -60,9 +62,12 @@ bool SingleInstance::notifyRunningInstance()
         return false;
     }
     socket.write(kShowRequest);
-    bool written = socket.waitForBytesWritten(kConnectTimeoutMs);
+    socket.waitForBytesWritten(kConnectTimeoutMs);
+    // The running instance answers once it has brought its panel forward; a busy one may answer late,
+    // and it is running either way.
+    socket.waitForReadyRead(kAnswerTimeoutMs);
     socket.disconnectFromServer();
-    return written;
+    return true;
 }
 
 void SingleInstance::acceptConnections()
@@ -74,6 +79,8 @@ void SingleInstance::acceptConnections()
             while (socket->canReadLine()) {
                 if (socket->readLine(64) == kShowRequest) {
                     emit activationRequested();
+                    socket->write(kShown);
+                    socket->flush();
                 }
             }
             if (socket->bytesAvailable() > 256) {
