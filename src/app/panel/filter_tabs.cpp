@@ -5,11 +5,13 @@
 #include <QToolButton>
 
 #include "app/look/look.h"
+#include "app/panel/accessibility.h"
 
 namespace taskbell::app {
 
 FilterTabs::FilterTabs(QWidget* parent) : QWidget(parent), group_(new QButtonGroup(this))
 {
+    installPanelAccessibility();
     setObjectName(QStringLiteral("filterTabs"));
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(12, 8, 12, 8);
@@ -17,12 +19,13 @@ FilterTabs::FilterTabs(QWidget* parent) : QWidget(parent), group_(new QButtonGro
     group_->setExclusive(true);
     QColor accent = look::accent(palette());
     setStyleSheet(QStringLiteral("#filterTabs QToolButton { border: 1px solid %1; padding: 3px 6px; }"
-                                 "#filterTabs QToolButton:checked { background: %2; }")
+                                 "#filterTabs QToolButton:checked { background: %2; }"
+                                 "#filterTabs QToolButton:focus { border: 1px solid %3; }")
                       .arg(look::css(look::withOpacity(look::secondary(palette()), 0.35)),
-                           look::css(look::withOpacity(accent, 0.25))));
+                           look::css(look::withOpacity(accent, 0.25)), look::css(accent)));
     for (std::size_t i = 0; i < kAllTaskFilters.size(); ++i) {
         TaskFilter filter = kAllTaskFilters[i];
-        auto* button = new QToolButton;
+        auto* button = new FilterTab;
         button->setCheckable(true);
         button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         button->setFont(look::font(look::FontRole::Callout));

@@ -1,14 +1,23 @@
 #pragma once
 
+#include <QToolButton>
 #include <QWidget>
 #include <array>
 
 #include "core/jira/task_filter.h"
 
 class QButtonGroup;
-class QToolButton;
 
 namespace taskbell::app {
+
+// One segment of the filter: a checkable button that assistive technology sees as a radio button.
+class FilterTab : public QToolButton
+{
+    Q_OBJECT
+
+public:
+    using QToolButton::QToolButton;
+};
 
 // The segmented filter: one checkable button per TaskFilter, labelled with its title and live count
 // ("In Progress 3"). It reacts to `toggled`, so assistive technology's Toggle action switches tabs too.

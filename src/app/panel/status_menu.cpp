@@ -80,8 +80,7 @@ void StatusBadge::paintEvent(QPaintEvent* event)
 }
 
 StatusMenu::StatusMenu(const Issue& issue, AppStore& store, ExtraItems extraItems, QWidget* parent)
-    : QPushButton(parent), issue_(issue), store_(store), extraItems_(std::move(extraItems)), menu_(new QMenu(this)),
-      badge_(new StatusBadge)
+    : QPushButton(parent), issue_(issue), store_(store), extraItems_(std::move(extraItems)), badge_(new StatusBadge)
 {
     setFlat(true);
     setCursor(Qt::PointingHandCursor);
@@ -92,24 +91,42 @@ StatusMenu::StatusMenu(const Issue& issue, AppStore& store, ExtraItems extraItem
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(3);
     layout->addWidget(badge_);
-    layout->addWidget(look::symbolLabel("chevron.down", look::secondary(palette()), 10));
-    setMenu(menu_);
-    connect(menu_, &QMenu::aboutToShow, this, [this] {
-        rebuildMenu();
-        store_.ensureTransitions(issue_);
+    layout->addSpacing(kChevronPixels); // the chevron is painted there
+    // The menu is made when it is first opened: a panel shows hundreds of rows, few menus are ever opened.
+    connect(this, &QPushButton::pressed, this, [this] {
+        if (menu_ == nullptr) {
+            ensureMenu();
+            showMenu();
+        }
     });
     connect(&store_, &AppStore::transitionsByKeyChanged, this, [this] {
-        if (menu_->isVisible()) {
+        if (menu_ != nullptr && menu_->isVisible()) {
             rebuildMenu();
         }
     });
     updateLabel();
 }
 
+QMenu* StatusMenu::ensureMenu()
+{
+    if (menu_ == nullptr) {
+        menu_ = new QMenu(this);
+        connect(menu_, &QMenu::aboutToShow, this, [this] {
+            rebuildMenu();
+            store_.ensureTransitions(issue_);
+        });
+        setMenu(menu_);
+    }
+    return menu_;
+}
+
 void StatusMenu::paintEvent(QPaintEvent*)
 {
+    QPainter painter(this);
+    QPixmap chevron =
+        look::symbolPixmap("chevron.down", look::secondary(palette()), kChevronPixels, devicePixelRatioF());
+    painter.drawPixmap(width() - kChevronPixels, (height() - kChevronPixels) / 2, chevron);
     if (hasFocus()) {
-        QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(QPen(look::accent(palette()), 1.5));
         painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 4, 4);
@@ -135,6 +152,7 @@ void StatusMenu::updateLabel()
 
 void StatusMenu::rebuildMenu()
 {
+    ensureMenu();
     menu_->clear();
     auto transitions = store_.transitions(QString::fromStdString(issue_.key));
     if (!transitions) {

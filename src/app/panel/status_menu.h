@@ -54,6 +54,8 @@ public:
     void setIssue(const Issue& issue);
     const Issue& issue() const { return issue_; }
     StatusBadge* badge() const { return badge_; }
+    // The button's menu, made on first use.
+    QMenu* ensureMenu();
     // Fills the menu from the store's cache as it stands (done on every opening and whenever the cache
     // changes while the menu is open).
     void rebuildMenu();
@@ -68,7 +70,9 @@ private:
     Issue issue_;
     AppStore& store_;
     ExtraItems extraItems_;
-    QMenu* menu_;
+    static constexpr int kChevronPixels = 10;
+
+    QMenu* menu_ = nullptr;
     StatusBadge* badge_;
 };
 

@@ -1,7 +1,5 @@
 #include "app/panel/task_row.h"
 
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,6 +14,7 @@
 #include "app/look/symbols.h"
 #include "app/look/widgets.h"
 #include "app/model/app_store.h"
+#include "app/panel/accessibility.h"
 #include "app/panel/status_menu.h"
 #include "core/jira/date.h"
 
@@ -42,48 +41,7 @@ QString fromUtf8(const std::string& text)
     return QString::fromStdString(text);
 }
 
-class CopyAreaAccessible : public QAccessibleWidget
-{
-public:
-    explicit CopyAreaAccessible(QWidget* widget) : QAccessibleWidget(widget, QAccessible::Button) {}
-
-    QStringList actionNames() const override { return {pressAction(), setFocusAction()}; }
-
-    void doAction(const QString& name) override
-    {
-        if (name == pressAction()) {
-            emit static_cast<CopyArea*>(widget())->activated();
-        } else {
-            QAccessibleWidget::doAction(name);
-        }
-    }
-};
-
-QAccessibleInterface* panelAccessibleFactory(const QString& className, QObject* object)
-{
-    if (!object || !object->isWidgetType()) {
-        return nullptr;
-    }
-    auto* widget = static_cast<QWidget*>(object);
-    if (className == QLatin1String("taskbell::app::TaskRow")) {
-        return new QAccessibleWidget(widget, QAccessible::Grouping);
-    }
-    if (className == QLatin1String("taskbell::app::CopyArea")) {
-        return new CopyAreaAccessible(widget);
-    }
-    return nullptr;
-}
-
 } // namespace
-
-void installPanelAccessibility()
-{
-    static bool installed = false;
-    if (!installed) {
-        QAccessible::installFactory(panelAccessibleFactory);
-        installed = true;
-    }
-}
 
 RowTexts RowTexts::of(const Issue& issue, std::chrono::system_clock::time_point now)
 {
@@ -125,6 +83,16 @@ void CopyArea::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
         emit activated();
+    }
+}
+
+void CopyArea::paintEvent(QPaintEvent*)
+{
+    if (hasFocus()) {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(look::accent(palette()), 1.5));
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 4, 4);
     }
 }
 
@@ -198,16 +166,14 @@ TaskRow::TaskRow(const Issue& issue, const RowContext& context, QWidget* parent)
     description_->setMaximumHeight(description_->fontMetrics().lineSpacing() * 3 + 1);
     description_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     info->addWidget(description_);
-    dateLine_ = new QWidget;
-    auto* dateLayout = new QHBoxLayout(dateLine_);
-    dateLayout->setContentsMargins(0, 0, 0, 0);
-    dateLayout->setSpacing(4);
+    auto* dateLine = new QHBoxLayout;
+    dateLine->setSpacing(4);
     dateSymbol_ = new QLabel;
     dateText_ = look::textLabel({}, look::FontRole::Caption2);
-    dateLayout->addWidget(dateSymbol_);
-    dateLayout->addWidget(dateText_);
-    dateLayout->addStretch(1);
-    info->addWidget(dateLine_);
+    dateLine->addWidget(dateSymbol_);
+    dateLine->addWidget(dateText_);
+    dateLine->addStretch(1);
+    info->addLayout(dateLine);
     row->addWidget(copyArea_, 1, Qt::AlignTop);
 
     controls_ = new QWidget;
@@ -253,7 +219,8 @@ void TaskRow::showTexts()
     description_->setVisible(!texts.description.isEmpty());
     copyArea_->setAccessibleName(texts.helpText);
     look::setHelpText(copyArea_, texts.helpText);
-    dateLine_->setVisible(!texts.dateLine.isEmpty());
+    dateSymbol_->setVisible(!texts.dateLine.isEmpty());
+    dateText_->setVisible(!texts.dateLine.isEmpty());
     if (!texts.dateLine.isEmpty()) {
         QColor colour = texts.dateIsDone ? look::green() : look::secondary(palette());
         look::setSymbol(dateSymbol_, texts.dateIsDone ? "checkmark.circle" : "calendar", colour, 12);

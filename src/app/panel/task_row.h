@@ -57,6 +57,8 @@ signals:
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // Only the keyboard focus is drawn; the row paints the background.
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // A 24 × 24 symbol button on a rounded tile of its tint.
@@ -113,7 +115,6 @@ private:
     QWidget* copied_ = nullptr;
     QLabel* summary_;
     QLabel* description_;
-    QWidget* dateLine_;
     QLabel* dateSymbol_;
     QLabel* dateText_;
     QWidget* controls_;
@@ -122,8 +123,5 @@ private:
     QWidget* busyBox_ = nullptr;
     CopyArea* copyArea_;
 };
-
-// Makes task rows accessible groups and the copy area a pressable button.
-void installPanelAccessibility();
 
 } // namespace taskbell::app

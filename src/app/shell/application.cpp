@@ -1,7 +1,11 @@
 #include "app/shell/application.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <iostream>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "app/model/app_store.h"
 #include "app/model/updater.h"
@@ -19,14 +23,7 @@ TaskbellApp::TaskbellApp(AppStore* store, Updater* updater, QObject* parent)
 {
     windows_ = std::make_unique<AuxWindows>(windowContents());
     windows_->setMenuBarPanel(panel_.get());
-    PanelActions actions;
-    actions.showAddTask = [this] { windows_->showAddTask(); };
-    actions.showSettings = [this] { windows_->showSettings(); };
-    actions.showAbout = [this] { windows_->showAbout(); };
-    actions.showTaskDetail = [this](const Issue& issue) { windows_->showTaskDetail(issue); };
-    actions.quit = [] { QCoreApplication::quit(); };
-    content_ = new ContentView(*store_, *updater_, actions);
-    panel_->setContent(content_);
+    makeContent();
 
     connect(tray_, &TrayItem::clicked, this, &TaskbellApp::togglePanel);
     connect(tray_, &TrayItem::showSettingsRequested, this, [this] { windows_->showSettings(); });
@@ -39,9 +36,41 @@ TaskbellApp::TaskbellApp(AppStore* store, Updater* updater, QObject* parent)
         connect(store_, signal, this, &TaskbellApp::updateTray);
     }
     updateTray();
+    qApp->installEventFilter(this);
+#if defined(__GLIBC__)
+    // A load decodes hundreds of issues on pool threads; hand the freed arenas back to the system once the
+    // panel has been rebuilt, so the idle application stays small.
+    connect(store_, &AppStore::loadFinished, this, [] { QTimer::singleShot(0, [] { malloc_trim(0); }); });
+#endif
 }
 
 TaskbellApp::~TaskbellApp() = default;
+
+void TaskbellApp::makeContent()
+{
+    PanelActions actions;
+    actions.showAddTask = [this] { windows_->showAddTask(); };
+    actions.showSettings = [this] { windows_->showSettings(); };
+    actions.showAbout = [this] { windows_->showAbout(); };
+    actions.showTaskDetail = [this](const Issue& issue) { windows_->showTaskDetail(issue); };
+    actions.quit = [] { QCoreApplication::quit(); };
+    delete content_;
+    content_ = new ContentView(*store_, *updater_, actions);
+    panel_->setContent(content_);
+}
+
+bool TaskbellApp::eventFilter(QObject* watched, QEvent* event)
+{
+    // The desktop switched between light and dark: colours and tinted symbols are chosen when the panel is
+    // built, so it is built again (and opens on In Progress, as a new panel does).
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) {
+        QTimer::singleShot(0, this, [this] {
+            makeContent();
+            tray_->refreshIcon();
+        });
+    }
+    return QObject::eventFilter(watched, event);
+}
 
 AuxContents TaskbellApp::windowContents()
 {

@@ -37,8 +37,12 @@ public:
     PanelWindow& panel() { return *panel_; }
     ContentView& content() { return *content_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     AuxContents windowContents();
+    void makeContent();
     void updateTray();
 
     AppStore* store_;
@@ -46,7 +50,7 @@ private:
     std::unique_ptr<AuxWindows> windows_;
     TrayItem* tray_;
     std::unique_ptr<PanelWindow> panel_;
-    ContentView* content_;
+    ContentView* content_ = nullptr;
 };
 
 // Runs the desktop application until it quits; returns the process exit status.

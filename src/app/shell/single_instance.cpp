@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QStandardPaths>
 
 namespace taskbell::app {
@@ -10,7 +11,9 @@ namespace taskbell::app {
 namespace {
 
 constexpr int kConnectTimeoutMs = 1000;
+constexpr int kAnswerTimeoutMs = 3000;
 const QByteArray kShowRequest = "show\n";
+const QByteArray kShown = "shown\n";
 
 } // namespace
 
@@ -32,6 +35,10 @@ QString SingleInstance::defaultSocketPath()
 
 bool SingleInstance::claim()
 {
+    // Two programs started at the same moment must not both find the socket unanswered and both listen.
+    QLockFile lock(socketPath_ + QStringLiteral(".lock"));
+    lock.setStaleLockTime(0);
+    lock.tryLock(5000);
     if (notifyRunningInstance()) {
         return false;
     }
@@ -55,9 +62,12 @@ bool SingleInstance::notifyRunningInstance()
         return false;
     }
     socket.write(kShowRequest);
-    bool written = socket.waitForBytesWritten(kConnectTimeoutMs);
+    socket.waitForBytesWritten(kConnectTimeoutMs);
+    // The running instance answers once it has brought its panel forward; a busy one may answer late,
+    // and it is running either way.
+    socket.waitForReadyRead(kAnswerTimeoutMs);
     socket.disconnectFromServer();
-    return written;
+    return true;
 }
 
 void SingleInstance::acceptConnections()
@@ -69,6 +79,8 @@ void SingleInstance::acceptConnections()
             while (socket->canReadLine()) {
                 if (socket->readLine(64) == kShowRequest) {
                     emit activationRequested();
+                    socket->write(kShown);
+                    socket->flush();
                 }
             }
             if (socket->bytesAvailable() > 256) {

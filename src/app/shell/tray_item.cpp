@@ -50,6 +50,11 @@ void TrayItem::setLabel(const QString& label)
     icon_->setToolTip(toolTip());
 }
 
+void TrayItem::refreshIcon()
+{
+    icon_->setIcon(iconFor(label_));
+}
+
 QString TrayItem::toolTip() const
 {
     return label_.isEmpty() ? QStringLiteral("Taskbell") : label_;

@@ -26,6 +26,8 @@ public:
     // The menu-bar label: the In Progress count, or empty for the icon alone.
     void setLabel(const QString& label);
     const QString& label() const { return label_; }
+    // Draws the icon again (after the desktop's palette changed).
+    void refreshIcon();
     QString toolTip() const;
     // Where the icon is on the screen; empty when the host does not say.
     QRect geometry() const;

@@ -1,4 +1,5 @@
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
@@ -9,11 +10,11 @@
 #include "app/look/spinner.h"
 #include "app/panel/content_view.h"
 #include "app/panel/filter_tabs.h"
+#include "app/panel/panel_fixture.h"
 #include "app/panel/section_views.h"
 #include "app/panel/task_list.h"
 #include "app/panel/update_banner.h"
 #include "core/jira/month_group.h"
-#include "app/panel/panel_fixture.h"
 
 using namespace taskbell;
 using namespace taskbell::app;
@@ -211,6 +212,14 @@ private slots:
                 headers += qobject_cast<SectionHeader*>(widget) != nullptr;
             }
             QCOMPARE(headers, tab.headers);
+        }
+        // The tabs are radio buttons to assistive technology, named with their labels, "All" now checked.
+        for (const Tab& tab : tabs) {
+            QAccessibleInterface* accessible =
+                QAccessible::queryAccessibleInterface(panel.view.filterTabs()->button(tab.filter));
+            QCOMPARE(accessible->role(), QAccessible::RadioButton);
+            QCOMPARE(accessible->text(QAccessible::Name), QString(tab.label));
+            QCOMPARE(accessible->state().checked, tab.filter == TaskFilter::done);
         }
         // Done is grouped by month, newest first, each group's label before its rows.
         auto groups = f.store->doneByMonth();

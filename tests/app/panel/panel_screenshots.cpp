@@ -143,7 +143,7 @@ int main(int argc, char** argv)
             [&] { return scene.store.transitions(QString::fromStdString(row->issue().key)).has_value(); }, 10000);
         auto* button = row->findChild<StatusMenu*>();
         QImage panel = grab(scene.view.get());
-        QMenu* menu = button->menu();
+        QMenu* menu = button->ensureMenu();
         emit menu->aboutToShow();
         menu->adjustSize();
         QImage popup = grab(menu);

@@ -1,16 +1,18 @@
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
 #include <QMenu>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include "app/look/look.h"
 #include "app/look/spinner.h"
+#include "app/panel/panel_fixture.h"
 #include "app/panel/status_menu.h"
 #include "app/panel/task_row.h"
 #include "core/jira/date.h"
-#include "app/panel/panel_fixture.h"
 
 using namespace taskbell;
 using namespace taskbell::app;
@@ -163,7 +165,7 @@ private slots:
         context.showTaskDetail = [&details](const Issue& shown) { details << QString::fromStdString(shown.key); };
         TaskRow row(issue, context);
         auto* statusMenu = row.findChild<StatusMenu*>();
-        QMenu* menu = statusMenu->menu();
+        QMenu* menu = statusMenu->ensureMenu();
         statusMenu->rebuildMenu();
         QString k = QString::fromStdString(key);
         QStringList extras{"—", "Show full details", "Copy " + k + " + summary", "Open " + k + " in browser"};
@@ -180,6 +182,54 @@ private slots:
         QCOMPARE(details, QStringList{k});
     }
 
+    void pressingTheStatusButtonOpensItsMenu()
+    {
+        PanelFixture f;
+        f.addIssue("Pressed", "3");
+        QVERIFY(f.load());
+        RowContext context;
+        context.store = f.store.get();
+        TaskRow row(f.store->inProgress().front(), context);
+        row.show();
+        auto* statusMenu = row.findChild<StatusMenu*>();
+        QStringList seen;
+        QTimer::singleShot(200, [&seen] {
+            if (auto* open = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                seen = menuTexts(open);
+                open->close();
+            }
+        });
+        statusMenu->click(); // what the mouse, the keyboard and the accessibility Press action all do
+        QVERIFY(!seen.isEmpty());
+        QVERIFY(seen.contains("Show full details"));
+        QCOMPARE(statusMenu->menu(), statusMenu->ensureMenu());
+    }
+
+    void accessibleRolesOfTheRow()
+    {
+        PanelFixture f;
+        RowContext context;
+        context.store = f.store.get();
+        TaskRow row(issueWith("Roles", "new", {}, {}, {}), context);
+        struct Case
+        {
+            QWidget* widget;
+            QAccessible::Role role;
+            QString name;
+        };
+        const Case cases[] = {
+            {&row, QAccessible::Grouping, "TB-1: Roles"},
+            {row.findChild<CopyArea*>(), QAccessible::Button, QStringLiteral("Click to copy \u201CTB-1: Roles\u201D")},
+            {row.findChild<StatusMenu*>(), QAccessible::Button, "Change status"},
+        };
+        for (const Case& test : cases) {
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(test.widget);
+            QVERIFY(accessible != nullptr);
+            QCOMPARE(accessible->role(), test.role);
+            QCOMPARE(accessible->text(QAccessible::Name), test.name);
+        }
+    }
+
     void busyRowShowsOnlyProgressAndCopyFlashes()
     {
         PanelFixture f;
@@ -192,15 +242,15 @@ private slots:
         QObject::connect(f.store.get(), &AppStore::busyIssueKeysChanged, &row,
                          [&] { row.setBusy(f.store->isBusy(QString::fromStdString(row.issue().key))); });
         row.show();
-        auto* spinner = row.findChild<look::Spinner*>();
         auto* statusMenu = row.findChild<StatusMenu*>();
-        QVERIFY(!spinner->isVisible() && statusMenu->isVisible());
+        QVERIFY(row.findChild<look::Spinner*>() == nullptr && statusMenu->isVisible());
 
         f.jira.setDelay(std::chrono::milliseconds(200));
         QSignalSpy finished(f.store.get(), &AppStore::loadFinished);
         f.store->markDone(row.issue());
         QVERIFY(row.isBusy());
-        QVERIFY(spinner->isVisible() && !statusMenu->isVisible());
+        auto* spinner = row.findChild<look::Spinner*>();
+        QVERIFY(spinner != nullptr && spinner->isVisible() && !statusMenu->isVisible());
         QVERIFY(QTest::qWaitFor([&] { return !row.isBusy(); }, 10000));
         QVERIFY(!spinner->isVisible() && statusMenu->isVisible());
         f.jira.setDelay(std::chrono::milliseconds(0));

@@ -86,6 +86,22 @@ def names(node, depth=0, found=None):
     return found
 
 
+def find(node, role, pattern, depth=0):
+    """The first showing node below `node` with this role and a name matching the pattern."""
+    if depth > 40:
+        return None
+    for index in range(node.get_child_count()):
+        child = node.get_child_at_index(index)
+        if child is None or not showing(child):
+            continue
+        if child.get_role_name() == role and re.fullmatch(pattern, child.get_name()):
+            return child
+        found = find(child, role, pattern, depth + 1)
+        if found is not None:
+            return found
+    return None
+
+
 def main():
     start = time.monotonic()
     x, y, width, height = wait_for("the tray icon", tray_icon)
@@ -100,8 +116,8 @@ def main():
     expected = [
         ("label", r"My Jira Tasks"),
         ("label", r"Ana Pereira"),
-        ("check box", r"All \d+"),
-        ("check box", r"In Progress \d+"),
+        ("radio button", r"All \d+"),
+        ("radio button", r"In Progress \d+"),
         ("label", r"Fix the tray badge on Wayland"),
         ("push button", r"Change status"),
         ("push button", r"Settings"),
@@ -132,6 +148,22 @@ def main():
     if not groups:
         fail("no accessible group for the task row")
     print("panel holds the header, the tabs and the row " + groups[0])
+
+    # The filter tabs work through their accessibility action: pressing "All" shows the section headers.
+    tab = find(panel, "radio button", r"All \d+")
+    action = tab.get_action_iface()
+    press = [i for i in range(action.get_n_actions()) if action.get_action_name(i) in ("press", "Press")]
+    if not press:
+        fail("the All tab offers no Press action")
+    action.do_action(press[0])
+
+    def headers_shown():
+        Atspi.Accessible.clear_cache(panel)
+        tree = names(panel)
+        return all(("label", title) in tree for title in ("Backlog", "In Progress", "Done"))
+
+    wait_for("the section headers after pressing the All tab", headers_shown, 10)
+    print("the All tab, pressed through AT-SPI, shows the three section headers")
     print("PASS")
 
 

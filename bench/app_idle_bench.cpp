@@ -1,0 +1,140 @@
+// The real program, idle with 900 issues loaded (300 per section from the fake Jira site): it starts on
+// the offscreen platform, a second start asks it to show its panel (which loads the sections), and then
+// its resident memory and CPU use are read from /proc while it idles. Run under scripts/with-keyring.sh
+// (the token is stored in the private keyring). Prints figures only.
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+#include <unistd.h>
+
+#include "child_process.h"
+#include "fake_jira.h"
+#include "temp_dir.h"
+
+using namespace taskbell::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kPerSection = 300;
+
+long residentKilobytes(int pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+// User plus system time of the process, in clock ticks.
+long cpuTicks(int pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    long utime = 0;
+    long stime = 0;
+    for (int index = 3; fields >> field; ++index) {
+        if (index == 14) {
+            utime = std::stol(field);
+        } else if (index == 15) {
+            stime = std::stol(field);
+            break;
+        }
+    }
+    return utime + stime;
+}
+
+bool storeToken(const std::string& token)
+{
+    ProcessOptions options;
+    options.input = token;
+    auto result = runProcess(
+        {"/usr/bin/secret-tool", "store", "--label=Taskbell", "service", "com.quillet.taskbell", "account", "apiToken"},
+        options);
+    return result.exitCode == 0;
+}
+
+} // namespace
+
+int main()
+{
+    FakeJira jira;
+    for (const char* status : {"10000", "3", "10002"}) {
+        for (int i = 0; i < kPerSection; ++i) {
+            FakeIssue issue;
+            issue.summary = "Task " + std::to_string(i) + " of a section with a summary of ordinary length";
+            issue.statusId = status;
+            issue.assigneeAccountId = jira.accountId();
+            if (std::string(status) == "10002") {
+                issue.resolutiondate = jira.now();
+            }
+            jira.addIssue(issue);
+        }
+    }
+    TempDir config;
+    TempDir runtime;
+    std::filesystem::permissions(runtime.path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace);
+    std::filesystem::create_directories(config / "com.quillet.taskbell");
+    std::ofstream(config / "com.quillet.taskbell" / "settings.json")
+        << R"({"baseURL": ")" << jira.baseUrl() << R"(", "email": ")" << jira.email()
+        << R"(", "refreshMinutes": 0, "autoUpdate": false})";
+    if (!storeToken(jira.token())) {
+        std::cerr << "app_idle_bench: cannot store the token; run it under scripts/with-keyring.sh\n";
+        return 1;
+    }
+    std::map<std::string, std::optional<std::string>> env = {{"QT_QPA_PLATFORM", "offscreen"},
+                                                             {"XDG_CONFIG_HOME", config.path().string()},
+                                                             {"XDG_RUNTIME_DIR", runtime.path().string()}};
+    ChildProcess app({TASKBELL_EXE}, env);
+    auto socket = runtime / "com.quillet.taskbell.instance";
+    for (int i = 0; i < 200 && !std::filesystem::exists(socket); ++i) {
+        std::this_thread::sleep_for(50ms);
+    }
+    long startedRss = residentKilobytes(app.pid());
+    ProcessOptions second;
+    second.env = env;
+    runProcess({TASKBELL_EXE}, second); // shows the panel, which loads the sections
+    if (!jira.waitForRequests(4, 30s)) {
+        std::cerr << "app_idle_bench: the panel did not load\n";
+    }
+    // Wait until the three searches have paged through all 900 issues and the panel has settled.
+    std::size_t seen = 0;
+    for (int i = 0; i < 100; ++i) {
+        std::this_thread::sleep_for(200ms);
+        std::size_t now = jira.requests().size();
+        if (now == seen && i > 5) {
+            break;
+        }
+        seen = now;
+    }
+    std::this_thread::sleep_for(2s);
+    long rss = residentKilobytes(app.pid());
+    long ticksBefore = cpuTicks(app.pid());
+    auto idleStart = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(10s);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - idleStart).count();
+    double cpu = (cpuTicks(app.pid()) - ticksBefore) / double(sysconf(_SC_CLK_TCK)) / seconds * 100;
+    // Idle pool threads end after 30 s; the figure after that is what a long-running session sees.
+    std::this_thread::sleep_for(30s);
+    long settledRss = residentKilobytes(app.pid());
+    std::cout << "taskbell started (tray only):            " << startedRss / 1024.0 << " MB resident\n";
+    std::cout << "idle with 900 issues, panel on In Progress: " << rss / 1024.0 << " MB resident (goal <= 60 MB)\n";
+    std::cout << "the same 40 s later:                        " << settledRss / 1024.0 << " MB resident\n";
+    std::cout << "CPU while idle for " << seconds << " s:            " << cpu << " %\n";
+    ::kill(app.pid(), SIGTERM);
+    app.wait(10s);
+    return 0;
+}
