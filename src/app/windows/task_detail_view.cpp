@@ -95,9 +95,11 @@ QWidget* TaskDetailView::makeHeader()
     row->addWidget(key_);
     type_ = form::label({}, look::FontRole::Caption, true, header);
     type_->setObjectName("detailType");
+    form::makeSelectable(type_);
     row->addWidget(type_);
     priority_ = form::label({}, look::FontRole::Caption, true, header);
     priority_->setObjectName("detailPriority");
+    form::makeSelectable(priority_);
     row->addWidget(priority_);
     row->addStretch(1);
     busy_ = new look::Spinner(12, header);
