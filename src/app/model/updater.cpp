@@ -12,6 +12,7 @@
 #include "core/platform/executable.h"
 #include "core/update/code_signature.h"
 #include "core/update/engine.h"
+#include "core/update/staging.h"
 
 namespace taskbell::app {
 namespace {
@@ -33,8 +34,9 @@ QString qtext(const std::string& value)
 
 // Every call into the update engine an install makes, in order, on a pool thread: download, verify
 // (checksum, unpack, signature, version), swap. `stage` announces "Verifying…" and "Installing…" before
-// those steps start. Any failure, cancellation included, removes the update folder before it is thrown;
-// after a successful swap the folder stays, because the script takes the new bundle from it.
+// those steps start. The update folder is removed in every case: on failure (cancellation included)
+// before the error is thrown, and after a successful swap too, since the verified bundle is by then
+// staged beside the installed one, where the script takes it from.
 void runInstall(const UpdateManifest& offer, const UpdaterEnvironment& environment, const std::atomic<bool>* cancel,
                 const std::function<void(QString)>& stage)
 {
@@ -51,6 +53,7 @@ void runInstall(const UpdateManifest& offer, const UpdaterEnvironment& environme
         update::removeUpdateFolder(archive);
         throw;
     }
+    update::removeUpdateFolder(archive);
 }
 } // namespace
 
@@ -70,6 +73,9 @@ Updater::Updater(UpdaterEnvironment environment, QObject* parent)
       cancel_(std::make_shared<std::atomic<bool>>(false))
 {
     pool_->setMaxThreadCount(2);
+    if (environment_.installedBundle) {
+        update::removeStaging(*environment_.installedBundle);
+    }
     if (QCoreApplication::instance() != nullptr) {
         // Hashing and unpacking a large update must not hold up the exit.
         connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] { cancel_->store(true); });

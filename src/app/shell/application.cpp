@@ -14,10 +14,7 @@
 #include "app/shell/panel_window.h"
 #include "app/shell/single_instance.h"
 #include "app/shell/tray_item.h"
-#include "app/windows/about_view.h"
-#include "app/windows/add_task_view.h"
-#include "app/windows/settings_view.h"
-#include "app/windows/task_detail_view.h"
+#include "app/windows/window_contents.h"
 
 namespace taskbell::app {
 
@@ -25,7 +22,7 @@ TaskbellApp::TaskbellApp(AppStore* store, Updater* updater, QObject* parent)
     : QObject(parent), store_(store), updater_(updater), tray_(new TrayItem(this)),
       panel_(std::make_unique<PanelWindow>())
 {
-    windows_ = std::make_unique<AuxWindows>(windowContents());
+    windows_ = std::make_unique<AuxWindows>(windowContents(*store_, *updater_));
     windows_->setMenuBarPanel(panel_.get());
     makeContent();
 
@@ -74,18 +71,6 @@ bool TaskbellApp::eventFilter(QObject* watched, QEvent* event)
         });
     }
     return QObject::eventFilter(watched, event);
-}
-
-AuxContents TaskbellApp::windowContents()
-{
-    AuxContents contents;
-    contents.settings = [this](auto onClose) { return new SettingsView(*store_, *updater_, std::move(onClose)); };
-    contents.addTask = [this](auto onClose) { return new AddTaskView(*store_, std::move(onClose)); };
-    contents.about = [](auto onClose) { return new AboutView(std::move(onClose)); };
-    contents.taskDetail = [this](const Issue& issue, auto onClose) {
-        return new TaskDetailView(*store_, issue, std::move(onClose));
-    };
-    return contents;
 }
 
 void TaskbellApp::start()

@@ -41,7 +41,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    AuxContents windowContents();
     void makeContent();
     void updateTray();
 

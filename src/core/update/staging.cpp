@@ -87,4 +87,10 @@ fs::path stageBundle(const fs::path& verifiedBundle, const fs::path& installedBu
     return staged;
 }
 
+void removeStaging(const fs::path& installedBundle) noexcept
+{
+    std::error_code ignored;
+    fs::remove_all(stagingFolder(installedBundle), ignored);
+}
+
 } // namespace taskbell::update

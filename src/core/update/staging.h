@@ -17,4 +17,8 @@ std::filesystem::path stagingFolder(const std::filesystem::path& installedBundle
 std::filesystem::path stageBundle(const std::filesystem::path& verifiedBundle,
                                   const std::filesystem::path& installedBundle);
 
+// Removes what the last install left in the staging folder (its script). Called when the application
+// starts: a finished install has relaunched it, and a failed one has put the old bundle back.
+void removeStaging(const std::filesystem::path& installedBundle) noexcept;
+
 } // namespace taskbell::update

@@ -58,6 +58,8 @@ pids+=("$relaunched")
 # From outside: the installed path now holds v2 and reports it; nothing of the update is left behind.
 ready=$(printf '' | timeout 20 "$installed" --mcp 2>&1 >/dev/null)
 [[ "$ready" == *"ready (Taskbell 2.0.0)"* ]] || fail "the installed program reports: $ready"
+# v2 clears what the install left in its staging folder when it starts.
+wait_for 20 test ! -e "$lib/.Taskbell.app.update"
 leftovers=$(cd "$lib" && ls -A | grep -v '^Taskbell.app$')
 [[ -z "$leftovers" ]] || fail "left beside the bundle: $leftovers"
 updates=$(ls -A "$TMPDIR" | grep '^TaskbellUpdate-')
