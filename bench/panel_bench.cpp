@@ -59,7 +59,8 @@ double timedRefresh(ContentView& view)
     QCoreApplication::processEvents(); // layout and painting of what changed
     double total = timer.nsecsElapsed() / 1e6;
     if (total > 100) {
-        std::cout << "  (of " << total << " ms: " << rebuilt << " ms making and placing the rows, the rest laying out and "
+        std::cout << "  (of " << total << " ms: " << rebuilt
+                  << " ms making and placing the rows, the rest laying out and "
                   << "painting)\n";
     }
     return total;

@@ -1,114 +1,35 @@
 """Checks the running Taskbell on the smoke test's display: tray icon, click, panel's accessible tree."""
 
+import os
 import re
-import subprocess
 import sys
 import time
 
-import gi
-
-gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "desktop"))
+from driver import (  # noqa: E402
+    TIME_LIMIT,
+    Atspi,
+    application,
+    click_tray,
+    fail,
+    find,
+    names,
+    press,
+    tray_icon,
+    wait_for,
+    window,
+)
 
 APP_PID = int(sys.argv[1])
-TIME_LIMIT = 30.0
-
-
-def fail(message):
-    print("FAIL: " + message)
-    sys.exit(1)
-
-
-def wait_for(what, probe, limit=TIME_LIMIT):
-    deadline = time.monotonic() + limit
-    while time.monotonic() < deadline:
-        value = probe()
-        if value:
-            return value
-        time.sleep(0.1)
-    fail("timed out waiting for " + what)
-
-
-def tray_icon():
-    """The app's window embedded in trayer's panel: (x, y, width, height) on the root window."""
-    tree = subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True, text=True).stdout.splitlines()
-    panel_indent = None
-    for line in tree:
-        indent = len(line) - len(line.lstrip())
-        if '("panel" "trayer")' in line:
-            panel_indent = indent
-            continue
-        if panel_indent is None:
-            continue
-        if indent <= panel_indent and line.strip():
-            panel_indent = None
-            continue
-        match = re.search(r'\("taskbell" "[^"]*"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)', line)
-        if match:
-            width, height, x, y = map(int, match.groups())
-            if 0 < width <= 64 and 0 < height <= 64:
-                return x, y, width, height
-    return None
-
-
-def application():
-    desktop = Atspi.get_desktop(0)
-    for index in range(desktop.get_child_count()):
-        app = desktop.get_child_at_index(index)
-        if app is not None and app.get_process_id() == APP_PID:
-            return app
-    return None
-
-
-def showing(node):
-    return node.get_state_set().contains(Atspi.StateType.SHOWING)
-
-
-def panel_window(app):
-    for index in range(app.get_child_count()):
-        window = app.get_child_at_index(index)
-        if window is not None and window.get_name() == "Taskbell" and showing(window):
-            return window
-    return None
-
-
-def names(node, depth=0, found=None):
-    """Names of the showing nodes below `node`, with their roles."""
-    found = [] if found is None else found
-    if depth > 40:
-        return found
-    for index in range(node.get_child_count()):
-        child = node.get_child_at_index(index)
-        if child is None or not showing(child):
-            continue
-        found.append((child.get_role_name(), child.get_name()))
-        names(child, depth + 1, found)
-    return found
-
-
-def find(node, role, pattern, depth=0):
-    """The first showing node below `node` with this role and a name matching the pattern."""
-    if depth > 40:
-        return None
-    for index in range(node.get_child_count()):
-        child = node.get_child_at_index(index)
-        if child is None or not showing(child):
-            continue
-        if child.get_role_name() == role and re.fullmatch(pattern, child.get_name()):
-            return child
-        found = find(child, role, pattern, depth + 1)
-        if found is not None:
-            return found
-    return None
 
 
 def main():
     start = time.monotonic()
     x, y, width, height = wait_for("the tray icon", tray_icon)
     print("tray icon %dx%d at +%d+%d after %.2f s" % (width, height, x, y, time.monotonic() - start))
-    app = wait_for("the application on the accessibility bus", application)
-    subprocess.run(["xdotool", "mousemove", str(x + width // 2), str(y + height // 2), "click", "1"], check=True)
-    panel = wait_for("the panel after the click", lambda: panel_window(app), 10)
+    app = wait_for("the application on the accessibility bus", lambda: application(APP_PID))
+    click_tray()
+    panel = wait_for("the panel after the click", lambda: window(app, "Taskbell"), 10)
     print("panel shown after the click")
 
     # (role, name pattern): the header, the filter tabs with their counts, the sample task of the signed-in
@@ -150,12 +71,7 @@ def main():
     print("panel holds the header, the tabs and the row " + groups[0])
 
     # The filter tabs work through their accessibility action: pressing "All" shows the section headers.
-    tab = find(panel, "radio button", r"All \d+")
-    action = tab.get_action_iface()
-    press = [i for i in range(action.get_n_actions()) if action.get_action_name(i) in ("press", "Press")]
-    if not press:
-        fail("the All tab offers no Press action")
-    action.do_action(press[0])
+    press(find(panel, "radio button", r"All \d+"))
 
     def headers_shown():
         Atspi.Accessible.clear_cache(panel)
