@@ -27,6 +27,10 @@ constexpr std::chrono::seconds kAutomaticCheckGuard{60};
 const QString kNotInBundle =
     QStringLiteral("This copy of Taskbell can’t update itself — it doesn’t run from an installed Taskbell.app bundle.");
 
+// A build without a pinned release key can check the feed but can never verify a download.
+const QString kCannotVerify = QStringLiteral(
+    "This copy of Taskbell can’t verify updates — it was built without a release key, so it installs none.");
+
 QString qtext(const std::string& value)
 {
     return QString::fromStdString(value);
@@ -154,6 +158,9 @@ void Updater::check(const QString& feedURL, bool manual, std::function<void()> f
                     setErrorMessage(qtext(errorText(outcome.error)));
                 }
             }
+            if (manual && outcome.value && !canVerifyUpdates()) {
+                setErrorMessage(kCannotVerify);
+            }
             setIsChecking(false);
             if (finished) {
                 finished();
@@ -181,9 +188,9 @@ void Updater::install(std::function<void()> finished)
         }
         return;
     }
-    if (!environment_.installedBundle) {
+    if (!environment_.installedBundle || !canVerifyUpdates()) {
         setStatus(std::nullopt);
-        setErrorMessage(kNotInBundle);
+        setErrorMessage(environment_.installedBundle ? kCannotVerify : kNotInBundle);
         if (finished) {
             finished();
         }

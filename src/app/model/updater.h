@@ -61,6 +61,9 @@ public:
     const std::optional<QString>& dismissedVersion() const { return dismissedVersion_; }
     // Whether periodic checks are armed.
     bool isArmed() const;
+    // False for a build without a pinned release key: it checks the feed but refuses to install, and a
+    // manual check says so.
+    bool canVerifyUpdates() const { return !environment_.trustedPublicKey.empty(); }
     // The offer the panel should show: `available` unless its version was dismissed.
     bool hasVisibleOffer() const;
 

@@ -45,7 +45,7 @@ struct UpdaterFixture
     std::unique_ptr<Updater> updater;
     QStringList statuses; // every status the updater showed, "-" for none
 
-    explicit UpdaterFixture(bool inBundle = true, double scale = 0.001)
+    explicit UpdaterFixture(bool inBundle = true, double scale = 0.001, bool withKey = true)
     {
         fs::create_directories(temp / "tmp");
         installed = test::makeBundle(temp / "Applications", "Taskbell.app", {"1.0.0"});
@@ -53,7 +53,7 @@ struct UpdaterFixture
         environment.timing.delayScale = scale;
         environment.timing.now = [this] { return now; };
         environment.runningVersion = "1.0.0";
-        environment.trustedPublicKey = key.publicKey;
+        environment.trustedPublicKey = withKey ? key.publicKey : "";
         if (inBundle) {
             environment.installedBundle = installed;
         }
@@ -120,6 +120,7 @@ private slots:
     void installFailingAtEachStageLeavesNoUpdateFolder_data();
     void installFailingAtEachStageLeavesNoUpdateFolder();
     void installFromOutsideABundleFailsBeforeDownloading();
+    void aBuildWithoutReleaseKeySaysItCannotVerify();
     void installSucceedsAndQuits();
     void quittingDuringAnInstallStopsItAndLeavesNoUpdateFolder();
 };
@@ -363,6 +364,23 @@ void UpdaterTest::installFromOutsideABundleFailsBeforeDownloading()
     QVERIFY(!fixture.updater->isChecking());
     QVERIFY(!fixture.updater->status());
     QCOMPARE(updateFolders(fixture.temp / "tmp").size(), std::size_t{0});
+}
+
+void UpdaterTest::aBuildWithoutReleaseKeySaysItCannotVerify()
+{
+    UpdaterFixture fixture(true, 0.001, false);
+    fixture.publish("2.0.0", "2.0.0", "match");
+    fixture.check("/appcast.json", false);
+    QVERIFY(fixture.updater->available());
+    QVERIFY(!fixture.updater->errorMessage()); // automatic checks stay quiet
+    fixture.check("/appcast.json", true);
+    QVERIFY(fixture.updater->available());
+    QVERIFY(fixture.updater->errorMessage() && fixture.updater->errorMessage()->contains("can’t verify updates"));
+    fixture.install();
+    QCOMPARE(fixture.server.hits("/Taskbell.zip"), 0);
+    QVERIFY(fixture.updater->errorMessage()->contains("can’t verify updates"));
+    QVERIFY(!fixture.updater->isChecking());
+    QCOMPARE(fixture.quits, 0);
 }
 
 void UpdaterTest::installSucceedsAndQuits()
