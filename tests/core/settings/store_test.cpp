@@ -118,15 +118,8 @@ TEST(AppSettings, SaveWritesAllKeysAndKeepsOthers)
     TempDir dir;
     SettingsStore store(dir / "app");
     writeFile(store.filePath(), R"({"someoneElses":{"kept":[1,2]},"monthsBack":7})");
-    AppSettings settings;
-    settings.baseURL = "  https://acme.atlassian.net  ";
-    settings.email = "me@example.com";
-    settings.projectKey = "OPS";
-    settings.defaultIssueType = "";
-    settings.monthsBack = 12;
-    settings.refreshMinutes = 0;
-    settings.autoUpdate = false;
-    settings.updateFeedURL = "https://example.com/taskbell/appcast.json";
+    AppSettings settings{"  https://acme.atlassian.net  ",           "me@example.com", "OPS", "", 12, 0, false,
+                         "https://example.com/taskbell/appcast.json"};
     settings.save(store);
 
     Json stored = Json::parse(readFile(store.filePath()));
