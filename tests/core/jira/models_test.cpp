@@ -1,6 +1,3 @@
-#include <fstream>
-#include <sstream>
-
 #include <gtest/gtest.h>
 #include <pthread.h>
 
@@ -8,6 +5,7 @@
 #include "core/jira/date.h"
 #include "core/jira/models.h"
 #include "failure.h"
+#include "temp_dir.h"
 
 using namespace taskbell;
 using namespace std::chrono;
@@ -16,10 +14,7 @@ namespace {
 
 Json fixture(const std::string& name)
 {
-    std::ifstream in(std::string(TASKBELL_TEST_DATA) + "/jira/" + name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    auto json = parseJson(text.str(), kResponseDepthLimit);
+    auto json = parseJson(test::readFile(std::string(TASKBELL_TEST_DATA) + "/jira/" + name), kResponseDepthLimit);
     if (!json) {
         throw std::runtime_error("fixture " + name + " missing or not JSON");
     }

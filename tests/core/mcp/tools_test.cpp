@@ -1,5 +1,6 @@
 // The five MCP tools, driven through the real `taskbell --mcp` process with settings in a temporary XDG
 // folder, the token in the private keyring, and the fake Jira Cloud server behind them.
+#include <algorithm>
 #include <optional>
 
 #include <gtest/gtest.h>
@@ -348,14 +349,10 @@ std::vector<std::string> filesContaining(const std::filesystem::path& folder, co
     std::error_code ec;
     for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (!it->is_regular_file(ec)) {
-            continue;
-        }
-        std::string content = readFile(it->path());
-        for (const auto& needle : needles) {
-            if (content.find(needle) != std::string::npos) {
-                hits.push_back(it->path().string());
-            }
+        std::string content = it->is_regular_file(ec) ? readFile(it->path()) : "";
+        if (std::any_of(needles.begin(), needles.end(),
+                        [&](auto& n) { return content.find(n) != std::string::npos; })) {
+            hits.push_back(it->path().string());
         }
     }
     return hits;
