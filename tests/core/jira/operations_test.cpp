@@ -276,11 +276,17 @@ TEST(JiraOperations, UpdatesOnlyWhatIsGiven)
     EXPECT_EQ(Json::parse(refused.value().body())["errors"]["summary"], "You must specify a summary of the issue.");
 }
 
-TEST(JiraOperations, ListsAndAppliesTransitions)
+TEST(JiraOperations, ListsAndAppliesTransitionsAndMoveFindsARouteOrNamesTheCategory)
 {
     FakeJira jira;
-    std::string key = jira.addIssue(FakeIssue{});
     JiraClient client = clientFor(jira);
+    auto issueIn = [&](const char* project) {
+        FakeIssue issue;
+        issue.projectKey = project;
+        return jira.addIssue(issue);
+    };
+
+    std::string key = jira.addIssue(FakeIssue{});
     auto offered = client.transitions(key);
     EXPECT_EQ(jira.requests().back().target, "/rest/api/3/issue/" + key + "/transitions");
     ASSERT_EQ(offered.size(), 4u);
@@ -293,17 +299,6 @@ TEST(JiraOperations, ListsAndAppliesTransitions)
     EXPECT_EQ(failure<JiraError>([&] { client.applyTransition(key, "999"); }),
               "Jira returned HTTP 400. {\"errorMessages\":[\"Transition id '999' is not valid for this issue.\"],"
               "\"errors\":{}}");
-}
-
-TEST(JiraOperations, MoveFindsARouteOrNamesTheCategory)
-{
-    FakeJira jira;
-    JiraClient client = clientFor(jira);
-    auto issueIn = [&](const char* project) {
-        FakeIssue issue;
-        issue.projectKey = project;
-        return jira.addIssue(issue);
-    };
 
     std::string simple = issueIn("TB");
     client.move(simple, "done");
