@@ -27,9 +27,7 @@ AppSettings loadFrom(const std::string& json)
 
 unsigned modeOf(const fs::path& path)
 {
-    struct stat info
-    {
-    };
+    struct stat info = {};
     EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
     return info.st_mode & 07777;
 }

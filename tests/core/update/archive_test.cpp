@@ -34,9 +34,7 @@ std::vector<ZipEntry> bundleEntries(const std::string& top)
 
 unsigned modeOf(const fs::path& path)
 {
-    struct stat info
-    {
-    };
+    struct stat info = {};
     EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
     return info.st_mode & 07777;
 }
@@ -186,9 +184,7 @@ TEST_F(Unpack, DropsSpecialPermissionBits)
     EXPECT_EQ(modeOf(bundle / "Contents" / "suid"), 0755u);
     EXPECT_EQ(modeOf(bundle / "Contents" / "sgid"), 0711u);
     EXPECT_EQ(modeOf(bundle / "Contents" / "open"), 0644u);
-    struct stat info
-    {
-    };
+    struct stat info = {};
     ASSERT_EQ(::stat((bundle / "Contents" / "suid").c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, ::geteuid()); // owners never come from the archive
 }
