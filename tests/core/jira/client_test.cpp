@@ -4,9 +4,6 @@
 #include <future>
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "core/jira/client.h"
 #include "fake_jira.h"
@@ -178,20 +175,6 @@ TEST(JiraClientRequest, TransportFailuresAreNetworkErrors)
     EXPECT_EQ(refused.kind(), JiraError::Kind::network);
     EXPECT_TRUE(std::string(refused.what()).starts_with("Network error: ")) << refused.what();
     EXPECT_TRUE(tls.requests().empty());
-
-    int socketFd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(socketFd, reinterpret_cast<sockaddr*>(&address), &length);
-    JiraClient closed{JiraConfig{"http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)), "a@b.c", "tok"}};
-    JiraError closedError = failure(jira, [&] { closed.myself(); });
-    ::close(socketFd);
-    EXPECT_EQ(closedError.kind(), JiraError::Kind::network);
-    EXPECT_TRUE(std::string(closedError.what()).starts_with("Network error: Couldn't connect to server"))
-        << closedError.what();
 }
 
 TEST(JiraClientRequest, IdleTimeoutAndCancellationEndTheRequestAsNetworkErrors)
