@@ -3,6 +3,7 @@
 
 #include "core/update/archive_extract.h"
 #include "core/update/manifest.h"
+#include "failure.h"
 #include "temp_dir.h"
 #include "update_fixtures.h"
 
@@ -228,15 +229,12 @@ TEST_F(Unpack, StopsAtTheCaps)
 TEST_F(Unpack, ReportsArchiveAndFolderErrors)
 {
     test::writeFile(archive, "this is not a zip archive");
-    try {
-        update::unpack(archive);
-        FAIL() << "unpacked garbage";
-    } catch (const UpdateError& error) {
-        std::string text = error.what();
-        EXPECT_TRUE(text.starts_with("Download failed: could not unzip (")) << text;
-        EXPECT_TRUE(text.ends_with(")")) << text;
-        EXPECT_GT(text.size(), std::string("Download failed: could not unzip ()").size());
-    }
+    auto garbage = test::caught<UpdateError>([&] { update::unpack(archive); });
+    ASSERT_TRUE(garbage) << "unpacked garbage";
+    std::string text = garbage->what();
+    EXPECT_TRUE(text.starts_with("Download failed: could not unzip (")) << text;
+    EXPECT_TRUE(text.ends_with(")")) << text;
+    EXPECT_GT(text.size(), std::string("Download failed: could not unzip ()").size());
     // The work folder is made fresh: an existing "unpacked" is never reused.
     test::writeZip(archive, bundleEntries("Taskbell.app"));
     EXPECT_THROW(update::unpack(archive), std::system_error);
