@@ -184,9 +184,7 @@ TEST(Http, BodiesOverTheCapFailAndStreamedFilesArePrivate)
     EXPECT_EQ(response.status, 200);
     EXPECT_TRUE(response.body.empty());
     EXPECT_EQ(readFile(*sized.bodyFile), std::string(1000, 'a'));
-    struct stat info
-    {
-    };
+    struct stat info = {};
     ASSERT_EQ(::stat(sized.bodyFile->c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 

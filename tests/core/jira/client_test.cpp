@@ -1,11 +1,9 @@
 // The client's request routine against the fake Jira Cloud: headers, failures and the safety rules.
 
+#include <functional>
 #include <future>
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "core/jira/client.h"
 #include "fake_jira.h"
@@ -79,6 +77,7 @@ TEST(JiraClientRequest, ConfigurationAndAddressProblemsFailBeforeSending)
     EXPECT_EQ(kindOf({jira.baseUrl(), "", "t"}).kind(), JiraError::Kind::notConfigured);
     EXPECT_EQ(kindOf({jira.baseUrl(), "a@b.c", ""}).kind(), JiraError::Kind::notConfigured);
     EXPECT_EQ(kindOf({"https://exa mple.atlassian.net", "a@b.c", "t"}).kind(), JiraError::Kind::badURL);
+    EXPECT_EQ(kindOf({"https://[::1", "a@b.c", "t"}).kind(), JiraError::Kind::badURL);
     EXPECT_TRUE(jira.requests().empty());
 
     // The token never travels unencrypted to another machine; loopback stays allowed for local servers.
@@ -86,7 +85,6 @@ TEST(JiraClientRequest, ConfigurationAndAddressProblemsFailBeforeSending)
     EXPECT_EQ(plain.kind(), JiraError::Kind::network);
     EXPECT_NE(std::string(plain.what()).find("use https://"), std::string::npos) << plain.what();
     EXPECT_EQ(std::string(plain.what()).find("secret-token"), std::string::npos);
-    EXPECT_EQ(kindOf({"https://[::1", "a@b.c", "t"}).kind(), JiraError::Kind::badURL);
     std::string localhost = "http://localhost:" + std::to_string(jira.port());
     JiraClient local{JiraConfig{"  " + localhost + "//", jira.email(), jira.token()}};
     EXPECT_EQ(local.myself().accountId, jira.accountId());
@@ -136,18 +134,15 @@ TEST(JiraClientRequest, RejectedCredentialsAlwaysReadAs401)
     JiraClient wrong{JiraConfig{jira.baseUrl(), jira.email(), "revoked-token"}};
     const char* text = "Jira returned HTTP 401. Authentication failed — check your email and API token.";
 
-    JiraError myself = failure(jira, [&] { wrong.myself(); });
-    EXPECT_STREQ(myself.what(), text);
-    EXPECT_EQ(myself.body(), "Client must be authenticated to access this resource.");
-    // Jira answers these as the anonymous user (an empty search, a missing issue) plus a login-reason header.
-    EXPECT_STREQ(
-        failure(jira,
-                [&] { wrong.search("assignee = currentUser() AND status = \"Backlog\" ORDER BY updated DESC", 10); })
-            .what(),
-        text);
-    EXPECT_STREQ(failure(jira, [&] { wrong.issue("TB-1"); }).what(), text);
-    EXPECT_STREQ(failure(jira, [&] { wrong.transitions("TB-1"); }).what(), text);
-    EXPECT_STREQ(failure(jira, [&] { wrong.updateIssue("TB-1", "New", std::nullopt); }).what(), text);
+    EXPECT_EQ(failure(jira, [&] { wrong.myself(); }).body(), "Client must be authenticated to access this resource.");
+    // Jira answers all but /myself as the anonymous user (an empty search, a missing issue) plus a login-reason header.
+    for (const std::function<void()>& call : std::vector<std::function<void()>>{
+             [&] { wrong.myself(); },
+             [&] { wrong.search("assignee = currentUser() AND status = \"Backlog\" ORDER BY updated DESC", 10); },
+             [&] { wrong.issue("TB-1"); }, [&] { wrong.transitions("TB-1"); },
+             [&] { wrong.updateIssue("TB-1", "New", std::nullopt); }}) {
+        EXPECT_STREQ(failure(jira, call).what(), text);
+    }
     EXPECT_EQ(jira.requests("POST", "/rest/api/3/search").size(), 0u) << "no fallback after a disguised 401";
     for (const auto& request : jira.requests()) {
         EXPECT_EQ(request.header("Authorization"), "Basic " + std::string("YW5hQGV4YW1wbGUuY29tOnJldm9rZWQtdG9rZW4="));
@@ -180,20 +175,6 @@ TEST(JiraClientRequest, TransportFailuresAreNetworkErrors)
     EXPECT_EQ(refused.kind(), JiraError::Kind::network);
     EXPECT_TRUE(std::string(refused.what()).starts_with("Network error: ")) << refused.what();
     EXPECT_TRUE(tls.requests().empty());
-
-    int socketFd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(socketFd, reinterpret_cast<sockaddr*>(&address), &length);
-    JiraClient closed{JiraConfig{"http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)), "a@b.c", "tok"}};
-    JiraError closedError = failure(jira, [&] { closed.myself(); });
-    ::close(socketFd);
-    EXPECT_EQ(closedError.kind(), JiraError::Kind::network);
-    EXPECT_TRUE(std::string(closedError.what()).starts_with("Network error: Couldn't connect to server"))
-        << closedError.what();
 }
 
 TEST(JiraClientRequest, IdleTimeoutAndCancellationEndTheRequestAsNetworkErrors)

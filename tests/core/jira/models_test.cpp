@@ -1,6 +1,3 @@
-#include <fstream>
-#include <sstream>
-
 #include <gtest/gtest.h>
 #include <pthread.h>
 
@@ -8,6 +5,7 @@
 #include "core/jira/date.h"
 #include "core/jira/models.h"
 #include "failure.h"
+#include "temp_dir.h"
 
 using namespace taskbell;
 using namespace std::chrono;
@@ -16,10 +14,7 @@ namespace {
 
 Json fixture(const std::string& name)
 {
-    std::ifstream in(std::string(TASKBELL_TEST_DATA) + "/jira/" + name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    auto json = parseJson(text.str(), kResponseDepthLimit);
+    auto json = parseJson(test::readFile(std::string(TASKBELL_TEST_DATA) + "/jira/" + name), kResponseDepthLimit);
     if (!json) {
         throw std::runtime_error("fixture " + name + " missing or not JSON");
     }
@@ -151,37 +146,37 @@ TEST(JiraModels, TransitionsUsersAndCreatedIssues)
 
 TEST(JiraModels, StrictTypesFailTheWholeDocument)
 {
-    // A wrong-typed optional field in one issue fails the page, and the message says where.
-    EXPECT_EQ(failure(decodeEnhancedSearchResponse, page(kGoodIssue + "," + kGoodIssue + "," + kGoodIssue +
-                                                         R"(,{"id":"4","key":"A-4","fields":{"summary":42}})")),
-              "issues[3].fields.summary: expected a string, got number");
-    EXPECT_EQ(failure(decodeEnhancedSearchResponse, page(R"({"id":10231,"key":"A-1","fields":{}})")),
-              "issues[0].id: expected a string, got number");
-    EXPECT_EQ(failure(decodeEnhancedSearchResponse, page(R"({"id":"1","key":null,"fields":{}})")),
-              "issues[0].key: expected a string, got null");
-    EXPECT_EQ(failure(decodeEnhancedSearchResponse, page(R"({"id":"1","key":"A-1"})")),
-              "issues[0].fields: required member is missing");
-    EXPECT_EQ(failure(decodeEnhancedSearchResponse, page(R"({"id":"1","key":"A-1","fields":null})")),
-              "issues[0].fields: expected an object, got null");
-    EXPECT_EQ(failure(decodeEnhancedSearchResponse, page(R"("A-1")")), "issues[0]: expected an object, got string");
-    EXPECT_EQ(failure(decodeEnhancedSearchResponse,
-                      page(R"({"id":"1","key":"A-1","fields":{"status":{"statusCategory":{"key":4}}}})")),
-              "issues[0].fields.status.statusCategory.key: expected a string, got number");
-    EXPECT_EQ(failure(decodeEnhancedSearchResponse, page(R"({"id":"1","key":"A-1","fields":{"assignee":[]}})")),
-              "issues[0].fields.assignee: expected an object, got array");
-    EXPECT_EQ(failure(decodeEnhancedSearchResponse, page(R"({"id":"1","key":"A-1","fields":{"duedate":false}})")),
-              "issues[0].fields.duedate: expected a string, got boolean");
-
-    // The page itself.
-    EXPECT_EQ(failure(decodeEnhancedSearchResponse, R"({"isLast":true})"), "issues: required member is missing");
-    EXPECT_EQ(failure(decodeEnhancedSearchResponse, R"({"issues":null})"), "issues: expected an array, got null");
-    EXPECT_EQ(failure(decodeEnhancedSearchResponse, R"({"issues":{}})"), "issues: expected an array, got object");
-    EXPECT_EQ(failure(decodeEnhancedSearchResponse, R"({"issues":[],"isLast":"true"})"),
-              "isLast: expected true or false, got string");
-    EXPECT_EQ(failure(decodeEnhancedSearchResponse, R"({"issues":[],"isLast":1})"),
-              "isLast: expected true or false, got number");
-    EXPECT_EQ(failure(decodeEnhancedSearchResponse, R"({"issues":[],"nextPageToken":7})"),
-              "nextPageToken: expected a string, got number");
+    struct Case
+    {
+        std::string document;
+        std::string message;
+    };
+    const std::vector<Case> cases{
+        // A wrong-typed optional field in one issue fails the page, and the message says where.
+        {page(kGoodIssue + "," + kGoodIssue + "," + kGoodIssue + R"(,{"id":"4","key":"A-4","fields":{"summary":42}})"),
+         "issues[3].fields.summary: expected a string, got number"},
+        {page(R"({"id":10231,"key":"A-1","fields":{}})"), "issues[0].id: expected a string, got number"},
+        {page(R"({"id":"1","key":null,"fields":{}})"), "issues[0].key: expected a string, got null"},
+        {page(R"({"id":"1","key":"A-1"})"), "issues[0].fields: required member is missing"},
+        {page(R"({"id":"1","key":"A-1","fields":null})"), "issues[0].fields: expected an object, got null"},
+        {page(R"("A-1")"), "issues[0]: expected an object, got string"},
+        {page(R"({"id":"1","key":"A-1","fields":{"status":{"statusCategory":{"key":4}}}})"),
+         "issues[0].fields.status.statusCategory.key: expected a string, got number"},
+        {page(R"({"id":"1","key":"A-1","fields":{"assignee":[]}})"),
+         "issues[0].fields.assignee: expected an object, got array"},
+        {page(R"({"id":"1","key":"A-1","fields":{"duedate":false}})"),
+         "issues[0].fields.duedate: expected a string, got boolean"},
+        // The page itself.
+        {R"({"isLast":true})", "issues: required member is missing"},
+        {R"({"issues":null})", "issues: expected an array, got null"},
+        {R"({"issues":{}})", "issues: expected an array, got object"},
+        {R"({"issues":[],"isLast":"true"})", "isLast: expected true or false, got string"},
+        {R"({"issues":[],"isLast":1})", "isLast: expected true or false, got number"},
+        {R"({"issues":[],"nextPageToken":7})", "nextPageToken: expected a string, got number"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(failure(decodeEnhancedSearchResponse, c.document), c.message) << c.document;
+    }
     for (const char* notAnObject : {"[]", "null", "\"issues\"", "3", "true"}) {
         EXPECT_NE(failure(decodeEnhancedSearchResponse, notAnObject), "") << notAnObject;
         EXPECT_NE(failure(decodeIssue, notAnObject), "") << notAnObject;
@@ -238,18 +233,15 @@ TEST(JiraModels, DescriptionNodesDecodeStrictlyWithTheirPath)
     auto issueWith = [](std::string_view description) {
         return R"({"id":"1","key":"A-1","fields":{"description":)" + std::string(description) + "}}";
     };
-    EXPECT_EQ(failure(decodeIssue, issueWith(R"({"type":"doc","content":{}})")),
-              "fields.description.content: expected an array, got object");
-    EXPECT_EQ(failure(decodeIssue, issueWith(R"({"type":"doc","content":[{"type":"rule"},"text"]})")),
-              "fields.description.content[1]: expected an object, got string");
-    EXPECT_EQ(
-        failure(
-            decodeIssue,
-            issueWith(
-                R"({"type":"doc","content":[{"type":"paragraph","content":[{},{},{"type":"text","text":true}]}]})")),
-        "fields.description.content[0].content[2].text: expected a string, got boolean");
-    EXPECT_EQ(failure(decodeIssue, issueWith(R"({"type":1})")),
-              "fields.description.type: expected a string, got number");
+    for (const auto& [description, message] : std::vector<std::pair<std::string, std::string>>{
+             {R"({"type":"doc","content":{}})", "fields.description.content: expected an array, got object"},
+             {R"({"type":"doc","content":[{"type":"rule"},"text"]})",
+              "fields.description.content[1]: expected an object, got string"},
+             {R"({"type":"doc","content":[{"type":"paragraph","content":[{},{},{"type":"text","text":true}]}]})",
+              "fields.description.content[0].content[2].text: expected a string, got boolean"},
+             {R"({"type":1})", "fields.description.type: expected a string, got number"}}) {
+        EXPECT_EQ(failure(decodeIssue, issueWith(description)), message) << description;
+    }
 
     Json node = *parseJson(R"({"type":"paragraph","content":[{"type":"text","text":"a","marks":[{"type":"em"}]},
                                 {"type":"hardBreak"},{"text":"loose"}]})",

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "adf_builder.h"
 #include "core/jira/client.h"
 #include "core/jira/jql.h"
 #include "failure.h"
@@ -77,8 +78,19 @@ TEST(JiraOperations, EnhancedSearchPagesUntilTheCapAndKeepsTheLastPageWhole)
     EXPECT_EQ(client.search(JQL::backlog, 1).size(), 100u);
     EXPECT_EQ(jira.requests().size(), 1u);
 
+    // A repeated token or empty pages that still carry one end the search.
+    jira.clearLog();
+    jira.setPagingFault(PagingFault::repeatToken);
+    EXPECT_EQ(client.search(JQL::backlog, 10000).size(), 200u) << "the first page, twice";
+    EXPECT_EQ(jira.requests().size(), 2u);
+    jira.clearLog();
+    jira.setPagingFault(PagingFault::emptyPagesWithToken);
+    EXPECT_EQ(client.search(JQL::backlog, 10000).size(), 300u);
+    EXPECT_EQ(jira.requests().size(), 4u) << "three full pages, then one empty page ends it";
+
     // The server may hand out fewer than asked for; the token is followed, not the page size.
     jira.clearLog();
+    jira.setPagingFault(PagingFault::none);
     jira.setMaxPageSize(40);
     jira.setNullTokenOnLastPage(true);
     EXPECT_EQ(client.search(JQL::backlog, 1000).size(), 300u);
@@ -90,21 +102,6 @@ TEST(JiraOperations, EnhancedSearchPagesUntilTheCapAndKeepsTheLastPageWhole)
     jira.clearLog();
     EXPECT_EQ(client.search(JQL::backlog, 1000).size(), 1u) << "no token means no further page, whatever isLast says";
     EXPECT_EQ(jira.requests().size(), 1u);
-}
-
-TEST(JiraOperations, EnhancedSearchStopsOnRepeatedTokensAndEmptyPages)
-{
-    FakeJira jira;
-    addBacklog(jira, 150);
-    JiraClient client = clientFor(jira);
-    jira.setPagingFault(PagingFault::repeatToken);
-    EXPECT_EQ(client.search(JQL::backlog, 10000).size(), 200u) << "the first page, twice";
-    EXPECT_EQ(jira.requests().size(), 2u);
-
-    jira.clearLog();
-    jira.setPagingFault(PagingFault::emptyPagesWithToken);
-    EXPECT_EQ(client.search(JQL::backlog, 10000).size(), 150u);
-    EXPECT_EQ(jira.requests().size(), 3u) << "two full pages, then one empty page ends it";
 }
 
 TEST(JiraOperations, SearchFallsBackToTheClassicEndpointOnlyOn404And410)
@@ -138,12 +135,9 @@ TEST(JiraOperations, SearchFallsBackToTheClassicEndpointOnlyOn404And410)
     jira.setEnhancedSearch(EndpointMode::gone);
     jira.setClassicSearch(EndpointMode::gone);
     EXPECT_EQ(caught<JiraError>([&] { client.search(JQL::backlog, 10); }).value().status(), 410);
-}
 
-TEST(JiraOperations, ClassicSearchStopsWithoutTotalOrOnAnEmptyPage)
-{
-    FakeJira jira;
-    JiraClient client = clientFor(jira);
+    // The classic endpoint stops without a total or on an empty page.
+    jira.clearLog();
     jira.setRoute("POST", "/rest/api/3/search", [](const LoggedRequest& request) {
         if (request.json()["jql"] == "no total") {
             return FakeReply{200, R"({"issues":[{"id":"1","key":"A-1","fields":{}}]})"};
@@ -191,16 +185,11 @@ TEST(JiraOperations, ReadsOneIssueWithItsRawDescription)
     FakeJira::Options options;
     options.utcOffset = "-0300";
     FakeJira jira(options);
-    Json adf = {{"type", "doc"},
-                {"version", 1},
-                {"content",
-                 {{{"type", "paragraph"},
-                   {"content",
-                    {{{"type", "text"}, {"text", "See "}},
-                     {{"type", "mediaInline"}, {"attrs", {{"id", "6e7c"}, {"collection", ""}, {"type", "file"}}}}}}}}}};
+    Json mediaInline = {{"type", "mediaInline"}, {"attrs", {{"id", "6e7c"}, {"collection", ""}, {"type", "file"}}}};
+    Json rich = adf::doc({adf::paragraph({adf::text("See "), mediaInline})});
     FakeIssue described;
     described.summary = "Rotate the keys";
-    described.description = adf;
+    described.description = rich;
     described.assigneeAccountId = jira.accountId();
     described.duedate = "2026-07-15";
     std::string key = jira.addIssue(described);
@@ -212,7 +201,7 @@ TEST(JiraOperations, ReadsOneIssueWithItsRawDescription)
               "/rest/api/3/issue/tb-1?fields=summary,status,priority,updated,created,duedate,resolutiondate,"
               "issuetype,project,assignee,description");
     EXPECT_EQ(fetched.issue.key, key);
-    EXPECT_EQ(fetched.rawDescription, adf);
+    EXPECT_EQ(fetched.rawDescription, rich);
     EXPECT_EQ(fetched.issue.fields.summary, "Rotate the keys");
     EXPECT_EQ(fetched.issue.fields.status->statusCategory->key, "new");
     EXPECT_EQ(fetched.issue.fields.assignee->accountId, jira.accountId());
@@ -231,6 +220,7 @@ TEST(JiraOperations, CreatesIssuesWithExactBodies)
 {
     FakeJira jira;
     JiraClient client = clientFor(jira);
+    EXPECT_EQ(client.myself(), (JiraUser{jira.accountId(), "Ana Pereira", jira.email()}));
     CreatedIssue created = client.createIssue("TB", "Write release notes", "Task", jira.accountId(), "Draft first.");
     EXPECT_EQ(created.key, "TB-1");
     Json body = jira.requests().back().json();
@@ -262,7 +252,7 @@ TEST(JiraOperations, UpdatesOnlyWhatIsGiven)
     FakeJira jira;
     FakeIssue issue;
     issue.summary = "Old";
-    issue.description = {{"type", "doc"}, {"version", 1}, {"content", Json::array()}};
+    issue.description = adf::doc({});
     std::string key = jira.addIssue(issue);
     JiraClient client = clientFor(jira);
 
@@ -286,11 +276,17 @@ TEST(JiraOperations, UpdatesOnlyWhatIsGiven)
     EXPECT_EQ(Json::parse(refused.value().body())["errors"]["summary"], "You must specify a summary of the issue.");
 }
 
-TEST(JiraOperations, ListsAndAppliesTransitions)
+TEST(JiraOperations, ListsAndAppliesTransitionsAndMoveFindsARouteOrNamesTheCategory)
 {
     FakeJira jira;
-    std::string key = jira.addIssue(FakeIssue{});
     JiraClient client = clientFor(jira);
+    auto issueIn = [&](const char* project) {
+        FakeIssue issue;
+        issue.projectKey = project;
+        return jira.addIssue(issue);
+    };
+
+    std::string key = jira.addIssue(FakeIssue{});
     auto offered = client.transitions(key);
     EXPECT_EQ(jira.requests().back().target, "/rest/api/3/issue/" + key + "/transitions");
     ASSERT_EQ(offered.size(), 4u);
@@ -303,17 +299,6 @@ TEST(JiraOperations, ListsAndAppliesTransitions)
     EXPECT_EQ(failure<JiraError>([&] { client.applyTransition(key, "999"); }),
               "Jira returned HTTP 400. {\"errorMessages\":[\"Transition id '999' is not valid for this issue.\"],"
               "\"errors\":{}}");
-}
-
-TEST(JiraOperations, MoveFindsARouteOrNamesTheCategory)
-{
-    FakeJira jira;
-    JiraClient client = clientFor(jira);
-    auto issueIn = [&](const char* project) {
-        FakeIssue issue;
-        issue.projectKey = project;
-        return jira.addIssue(issue);
-    };
 
     std::string simple = issueIn("TB");
     client.move(simple, "done");
@@ -352,13 +337,4 @@ TEST(JiraOperations, MoveFindsARouteOrNamesTheCategory)
     EXPECT_EQ(categoryLabel("new"), "To Do");
     EXPECT_EQ(categoryLabel("Done"), "Done");
     EXPECT_EQ(categoryLabel("undefined"), "undefined");
-}
-
-TEST(JiraOperations, MyselfDecodesTheSignedInUser)
-{
-    FakeJira jira;
-    JiraUser user = clientFor(jira).myself();
-    EXPECT_EQ(user.accountId, jira.accountId());
-    EXPECT_EQ(user.emailAddress, jira.email());
-    EXPECT_EQ(user.displayName, "Ana Pereira");
 }

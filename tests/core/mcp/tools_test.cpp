@@ -1,8 +1,12 @@
 // The five MCP tools, driven through the real `taskbell --mcp` process with settings in a temporary XDG
 // folder, the token in the private keyring, and the fake Jira Cloud server behind them.
+#include <algorithm>
+#include <optional>
+
 #include <gtest/gtest.h>
 
 #include "adf_builder.h"
+#include "core/base/encoding.h"
 #include "core/platform/keychain.h"
 #include "fake_jira.h"
 #include "mcp_session.h"
@@ -338,26 +342,6 @@ TEST_F(McpTools, UpdateTaskRefusesToDropEmbeddedAttachments)
 
 namespace {
 
-std::string base64(const std::string& bytes)
-{
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        std::uint32_t chunk = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) {
-            chunk |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        }
-        if (i + 2 < bytes.size()) {
-            chunk |= static_cast<unsigned char>(bytes[i + 2]);
-        }
-        out += alphabet[(chunk >> 18) & 63];
-        out += alphabet[(chunk >> 12) & 63];
-        out += i + 1 < bytes.size() ? alphabet[(chunk >> 6) & 63] : '=';
-        out += i + 2 < bytes.size() ? alphabet[chunk & 63] : '=';
-    }
-    return out;
-}
-
 // Files below the folder whose bytes contain any of the needles.
 std::vector<std::string> filesContaining(const std::filesystem::path& folder, const std::vector<std::string>& needles)
 {
@@ -365,14 +349,10 @@ std::vector<std::string> filesContaining(const std::filesystem::path& folder, co
     std::error_code ec;
     for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (!it->is_regular_file(ec)) {
-            continue;
-        }
-        std::string content = readFile(it->path());
-        for (const auto& needle : needles) {
-            if (content.find(needle) != std::string::npos) {
-                hits.push_back(it->path().string());
-            }
+        std::string content = it->is_regular_file(ec) ? readFile(it->path()) : "";
+        if (std::any_of(needles.begin(), needles.end(),
+                        [&](auto& n) { return content.find(n) != std::string::npos; })) {
+            hits.push_back(it->path().string());
         }
     }
     return hits;
@@ -383,8 +363,8 @@ std::vector<std::string> filesContaining(const std::filesystem::path& folder, co
 TEST_F(McpTools, TheTokenNeverLeaksIntoOutputOrFiles)
 {
     const std::string marker = "tb-marker-9f2e41c7d3";
-    const std::vector<std::string> secrets{marker, base64(jira.email() + ":" + marker),
-                                           base64(jira.email() + ":" + jira.token())};
+    const std::vector<std::string> secrets{marker, base64Encode(jira.email() + ":" + marker),
+                                           base64Encode(jira.email() + ":" + jira.token())};
     std::string key = addIssue("Secret-free", "3");
     auto everyTool = [&](McpSession& session) {
         std::vector<ToolResult> results{
@@ -397,49 +377,42 @@ TEST_F(McpTools, TheTokenNeverLeaksIntoOutputOrFiles)
         return results;
     };
 
-    // A rejected token: Jira answers 401 on /myself and serves the other requests anonymously.
-    ASSERT_TRUE(Keychain::set(marker, Keychain::kTokenAccount));
-    McpSession rejected(config.path());
-    for (const ToolResult& result : everyTool(rejected)) {
-        EXPECT_TRUE(result.isError);
-        EXPECT_EQ(result.text, "Jira returned HTTP 401. Authentication failed \u2014 check your email and API token.");
-    }
-    ProcessResult first = rejected.finish();
-
-    // The right token, but rate limiting and server errors everywhere.
-    ASSERT_TRUE(Keychain::set(jira.token(), Keychain::kTokenAccount));
     std::string tooMany = R"({"errorMessages":["The request has been rate-limited. Please try again later."],)"
                           R"("errors":{},"status":429})";
-    // Every first request of the five tools gets this answer.
-    auto answerEverywhere = [&](const FakeReply& reply) {
-        for (const auto& [method, path] :
-             std::vector<std::pair<std::string, std::string>>{{"GET", "/rest/api/3/myself"},
-                                                              {"POST", "/rest/api/3/search/jql"},
-                                                              {"GET", "/rest/api/3/issue/" + key + "/transitions"},
-                                                              {"GET", "/rest/api/3/issue/" + key}}) {
-            jira.setRoute(method, path, [reply](const LoggedRequest&) { return reply; });
-        }
+    struct Case
+    {
+        std::string token;
+        std::optional<FakeReply> everywhere; // the answer to the first request of each of the five tools
+        std::string message;
     };
-    answerEverywhere({429, tooMany, "application/json", {{"Retry-After", "3"}}});
-    McpSession limited(config.path());
-    for (const ToolResult& result : everyTool(limited)) {
-        EXPECT_TRUE(result.isError);
-        EXPECT_EQ(result.text, "Jira returned HTTP 429. " + tooMany);
-    }
-    ProcessResult second = limited.finish();
-
-    answerEverywhere({500, "", "text/plain", {}});
-    McpSession failing(config.path());
-    for (const ToolResult& result : everyTool(failing)) {
-        EXPECT_TRUE(result.isError);
-        EXPECT_EQ(result.text, "Jira returned HTTP 500. ");
-    }
-    ProcessResult third = failing.finish();
-
-    for (const ProcessResult* run : {&first, &second, &third}) {
+    const std::vector<Case> cases{
+        // A rejected token: Jira answers 401 on /myself and serves the other requests anonymously.
+        {marker, std::nullopt, "Jira returned HTTP 401. Authentication failed \u2014 check your email and API token."},
+        // The right token, but rate limiting and server errors everywhere.
+        {jira.token(), FakeReply{429, tooMany, "application/json", {{"Retry-After", "3"}}},
+         "Jira returned HTTP 429. " + tooMany},
+        {jira.token(), FakeReply{500, "", "text/plain", {}}, "Jira returned HTTP 500. "},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(Keychain::set(c.token, Keychain::kTokenAccount));
+        if (c.everywhere) {
+            for (const auto& [method, path] :
+                 std::vector<std::pair<std::string, std::string>>{{"GET", "/rest/api/3/myself"},
+                                                                  {"POST", "/rest/api/3/search/jql"},
+                                                                  {"GET", "/rest/api/3/issue/" + key + "/transitions"},
+                                                                  {"GET", "/rest/api/3/issue/" + key}}) {
+                jira.setRoute(method, path, [reply = *c.everywhere](const LoggedRequest&) { return reply; });
+            }
+        }
+        McpSession session(config.path());
+        for (const ToolResult& result : everyTool(session)) {
+            EXPECT_TRUE(result.isError);
+            EXPECT_EQ(result.text, c.message);
+        }
+        ProcessResult run = session.finish();
         for (const auto& secret : secrets) {
-            EXPECT_EQ(run->out.find(secret), std::string::npos);
-            EXPECT_EQ(run->err.find(secret), std::string::npos);
+            EXPECT_EQ(run.out.find(secret), std::string::npos);
+            EXPECT_EQ(run.err.find(secret), std::string::npos);
         }
     }
     EXPECT_EQ(filesContaining(config.path(), secrets), std::vector<std::string>{});

@@ -27,9 +27,7 @@ AppSettings loadFrom(const std::string& json)
 
 unsigned modeOf(const fs::path& path)
 {
-    struct stat info
-    {
-    };
+    struct stat info = {};
     EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
     return info.st_mode & 07777;
 }
@@ -61,20 +59,17 @@ TEST(SettingsValues, LookupsFollowTheStoredTypes)
 {
     SettingsValues values(Json::parse(R"({"s":"text","i":42,"neg":-7,"f":2.0,"half":2.5,"is":"15","bad":"15 ",
         "b":true,"big":18446744073709551615,"o":{"x":1}})"));
-    EXPECT_EQ(values.text("s"), "text");
-    EXPECT_EQ(values.text("i"), "42");
-    EXPECT_EQ(values.text("half"), "2.5");
-    EXPECT_EQ(values.text("b"), std::nullopt);
-    EXPECT_EQ(values.text("o"), std::nullopt);
-    EXPECT_EQ(values.text("missing"), std::nullopt);
-    EXPECT_EQ(values.integer("i"), 42);
-    EXPECT_EQ(values.integer("neg"), -7);
-    EXPECT_EQ(values.integer("f"), 2);
-    EXPECT_EQ(values.integer("is"), 15);
-    EXPECT_EQ(values.integer("half"), std::nullopt);
-    EXPECT_EQ(values.integer("bad"), std::nullopt);
-    EXPECT_EQ(values.integer("b"), std::nullopt);
-    EXPECT_EQ(values.integer("big"), std::nullopt) << "beyond 64-bit signed range";
+    using Text = std::optional<std::string>;
+    for (const auto& [key, text] : std::vector<std::pair<std::string, Text>>{
+             {"s", "text"}, {"i", "42"}, {"half", "2.5"}, {"b", {}}, {"o", {}}, {"missing", {}}}) {
+        EXPECT_EQ(values.text(key), text) << key;
+    }
+    // "big" lies beyond the 64-bit signed range.
+    using Integer = std::optional<std::int64_t>;
+    for (const auto& [key, integer] : std::vector<std::pair<std::string, Integer>>{
+             {"i", 42}, {"neg", -7}, {"f", 2}, {"is", 15}, {"half", {}}, {"bad", {}}, {"b", {}}, {"big", {}}}) {
+        EXPECT_EQ(values.integer(key), integer) << key;
+    }
     EXPECT_EQ(values.object("o"), Json::parse(R"({"x":1})"));
     EXPECT_TRUE(values.object("b")->is_boolean());
 }
@@ -83,46 +78,35 @@ TEST(AppSettings, FirstStartWithNothingStoredGivesTheDefaults)
 {
     TempDir dir;
     AppSettings settings = AppSettings::load(SettingsStore(dir / "missing-folder"));
-    EXPECT_EQ(settings, AppSettings{});
-    EXPECT_EQ(settings.baseURL, "");
-    EXPECT_EQ(settings.email, "");
-    EXPECT_EQ(settings.projectKey, "");
-    EXPECT_EQ(settings.defaultIssueType, "Task");
-    EXPECT_EQ(settings.monthsBack, 2);
-    EXPECT_EQ(settings.refreshMinutes, 30);
-    EXPECT_TRUE(settings.autoUpdate);
-    EXPECT_EQ(settings.updateFeedURL, "https://updates.quillet.com/taskbell/appcast.json");
+    EXPECT_EQ(settings,
+              (AppSettings{"", "", "", "Task", 2, 30, true, "https://updates.quillet.com/taskbell/appcast.json"}));
     EXPECT_FALSE(fs::exists(dir / "missing-folder")) << "reading creates nothing";
 }
 
 TEST(AppSettings, IntegerSettingsDifferInHowTheyTreatZeroAndOtherTypes)
 {
-    EXPECT_EQ(loadFrom(R"({"monthsBack":0})").monthsBack, 2);
-    EXPECT_EQ(loadFrom(R"({"monthsBack":12})").monthsBack, 12);
-    EXPECT_EQ(loadFrom(R"({"monthsBack":"5"})").monthsBack, 5);
-    EXPECT_EQ(loadFrom(R"({"monthsBack":"many"})").monthsBack, 2);
-    EXPECT_EQ(loadFrom(R"({"monthsBack":-3})").monthsBack, -3) << "not clamped";
-    EXPECT_EQ(loadFrom(R"({"monthsBack":99999999999})").monthsBack, 2) << "out of range is unreadable";
-    EXPECT_EQ(loadFrom(R"({"refreshMinutes":0})").refreshMinutes, 0);
-    EXPECT_EQ(loadFrom(R"({"refreshMinutes":5})").refreshMinutes, 5);
-    EXPECT_EQ(loadFrom(R"({"refreshMinutes":"15"})").refreshMinutes, 30);
-    EXPECT_EQ(loadFrom(R"({"refreshMinutes":15.0})").refreshMinutes, 30);
-    EXPECT_EQ(loadFrom(R"({"refreshMinutes":true})").refreshMinutes, 30);
-    EXPECT_EQ(loadFrom(R"({"refreshMinutes":99999999999})").refreshMinutes, 30);
-    EXPECT_FALSE(loadFrom(R"({"autoUpdate":false})").autoUpdate);
-    EXPECT_TRUE(loadFrom(R"({"autoUpdate":"false"})").autoUpdate);
-    EXPECT_TRUE(loadFrom(R"({"autoUpdate":0})").autoUpdate);
+    // monthsBack: zero and unreadable values fall back, negative ones are not clamped.
+    for (const auto& [stored, months] : std::vector<std::pair<std::string, int>>{
+             {"0", 2}, {"12", 12}, {"\"5\"", 5}, {"\"many\"", 2}, {"-3", -3}, {"99999999999", 2}}) {
+        EXPECT_EQ(loadFrom(R"({"monthsBack":)" + stored + "}").monthsBack, months) << stored;
+    }
+    // refreshMinutes: zero is kept (no refresh), anything but a whole number falls back.
+    for (const auto& [stored, minutes] : std::vector<std::pair<std::string, int>>{
+             {"0", 0}, {"5", 5}, {"\"15\"", 30}, {"15.0", 30}, {"true", 30}, {"99999999999", 30}}) {
+        EXPECT_EQ(loadFrom(R"({"refreshMinutes":)" + stored + "}").refreshMinutes, minutes) << stored;
+    }
+    for (const auto& [stored, autoUpdate] :
+         std::vector<std::pair<std::string, bool>>{{"false", false}, {"\"false\"", true}, {"0", true}}) {
+        EXPECT_EQ(loadFrom(R"({"autoUpdate":)" + stored + "}").autoUpdate, autoUpdate) << stored;
+    }
 }
 
 TEST(AppSettings, TextsAreKeptAsStored)
 {
     AppSettings settings = loadFrom(R"({"defaultIssueType":"","baseURL":" acme.atlassian.net/ ","email":7,
         "projectKey":null,"updateFeedURL":"http://localhost:1/feed.json"})");
-    EXPECT_EQ(settings.defaultIssueType, "");
-    EXPECT_EQ(settings.baseURL, " acme.atlassian.net/ ");
-    EXPECT_EQ(settings.email, "7");
-    EXPECT_EQ(settings.projectKey, "");
-    EXPECT_EQ(settings.updateFeedURL, "http://localhost:1/feed.json");
+    EXPECT_EQ(settings,
+              (AppSettings{" acme.atlassian.net/ ", "7", "", "", 2, 30, true, "http://localhost:1/feed.json"}));
     JiraConfig config = jiraConfig(settings, "tok");
     EXPECT_EQ(config, (JiraConfig{" acme.atlassian.net/ ", "7", "tok"}));
 }
@@ -132,15 +116,8 @@ TEST(AppSettings, SaveWritesAllKeysAndKeepsOthers)
     TempDir dir;
     SettingsStore store(dir / "app");
     writeFile(store.filePath(), R"({"someoneElses":{"kept":[1,2]},"monthsBack":7})");
-    AppSettings settings;
-    settings.baseURL = "  https://acme.atlassian.net  ";
-    settings.email = "me@example.com";
-    settings.projectKey = "OPS";
-    settings.defaultIssueType = "";
-    settings.monthsBack = 12;
-    settings.refreshMinutes = 0;
-    settings.autoUpdate = false;
-    settings.updateFeedURL = "https://example.com/taskbell/appcast.json";
+    AppSettings settings{"  https://acme.atlassian.net  ",           "me@example.com", "OPS", "", 12, 0, false,
+                         "https://example.com/taskbell/appcast.json"};
     settings.save(store);
 
     Json stored = Json::parse(readFile(store.filePath()));
@@ -309,21 +286,15 @@ TEST(McpSettings, FallbacksDifferFromTheApplicationOnlyWhereStated)
 {
     TempDir dir;
     SettingsStore store(dir / "app");
-    MCPServer::Settings empty = MCPServer::Settings::load(store);
-    EXPECT_EQ(empty.config.baseURL, "");
-    EXPECT_EQ(empty.config.email, "");
-    EXPECT_EQ(empty.projectKey, "");
-    EXPECT_EQ(empty.defaultIssueType, "Task");
-    EXPECT_EQ(empty.monthsBack, 2);
-
+    auto loaded = [&] {
+        MCPServer::Settings s = MCPServer::Settings::load(store);
+        return std::tuple<std::string, std::string, std::string, std::string, int>{
+            s.config.baseURL, s.config.email, s.projectKey, s.defaultIssueType, s.monthsBack};
+    };
+    EXPECT_EQ(loaded(), std::make_tuple("", "", "", "Task", 2));
     writeFile(store.filePath(), R"({"baseURL":"acme","email":"me@x","projectKey":"OPS","defaultIssueType":"",
         "monthsBack":0})");
-    MCPServer::Settings stored = MCPServer::Settings::load(store);
-    EXPECT_EQ(stored.config.baseURL, "acme");
-    EXPECT_EQ(stored.config.email, "me@x");
-    EXPECT_EQ(stored.projectKey, "OPS");
-    EXPECT_EQ(stored.defaultIssueType, "");
-    EXPECT_EQ(stored.monthsBack, 2);
+    EXPECT_EQ(loaded(), std::make_tuple("acme", "me@x", "OPS", "", 2));
     writeFile(store.filePath(), R"({"monthsBack":6})");
     EXPECT_EQ(MCPServer::Settings::load(store).monthsBack, 6) << "read afresh on every call";
 }

@@ -11,6 +11,7 @@
 #include "core/update/code_signature.h"
 #include "core/update/engine.h"
 #include "core/update/process_run.h"
+#include "failure.h"
 #include "temp_dir.h"
 #include "update_fixtures.h"
 
@@ -199,13 +200,10 @@ TEST(SwapAndRelaunch, RefusesBeforeWritingAnything)
     auto fresh = test::makeBundle(temp / "update", "Taskbell.app");
 
     fs::path nowhere = temp / "missing-folder" / "Taskbell.app";
-    try {
-        update::swapAndRelaunch(fresh, nowhere, deadPid());
-        FAIL() << "accepted an unwritable folder";
-    } catch (const UpdateError& error) {
-        EXPECT_EQ(error.kind(), UpdateError::Kind::notWritable);
-        EXPECT_EQ(std::string(error.what()), "Can't replace " + nowhere.string() + " \u2014 no write permission.");
-    }
+    auto refused = test::caught<UpdateError>([&] { update::swapAndRelaunch(fresh, nowhere, deadPid()); });
+    ASSERT_TRUE(refused) << "accepted an unwritable folder";
+    EXPECT_EQ(refused->kind(), UpdateError::Kind::notWritable);
+    EXPECT_EQ(std::string(refused->what()), "Can't replace " + nowhere.string() + " \u2014 no write permission.");
     // A folder that exists but holds no installed bundle: the script could never put it back.
     EXPECT_THROW(update::swapAndRelaunch(fresh, temp / "Taskbell.app", deadPid()), std::system_error);
     EXPECT_FALSE(fs::exists(temp / "update" / "install.sh"));
