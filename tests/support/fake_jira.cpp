@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include "fake_jira_detail.h"
+#include "serve.h"
 #include "tls_cert.h"
 
 namespace taskbell::test {
@@ -99,7 +100,7 @@ void FakeJira::start()
     if (port_ <= 0) {
         throw std::runtime_error("fake Jira could not bind a loopback port");
     }
-    thread_ = std::thread([this] { server_->listen_after_bind(); });
+    thread_ = serveAfterBind(*server_);
 }
 
 void FakeJira::closeClientConnections()

@@ -8,6 +8,7 @@
 #include <archive_entry.h>
 #include <sys/stat.h>
 
+#include "serve.h"
 #include "temp_dir.h"
 
 namespace taskbell::test {
@@ -141,7 +142,7 @@ WebServer::WebServer()
     if (port_ <= 0) {
         throw std::runtime_error("could not bind a loopback port");
     }
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    thread_ = serveAfterBind(server_);
     // stop() only reaches a server whose accept loop has begun, so wait for that before handing it out.
     while (!server_.is_running()) {
         std::this_thread::yield();

@@ -12,6 +12,7 @@
 #include "core/base/http.h"
 #include "failure.h"
 #include "fake_jira.h"
+#include "serve.h"
 #include "temp_dir.h"
 #include "tls_cert.h"
 
@@ -43,7 +44,7 @@ public:
         // Every request answers on a fresh connection so the server never waits on a kept-alive one.
         server_->set_keep_alive_max_count(1);
         port_ = server_->bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_->listen_after_bind(); });
+        thread_ = serveAfterBind(*server_);
         return port_;
     }
     int port() const { return port_; }
