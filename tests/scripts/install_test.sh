@@ -18,7 +18,7 @@ grep -q "No release key pinned" "$sandbox/install.log" || fail "install does not
 
 launcher="$HOME/.local/share/applications/com.quillet.taskbell.desktop"
 desktop-file-validate "$launcher" || fail "the launcher does not validate"
-# The Exec value, unquoted as the desktop entry specification says, must name the installed executable.
+# The Exec value, unquoted by the Desktop Entry rules, must name the installed executable.
 exec_line=$(sed -n 's/^Exec=//p' "$launcher")
 executable=$(printf '%s' "$exec_line" | sed -e 's/\\\\/\\/g' -e 's/^"\(.*\)"$/\1/' -e 's/\\\(["`$\\]\)/\1/g')
 [[ "$executable" == "$HOME/.local/lib/taskbell/Taskbell.app/Contents/bin/taskbell" ]] ||

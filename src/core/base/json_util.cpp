@@ -1,14 +1,17 @@
 #include "core/base/json_util.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 namespace taskbell {
 
-std::size_t jsonNestingDepth(std::string_view text)
+namespace {
+
+// Calls `visit` with every character of a JSON text that stands outside its strings (the quote that opens
+// a string included), so the scans below never mistake string content for structure.
+template <typename Visit> void forEachOutsideStrings(std::string_view text, Visit visit)
 {
-    std::size_t depth = 0;
-    std::size_t deepest = 0;
     bool inString = false;
     bool escaped = false;
     for (char c : text) {
@@ -22,24 +25,24 @@ std::size_t jsonNestingDepth(std::string_view text)
             }
             continue;
         }
-        switch (c) {
-        case '"':
-            inString = true;
-            break;
-        case '[':
-        case '{':
-            deepest = std::max(deepest, ++depth);
-            break;
-        case ']':
-        case '}':
-            if (depth > 0) {
-                --depth;
-            }
-            break;
-        default:
-            break;
-        }
+        inString = c == '"';
+        visit(c);
     }
+}
+
+} // namespace
+
+std::size_t jsonNestingDepth(std::string_view text)
+{
+    std::size_t depth = 0;
+    std::size_t deepest = 0;
+    forEachOutsideStrings(text, [&](char c) {
+        if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    });
     return deepest;
 }
 
@@ -58,25 +61,11 @@ std::optional<Json> parseJson(std::string_view text, std::size_t maxDepth)
 std::size_t jsonValueCount(std::string_view text)
 {
     std::size_t count = 1;
-    bool inString = false;
-    bool escaped = false;
-    for (char c : text) {
-        if (inString) {
-            if (escaped) {
-                escaped = false;
-            } else if (c == '\\') {
-                escaped = true;
-            } else if (c == '"') {
-                inString = false;
-            }
-            continue;
-        }
-        if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{' || c == ',') {
+    forEachOutsideStrings(text, [&](char c) {
+        if (c == '[' || c == '{' || c == ',') {
             ++count; // a container opens (its first member counts with it), or one more member follows
         }
-    }
+    });
     return count;
 }
 
