@@ -1,14 +1,13 @@
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
-#include <system_error>
 
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "core/mcp/server.h"
+#include "core/platform/executable.h"
 
 namespace {
 
@@ -30,13 +29,12 @@ void openClosedStandardDescriptors()
 // The desktop application lives in a module beside the executable, so that --mcp never loads Qt.
 int runDesktopApplication(int argc, char** argv)
 {
-    std::error_code error;
-    auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) {
-        std::cerr << "taskbell: cannot find the running executable: " << error.message() << "\n";
+    auto executable = taskbell::platform::runningExecutable();
+    if (!executable) {
+        std::cerr << "taskbell: cannot find the running executable.\n";
         return 1;
     }
-    auto module = executable.parent_path() / "libtaskbell_gui.so";
+    auto module = executable->parent_path() / "libtaskbell_gui.so";
     void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         std::cerr << "taskbell: cannot load the desktop application (" << ::dlerror()

@@ -58,6 +58,15 @@ def click_tray():
     time.sleep(0.5)
 
 
+def open_panel(app):
+    """The shown panel: as it is when it is open already, else opened with a click on the tray icon."""
+    panel = window(app, "Taskbell")
+    if panel is None:
+        click_tray()
+        panel = wait_for("the panel", lambda: window(app, "Taskbell"))
+    return panel
+
+
 def application(pid):
     desktop = Atspi.get_desktop(0)
     for index in range(desktop.get_child_count()):

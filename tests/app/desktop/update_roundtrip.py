@@ -10,7 +10,7 @@ import shutil
 import sys
 import time
 
-from driver import alive, application, click_tray, fail, find, press, wait_find, wait_for, window
+from driver import alive, application, fail, open_panel, press, wait_find, wait_for, window
 
 APP_PID = int(sys.argv[1])
 FEED_DIR = sys.argv[2]
@@ -26,17 +26,15 @@ def offer(app, name):
     shutil.copyfile(os.path.join(FEED_DIR, "appcast-%s.json" % name), os.path.join(FEED_DIR, "appcast.json"))
     settings = window(app, "Taskbell Settings")
     if settings is None:
-        click_tray()
-        panel = wait_for("the panel", lambda: window(app, "Taskbell"), 10)
-        press(wait_find(panel, "push button", "Settings"))
-        settings = wait_for("the settings window", lambda: window(app, "Taskbell Settings"), 10)
+        press(wait_find(open_panel(app), "push button", "Settings"))
+        settings = wait_for("the settings window", lambda: window(app, "Taskbell Settings"))
     fetched = feed_requests()
     press(wait_find(settings, "push button", "Check now"))
-    wait_for("the feed request", lambda: feed_requests() > fetched, 10)
+    wait_for("the feed request", lambda: feed_requests() > fetched)
     wait_find(settings, "push button", "Check now")  # "Checking…" while the check runs
     wait_find(settings, "label", r"v2\.0\.0 available")
     press(wait_find(settings, "push button", "Cancel"))
-    wait_for("the settings window to close", lambda: window(app, "Taskbell Settings") is None, 10)
+    wait_for("the settings window to close", lambda: window(app, "Taskbell Settings") is None)
 
 
 def feed_requests():
@@ -45,8 +43,7 @@ def feed_requests():
 
 
 def update_from_panel(app):
-    click_tray()
-    panel = wait_for("the panel", lambda: window(app, "Taskbell"), 10)
+    panel = open_panel(app)
     wait_find(panel, "label", r"Version 2\.0\.0 is available")
     press(wait_find(panel, "push button", "Update & Relaunch"))
     return panel
