@@ -274,4 +274,21 @@ ProcessResult ChildProcess::wait(std::chrono::milliseconds timeout)
     return result;
 }
 
+int deadPid()
+{
+    ChildProcess child({"/bin/true"});
+    int pid = child.pid();
+    child.wait();
+    return pid;
+}
+
+int waitExit(int pid)
+{
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid) {
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 } // namespace taskbell::test

@@ -58,4 +58,10 @@ private:
     void drainErr();
 };
 
+// A process id that certainly belongs to nobody any more: a child of ours that has exited and been reaped.
+int deadPid();
+
+// Waits for a child of ours; its exit status, or -1 when it did not exit normally or could not be waited for.
+int waitExit(int pid);
+
 } // namespace taskbell::test

@@ -16,6 +16,8 @@
 #include "update_fixtures.h"
 
 using namespace taskbell;
+using test::deadPid;
+using test::waitExit;
 namespace fs = std::filesystem;
 
 namespace {
@@ -68,22 +70,6 @@ private:
     fs::path path_;
     int fd_ = -1;
 };
-
-// A process id that certainly belongs to nobody any more: a child of ours that has exited and been reaped.
-pid_t deadPid()
-{
-    test::ChildProcess child({"/bin/true"});
-    pid_t pid = child.pid();
-    child.wait();
-    return pid;
-}
-
-int waitExit(pid_t pid)
-{
-    int status = 0;
-    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 std::string versionMarker(const fs::path& bundle)
 {

@@ -18,6 +18,8 @@
 #include "update_fixtures.h"
 
 using namespace taskbell;
+using test::deadPid;
+using test::waitExit;
 namespace fs = std::filesystem;
 
 namespace {
@@ -47,21 +49,6 @@ private:
     fs::path at_;
     bool mounted_ = false;
 };
-
-pid_t deadPid()
-{
-    test::ChildProcess child({"/bin/true"});
-    pid_t pid = child.pid();
-    child.wait();
-    return pid;
-}
-
-int waitExit(pid_t pid)
-{
-    int status = 0;
-    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // What the bundle's program prints when it is started.
 std::string startOutput(const fs::path& bundle)
