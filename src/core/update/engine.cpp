@@ -165,9 +165,9 @@ std::string installScript(pid_t pid)
            std::to_string(pid) +
            " 2>/dev/null; do sleep 0.2; done\n"
            "/bin/rm -rf \"$2.old\"\n"
-           "/bin/mv \"$2\" \"$2.old\" || exit 1\n"
-           "if ! /bin/mv \"$1\" \"$2\"; then\n"
-           "    /bin/mv \"$2.old\" \"$2\"\n"
+           "/bin/mv -T \"$2\" \"$2.old\" || exit 1\n"
+           "if ! /bin/mv -T \"$1\" \"$2\"; then\n"
+           "    /bin/mv -T \"$2.old\" \"$2\"\n"
            "    exit 1\n"
            "fi\n"
            "/bin/rm -rf \"$2.old\"\n"
