@@ -186,6 +186,13 @@ pid_t swapAndRelaunch(const fs::path& newBundle, const fs::path& installedBundle
     if (::access(installed.parent_path().c_str(), W_OK) != 0) {
         throw UpdateError::notWritable(installed.string());
     }
+    // Anyone else who may write to the folder could put a program of theirs at the bundle's name while the
+    // script swaps, and the relaunch would start it.
+    struct stat folder {};
+    if (::stat(installed.parent_path().c_str(), &folder) != 0 || folder.st_uid != ::geteuid() ||
+        (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        throw UpdateError::unsafeFolder(installed.parent_path().string());
+    }
     // The script could not move a missing bundle aside, and the program would then never come back.
     std::error_code ec;
     if (!fs::is_directory(fs::symlink_status(installed, ec))) {
