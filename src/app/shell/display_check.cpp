@@ -55,7 +55,8 @@ bool connectsLocal(const QByteArray& path, bool abstract)
         return false;
     }
     std::memcpy(address.sun_path + offset, path.constData(), static_cast<std::size_t>(path.size()));
-    auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + static_cast<std::size_t>(path.size()));
+    auto size =
+        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + static_cast<std::size_t>(path.size()));
     return connects(AF_UNIX, reinterpret_cast<const sockaddr*>(&address), size);
 }
 

@@ -34,7 +34,9 @@ void warn(const QString& text)
 // A folder nobody but this user can enter or change: not a link, owned by the user, no group or other bits.
 bool isPrivateFolder(const QString& folder)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     return ::lstat(QFile::encodeName(folder).constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
            info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
 }

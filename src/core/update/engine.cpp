@@ -188,7 +188,9 @@ pid_t swapAndRelaunch(const fs::path& newBundle, const fs::path& installedBundle
     }
     // Anyone else who may write to the folder could put a program of theirs at the bundle's name while the
     // script swaps, and the relaunch would start it.
-    struct stat folder {};
+    struct stat folder
+    {
+    };
     if (::stat(installed.parent_path().c_str(), &folder) != 0 || folder.st_uid != ::geteuid() ||
         (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
         throw UpdateError::unsafeFolder(installed.parent_path().string());

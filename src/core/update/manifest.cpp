@@ -105,8 +105,9 @@ UpdateError UpdateError::checksumMismatch()
 
 UpdateError UpdateError::unsafeFolder(std::string folder)
 {
-    std::string text = "Can't update Taskbell in " + folder +
-                       " \u2014 other users can change that folder. Install Taskbell in a folder only you can write to.";
+    std::string text =
+        "Can't update Taskbell in " + folder +
+        " \u2014 other users can change that folder. Install Taskbell in a folder only you can write to.";
     return {Kind::unsafeFolder, std::move(folder), {}, std::move(text)};
 }
 

@@ -1,6 +1,8 @@
 // One instance per user: only an answer from this user's own running instance ends a start.
 #include <QSignalSpy>
 #include <QTest>
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -83,13 +85,20 @@ private slots:
         if (::geteuid() != 0) {
             QSKIP("a listener of another user needs root to start");
         }
-        fs::permissions(folder.path(), fs::perms::all);
-        fs::path foreignPath = folder / "foreign";
+        // Another user listens where this user's instance would, and answers as one: this start still runs.
+        char shared[] = "/tmp/taskbell-foreign-XXXXXX"; // a folder the other user can reach
+        QVERIFY(::mkdtemp(shared) != nullptr);
+        fs::permissions(shared, fs::perms::all);
+        fs::path foreignPath = fs::path(shared) / "instance";
         pid_t foreign = foreignListener(foreignPath);
+        bool claimed = foreign > 0 && SingleInstance(QString::fromStdString(foreignPath.string())).claim();
+        if (foreign > 0) {
+            ::kill(foreign, SIGKILL);
+            ::waitpid(foreign, nullptr, 0);
+        }
+        fs::remove_all(shared);
         QVERIFY(foreign > 0);
-        QVERIFY(SingleInstance(QString::fromStdString(foreignPath.string())).claim());
-        ::kill(foreign, SIGKILL);
-        ::waitpid(foreign, nullptr, 0);
+        QVERIFY(claimed);
     }
 
     void aLongPathStillHandsOver()

@@ -161,8 +161,9 @@ TEST(InstallScript, NeverMovesIntoAFolderPlantedAtTheBundlesName)
     auto fresh = test::makeBundle(temp / "update" / "unpacked", "Taskbell.app",
                                   {"2.0.0", "com.quillet.taskbell", probe.executable()});
     // Another user's program, renamed to the bundle's name the instant the installed bundle is moved aside.
-    auto planted = test::makeBundle(temp / "planted", "Taskbell.app",
-                                    {"6.6.6", "com.quillet.taskbell", "#!/bin/sh\necho planted >" + (temp / "launched").string() + "\n"});
+    auto planted = test::makeBundle(
+        temp / "planted", "Taskbell.app",
+        {"6.6.6", "com.quillet.taskbell", "#!/bin/sh\necho planted >" + (temp / "launched").string() + "\n"});
     int watch = ::inotify_init1(IN_CLOEXEC);
     ASSERT_GE(::inotify_add_watch(watch, (temp / "Applications").c_str(), IN_MOVED_FROM), 0);
     std::error_code plantFailed;
