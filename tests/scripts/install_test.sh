@@ -9,11 +9,13 @@ sandbox=$(mktemp -d)
 bus_pid=""
 trap '[[ -z "$bus_pid" ]] || kill "$bus_pid" 2>/dev/null; rm -rf "$sandbox"' EXIT INT TERM HUP
 echo "not the install's" >"$sandbox/victim"
+export TMPDIR="$sandbox/tmp"
+mkdir "$TMPDIR"
 export HOME="$sandbox/home of %\"\$\`\\"$'\n'"file $sandbox/victim"
 mkdir -p "$HOME/.config" "$sandbox/elsewhere"
 unset XDG_DATA_HOME XDG_CONFIG_HOME
 fail() { echo "FAIL: $*" >&2; exit 1; }
-snapshot() { (cd "$sandbox" && find . -print0 | sort -z | tr '\0' '\n'); }
+snapshot() { (cd "$sandbox" && find . -path ./tmp -prune -o -print0 | sort -z | tr '\0' '\n'); }
 install() { "$source_dir/scripts/install.sh" --no-build --build-dir "$build_dir" "$@"; }
 # The program a desktop file's Exec value starts, undoing the Desktop Entry escapes and quoting.
 exec_program() {
