@@ -154,39 +154,46 @@ TEST(InstallScript, KeepsTheInstalledBundleWhenAMoveFails)
 
 TEST(InstallScript, NeverMovesIntoAFolderPlantedAtTheBundlesName)
 {
-    test::TempDir temp;
-    LaunchProbe probe(temp / "launched");
-    auto installed = test::makeBundle(temp / "Applications", "Taskbell.app", {"1.0.0", "com.quillet.taskbell", "old"});
-    std::string installedMarker = versionMarker(installed);
-    auto fresh = test::makeBundle(temp / "update" / "unpacked", "Taskbell.app",
-                                  {"2.0.0", "com.quillet.taskbell", probe.executable()});
-    // Another user's program, renamed to the bundle's name the instant the installed bundle is moved aside.
-    auto planted = test::makeBundle(
-        temp / "planted", "Taskbell.app",
-        {"6.6.6", "com.quillet.taskbell", "#!/bin/sh\necho planted >" + (temp / "launched").string() + "\n"});
-    int watch = ::inotify_init1(IN_CLOEXEC);
-    ASSERT_GE(::inotify_add_watch(watch, (temp / "Applications").c_str(), IN_MOVED_FROM), 0);
-    std::error_code plantFailed;
-    std::thread planter([&] {
-        char event[sizeof(inotify_event) + 256];
-        if (::read(watch, event, sizeof event) > 0) {
-            fs::rename(planted, installed, plantFailed);
+    // Another user's program is renamed to the bundle's name the instant the installed bundle is moved
+    // aside. The script is sometimes quicker than that (an ordinary swap then); the attempt is repeated
+    // until the planted folder arrives in time.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        test::TempDir temp;
+        LaunchProbe probe(temp / "launched");
+        auto installed =
+            test::makeBundle(temp / "Applications", "Taskbell.app", {"1.0.0", "com.quillet.taskbell", "old"});
+        std::string installedMarker = versionMarker(installed);
+        auto fresh = test::makeBundle(temp / "update" / "unpacked", "Taskbell.app",
+                                      {"2.0.0", "com.quillet.taskbell", probe.executable()});
+        auto planted = test::makeBundle(
+            temp / "planted", "Taskbell.app",
+            {"6.6.6", "com.quillet.taskbell", "#!/bin/sh\necho planted >" + (temp / "launched").string() + "\n"});
+        int watch = ::inotify_init1(IN_CLOEXEC);
+        ASSERT_GE(::inotify_add_watch(watch, (temp / "Applications").c_str(), IN_MOVED_FROM), 0);
+        std::error_code late;
+        std::thread planter([&] {
+            char event[sizeof(inotify_event) + 256];
+            if (::read(watch, event, sizeof event) > 0) {
+                fs::rename(planted, installed, late);
+            }
+        });
+        auto result = runScript(temp / "update", deadPid(), fresh, installed);
+        planter.join();
+        ::close(watch);
+        if (late) {
+            ASSERT_EQ(result.status, 0) << result.output;
+            ASSERT_EQ(probe.awaitLine(), (installed / "Contents" / "bin" / "taskbell").string());
+            continue;
         }
-    });
-    auto result = runScript(temp / "update", deadPid(), fresh, installed);
-    planter.join();
-    ::close(watch);
-    if (plantFailed) { // the script was quicker this time: an ordinary swap
-        EXPECT_EQ(result.status, 0) << result.output;
-        EXPECT_EQ(probe.awaitLine(), (installed / "Contents" / "bin" / "taskbell").string());
+        // The swap stops: nothing moved into the planted folder, nothing started, the old bundle kept aside.
+        EXPECT_EQ(result.status, 1) << result.output;
+        EXPECT_FALSE(fs::exists(installed / "Taskbell.app"));
+        EXPECT_FALSE(fs::exists(installed / "Taskbell.app.old"));
+        EXPECT_EQ(test::readFile(fresh / "Contents" / "bin" / "taskbell"), probe.executable());
+        EXPECT_EQ(versionMarker(temp / "Applications" / "Taskbell.app.old"), installedMarker);
         return;
     }
-    // The swap stops: nothing moved into the planted folder, nothing started, the old bundle kept aside.
-    EXPECT_EQ(result.status, 1) << result.output;
-    EXPECT_FALSE(fs::exists(installed / "Taskbell.app"));
-    EXPECT_FALSE(fs::exists(installed / "Taskbell.app.old"));
-    EXPECT_EQ(test::readFile(fresh / "Contents" / "bin" / "taskbell"), probe.executable());
-    EXPECT_EQ(versionMarker(temp / "Applications" / "Taskbell.app.old"), installedMarker);
+    FAIL() << "the planted folder never arrived before the new bundle was moved in";
 }
 
 TEST(SwapAndRelaunch, WaitsForTheApplicationToEnd)
