@@ -19,14 +19,16 @@ snapshot() { (cd "$sandbox" && find . -path ./tmp -prune -o -print0 | sort -z | 
 install() { "$source_dir/scripts/install.sh" --no-build --build-dir "$build_dir" "$@"; }
 # The program a desktop file's Exec value starts, undoing the Desktop Entry escapes and quoting.
 exec_program() {
-    python3 -c 'import re, shlex, sys
+    python3 -c 'import re, sys
 value = re.sub(r"\\(.)", lambda m: {"s": " ", "n": "\n", "t": "\t", "r": "\r"}.get(m.group(1), m.group(1)), sys.argv[1])
-print(shlex.split(value.replace("%%", "%"))[0], end="")' "$(sed -n 's/^Exec=//p' "$1")"
+if value.startswith("\""):
+    value = re.sub(r"\\([\"`$\\])", r"\1", value[1:-1])
+print(value.replace("%%", "%"), end="")' "$(sed -n 's/^Exec=//p' "$1")"
 }
 
 before=$(snapshot)
-install >"$sandbox/install.log"
-grep -q "No release key pinned" "$sandbox/install.log" || fail "install does not say that no release key is pinned"
+install >"$TMPDIR/install.log"
+grep -q "No release key pinned" "$TMPDIR/install.log" || fail "install does not say that no release key is pinned"
 launcher="$HOME/.local/share/applications/com.quillet.taskbell.desktop"
 executable="$HOME/.local/lib/taskbell/Taskbell.app/Contents/bin/taskbell"
 desktop-file-validate "$launcher" || fail "the launcher does not validate"
@@ -35,10 +37,10 @@ desktop-file-validate "$launcher" || fail "the launcher does not validate"
 icon=$(sed -n 's/^Icon=//p' "$launcher")
 [[ -f "$HOME/.local/share/icons/hicolor/scalable/apps/$icon.svg" ]] || fail "no icon $icon in the hicolor theme"
 reply=$(printf '%s\n' '{"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2024-11-05","capabilities":{},"clientInfo":{"name":"t","version":"1"}}}' |
-    timeout 20 "$HOME/.local/bin/taskbell" --mcp 2>"$sandbox/mcp.err")
+    timeout 20 "$HOME/.local/bin/taskbell" --mcp 2>"$TMPDIR/mcp.err")
 [[ "$reply" == *'"serverInfo"'* ]] || fail "no initialize reply: $reply"
-[[ "$(cat "$sandbox/install.log")" == *"MCP server: claude mcp add taskbell -- $HOME/.local/bin/taskbell --mcp"* ]] ||
-    fail "no MCP command in: $(cat "$sandbox/install.log")"
+[[ "$(cat "$TMPDIR/install.log")" == *"MCP server: claude mcp add taskbell -- $HOME/.local/bin/taskbell --mcp"* ]] ||
+    fail "no MCP command in: $(cat "$TMPDIR/install.log")"
 
 # A reinstall under another (absolute) data folder keeps the first launcher on the list; a relative one is
 # ignored. The launch-at-login entry for this program goes with the uninstall, settings stay.
@@ -60,8 +62,9 @@ rm -r "$HOME/.config/com.quillet.taskbell"
 # a link the user pointed elsewhere, and a launcher the user edited.
 mkdir -p "$HOME/.local/bin" "$HOME/.local/share/icons/hicolor/scalable/apps/com.quillet.taskbell.svg"
 printf '#!/bin/sh\necho mine\n' >"$HOME/.local/bin/taskbell"
-install >"$sandbox/install.log"
-[[ "$(cat "$sandbox/install.log")" == *"Left alone: $HOME/.local/bin/taskbell "* ]] ||
+chmod +x "$HOME/.local/bin/taskbell"
+install >"$TMPDIR/install.log"
+[[ "$(cat "$TMPDIR/install.log")" == *"Left alone: $HOME/.local/bin/taskbell "* ]] ||
     fail "install did not say it kept the script"
 [[ "$("$HOME/.local/bin/taskbell")" == mine ]] || fail "install replaced the user's script"
 echo "# edited" >>"$launcher"
@@ -105,15 +108,15 @@ for keyring in unlocked locked; do
             --method org.freedesktop.Secret.Service.Lock "['/org/freedesktop/secrets/collection/login']" >/dev/null
     fi
     status=0
-    env -u DBUS_SESSION_BUS_ADDRESS "$source_dir/scripts/install.sh" --uninstall --purge >"$sandbox/purge.log" 2>&1 ||
+    env -u DBUS_SESSION_BUS_ADDRESS "$source_dir/scripts/install.sh" --uninstall --purge >"$TMPDIR/purge.log" 2>&1 ||
         status=$?
     [[ ! -e "$HOME/.config/com.quillet.taskbell" ]] || fail "--purge kept the settings"
     left=$(secret-tool search --all "${token[@]}" 2>/dev/null || true)
     if [[ "$keyring" == unlocked ]]; then
-        [[ $status == 0 && -z "$left" ]] || fail "--purge kept the token: $(cat "$sandbox/purge.log")"
+        [[ $status == 0 && -z "$left" ]] || fail "--purge kept the token: $(cat "$TMPDIR/purge.log")"
     else
         [[ $status != 0 && -n "$left" ]] || fail "locked keyring: status $status, left '$left'"
-        grep -q "token could not be removed" "$sandbox/purge.log" || fail "no plain text: $(cat "$sandbox/purge.log")"
+        grep -q "token could not be removed" "$TMPDIR/purge.log" || fail "no plain text: $(cat "$TMPDIR/purge.log")"
     fi
 done
 kill "$bus_pid"
