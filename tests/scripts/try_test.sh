@@ -47,9 +47,11 @@ for signal in TERM HUP; do
     kill -s "$signal" "$trial"
     wait "$trial" || true
     trial=""
+    # Checked while the server's input is still open, which would otherwise keep it running.
+    left=$(trial_processes | xargs -r -I{} sh -c 'tr "\0" " " <"$(dirname {})/cmdline"; echo')
     exec 3>&- 4<&-
     rm "$sandbox/in" "$sandbox/out"
-    [[ -z "$(trial_processes)" ]] || fail "SIG$signal left: $(trial_processes | xargs -r -I{} sh -c 'tr "\0" " " <"$(dirname {})/cmdline"; echo')"
+    [[ -z "$left" ]] || fail "SIG$signal left: $left"
     [[ -z "$(ls -A "$TMPDIR")" ]] || fail "SIG$signal left the profile: $(ls -A "$TMPDIR")"
 done
 echo "try mode: ok"
