@@ -102,7 +102,7 @@ bool SingleInstance::claim()
 {
     if (socketPath_.isEmpty()) {
         warn(QStringLiteral("no private folder for the single-instance socket (XDG_RUNTIME_DIR is not set and "
-                            "%1 is not yours); a later start will not find this one")
+                            "%1 is not private to you); a later start will not find this one")
                  .arg(QDir(QDir::tempPath()).filePath(QStringLiteral("taskbell-%1").arg(::geteuid()))));
         return true;
     }
