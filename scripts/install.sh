@@ -254,7 +254,7 @@ for dir in "$HOME/.local" "$HOME/.local/lib"; do
     [[ -d "$dir" ]] || lib_parents+=("$dir")
 done
 mkdir -p -- "$HOME/.local/lib"
-mkdir -p -m 0700 -- "$lib_dir"
+mkdir -m 0700 -- "$lib_dir" 2>/dev/null || [[ -d "$lib_dir" ]]
 read_manifest
 ((${#entries[@]} == 0)) || printf '%s\0' "${entries[@]}" >"$manifest.new"
 touch -- "$manifest.new"

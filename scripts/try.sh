@@ -73,12 +73,12 @@ trap 'exit 143' TERM
 trap 'exit 129' HUP
 
 printf %s taskbell-try | gnome-keyring-daemon --foreground --unlock --components=secrets >/dev/null 2>&1 &
-children+=($!)
+children+=("$!")
 gdbus wait --session --timeout 10 org.freedesktop.secrets >/dev/null
 
 info="$profile/jira.json"
 "$build_dir/tools/fake_jira" --workspace --info "$info" 2>"$profile/fake-jira.log" &
-children+=($!)
+children+=("$!")
 for _ in $(seq 100); do
     [[ -s "$info" ]] && break
     kill -0 "${children[1]}" 2>/dev/null || { cat "$profile/fake-jira.log" >&2; exit 1; }
@@ -102,7 +102,7 @@ if [[ " $* " != *" --mcp "* ]]; then
 fi
 "$build_dir/taskbell" "$@" <&0 &
 app=$!
-children+=($app)
+children+=("$app")
 status=0
 wait "$app" || status=$?
 exit $status
