@@ -8,8 +8,10 @@
 #   scripts/install.sh --uninstall [--purge]
 #
 # --release-key pins the public key that signs release bundles; without one this copy cannot verify, and so
-# never installs, updates. --uninstall removes exactly what the install wrote (and the launch-at-login entry,
-# which would point at the removed program); settings and the stored API token stay unless --purge is given.
+# never installs, updates. A file of the user's own at one of those places is left alone (the install says
+# so). --uninstall removes what the install wrote while it is still as written (and the launch-at-login
+# entry, which would start the removed program); settings and the stored API token stay unless --purge is
+# given, which says plainly when the token could not be removed.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
