@@ -1,10 +1,8 @@
 // One instance per user: only an answer from this user's own running instance ends a start.
-#include <QSignalSpy>
 #include <QTest>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <thread>
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -99,21 +97,6 @@ private slots:
         fs::remove_all(shared);
         QVERIFY(foreign > 0);
         QVERIFY(claimed);
-    }
-
-    void aLongPathStillHandsOver()
-    {
-        test::TempDir folder;
-        QString path = QString::fromStdString((folder / std::string(150, 'p')).string());
-        SingleInstance first(path);
-        QVERIFY(first.socketPath().toLocal8Bit().size() <= 107);
-        QVERIFY(first.claim());
-        QSignalSpy requests(&first, &SingleInstance::activationRequested);
-        bool secondClaimed = true;
-        std::thread secondStart([&] { secondClaimed = SingleInstance(path).claim(); });
-        QVERIFY(requests.wait(5000));
-        secondStart.join();
-        QVERIFY(!secondClaimed);
     }
 
     void withoutARuntimeFolderTheSocketStaysPrivate()
