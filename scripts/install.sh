@@ -8,19 +8,28 @@
 #   scripts/install.sh --uninstall [--purge]
 #
 # --release-key pins the public key that signs release bundles; without one this copy cannot verify, and so
-# never installs, updates. --uninstall removes exactly what the install wrote (and the launch-at-login entry,
-# which would point at the removed program); settings and the stored API token stay unless --purge is given.
+# never installs, updates. A file of the user's own at one of those places is left alone (the install says
+# so). --uninstall removes what the install wrote while it is still as written (and the launch-at-login
+# entry, which would start the removed program); settings and the stored API token stay unless --purge is
+# given, which says plainly when the token could not be removed.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-data_home=${XDG_DATA_HOME:-$HOME/.local/share}
-config_home=${XDG_CONFIG_HOME:-$HOME/.config}
+# Relative XDG values are ignored, as the XDG rules say.
+data_home=$HOME/.local/share
+[[ "${XDG_DATA_HOME:-}" == /* ]] && data_home=$XDG_DATA_HOME
+config_home=$HOME/.config
+[[ "${XDG_CONFIG_HOME:-}" == /* ]] && config_home=$XDG_CONFIG_HOME
 lib_dir="$HOME/.local/lib/taskbell"
 bin_link="$HOME/.local/bin/taskbell"
 launcher="$data_home/applications/com.quillet.taskbell.desktop"
 icon="$data_home/icons/hicolor/scalable/apps/com.quillet.taskbell.svg"
 manifest="$lib_dir/installed-files"
 executable="$lib_dir/Taskbell.app/Contents/bin/taskbell"
+if [[ "$HOME" != /* ]]; then
+    echo "install.sh: HOME must be an absolute path" >&2
+    exit 2
+fi
 
 release_key=""
 build_dir="$root/build"
@@ -38,47 +47,188 @@ while [[ $# -gt 0 ]]; do
     esac
 done
 
-# The manifest lists, one a line, "file PATH" for every file the install wrote and "dir PATH" for every
-# folder it had to create (deepest first), so that uninstalling removes exactly those.
+# The manifest holds one NUL-terminated record per path the install wrote, each recorded before the path
+# is created and kept by later installs: "link PATH" (a link to the bundle's executable), "file SHA256 PATH"
+# (a file with that content) and "dir PATH" (a folder the install had to create). Uninstalling removes a
+# path only while it is still what was written, and only at the places an install writes to.
+record() {
+    printf '%s\0' "$*" >>"$manifest"
+}
+
+# Desktop Entry Exec quoting, the rule launch at login uses as well: double quotes when a reserved character
+# occurs, with ", `, $ and \ escaped inside them, % doubled, then the escapes of a string value.
+desktop_exec() {
+    local path=$1
+    if [[ "$path" =~ [[:space:]\"\'\\\`\$\<\>\~\|\&\;\*\?\#\(\)] ]]; then
+        path=${path//\\/\\\\}
+        path=${path//\"/\\\"}
+        path=${path//\`/\\\`}
+        path=${path//\$/\\\$}
+        path="\"$path\""
+    fi
+    path=${path//%/%%}
+    path=${path//\\/\\\\}
+    path=${path//$'\n'/\\n}
+    path=${path//$'\t'/\\t}
+    path=${path//$'\r'/\\r}
+    printf '%s' "$path"
+}
+
+# The value of the Exec key in a desktop file's main group.
+exec_value() {
+    awk '/^[[:space:]]*\[/ { main = ($0 ~ /^[[:space:]]*\[Desktop Entry\][[:space:]]*$/) }
+         main && /^[[:space:]]*Exec[[:space:]]*=/ { sub(/^[[:space:]]*Exec[[:space:]]*=[[:space:]]*/, ""); value = $0 }
+         END { printf "%s", value }' "$1"
+}
+
+sha_of() { sha256sum <"$1" | cut -d' ' -f1; }
+
+# The only places an install writes to, whatever HOME or XDG_DATA_HOME were then.
+is_install_place() {
+    case "$1" in
+        /*/.local/bin/taskbell | /*/applications/com.quillet.taskbell.desktop | \
+            /*/icons/hicolor/scalable/apps/com.quillet.taskbell.svg) return 0 ;;
+        *) return 1 ;;
+    esac
+}
+
+launcher_text() {
+    cat <<DESKTOP
+[Desktop Entry]
+Type=Application
+Name=Taskbell
+GenericName=Jira task tray
+Comment=Your Jira Cloud issues in the system tray
+Exec=$(desktop_exec "$executable")
+Icon=com.quillet.taskbell
+Terminal=false
+Categories=Office;ProjectManagement;
+StartupNotify=false
+DESKTOP
+}
+
+# The records of the manifest, each once. A list from an older install has one "file PATH" or "dir PATH" a
+# line; its files are taken for what that install wrote there.
+entries=()
+read_manifest() {
+    entries=()
+    [[ -f "$manifest" && ! -L "$manifest" ]] || return 0
+    local entry path
+    declare -A seen=()
+    if [[ -s "$manifest" && "$(tr -d '\000' <"$manifest" | wc -c)" == "$(wc -c <"$manifest")" ]]; then
+        while IFS= read -r entry; do
+            path=${entry#* }
+            case "$entry" in
+                "file "*.desktop) entry="file $(launcher_text | sha256sum | cut -d' ' -f1) $path" ;;
+                "file "*.svg) entry="file $(sha_of "$root/packaging/com.quillet.taskbell.svg") $path" ;;
+                "file "*) entry="link $path" ;;
+            esac
+            # That list had its folders deepest first.
+            if [[ -z "${seen[$entry]:-}" && "$entry" == "dir "* ]]; then
+                entries=("$entry" "${entries[@]}")
+            elif [[ -z "${seen[$entry]:-}" ]]; then
+                entries+=("$entry")
+            fi
+            seen[$entry]=1
+        done <"$manifest"
+        return 0
+    fi
+    while IFS= read -r -d '' entry; do
+        [[ -n "${seen[$entry]:-}" ]] || entries+=("$entry")
+        seen[$entry]=1
+    done <"$manifest"
+}
+
+# Removes what the listed records still describe; says which paths are kept because they changed.
 remove_installed() {
-    local entries=() entry
-    [[ -f "$manifest" ]] && mapfile -t entries <"$manifest"
+    local entry path sum dirs=()
     for entry in "${entries[@]}"; do
-        [[ "$entry" == "file "* ]] && rm -f -- "${entry#file }"
+        case "$entry" in
+            "link "*)
+                path=${entry#link }
+                if is_install_place "$path" && [[ -L "$path" && "$(readlink -- "$path")" == "$executable" ]]; then
+                    rm -f -- "$path"
+                elif [[ -e "$path" || -L "$path" ]]; then
+                    echo "Kept $path: it no longer points to the installed Taskbell."
+                fi
+                ;;
+            "file "*)
+                sum=${entry#file }
+                path=${sum#* }
+                sum=${sum%% *}
+                if is_install_place "$path" && [[ -f "$path" && ! -L "$path" && "$(sha_of "$path")" == "$sum" ]]; then
+                    rm -f -- "$path"
+                elif [[ -e "$path" || -L "$path" ]]; then
+                    echo "Kept $path: it was changed after the install."
+                fi
+                ;;
+            "dir "*) dirs+=("${entry#dir }") ;;
+        esac
     done
     rm -rf -- "$lib_dir"
-    for entry in "${entries[@]}"; do
-        [[ "$entry" == "dir "* ]] && { rmdir -- "${entry#dir }" 2>/dev/null || true; }
+    # A folder is recorded before the folders made inside it, so the reverse order is deepest first; only
+    # empty folders go.
+    local i
+    for ((i = ${#dirs[@]} - 1; i >= 0; i--)); do
+        [[ "${dirs[i]}" == /* ]] && { rmdir -- "${dirs[i]}" 2>/dev/null || true; }
     done
     local autostart="$config_home/autostart/com.quillet.taskbell.desktop"
-    if [[ -f "$autostart" ]] && grep -qF "$lib_dir/" "$autostart"; then
+    if [[ -f "$autostart" && ! -L "$autostart" && "$(exec_value "$autostart")" == "$(desktop_exec "$executable")" ]]; then
         rm -f -- "$autostart"
     fi
 }
 
-created_dirs=()
-# mkdir -p that remembers which folders it created.
+# mkdir -p that records, before creating it, every folder it makes.
 make_dir() {
     local dir=$1 missing=()
     while [[ ! -d "$dir" ]]; do
         missing=("$dir" "${missing[@]}")
-        dir=$(dirname "$dir")
+        dir=${dir%/*}
     done
-    mkdir -p "$1"
-    created_dirs+=("${missing[@]}")
+    for dir in "${missing[@]}"; do
+        record dir "$dir"
+        mkdir -- "$dir"
+    done
+}
+
+# Finds the session bus where the application finds it.
+session_bus() {
+    if [[ -n "${DBUS_SESSION_BUS_ADDRESS:-}" && "$DBUS_SESSION_BUS_ADDRESS" != *autolaunch:* ]]; then
+        return 0
+    fi
+    if [[ "${XDG_RUNTIME_DIR:-}" == /* && -S "$XDG_RUNTIME_DIR/bus" ]]; then
+        export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
+        return 0
+    fi
+    return 1
 }
 
 if ((uninstall)); then
-    remove_installed
+    read_manifest
+    if ((${#entries[@]} == 0)) && [[ ! -e "$lib_dir" ]]; then
+        echo "Taskbell is not installed for this user: nothing to remove."
+    else
+        remove_installed
+        echo "Taskbell removed."
+    fi
     if ((purge)); then
         rm -rf -- "$config_home/com.quillet.taskbell"
-        # Only on a running session bus: secret-tool would otherwise try to start one.
-        if [[ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ]]; then
-            secret-tool clear service com.quillet.taskbell account apiToken 2>/dev/null || true
+        echo "Settings removed."
+        token=(service com.quillet.taskbell account apiToken)
+        if ! session_bus; then
+            echo "The stored API token could not be removed: no session bus. Remove it with your keyring manager." >&2
+            exit 1
         fi
-        echo "Taskbell removed, with its settings and stored API token."
+        timeout 20 secret-tool clear "${token[@]}" 2>/dev/null || true
+        # A locked keyring keeps the item; only an empty search proves it is gone.
+        if ! left=$(timeout 20 secret-tool search --all "${token[@]}" 2>&1) || [[ -n "$left" ]]; then
+            echo "The stored API token could not be removed (is the keyring locked?). Unlock it and run" \
+                "scripts/install.sh --uninstall --purge again, or remove it with your keyring manager." >&2
+            exit 1
+        fi
+        echo "Stored API token removed."
     else
-        echo "Taskbell removed. Settings and the stored API token are kept (--uninstall --purge removes them)."
+        echo "Settings and the stored API token are kept (--uninstall --purge removes them)."
     fi
     exit 0
 fi
@@ -99,62 +249,78 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/unpacked"
 unzip -q "$work/out/"Taskbell-*.zip -d "$work/unpacked"
 
-# Folders created by an earlier install stay ours.
-previous_dirs=()
-if [[ -f "$manifest" ]]; then
-    mapfile -t previous_dirs < <(sed -n 's/^dir //p' "$manifest")
-fi
+# The list comes first: every path is recorded before it is created (the folders that hold the list just
+# after). Earlier records are kept, each once.
+lib_parents=()
+for dir in "$HOME/.local" "$HOME/.local/lib"; do
+    [[ -d "$dir" ]] || lib_parents+=("$dir")
+done
+mkdir -p -- "$HOME/.local/lib"
+mkdir -m 0700 -- "$lib_dir" 2>/dev/null || [[ -d "$lib_dir" ]]
+read_manifest
+((${#entries[@]} == 0)) || printf '%s\0' "${entries[@]}" >"$manifest.new"
+touch -- "$manifest.new"
+mv -T -- "$manifest.new" "$manifest"
+for dir in "${lib_parents[@]}"; do record dir "$dir"; done
 
 # Swap the bundle in with renames on one filesystem, so a running copy keeps working until it restarts.
-make_dir "$lib_dir"
 rm -rf -- "$lib_dir/.Taskbell.app.new" "$lib_dir/.Taskbell.app.old"
 cp -a "$work/unpacked/Taskbell.app" "$lib_dir/.Taskbell.app.new"
-[[ -e "$lib_dir/Taskbell.app" ]] && mv -- "$lib_dir/Taskbell.app" "$lib_dir/.Taskbell.app.old"
-mv -- "$lib_dir/.Taskbell.app.new" "$lib_dir/Taskbell.app"
+[[ -e "$lib_dir/Taskbell.app" ]] && mv -T -- "$lib_dir/Taskbell.app" "$lib_dir/.Taskbell.app.old"
+mv -T -- "$lib_dir/.Taskbell.app.new" "$lib_dir/Taskbell.app"
 rm -rf -- "$lib_dir/.Taskbell.app.old"
 
-# Desktop Entry Exec quoting: double quotes when needed, with ", `, $ and \ escaped, then the key-file
-# escape of the backslash.
-desktop_exec() {
-    local path=$1
-    if [[ "$path" =~ [[:space:]\"\'\\\`\$\<\>\~\|\&\;\*\?\#\(\)] ]]; then
-        path=${path//\\/\\\\}
-        path=${path//\"/\\\"}
-        path=${path//\`/\\\`}
-        path=${path//\$/\\\$}
-        path="\"$path\""
-    fi
-    path=${path//\\/\\\\}
-    printf '%s' "$path"
+# True when path holds nothing, or what an install recorded there.
+is_ours() {
+    local path=$1 entry
+    [[ -e "$path" || -L "$path" ]] || return 0
+    for entry in "${entries[@]}"; do
+        case "$entry" in
+            "link $path") [[ -L "$path" && "$(readlink -- "$path")" == "$executable" ]] && return 0 ;;
+            "file "*" $path") [[ -f "$path" && ! -L "$path" && "${entry#file }" == "$(sha_of "$path") $path" ]] && return 0 ;;
+        esac
+    done
+    return 1
 }
 
-make_dir "$(dirname "$bin_link")"
-make_dir "$(dirname "$launcher")"
-make_dir "$(dirname "$icon")"
-ln -sfn "$executable" "$bin_link"
-install -m 0644 "$root/packaging/com.quillet.taskbell.svg" "$icon"
-cat >"$launcher" <<DESKTOP
-[Desktop Entry]
-Type=Application
-Name=Taskbell
-GenericName=Jira task tray
-Comment=Your Jira Cloud issues in the system tray
-Exec=$(desktop_exec "$executable")
-Icon=com.quillet.taskbell
-Terminal=false
-Categories=Office;ProjectManagement;
-StartupNotify=false
-DESKTOP
-chmod 0644 "$launcher"
-{
-    printf 'file %s\n' "$bin_link" "$launcher" "$icon"
-    all_dirs=("${previous_dirs[@]}" "${created_dirs[@]}")
-    ((${#all_dirs[@]} == 0)) || printf '%s\n' "${all_dirs[@]}" | awk '{ print length($0) "\t" $0 }' |
-        sort -rn | cut -f2- | uniq | sed 's/^/dir /'
-} >"$manifest"
+kept=()
+# Writes the content of file `from` to path with mode 0644, unless someone else's file is there.
+place_file() {
+    local from=$1 path=$2
+    if ! is_ours "$path"; then
+        kept+=("$path")
+        return
+    fi
+    make_dir "${path%/*}"
+    record file "$(sha_of "$from") $path"
+    # Created anew (noclobber opens with O_EXCL), so nothing planted there is followed.
+    rm -f -- "$path"
+    (set -C && cat -- "$from" >"$path")
+    chmod 0644 -- "$path"
+}
+
+link_kept=0
+if is_ours "$bin_link"; then
+    make_dir "${bin_link%/*}"
+    record link "$bin_link"
+    ln -sfnT -- "$executable" "$bin_link"
+else
+    kept+=("$bin_link")
+    link_kept=1
+fi
+place_file "$root/packaging/com.quillet.taskbell.svg" "$icon"
+launcher_text >"$work/launcher"
+place_file "$work/launcher" "$launcher"
 
 echo "Taskbell installed: $executable"
-echo "MCP server: claude mcp add taskbell -- $bin_link --mcp"
+for path in "${kept[@]}"; do
+    echo "Left alone: $path is not from a Taskbell install (move it away and install again to replace it)."
+done
+if ((link_kept)); then
+    echo "MCP server: claude mcp add taskbell -- $executable --mcp"
+else
+    echo "MCP server: claude mcp add taskbell -- $bin_link --mcp"
+fi
 if [[ -n "$release_key" ]]; then
     echo "Updates are verified with the pinned release key $release_key."
 else

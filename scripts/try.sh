@@ -2,7 +2,7 @@
 # Tries Taskbell without a Jira site: starts a local stand-in for Jira Cloud with a sample workspace, a
 # throwaway profile (private HOME and XDG folders, a private D-Bus session with its own unlocked keyring)
 # and the app, or the MCP server on standard input and output when given --mcp. Nothing touches your own
-# settings or keychain, and the profile is removed when it exits.
+# settings or keychain, and the profile is removed when it exits, on Ctrl-C, SIGTERM or SIGHUP too.
 #
 #   scripts/try.sh [--mcp]
 #
@@ -10,38 +10,78 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${TASKBELL_BUILD_DIR:-$root/build}
+# The inner run inside the private session gets this first argument, with the profile and the run's token.
+inner_flag=--inside-trial-profile
 
-if [[ -z "${TASKBELL_TRY_PROFILE:-}" ]]; then
+if [[ "${1:-}" != "$inner_flag" ]]; then
     if [[ "${TASKBELL_NO_BUILD:-0}" != 1 ]]; then
         "$root/scripts/setup.sh" >&2
         cmake -S "$root" -B "$build_dir" -G Ninja >&2
         cmake --build "$build_dir" --target taskbell taskbell_gui fake_jira >&2
     fi
     profile=$(mktemp -d "${TMPDIR:-/tmp}/taskbell-try-XXXXXX")
-    trap 'rm -rf "$profile"' EXIT
+    session=""
+    # Ends the trial's processes first (the inner run stops its own children and waits for them), then
+    # removes the profile.
+    finish() {
+        if [[ -n "$session" ]] && kill -0 "$session" 2>/dev/null; then
+            local inner
+            inner=$(cat "$profile/inner.pid" 2>/dev/null || true)
+            kill -TERM "${inner:-$session}" 2>/dev/null || true
+            wait "$session" 2>/dev/null || true
+        fi
+        rm -rf "$profile"
+    }
+    trap finish EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+    trap 'exit 129' HUP
+    token=$(od -An -tx1 -N16 /dev/urandom | tr -d ' \n')
+    printf %s "$token" >"$profile/run-token"
     mkdir -p "$profile/home" "$profile/config" "$profile/data" "$profile/cache" "$profile/runtime"
     chmod 700 "$profile/runtime"
     export HOME="$profile/home" XDG_CONFIG_HOME="$profile/config" XDG_DATA_HOME="$profile/data"
-    export XDG_CACHE_HOME="$profile/cache" XDG_RUNTIME_DIR="$profile/runtime"
-    export TASKBELL_TRY_PROFILE="$profile" TASKBELL_BUILD_DIR="$build_dir"
-    unset DBUS_SESSION_BUS_ADDRESS
+    export XDG_CACHE_HOME="$profile/cache" XDG_RUNTIME_DIR="$profile/runtime" TASKBELL_BUILD_DIR="$build_dir"
+    unset DBUS_SESSION_BUS_ADDRESS TASKBELL_TRY_PROFILE
+    # In the background with its input passed on, so that a signal reaches the trap above at once.
+    dbus-run-session -- "$0" "$inner_flag" "$profile" "$token" "$@" <&0 &
+    session=$!
     status=0
-    dbus-run-session -- "$0" "$@" || status=$?
+    wait "$session" || status=$?
+    session=""
     exit $status
 fi
 
-# Inside the private session.
-profile=$TASKBELL_TRY_PROFILE
-printf %s taskbell-try | gnome-keyring-daemon --unlock --components=secrets >/dev/null
+# Inside the private session: only in the profile this run made, with HOME and the settings inside it.
+profile=$2
+token=$3
+shift 3
+if [[ ! -d "$profile" || -L "$profile" || ! -O "$profile" || "$(cat "$profile/run-token" 2>/dev/null)" != "$token" ||
+    "$HOME" != "$profile/home" || "$XDG_CONFIG_HOME" != "$profile/config" || "$XDG_DATA_HOME" != "$profile/data" ]]; then
+    echo "try.sh: $profile is not the trial profile of this run; nothing was written." >&2
+    exit 2
+fi
+echo $$ >"$profile/inner.pid"
+children=()
+stop() {
+    ((${#children[@]} == 0)) || kill "${children[@]}" 2>/dev/null || true
+    wait || true
+}
+trap stop EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+
+printf %s taskbell-try | gnome-keyring-daemon --foreground --unlock --components=secrets >/dev/null 2>&1 &
+children+=("$!")
 gdbus wait --session --timeout 10 org.freedesktop.secrets >/dev/null
 
 info="$profile/jira.json"
 "$build_dir/tools/fake_jira" --workspace --info "$info" 2>"$profile/fake-jira.log" &
-jira_pid=$!
-trap 'kill "$jira_pid" 2>/dev/null; wait "$jira_pid" 2>/dev/null || true' EXIT
+children+=("$!")
 for _ in $(seq 100); do
     [[ -s "$info" ]] && break
-    kill -0 "$jira_pid" 2>/dev/null || { cat "$profile/fake-jira.log" >&2; exit 1; }
+    kill -0 "${children[1]}" 2>/dev/null || { cat "$profile/fake-jira.log" >&2; exit 1; }
     sleep 0.1
 done
 [[ -s "$info" ]] || { echo "try.sh: the sample Jira did not start" >&2; exit 1; }
@@ -60,4 +100,9 @@ field apiToken | tr -d '\n' | secret-tool store --label="Taskbell API token" ser
 if [[ " $* " != *" --mcp "* ]]; then
     echo "Taskbell with a sample workspace at $(field baseURL); quit it (or press Ctrl-C here) to end the trial." >&2
 fi
-"$build_dir/taskbell" "$@"
+"$build_dir/taskbell" "$@" <&0 &
+app=$!
+children+=("$app")
+status=0
+wait "$app" || status=$?
+exit $status

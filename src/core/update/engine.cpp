@@ -165,9 +165,9 @@ std::string installScript(pid_t pid)
            std::to_string(pid) +
            " 2>/dev/null; do sleep 0.2; done\n"
            "/bin/rm -rf \"$2.old\"\n"
-           "/bin/mv \"$2\" \"$2.old\" || exit 1\n"
-           "if ! /bin/mv \"$1\" \"$2\"; then\n"
-           "    /bin/mv \"$2.old\" \"$2\"\n"
+           "/bin/mv -T \"$2\" \"$2.old\" || exit 1\n"
+           "if ! /bin/mv -T \"$1\" \"$2\"; then\n"
+           "    /bin/mv -T \"$2.old\" \"$2\"\n"
            "    exit 1\n"
            "fi\n"
            "/bin/rm -rf \"$2.old\"\n"
@@ -185,6 +185,15 @@ pid_t swapAndRelaunch(const fs::path& newBundle, const fs::path& installedBundle
     fs::path fresh = fs::absolute(newBundle);
     if (::access(installed.parent_path().c_str(), W_OK) != 0) {
         throw UpdateError::notWritable(installed.string());
+    }
+    // Anyone else who may write to the folder could put a program of theirs at the bundle's name while the
+    // script swaps, and the relaunch would start it.
+    struct stat folder
+    {
+    };
+    if (::stat(installed.parent_path().c_str(), &folder) != 0 || folder.st_uid != ::geteuid() ||
+        (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        throw UpdateError::unsafeFolder(installed.parent_path().string());
     }
     // The script could not move a missing bundle aside, and the program would then never come back.
     std::error_code ec;

@@ -103,4 +103,17 @@ UpdateError UpdateError::checksumMismatch()
     return {Kind::checksumMismatch, {}, {}, "Download rejected: checksum doesn't match the manifest."};
 }
 
+UpdateError UpdateError::unsafeFolder(std::string folder)
+{
+    std::string text =
+        "Can't update Taskbell in " + folder +
+        " \u2014 other users can change that folder. Install Taskbell in a folder only you can write to.";
+    return {Kind::unsafeFolder, std::move(folder), {}, std::move(text)};
+}
+
+UpdateError UpdateError::noSpace()
+{
+    return {Kind::noSpace, {}, {}, "There isn't enough free space to install the update."};
+}
+
 } // namespace taskbell

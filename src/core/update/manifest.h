@@ -40,7 +40,17 @@ UpdateManifest parseManifest(std::string_view body);
 class UpdateError : public std::exception
 {
 public:
-    enum class Kind { badFeed, badDownload, signature, versionMismatch, notNewer, notWritable, checksumMismatch };
+    enum class Kind {
+        badFeed,
+        badDownload,
+        signature,
+        versionMismatch,
+        notNewer,
+        notWritable,
+        checksumMismatch,
+        unsafeFolder,
+        noSpace
+    };
 
     static UpdateError badFeed(std::string reason);
     static UpdateError badDownload(std::string reason);
@@ -50,6 +60,11 @@ public:
     static UpdateError notNewer(std::string offeredVersion, std::string runningVersion);
     static UpdateError notWritable(std::string path);
     static UpdateError checksumMismatch();
+    // The installed bundle's folder belongs to someone else or others may write to it: another user could
+    // put a program of theirs at the bundle's name while it is replaced.
+    static UpdateError unsafeFolder(std::string folder);
+    // The disk holding the installed bundle filled up while the update was copied beside it.
+    static UpdateError noSpace();
 
     Kind kind() const noexcept { return kind_; }
     // The payload: the reason, verifier message or path; for versionMismatch the bundle's version, for

@@ -9,6 +9,7 @@
 
 #include "core/base/file_io.h"
 #include "core/update/code_resources.h"
+#include "core/update/manifest.h"
 
 namespace taskbell::update {
 namespace {
@@ -47,9 +48,40 @@ bool copyMatchesSeal(const fs::path& original, const fs::path& copy)
     }
 }
 
+std::uintmax_t treeBytes(const fs::path& root)
+{
+    std::uintmax_t total = 0;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->is_regular_file(ec)) {
+            total += it->file_size(ec);
+        }
+    }
+    return total;
+}
+
+// ENOSPC or EDQUOT, or the EIO the library reports for a file it could only partly write, while the
+// destination has less room left than the whole bundle needs.
+bool diskFull(const std::error_code& ec, const fs::path& from, const fs::path& to)
+{
+    if (ec == std::errc::no_space_on_device || ec.value() == EDQUOT) {
+        return true;
+    }
+    std::error_code ignored;
+    auto space = fs::space(to.parent_path(), ignored);
+    return ec == std::errc::io_error && !ignored && space.available < treeBytes(from);
+}
+
 void copyBundle(const fs::path& from, const fs::path& to)
 {
-    fs::copy(from, to, fs::copy_options::recursive);
+    try {
+        fs::copy(from, to, fs::copy_options::recursive);
+    } catch (const fs::filesystem_error& error) {
+        if (diskFull(error.code(), from, to)) {
+            throw UpdateError::noSpace();
+        }
+        throw;
+    }
     if (!copyMatchesSeal(from, to)) {
         throw std::system_error(EIO, std::generic_category(), "Could not copy the update to " + to.string());
     }

@@ -12,8 +12,8 @@ std::filesystem::path stagingFolder(const std::filesystem::path& installedBundle
 // Moves the verified bundle into a fresh staging folder (removing one left by an earlier install first)
 // and returns the staged bundle's path. Across file systems the bundle is copied and the copy checked
 // against the bundle's seal, so the bytes that were verified are the bytes that get installed. On failure
-// (a full disk, say) the staging folder is removed again and the installed bundle is never touched.
-// Throws std::system_error.
+// the staging folder is removed again and the installed bundle is never touched. Throws UpdateError
+// noSpace when the disk is full, else std::system_error.
 std::filesystem::path stageBundle(const std::filesystem::path& verifiedBundle,
                                   const std::filesystem::path& installedBundle);
 

@@ -1,5 +1,5 @@
-# Helpers for commands run by session.sh: background processes stopped at exit, waiting for a condition,
-# the tray host, and the settings and token of a Taskbell profile.
+# Helpers for commands run by session.sh: background processes stopped at exit (on a signal too), waiting
+# for a condition, the tray host, and the settings and token of a Taskbell profile.
 
 pids=()
 stop_all() {
@@ -14,7 +14,13 @@ stop_all() {
         done
         kill -9 "$pid" 2>/dev/null
     done
+    return 0
 }
+# Whoever sources this stops its background processes however it ends: a signal exits through the EXIT trap.
+trap stop_all EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
 
 wait_for() { # seconds, command...
     local tries=$(($1 * 10))

@@ -18,11 +18,17 @@ if [[ "${1:-}" != "--inner" ]]; then
     shift
     work=$(mktemp -d "${TMPDIR:-/tmp}/taskbell-desktop-XXXXXX")
     xvfb_pid=""
+    session_pid=""
+    # timeout runs the session in a process group of its own and passes a signal on to all of it.
     cleanup() {
+        [[ -n "$session_pid" ]] && kill "$session_pid" 2>/dev/null && wait "$session_pid" 2>/dev/null
         [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
         rm -rf "$work"
     }
     trap cleanup EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+    trap 'exit 129' HUP
     Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
     xvfb_pid=$!
     for _ in $(seq 100); do
@@ -38,7 +44,10 @@ if [[ "${1:-}" != "--inner" ]]; then
         XDG_RUNTIME_DIR="$work/runtime" XDG_CACHE_HOME="$work/cache" XDG_DATA_HOME="$work/data" \
         TMPDIR="$work/tmp" SESSION_WORK="$work" GSETTINGS_BACKEND=memory NO_AT_BRIDGE=0 \
         QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_QPA_PLATFORM=xcb \
-        timeout -k 5 "$limit" dbus-run-session -- "$here/session.sh" --inner "$@" || status=$?
+        timeout -k 5 "$limit" dbus-run-session -- "$here/session.sh" --inner "$@" &
+    session_pid=$!
+    wait "$session_pid" || status=$?
+    session_pid=""
     if ((status != 0)); then
         for log in "$work"/*.log; do
             echo "---- $(basename "$log")"

@@ -8,6 +8,10 @@
 #include <filesystem>
 #include <thread>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include "app/shell/aux_windows.h"
 #include "app/shell/panel_window.h"
 #include "app/shell/single_instance.h"
@@ -245,8 +249,9 @@ private slots:
 
     void secondInstanceHandsOverToTheFirst()
     {
+        // A path too long for a local socket: a short stand-in is used.
         test::TempDir folder;
-        QString path = QString::fromStdString((folder / "instance").string());
+        QString path = QString::fromStdString((folder / std::string(150, 'i')).string());
         SingleInstance first(path);
         QVERIFY(first.claim());
         QSignalSpy requests(&first, &SingleInstance::activationRequested);
@@ -269,15 +274,37 @@ private slots:
 
     void programWithoutADisplaySaysSoAndExits()
     {
-        test::ProcessOptions options;
-        options.env = {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}};
-        options.timeout = std::chrono::seconds(20);
-        test::ProcessResult result = test::runProcess({TASKBELL_EXE}, options);
-        QCOMPARE(result.exitCode, 1);
-        QCOMPARE(result.signal, 0);
-        QVERIFY(result.out.empty());
-        QCOMPARE(std::count(result.err.begin(), result.err.end(), '\n'), 1);
-        QVERIFY(result.err.find("no graphical display") != std::string::npos);
+        // A Wayland socket nobody listens on any more.
+        test::TempDir runtime;
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        (runtime / "wayland-9").string().copy(address.sun_path, sizeof address.sun_path - 1);
+        int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QCOMPARE(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ::close(stale);
+        struct Case
+        {
+            std::optional<std::string> x11, wayland;
+            std::string says;
+        } cases[] = {
+            {std::nullopt, std::nullopt, "no graphical display"},
+            {"127.0.0.1:55", std::nullopt, "cannot reach the graphical display 127.0.0.1:55"},
+            {std::nullopt, "wayland-9", "cannot reach the graphical display wayland-9"},
+        };
+        for (const Case& row : cases) {
+            test::ProcessOptions options;
+            options.env = {{"DISPLAY", row.x11},
+                           {"WAYLAND_DISPLAY", row.wayland},
+                           {"XDG_RUNTIME_DIR", runtime.path().string()},
+                           {"QT_QPA_PLATFORM", std::nullopt}};
+            options.timeout = std::chrono::seconds(20);
+            test::ProcessResult result = test::runProcess({TASKBELL_EXE}, options);
+            QCOMPARE(result.exitCode, 1);
+            QCOMPARE(result.signal, 0);
+            QVERIFY(result.out.empty());
+            QCOMPARE(std::count(result.err.begin(), result.err.end(), '\n'), 1);
+            QVERIFY2(result.err.find(row.says) != std::string::npos, result.err.c_str());
+        }
     }
 
     void secondStartOfTheProgramExitsZero()

@@ -1,8 +1,10 @@
 #include <chrono>
+#include <thread>
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -150,6 +152,50 @@ TEST(InstallScript, KeepsTheInstalledBundleWhenAMoveFails)
     EXPECT_FALSE(fs::exists(temp / "Applications" / "Taskbell.app.old"));
 }
 
+TEST(InstallScript, NeverMovesIntoAFolderPlantedAtTheBundlesName)
+{
+    // Another user's program is renamed to the bundle's name the instant the installed bundle is moved
+    // aside. The script is sometimes quicker than that (an ordinary swap then); the attempt is repeated
+    // until the planted folder arrives in time.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        test::TempDir temp;
+        LaunchProbe probe(temp / "launched");
+        auto installed =
+            test::makeBundle(temp / "Applications", "Taskbell.app", {"1.0.0", "com.quillet.taskbell", "old"});
+        std::string installedMarker = versionMarker(installed);
+        auto fresh = test::makeBundle(temp / "update" / "unpacked", "Taskbell.app",
+                                      {"2.0.0", "com.quillet.taskbell", probe.executable()});
+        auto planted = test::makeBundle(
+            temp / "planted", "Taskbell.app",
+            {"6.6.6", "com.quillet.taskbell", "#!/bin/sh\necho planted >" + (temp / "launched").string() + "\n"});
+        int watch = ::inotify_init1(IN_CLOEXEC);
+        ASSERT_GE(::inotify_add_watch(watch, (temp / "Applications").c_str(), IN_MOVED_FROM), 0);
+        std::error_code late;
+        std::thread planter([&] {
+            char event[sizeof(inotify_event) + 256];
+            if (::read(watch, event, sizeof event) > 0) {
+                fs::rename(planted, installed, late);
+            }
+        });
+        auto result = runScript(temp / "update", deadPid(), fresh, installed);
+        planter.join();
+        ::close(watch);
+        if (late) {
+            ASSERT_EQ(result.status, 0) << result.output;
+            ASSERT_EQ(probe.awaitLine(), (installed / "Contents" / "bin" / "taskbell").string());
+            continue;
+        }
+        // The swap stops: nothing moved into the planted folder, nothing started, the old bundle kept aside.
+        EXPECT_EQ(result.status, 1) << result.output;
+        EXPECT_FALSE(fs::exists(installed / "Taskbell.app"));
+        EXPECT_FALSE(fs::exists(installed / "Taskbell.app.old"));
+        EXPECT_EQ(test::readFile(fresh / "Contents" / "bin" / "taskbell"), probe.executable());
+        EXPECT_EQ(versionMarker(temp / "Applications" / "Taskbell.app.old"), installedMarker);
+        return;
+    }
+    FAIL() << "the planted folder never arrived before the new bundle was moved in";
+}
+
 TEST(SwapAndRelaunch, WaitsForTheApplicationToEnd)
 {
     test::TempDir temp;
@@ -194,6 +240,23 @@ TEST(SwapAndRelaunch, RefusesBeforeWritingAnything)
     EXPECT_THROW(update::swapAndRelaunch(fresh, temp / "Taskbell.app", deadPid()), std::system_error);
     EXPECT_FALSE(fs::exists(temp / "update" / "install.sh"));
     EXPECT_FALSE(fs::exists(temp / ".Taskbell.app.update"));
+
+    // A folder others may write to, or someone else's: refused before anything is staged.
+    auto shared = test::makeBundle(temp / "Shared", "Taskbell.app");
+    fs::permissions(temp / "Shared", static_cast<fs::perms>(01777));
+    auto unsafe = test::caught<UpdateError>([&] { update::swapAndRelaunch(fresh, shared, deadPid()); });
+    ASSERT_TRUE(unsafe) << "accepted a folder others may write to";
+    EXPECT_EQ(unsafe->kind(), UpdateError::Kind::unsafeFolder);
+    EXPECT_EQ(std::string(unsafe->what()), "Can't update Taskbell in " + (temp / "Shared").string() +
+                                               " \u2014 other users can change that folder. Install Taskbell in a "
+                                               "folder only you can write to.");
+    EXPECT_FALSE(fs::exists(temp / "Shared" / ".Taskbell.app.update"));
+    if (::geteuid() == 0) {
+        fs::permissions(temp / "Shared", static_cast<fs::perms>(0755));
+        ASSERT_EQ(::chown((temp / "Shared").c_str(), 65534, 65534), 0);
+        EXPECT_THROW(update::swapAndRelaunch(fresh, shared, deadPid()), UpdateError);
+        EXPECT_FALSE(fs::exists(temp / "Shared" / ".Taskbell.app.update"));
+    }
 
     if (::geteuid() != 0) { // permission bits do not stop root
         auto installed = test::makeBundle(temp / "ReadOnly", "Taskbell.app");

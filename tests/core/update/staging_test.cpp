@@ -14,6 +14,7 @@
 #include "core/update/engine.h"
 #include "core/update/process_run.h"
 #include "core/update/staging.h"
+#include "failure.h"
 #include "temp_dir.h"
 #include "update_fixtures.h"
 
@@ -84,7 +85,9 @@ TEST(Staging, AFailedCopyToAFullDiskLeavesTheInstalledBundleRunning)
 
     // Too big for what is left of the disk: the copy fails halfway.
     auto tooBig = signedBundle(temp / "update" / "unpacked", "2.0.0", key, std::size_t{1} << 20);
-    EXPECT_THROW(update::swapAndRelaunch(tooBig, installed, deadPid()), std::system_error);
+    auto full = test::caught<UpdateError>([&] { update::swapAndRelaunch(tooBig, installed, deadPid()); });
+    ASSERT_TRUE(full) << "a full disk was not reported as such";
+    EXPECT_STREQ(full->what(), "There isn't enough free space to install the update.");
     EXPECT_EQ(startOutput(installed), "1.0.0\n");
     EXPECT_EQ(test::readFile(installed / "Contents" / "Info.plist").find("2.0.0"), std::string::npos);
     EXPECT_FALSE(fs::exists(staging));
