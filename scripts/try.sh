@@ -23,6 +23,7 @@ if [[ -z "${TASKBELL_TRY_PROFILE:-}" ]]; then
     chmod 700 "$profile/runtime"
     export HOME="$profile/home" XDG_CONFIG_HOME="$profile/config" XDG_DATA_HOME="$profile/data"
     export XDG_CACHE_HOME="$profile/cache" XDG_RUNTIME_DIR="$profile/runtime"
+    export XDG_STATE_HOME="$profile/state"
     export TASKBELL_TRY_PROFILE="$profile" TASKBELL_BUILD_DIR="$build_dir"
     unset DBUS_SESSION_BUS_ADDRESS
     status=0

@@ -1,0 +1,188 @@
+// The activity journal with real files: where it lives, what a line holds, torn and foreign lines, rotation,
+// concurrent writers in separate processes, and the entry texts.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "core/activity/journal.h"
+#include "core/jira/recent_writes.h"
+#include "temp_dir.h"
+
+using namespace taskbell;
+using namespace taskbell::Activity;
+using namespace taskbell::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+Entry moved(const std::string& key, const std::string& to = "Done")
+{
+    Entry entry = Entry::make(Entry::Tool::setStatus, key, "10001");
+    entry.summary = "Rotate the keys";
+    entry.statusBefore = StatusRef{"3", "In Progress", "indeterminate", "In Progress"};
+    entry.statusAfter = StatusRef{"10002", to, "done", "Done"};
+    return entry;
+}
+
+std::size_t lineCount(const fs::path& file)
+{
+    std::string text = readFile(file);
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+} // namespace
+
+TEST(ActivityJournal, LivesInThePrivateStateFolderAndIgnoresRelativeXdgValues)
+{
+    const char* home = std::getenv("HOME");
+    for (const auto& [state, folder] :
+         std::vector<std::pair<const char*, fs::path>>{{"/xdg/state", "/xdg/state/taskbell"},
+                                                       {"relative/state", fs::path(home) / ".local/state/taskbell"},
+                                                       {nullptr, fs::path(home) / ".local/state/taskbell"}}) {
+        state ? ::setenv("XDG_STATE_HOME", state, 1) : ::unsetenv("XDG_STATE_HOME");
+        EXPECT_EQ(Journal::defaultFolder(), folder) << (state ? state : "unset");
+    }
+    ::unsetenv("XDG_STATE_HOME");
+
+    TempDir dir;
+    Journal journal(dir / "state" / "taskbell");
+    Entry entry = moved("TB-1");
+    journal.append(entry);
+    struct stat folder
+    {
+    }, file{};
+    ASSERT_EQ(::stat(journal.folder().c_str(), &folder), 0);
+    ASSERT_EQ(::stat(journal.file().c_str(), &file), 0);
+    EXPECT_EQ(folder.st_mode & 0777, 0700u);
+    EXPECT_EQ(file.st_mode & 0777, 0600u);
+    EXPECT_EQ(journal.read(), std::vector<Entry>{entry}) << "every member survives the round trip";
+}
+
+TEST(ActivityJournal, TornAndForeignLinesAreSkippedAndUndoRecordsMarkTheirEntry)
+{
+    TempDir dir;
+    Journal journal(dir / "taskbell");
+    Entry first = moved("TB-1");
+    writeFile(journal.file(),
+              dumpJson(toJson(first)) + "\nnot json\n{\"tool\":\"set_status\"}\n[1,2]\n" +
+                  R"({"time":"2026-07-08T09:12:33.123Z","entry":"x","tool":"set_status","issueKey":7})" +
+                  "\n{\"time\":\"2026-07-08T09:12:3");
+    Entry undo = Entry::make(Entry::Tool::undo, "TB-1", "10001");
+    undo.undoes = first.id;
+    journal.append(undo);
+
+    std::vector<Entry> entries = journal.read();
+    ASSERT_EQ(entries.size(), 2u) << "the torn last line does not swallow the next append";
+    EXPECT_TRUE(entries[0].undone);
+    EXPECT_EQ(entries[1], undo);
+    EXPECT_EQ(shownEntries(entries, first.time).size(), 1u) << "undo records are not shown";
+    EXPECT_TRUE(shownEntries(entries, first.time + std::chrono::hours(25)).empty());
+}
+
+TEST(ActivityJournal, KeepsTheNewestWhenItGrowsPastTheLimit)
+{
+    TempDir dir;
+    Journal journal(dir / "taskbell");
+    for (std::size_t i = 0; i <= Journal::kRotateAfter; ++i) {
+        journal.append(moved("TB-" + std::to_string(i)));
+    }
+    std::vector<Entry> entries = journal.read();
+    ASSERT_EQ(entries.size(), Journal::kKept);
+    EXPECT_EQ(entries.back().issueKey, "TB-500");
+    EXPECT_EQ(entries.front().issueKey, "TB-301");
+}
+
+TEST(ActivityJournal, ConcurrentWritersInterleaveNothingAndLoseNothing)
+{
+    TempDir dir;
+    Journal journal(dir / "taskbell");
+    constexpr int kWriters = 4, kEach = 150; // 600 appends: one rotation at 501 lines, then 99 more
+    std::vector<pid_t> children;
+    for (int writer = 0; writer < kWriters; ++writer) {
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            for (int i = 0; i < kEach; ++i) {
+                Entry entry = moved("W" + std::to_string(writer) + "-" + std::to_string(i));
+                entry.summary = std::string(500, static_cast<char>('a' + writer));
+                journal.append(entry);
+            }
+            ::_exit(0);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    std::vector<Entry> entries = journal.read();
+    EXPECT_EQ(lineCount(journal.file()), std::size_t{kWriters * kEach - Journal::kRotateAfter - 1 + Journal::kKept});
+    EXPECT_EQ(entries.size(), lineCount(journal.file())) << "every line is whole";
+}
+
+TEST(ActivityJournal, AFailingJournalReportsOneLineAndThrowsNothing)
+{
+    TempDir dir;
+    writeFile(dir / "taskbell", "a file where the folder should be");
+    std::vector<std::string> lines;
+    EXPECT_FALSE(
+        Journal(dir / "taskbell").tryAppend(moved("TB-1"), [&](std::string_view line) { lines.emplace_back(line); }));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("The activity journal was not written: Could not create ", 0), 0u) << lines[0];
+}
+
+TEST(ActivityEntry, TextsForThePanelAndTheNotification)
+{
+    Entry created = Entry::make(Entry::Tool::createTask, "ORCA-3", "1");
+    created.summary = "Write notes";
+    Entry createdInto = created;
+    createdInto.statusAfter = StatusRef{"3", "In Progress", "indeterminate", "In Progress"};
+    Entry edited = Entry::make(Entry::Tool::updateTask, "ORCA-3", "1");
+    edited.summaryBefore = "a";
+    edited.summaryAfter = "b";
+    Entry described = Entry::make(Entry::Tool::updateTask, "ORCA-3", "1");
+    described.setDescriptions(std::string(kMaxKeptDescriptionBytes + 1, 'x'), "short");
+    Entry both = edited;
+    both.setDescriptions("", "new");
+    struct Case
+    {
+        Entry entry;
+        std::string text;
+    };
+    for (const auto& [entry, text] : std::vector<Case>{{created, "Created ORCA-3: Write notes"},
+                                                       {createdInto, "Created ORCA-3: Write notes in In Progress"},
+                                                       {moved("ORCA-3"), "Moved ORCA-3 to Done"},
+                                                       {edited, "Changed the summary of ORCA-3"},
+                                                       {described, "Changed the description of ORCA-3"},
+                                                       {both, "Changed the summary and description of ORCA-3"}}) {
+        EXPECT_EQ(entryText(entry), text);
+    }
+    EXPECT_EQ(notificationText(moved("ORCA-3")), "Your assistant moved ORCA-3 to Done");
+    EXPECT_FALSE(described.descriptionBefore) << "a description past 32 KB is not kept";
+}
+
+TEST(RecentWrites, ReconcilesTheNewestFiftyWrittenInTheLastFiveMinutes)
+{
+    auto start = std::chrono::system_clock::time_point(std::chrono::hours(1000));
+    auto now = start;
+    RecentWrites writes([&] { return now; });
+    writes.noteIssue("TB-1", "10001");
+    writes.wrote("TB-1");
+    writes.wrote("TB-404"); // never read: no id to reconcile
+    writes.wroteId("not-a-number", now);
+    Entry fed = moved("TB-2");
+    fed.issueId = "10002"; // stamped by the real clock, in this one's future: counts as now
+    feed(writes, {fed});
+    EXPECT_EQ(writes.reconcileIds(), (std::vector<std::int64_t>{10002, 10001}));
+
+    for (int i = 0; i < 60; ++i) {
+        now += std::chrono::seconds(1);
+        writes.wroteId(std::to_string(20000 + i), now);
+    }
+    std::vector<std::int64_t> ids = writes.reconcileIds();
+    ASSERT_EQ(ids.size(), RecentWrites::kMaxIds);
+    EXPECT_EQ(ids.front(), 20059);
+    now = start + RecentWrites::kWindow + std::chrono::seconds(30);
+    EXPECT_EQ(writes.reconcileIds().size(), 30u) << "writes older than five minutes drop out";
+}
