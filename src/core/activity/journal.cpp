@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <system_error>
 #include <unordered_set>
 
@@ -104,10 +105,15 @@ fs::path Journal::defaultFolder()
     return xdgStateHome() / "taskbell";
 }
 
+void Journal::createFolder() const
+{
+    ensurePrivateFolder(folder_);
+}
+
 void Journal::append(const Entry& entry) const
 {
     std::string line = dumpJson(toJson(entry)) + "\n";
-    ensurePrivateFolder(folder_);
+    createFolder();
     JournalLock lock(folder_ / "activity.lock");
     FileDescriptor fd = openForAppend(file());
     if (!endsWithNewline(fd.get())) {
@@ -183,11 +189,9 @@ std::vector<Entry> Journal::read() const
 std::vector<Entry> shownEntries(const std::vector<Entry>& entries, TimePoint now, std::chrono::hours maxAge)
 {
     std::vector<Entry> shown;
-    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-        if (it->tool != Entry::Tool::undo && now - it->time <= maxAge) {
-            shown.push_back(*it);
-        }
-    }
+    std::copy_if(entries.rbegin(), entries.rend(), std::back_inserter(shown),
+                 [&](const Entry& entry) { return entry.tool != Entry::Tool::undo && now - entry.time <= maxAge; });
+    // Appends from several processes may land slightly out of order; equal times keep the newer line first.
     std::stable_sort(shown.begin(), shown.end(), [](const Entry& a, const Entry& b) { return a.time > b.time; });
     return shown;
 }

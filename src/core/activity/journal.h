@@ -34,6 +34,10 @@ public:
     // The file to watch; a rotation replaces it, so watch its folder too.
     std::filesystem::path file() const { return folder_ / "activity.jsonl"; }
 
+    // Creates the folder (0700) if missing, so that it can be watched before the first entry. Throws
+    // std::system_error.
+    void createFolder() const;
+
     // Appends one line. Throws std::system_error ("Could not write <file>") when it cannot.
     void append(const Entry& entry) const;
     // append() that never throws: a failure becomes one line for `diagnostic`. True when written.

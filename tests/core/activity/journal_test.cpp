@@ -1,10 +1,9 @@
 // The activity journal with real files: where it lives, what a line holds, torn and foreign lines, rotation,
 // concurrent writers in separate processes, and the entry texts.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include "child_process.h"
 #include "core/activity/journal.h"
 #include "core/jira/recent_writes.h"
 #include "temp_dir.h"
@@ -16,19 +15,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-Entry moved(const std::string& key, const std::string& to = "Done")
+Entry moved(const std::string& key)
 {
     Entry entry = Entry::make(Entry::Tool::setStatus, key, "10001");
     entry.summary = "Rotate the keys";
     entry.statusBefore = StatusRef{"3", "In Progress", "indeterminate", "In Progress"};
-    entry.statusAfter = StatusRef{"10002", to, "done", "Done"};
+    entry.statusAfter = StatusRef{"10002", "Done", "done", "Done"};
     return entry;
-}
-
-std::size_t lineCount(const fs::path& file)
-{
-    std::string text = readFile(file);
-    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
 } // namespace
@@ -49,13 +42,8 @@ TEST(ActivityJournal, LivesInThePrivateStateFolderAndIgnoresRelativeXdgValues)
     Journal journal(dir / "state" / "taskbell");
     Entry entry = moved("TB-1");
     journal.append(entry);
-    struct stat folder
-    {
-    }, file{};
-    ASSERT_EQ(::stat(journal.folder().c_str(), &folder), 0);
-    ASSERT_EQ(::stat(journal.file().c_str(), &file), 0);
-    EXPECT_EQ(folder.st_mode & 0777, 0700u);
-    EXPECT_EQ(file.st_mode & 0777, 0600u);
+    EXPECT_EQ(fs::status(journal.folder()).permissions(), fs::perms::owner_all);
+    EXPECT_EQ(fs::status(journal.file()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(journal.read(), std::vector<Entry>{entry}) << "every member survives the round trip";
 }
 
@@ -112,13 +100,12 @@ TEST(ActivityJournal, ConcurrentWritersInterleaveNothingAndLoseNothing)
         children.push_back(pid);
     }
     for (pid_t pid : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EQ(waitExit(pid), 0);
     }
-    std::vector<Entry> entries = journal.read();
-    EXPECT_EQ(lineCount(journal.file()), std::size_t{kWriters * kEach - Journal::kRotateAfter - 1 + Journal::kKept});
-    EXPECT_EQ(entries.size(), lineCount(journal.file())) << "every line is whole";
+    std::string text = readFile(journal.file());
+    auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    EXPECT_EQ(lines, std::size_t{kWriters * kEach - Journal::kRotateAfter - 1 + Journal::kKept});
+    EXPECT_EQ(journal.read().size(), lines) << "every line is whole";
 }
 
 TEST(ActivityJournal, AFailingJournalReportsOneLineAndThrowsNothing)

@@ -106,42 +106,18 @@ TEST_F(AssistantActivity, UndoRestoresOnlyWhatTheAssistantLeftAsItWas)
         std::string refusal; // "" when the undo goes through
         std::string status, summary;
     };
+    const std::string changed = "KEY changed since the assistant's edit; nothing was undone.";
+    const std::string noWayBack = "Can't move KEY back to In Progress: no transition leads there.";
+    const std::string attached = "The description of KEY embeds 2 attachment(s) that Jira would delete if it were "
+                                 "replaced \u2014 edit it in Jira instead.";
+    const Json both = {{"summary", "Mine"}, {"description", "New body"}};
     const std::vector<Case> cases = {
         {"10000", "TB", "set_status", {{"status", "in_progress"}}, {}, "", "Backlog", "Before"},
-        {"3",
-         "GATE",
-         "set_status",
-         {{"status", "done"}},
-         {},
-         "Can't move GATE-1 back to In Progress: no transition leads there.",
-         "Done",
-         "Before"},
-        {"10000",
-         "TB",
-         "set_status",
-         {{"status", "done"}},
-         someoneMoves,
-         "KEY changed since the assistant's edit; nothing was undone.",
-         "To Do",
-         "Before"},
-        {"3", "TB", "update_task", {{"summary", "Mine"}, {"description", "New body"}}, {}, "", "In Progress", "Before"},
-        {"3",
-         "TB",
-         "update_task",
-         {{"summary", "Mine"}},
-         someoneRenames,
-         "KEY changed since the assistant's edit; nothing was undone.",
-         "In Progress",
-         "Theirs"},
-        {"3",
-         "TB",
-         "update_task",
-         {{"description", "New body"}},
-         someoneAttaches,
-         "The description of KEY embeds 2 attachment(s) that Jira would delete if it were replaced \u2014 edit it in "
-         "Jira instead.",
-         "In Progress",
-         "Before"},
+        {"3", "GATE", "set_status", {{"status", "done"}}, {}, noWayBack, "Done", "Before"},
+        {"10000", "TB", "set_status", {{"status", "done"}}, someoneMoves, changed, "To Do", "Before"},
+        {"3", "TB", "update_task", both, {}, "", "In Progress", "Before"},
+        {"3", "TB", "update_task", {{"summary", "Mine"}}, someoneRenames, changed, "In Progress", "Theirs"},
+        {"3", "TB", "update_task", {{"description", "New body"}}, someoneAttaches, attached, "In Progress", "Before"},
     };
     for (const Case& c : cases) {
         std::string key = addIssue(c.statusId, c.project);

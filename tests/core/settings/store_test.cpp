@@ -118,15 +118,9 @@ TEST(AppSettings, SaveWritesAllKeysAndKeepsOthers)
     TempDir dir;
     SettingsStore store(dir / "app");
     writeFile(store.filePath(), R"({"someoneElses":{"kept":[1,2]},"monthsBack":7})");
-    AppSettings settings{"  https://acme.atlassian.net  ",
-                         "me@example.com",
-                         "OPS",
-                         "",
-                         12,
-                         0,
-                         false,
-                         "https://example.com/taskbell/appcast.json",
-                         false};
+    AppSettings settings{"  https://acme.atlassian.net  ",           "me@example.com", "OPS", "", 12, 0, false,
+                         "https://example.com/taskbell/appcast.json"};
+    settings.notifyAssistantChanges = false;
     settings.save(store);
 
     Json stored = Json::parse(readFile(store.filePath()));
