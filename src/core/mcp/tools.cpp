@@ -297,6 +297,18 @@ std::string listTasks(const JiraClient& client, const Settings& settings, const 
     return joined(sections, "\n\n");
 }
 
+Entry moveEntry(const std::string& key, const std::optional<Activity::IssueState>& before,
+                const std::optional<Activity::IssueState>& after, const std::string& target)
+{
+    const auto& known = after ? after : before;
+    Entry entry = Entry::make(Entry::Tool::setStatus, key, known ? known->id : "");
+    entry.summary = known ? known->summary : "";
+    entry.statusBefore = before ? before->status : std::nullopt;
+    entry.statusAfter =
+        after && after->status ? *after->status : Activity::StatusRef{"", categoryLabel(target), target, ""};
+    return entry;
+}
+
 std::string setStatus(const JiraClient& client, const Settings& settings, const Json& arguments)
 {
     std::string key = issueKey(arguments);
@@ -309,16 +321,14 @@ std::string setStatus(const JiraClient& client, const Settings& settings, const 
     try {
         client.move(key, target);
     } catch (...) {
+        // A route through stepping stones can fail half-way: where the issue did move is still journalled.
+        auto landed = stateOf(client, key);
+        if (before && before->status && landed && landed->status && landed->status->id != before->status->id) {
+            record(moveEntry(key, before, landed, target));
+        }
         throw ToolError(describe(std::current_exception()) + transitionHint(client, key));
     }
-    auto after = stateOf(client, key);
-    const auto& known = after ? after : before;
-    Entry entry = Entry::make(Entry::Tool::setStatus, key, known ? known->id : "");
-    entry.summary = known ? known->summary : "";
-    entry.statusBefore = before ? before->status : std::nullopt;
-    entry.statusAfter =
-        after && after->status ? *after->status : Activity::StatusRef{"", categoryLabel(target), target, ""};
-    record(entry);
+    record(moveEntry(key, before, stateOf(client, key), target));
     return key + " moved to " + categoryLabel(target) + ".\n" + browseLink(settings, key);
 }
 

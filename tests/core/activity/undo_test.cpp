@@ -68,8 +68,19 @@ TEST_F(AssistantActivity, EachSuccessfulWriteIsJournalledAndNothingElse)
     ASSERT_TRUE(call("set_status", {{"issueKey", "TB-999"}, {"status", "done"}}).isError);
     ASSERT_TRUE(call("update_task", {{"issueKey", key}, {"summary", std::string(300, 'x')}}).isError);
 
+    // A move that fails half-way through its stepping stones journals where the issue did go.
+    std::string gated = addIssue("10000", "GATE");
+    jira.setInterceptor([](const LoggedRequest& request) -> std::optional<FakeReply> {
+        if (request.method == "POST" && request.json().value("transition", Json::object()).value("id", "") == "61") {
+            return FakeReply{409, R"({"errorMessages":["Conflict"],"errors":{}})"};
+        }
+        return std::nullopt;
+    });
+    ASSERT_TRUE(call("set_status", {{"issueKey", gated}, {"status", "done"}}).isError);
+
     std::vector<Entry> entries = journal.read();
-    ASSERT_EQ(entries.size(), 3u);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entryText(entries[3]), "Moved " + gated + " to In Progress");
     EXPECT_EQ(entryText(entries[0]), "Created TB-2: Start in In Progress");
     EXPECT_EQ(entries[0].issueId, jira.issue("TB-2")->id);
     EXPECT_EQ(entryText(entries[1]), "Moved " + key + " to Done");
