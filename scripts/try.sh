@@ -42,6 +42,7 @@ if [[ "${1:-}" != "$inner_flag" ]]; then
     chmod 700 "$profile/runtime"
     export HOME="$profile/home" XDG_CONFIG_HOME="$profile/config" XDG_DATA_HOME="$profile/data"
     export XDG_CACHE_HOME="$profile/cache" XDG_RUNTIME_DIR="$profile/runtime" TASKBELL_BUILD_DIR="$build_dir"
+    export XDG_STATE_HOME="$profile/state"
     unset DBUS_SESSION_BUS_ADDRESS TASKBELL_TRY_PROFILE
     # In the background with its input passed on, so that a signal reaches the trap above at once.
     dbus-run-session -- "$0" "$inner_flag" "$profile" "$token" "$@" <&0 &
@@ -57,7 +58,7 @@ profile=$2
 token=$3
 shift 3
 if [[ ! -d "$profile" || -L "$profile" || ! -O "$profile" || "$(cat "$profile/run-token" 2>/dev/null)" != "$token" ||
-    "$HOME" != "$profile/home" || "$XDG_CONFIG_HOME" != "$profile/config" || "$XDG_DATA_HOME" != "$profile/data" ]]; then
+    "$HOME" != "$profile/home" || "$XDG_CONFIG_HOME" != "$profile/config" || "$XDG_DATA_HOME" != "$profile/data" || "$XDG_STATE_HOME" != "$profile/state" ]]; then
     echo "try.sh: $profile is not the trial profile of this run; nothing was written." >&2
     exit 2
 fi

@@ -11,6 +11,7 @@ if [[ -z "${TASKBELL_KEYRING_SESSION:-}" ]]; then
     chmod 700 "$sandbox/runtime"
     export HOME="$sandbox/home" XDG_CONFIG_HOME="$sandbox/config" XDG_DATA_HOME="$sandbox/data"
     export XDG_CACHE_HOME="$sandbox/cache" XDG_RUNTIME_DIR="$sandbox/runtime"
+    export XDG_STATE_HOME="$sandbox/state"
     unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
     export TASKBELL_KEYRING_SESSION=1
     status=0

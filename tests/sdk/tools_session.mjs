@@ -40,7 +40,7 @@ assert.equal(store.status, 0, `secret-tool store failed: ${store.stderr}`);
 const transport = new StdioClientTransport({
     command: executable,
     args: ['--mcp'],
-    env: { ...process.env, XDG_CONFIG_HOME: config, TZ: 'UTC' },
+    env: { ...process.env, XDG_CONFIG_HOME: config, XDG_STATE_HOME: config + '/state', TZ: 'UTC' },
     stderr: 'pipe',
 });
 const client = new Client({ name: 'taskbell-sdk-tools', version: '1.0.0' });

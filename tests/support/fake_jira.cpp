@@ -388,6 +388,26 @@ void FakeJira::setNullTokenOnLastPage(bool on)
     nullTokenOnLastPage_ = on;
 }
 
+void FakeJira::setSearchLag(std::chrono::milliseconds lag, std::function<std::chrono::steady_clock::time_point()> clock)
+{
+    std::lock_guard guard(mutex_);
+    searchLag_ = lag;
+    lagClock_ = clock ? std::move(clock) : [] { return std::chrono::steady_clock::now(); };
+}
+
+void FakeJira::wrote(const FakeIssue& issue)
+{
+    if (lagClock_) {
+        writtenAt_[issue.id] = lagClock_();
+    }
+}
+
+bool FakeJira::lagging(const FakeIssue& issue, const std::set<std::string>& reconciled) const
+{
+    auto written = writtenAt_.find(issue.id);
+    return written != writtenAt_.end() && !reconciled.contains(issue.id) && lagClock_() - written->second < searchLag_;
+}
+
 void FakeJira::setDelay(std::chrono::milliseconds delay)
 {
     std::lock_guard guard(mutex_);

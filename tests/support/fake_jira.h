@@ -166,6 +166,10 @@ public:
     void setMaxPageSize(int size);            // 100 by default
     void setPagingFault(PagingFault fault);
     void setNullTokenOnLastPage(bool on);
+    // Like Jira's index, enhanced search leaves out an issue written through the API (created, edited or
+    // transitioned) for this long after the write, unless the request lists its id in `reconcileIssues`.
+    // None by default. The lag is measured on `clock` (steady_clock when empty), so tests move time.
+    void setSearchLag(std::chrono::milliseconds lag, std::function<std::chrono::steady_clock::time_point()> clock = {});
     // Each answer goes out this long after its request arrived (or later, when building it takes longer);
     // cut short on shutdown.
     void setDelay(std::chrono::milliseconds delay);
@@ -220,6 +224,8 @@ private:
     FakeReply doTransition(const LoggedRequest& request, const std::string& key, const Caller& caller);
 
     // Helpers (mutex_ held).
+    void wrote(const FakeIssue& issue);
+    bool lagging(const FakeIssue& issue, const std::set<std::string>& reconciled) const;
     FakeIssue* findIssue(const std::string& key);
     const FakeIssue* findIssue(const std::string& key) const;
     const FakeWorkflow* workflowOf(const FakeIssue& issue) const;
@@ -255,6 +261,9 @@ private:
     int maxPageSize_ = 100;
     PagingFault pagingFault_ = PagingFault::none;
     bool nullTokenOnLastPage_ = false;
+    std::chrono::milliseconds searchLag_{0};
+    std::function<std::chrono::steady_clock::time_point()> lagClock_;
+    std::map<std::string, std::chrono::steady_clock::time_point> writtenAt_; // by issue id
     std::chrono::milliseconds delay_{0};
     std::chrono::milliseconds connectDelay_{0};
     std::map<std::pair<std::string, std::string>, std::function<FakeReply(const LoggedRequest&)>> routes_;

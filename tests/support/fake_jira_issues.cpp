@@ -382,6 +382,7 @@ FakeReply FakeJira::createIssue(const LoggedRequest& request, const Caller& call
     issue.key = project->key + "-" + std::to_string(++nextIssueNumber_[project->key]);
     issue.created = issue.updated = formatTimestamp(nowMillis(), options_.utcOffset);
     issues_.push_back(issue);
+    wrote(issue);
     return jsonReply(201,
                      Json{{"id", issue.id}, {"key", issue.key}, {"self", baseUrl() + "/rest/api/3/issue/" + issue.id}});
 }
@@ -435,6 +436,7 @@ FakeReply FakeJira::editIssue(const LoggedRequest& request, const std::string& k
         issue->duedate = fields["duedate"].is_null() ? std::nullopt : std::optional<std::string>(fields["duedate"]);
     }
     issue->updated = formatTimestamp(nowMillis(), options_.utcOffset);
+    wrote(*issue);
     return {204, "", "application/json;charset=UTF-8", {}};
 }
 
@@ -500,6 +502,7 @@ FakeReply FakeJira::doTransition(const LoggedRequest& request, const std::string
             issue->updated = stamp;
             bool done = statuses_.at(issue->statusId).categoryKey == "done";
             issue->resolutiondate = done ? std::optional<std::string>(stamp) : std::nullopt;
+            wrote(*issue);
             return {204, "", "application/json;charset=UTF-8", {}};
         }
     }

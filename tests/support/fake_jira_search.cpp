@@ -150,11 +150,24 @@ FakeReply FakeJira::enhancedSearch(const LoggedRequest& request, const Caller& c
         return errorReply(400, {kInvalidPayload});
     }
     std::size_t pageSize = static_cast<std::size_t>(std::min(maxResults.get<int>(), maxPageSize_));
+    // Issue ids as integers, at most 50.
+    std::set<std::string> reconciled;
+    if (body.contains("reconcileIssues")) {
+        const Json& ids = body["reconcileIssues"];
+        if (!ids.is_array() || ids.size() > 50 ||
+            !std::all_of(ids.begin(), ids.end(), [](const Json& id) { return id.is_number_integer(); })) {
+            return errorReply(400, {kInvalidPayload});
+        }
+        for (const Json& id : ids) {
+            reconciled.insert(std::to_string(id.get<long long>()));
+        }
+    }
     std::string error;
     auto matches = evaluateJql(jql, caller, error);
     if (!matches) {
         return errorReply(400, {error});
     }
+    std::erase_if(*matches, [&](const FakeIssue* issue) { return lagging(*issue, reconciled); });
     std::size_t offset = 0;
     if (body.contains("nextPageToken") && pagingFault_ != PagingFault::repeatToken) {
         auto decoded = body["nextPageToken"].is_string() ? readToken(body["nextPageToken"], jql) : std::nullopt;

@@ -23,9 +23,13 @@ struct ToolResult
 class McpSession
 {
 public:
-    explicit McpSession(const std::filesystem::path& configHome)
+    // The activity journal goes to stateHome, by default a "state" folder inside configHome.
+    explicit McpSession(const std::filesystem::path& configHome, std::filesystem::path stateHome = {})
         : child_({TASKBELL_EXE, "--mcp"},
-                 {{"XDG_CONFIG_HOME", configHome.string()}, {"TZ", "UTC"}, {"LC_ALL", "en_US.UTF-8"}})
+                 {{"XDG_CONFIG_HOME", configHome.string()},
+                  {"XDG_STATE_HOME", (stateHome.empty() ? configHome / "state" : stateHome).string()},
+                  {"TZ", "UTC"},
+                  {"LC_ALL", "en_US.UTF-8"}})
     {
     }
 

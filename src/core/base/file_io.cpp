@@ -41,6 +41,47 @@ fs::path xdgConfigHome()
     return homeFolder() / ".config";
 }
 
+fs::path xdgStateHome()
+{
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/') {
+        return state;
+    }
+    return homeFolder() / ".local" / "state";
+}
+
+void ensurePrivateFolder(const fs::path& folder)
+{
+    auto fail = [&](int error) {
+        throw std::system_error(error, std::generic_category(), "Could not create " + folder.string());
+    };
+    std::error_code ec;
+    fs::create_directories(folder.parent_path(), ec);
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        fail(errno);
+    }
+    struct stat info
+    {
+    };
+    if (::stat(folder.c_str(), &info) != 0) {
+        fail(errno);
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        fail(ENOTDIR);
+    }
+    // mkdir honours the umask and an older folder may be wider. Only group and other bits go; the owner's
+    // own choice (a read-only folder, say) and the special bits are respected. A folder reached through a
+    // symbolic link is someone else's arrangement: left alone.
+    struct stat own
+    {
+    };
+    if (::lstat(folder.c_str(), &own) != 0 || S_ISLNK(own.st_mode)) {
+        return;
+    }
+    if ((info.st_mode & 077) != 0 && ::chmod(folder.c_str(), info.st_mode & 07700) != 0) {
+        fail(errno);
+    }
+}
+
 FileDescriptor::~FileDescriptor()
 {
     close();

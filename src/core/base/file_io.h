@@ -11,6 +11,13 @@ namespace taskbell {
 
 // $XDG_CONFIG_HOME, or ~/.config when that is unset or not an absolute path.
 std::filesystem::path xdgConfigHome();
+// $XDG_STATE_HOME, or ~/.local/state when that is unset or not an absolute path.
+std::filesystem::path xdgStateHome();
+
+// Creates the folder (and its parents) when missing and takes group and other access from it, so that what
+// we keep inside stays private; a folder reached through a symbolic link is left as it is. Throws
+// std::system_error ("Could not create <folder>") when it cannot be made or is no folder.
+void ensurePrivateFolder(const std::filesystem::path& folder);
 
 // Owns a file descriptor and closes it when it goes out of scope.
 class FileDescriptor

@@ -175,6 +175,27 @@ std::string JiraClient::request(const std::string& method, const std::string& pa
     return std::move(response.body);
 }
 
+std::string JiraClient::issuePath(std::string_view issueKeyOrId)
+{
+    return "/rest/api/3/issue/" + pathSegment(issueKeyOrId);
+}
+
+void JiraClient::noteIssues(std::span<const Issue> issues) const
+{
+    if (recentWrites) {
+        for (const auto& issue : issues) {
+            recentWrites->noteIssue(issue.key, issue.id);
+        }
+    }
+}
+
+void JiraClient::noteWrite(const std::string& issueKeyOrId) const
+{
+    if (recentWrites) {
+        recentWrites->wrote(issueKeyOrId);
+    }
+}
+
 JiraUser JiraClient::myself(const std::atomic<bool>* cancel) const
 {
     return decodeBody(request("GET", "/rest/api/3/myself", std::nullopt, cancel), decodeJiraUser);
@@ -199,8 +220,13 @@ std::vector<Issue> JiraClient::searchEnhanced(const std::string& jql, int cap, c
     std::optional<std::string> token;
     // A token already sent would start the same pages over: a server answering that way would page forever.
     std::set<std::string> sentTokens;
+    // The same ids go with every page, so that the pages of one search agree.
+    std::vector<std::int64_t> reconcile = recentWrites ? recentWrites->reconcileIds() : std::vector<std::int64_t>();
     for (;;) {
         Json body = {{"jql", jql}, {"maxResults", kPageSize}, {"fields", fieldsArray()}};
+        if (!reconcile.empty()) {
+            body["reconcileIssues"] = reconcile;
+        }
         if (token) {
             body["nextPageToken"] = *token;
             sentTokens.insert(*token);
@@ -208,6 +234,7 @@ std::vector<Issue> JiraClient::searchEnhanced(const std::string& jql, int cap, c
         auto page = decodeBody(request("POST", "/rest/api/3/search/jql", dumpJson(body), cancel),
                                decodeEnhancedSearchResponse, &budget);
         bool empty = page.issues.empty();
+        noteIssues(page.issues);
         result.insert(result.end(), std::make_move_iterator(page.issues.begin()),
                       std::make_move_iterator(page.issues.end()));
         if (static_cast<long long>(result.size()) >= cap || empty || !page.nextPageToken ||
@@ -228,6 +255,7 @@ std::vector<Issue> JiraClient::searchClassic(const std::string& jql, int cap, co
         auto page = decodeBody(request("POST", "/rest/api/3/search", dumpJson(body), cancel),
                                decodeClassicSearchResponse, &budget);
         auto count = static_cast<std::int64_t>(page.issues.size());
+        noteIssues(page.issues);
         result.insert(result.end(), std::make_move_iterator(page.issues.begin()),
                       std::make_move_iterator(page.issues.end()));
         std::int64_t total = page.total.value_or(static_cast<std::int64_t>(result.size()));
@@ -240,14 +268,14 @@ std::vector<Issue> JiraClient::searchClassic(const std::string& jql, int cap, co
 
 FetchedIssue JiraClient::fetchIssue(const std::string& key, const std::atomic<bool>* cancel) const
 {
-    Json json = parseBody(
-        request("GET", "/rest/api/3/issue/" + pathSegment(key) + "?fields=" + joinedFields(), std::nullopt, cancel));
+    Json json = parseBody(request("GET", issuePath(key) + "?fields=" + joinedFields(), std::nullopt, cancel));
     FetchedIssue fetched;
     try {
         fetched.issue = decodeIssue(json);
     } catch (const DecodeError& error) {
         throw JiraError::decoding(error.what());
     }
+    noteIssues({&fetched.issue, 1});
     const Json& fields = json.at("fields");
     if (auto it = fields.find("description"); it != fields.end()) {
         fetched.rawDescription = *it;
@@ -262,9 +290,8 @@ Issue JiraClient::issue(const std::string& key, const std::atomic<bool>* cancel)
 
 std::vector<Transition> JiraClient::transitions(const std::string& issueKey, const std::atomic<bool>* cancel) const
 {
-    return decodeBody(
-               request("GET", "/rest/api/3/issue/" + pathSegment(issueKey) + "/transitions", std::nullopt, cancel),
-               decodeTransitionsResponse)
+    return decodeBody(request("GET", issuePath(issueKey) + "/transitions", std::nullopt, cancel),
+                      decodeTransitionsResponse)
         .transitions;
 }
 
@@ -272,7 +299,8 @@ void JiraClient::applyTransition(const std::string& issueKey, const std::string&
                                  const std::atomic<bool>* cancel) const
 {
     Json body = {{"transition", {{"id", transitionId}}}};
-    request("POST", "/rest/api/3/issue/" + pathSegment(issueKey) + "/transitions", dumpJson(body), cancel);
+    request("POST", issuePath(issueKey) + "/transitions", dumpJson(body), cancel);
+    noteWrite(issueKey);
 }
 
 CreatedIssue JiraClient::createIssue(const std::string& projectKey, const std::string& summary,
@@ -291,7 +319,12 @@ CreatedIssue JiraClient::createIssue(const std::string& projectKey, const std::s
         }
     }
     Json body = {{"fields", std::move(fields)}};
-    return decodeBody(request("POST", "/rest/api/3/issue", dumpJson(body), cancel), decodeCreatedIssue);
+    CreatedIssue created = decodeBody(request("POST", "/rest/api/3/issue", dumpJson(body), cancel), decodeCreatedIssue);
+    if (recentWrites) {
+        recentWrites->noteIssue(created.key, created.id);
+    }
+    noteWrite(created.id);
+    return created;
 }
 
 void JiraClient::updateIssue(const std::string& key, const std::optional<std::string>& summary,
@@ -309,7 +342,8 @@ void JiraClient::updateIssue(const std::string& key, const std::optional<std::st
         return;
     }
     Json body = {{"fields", std::move(fields)}};
-    request("PUT", "/rest/api/3/issue/" + pathSegment(key), dumpJson(body), cancel);
+    request("PUT", issuePath(key), dumpJson(body), cancel);
+    noteWrite(key);
 }
 
 void JiraClient::move(const std::string& issueKey, const std::string& toCategory, const std::atomic<bool>* cancel) const

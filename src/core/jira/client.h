@@ -3,7 +3,9 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "core/jira/config.h"
 #include "core/jira/error.h"
 #include "core/jira/models.h"
+#include "core/jira/recent_writes.h"
 
 namespace taskbell {
 
@@ -36,6 +39,9 @@ struct JiraClient
     JiraConfig config;
     // No progress for this long fails a request; tests shorten it.
     std::chrono::seconds idleTimeout{60};
+    // When set: every issue read is noted, every successful write recorded, and every enhanced search
+    // carries the ids written lately as `reconcileIssues`, so that a list made right after a write shows it.
+    std::shared_ptr<RecentWrites> recentWrites = nullptr;
 
     // Fields requested by every search and by reading one issue, in this order.
     static constexpr std::array<std::string_view, 11> searchFields = {
@@ -44,6 +50,9 @@ struct JiraClient
     static constexpr int kPageSize = 100;
     // Larger response bodies fail as `network`.
     static constexpr std::size_t kMaxResponseBytes = std::size_t{32} << 20;
+
+    // "/rest/api/3/issue/" with the key or id as one percent-encoded path segment.
+    static std::string issuePath(std::string_view issueKeyOrId);
 
     // Sends one authenticated request to normalizedBaseURL + path and returns the body of a 2xx answer.
     std::string request(const std::string& method, const std::string& path,
@@ -78,6 +87,10 @@ struct JiraClient
     // a direct one, for "done" one named Done, or up to three stepping stones through In Progress.
     void move(const std::string& issueKey, const std::string& toCategory,
               const std::atomic<bool>* cancel = nullptr) const;
+
+private:
+    void noteIssues(std::span<const Issue> issues) const;
+    void noteWrite(const std::string& issueKeyOrId) const;
 };
 
 } // namespace taskbell

@@ -8,6 +8,8 @@
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
 
+#include "core/activity/issue_state.h"
+#include "core/activity/journal.h"
 #include "core/base/text_util.h"
 #include "core/jira/adf.h"
 #include "core/jira/client.h"
@@ -20,6 +22,31 @@
 
 namespace taskbell::MCPServer {
 namespace {
+
+using Activity::Entry;
+
+// The ids this server wrote lately, for the searches of later calls (each call builds its own client).
+const std::shared_ptr<RecentWrites>& recentWrites()
+{
+    static const auto writes = std::make_shared<RecentWrites>();
+    return writes;
+}
+
+// A failing journal never fails the tool call: the write is done, the journal only reports it.
+void record(const Entry& entry)
+{
+    Activity::Journal().tryAppend(entry, [](std::string_view line) { log(line); });
+}
+
+// The issue as it stands, for the journal; nothing when it cannot be read (the tool goes on regardless).
+std::optional<Activity::IssueState> stateOf(const JiraClient& client, const std::string& key)
+{
+    try {
+        return Activity::readIssueState(client, key);
+    } catch (...) {
+        return std::nullopt;
+    }
+}
 
 // Arguments count only when they have the right JSON type; anything else is absent.
 std::optional<std::string> textArgument(const Json& arguments, const char* name)
@@ -218,17 +245,26 @@ std::string createTask(const JiraClient& client, const Settings& settings, const
     auto description = nonBlankArgument(arguments, "description");
     CreatedIssue created = client.createIssue(projectKey, *summary, issueType, assignee, description);
 
+    Entry entry = Entry::make(Entry::Tool::createTask, created.key, created.id);
+    entry.summary = *summary;
+
     std::string text = "Created " + created.key + " \u2014 " + *summary + "\n" + browseLink(settings, created.key);
     if (target == "new") {
+        record(entry);
         return text; // Jira creates every issue in its workflow's initial status
     }
     try {
         client.move(created.key, target);
     } catch (...) {
+        record(entry);
         std::string reason = describe(std::current_exception());
         return text + "\n\nThe task was created but could NOT be moved to " + categoryLabel(target) + ": " + reason +
                transitionHint(client, created.key);
     }
+    auto moved = stateOf(client, created.key);
+    entry.statusAfter =
+        moved && moved->status ? *moved->status : Activity::StatusRef{"", categoryLabel(target), target, ""};
+    record(entry);
     return text + "\nStatus: " + categoryLabel(target);
 }
 
@@ -242,6 +278,8 @@ std::string listTasks(const JiraClient& client, const Settings& settings, const 
     std::int64_t limit = std::max<std::int64_t>(integerArgument(arguments, "limit").value_or(100), 1);
     int cap = static_cast<int>(std::min<std::int64_t>(limit, std::numeric_limits<int>::max()));
     auto wanted = [&](const char* section) { return filter == "all" || filter == section; };
+    // Writes by other servers (and undos in the app) are reconciled too.
+    Activity::feed(*recentWrites(), Activity::Journal().read());
 
     std::vector<std::string> sections;
     if (wanted("backlog")) {
@@ -259,6 +297,18 @@ std::string listTasks(const JiraClient& client, const Settings& settings, const 
     return joined(sections, "\n\n");
 }
 
+Entry moveEntry(const std::string& key, const std::optional<Activity::IssueState>& before,
+                const std::optional<Activity::IssueState>& after, const std::string& target)
+{
+    const auto& known = after ? after : before;
+    Entry entry = Entry::make(Entry::Tool::setStatus, key, known ? known->id : "");
+    entry.summary = known ? known->summary : "";
+    entry.statusBefore = before ? before->status : std::nullopt;
+    entry.statusAfter =
+        after && after->status ? *after->status : Activity::StatusRef{"", categoryLabel(target), target, ""};
+    return entry;
+}
+
 std::string setStatus(const JiraClient& client, const Settings& settings, const Json& arguments)
 {
     std::string key = issueKey(arguments);
@@ -267,11 +317,18 @@ std::string setStatus(const JiraClient& client, const Settings& settings, const 
         throw ToolError("`status` is required.");
     }
     std::string target = category(status, std::nullopt);
+    auto before = stateOf(client, key);
     try {
         client.move(key, target);
     } catch (...) {
+        // A route through stepping stones can fail half-way: where the issue did move is still journalled.
+        auto landed = stateOf(client, key);
+        if (before && before->status && landed && landed->status && landed->status->id != before->status->id) {
+            record(moveEntry(key, before, landed, target));
+        }
         throw ToolError(describe(std::current_exception()) + transitionHint(client, key));
     }
+    record(moveEntry(key, before, stateOf(client, key), target));
     return key + " moved to " + categoryLabel(target) + ".\n" + browseLink(settings, key);
 }
 
@@ -327,6 +384,17 @@ std::string updateTask(const JiraClient& client, const Settings& settings, const
     }
     client.updateIssue(key, summary, description);
 
+    Entry entry = Entry::make(Entry::Tool::updateTask, key, current.issue.id);
+    entry.summary = summary.value_or(current.issue.fields.summary.value_or(""));
+    if (summary) {
+        entry.summaryBefore = current.issue.fields.summary.value_or("");
+        entry.summaryAfter = *summary;
+    }
+    if (description) {
+        entry.setDescriptions(current.issue.descriptionText().value_or(""), Activity::storedDescription(*description));
+    }
+    record(entry);
+
     std::vector<std::string> lines{"Updated " + key + "."};
     if (summary) {
         lines.push_back("Summary: \"" + current.issue.fields.summary.value_or("(no summary)") + "\" \u2192 \"" +
@@ -349,6 +417,7 @@ std::string perform(const std::string& tool, const Json& arguments)
         throw JiraError::notConfigured();
     }
     JiraClient client{settings.config};
+    client.recentWrites = recentWrites();
     if (tool == "create_task") {
         return createTask(client, settings, arguments);
     }

@@ -42,6 +42,10 @@ AppSettings AppSettings::from(const SettingsValues& values)
     if (autoUpdate && autoUpdate->is_boolean()) {
         settings.autoUpdate = autoUpdate->get<bool>();
     }
+    std::optional<Json> notify = values.object(SettingsKey::notifyAssistantChanges);
+    if (notify && notify->is_boolean()) {
+        settings.notifyAssistantChanges = notify->get<bool>();
+    }
     settings.updateFeedURL = values.text(SettingsKey::updateFeedURL).value_or(std::string(kDefaultUpdateFeedURL));
     return settings;
 }
@@ -57,6 +61,7 @@ void AppSettings::save(SettingsStore& store) const
         values.setInteger(SettingsKey::refreshMinutes, refreshMinutes);
         values.setBoolean(SettingsKey::autoUpdate, autoUpdate);
         values.setText(SettingsKey::updateFeedURL, updateFeedURL);
+        values.setBoolean(SettingsKey::notifyAssistantChanges, notifyAssistantChanges);
     });
 }
 

@@ -21,6 +21,8 @@ inline constexpr std::string_view monthsBack = "monthsBack";
 inline constexpr std::string_view refreshMinutes = "refreshMinutes";
 inline constexpr std::string_view autoUpdate = "autoUpdate";
 inline constexpr std::string_view updateFeedURL = "updateFeedURL";
+// Optional: older versions ignore it, and its absence means on.
+inline constexpr std::string_view notifyAssistantChanges = "notifyAssistantChanges";
 } // namespace SettingsKey
 
 // The application's saved settings (the API token lives in the Secret Service, see keychain.h).
@@ -34,12 +36,13 @@ struct AppSettings
     int refreshMinutes = 30; // 0 turns the automatic refresh off
     bool autoUpdate = true;
     std::string updateFeedURL = std::string(kDefaultUpdateFeedURL);
+    bool notifyAssistantChanges = true; // a desktop notification for each change an assistant makes
 
     // Missing or unreadable values take the defaults above; nothing is trimmed or clamped.
     static AppSettings load(const SettingsStore& store);
     static AppSettings from(const SettingsValues& values);
 
-    // Writes all eight keys, exactly as they stand, in one atomic read-modify-write; other keys in the
+    // Writes all nine keys, exactly as they stand, in one atomic read-modify-write; other keys in the
     // file are kept. Throws SettingsError.
     void save(SettingsStore& store) const;
 

@@ -52,33 +52,12 @@ FileContents readSettingsFile(const fs::path& file)
     return {FileState::valid, std::move(*parsed)};
 }
 
-void ensurePrivateFolder(const fs::path& folder)
+void ensureSettingsFolder(const fs::path& folder)
 {
-    std::error_code ec;
-    fs::create_directories(folder.parent_path(), ec);
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        failSave(folder, errno);
-    }
-    struct stat info
-    {
-    };
-    if (::stat(folder.c_str(), &info) != 0) {
-        failSave(folder, errno);
-    }
-    if (!S_ISDIR(info.st_mode)) {
-        failSave(folder, ENOTDIR);
-    }
-    // mkdir honours the umask and an older folder may be wider: the settings stay private either way.
-    // Only group and other bits go; the owner's own choice (a read-only folder, say) and the special bits
-    // are respected. A folder reached through a symbolic link is someone else's arrangement: left alone.
-    struct stat own
-    {
-    };
-    if (::lstat(folder.c_str(), &own) != 0 || S_ISLNK(own.st_mode)) {
-        return;
-    }
-    if ((info.st_mode & 077) != 0 && ::chmod(folder.c_str(), info.st_mode & 07700) != 0) {
-        failSave(folder, errno);
+    try {
+        ensurePrivateFolder(folder);
+    } catch (const std::system_error& error) {
+        failSave(folder, error.code().value());
     }
 }
 
@@ -191,7 +170,7 @@ SettingsValues SettingsStore::load() const
 
 void SettingsStore::update(const std::function<void(SettingsValues&)>& change)
 {
-    ensurePrivateFolder(folder_);
+    ensureSettingsFolder(folder_);
     FolderLock lock(folder_ / kLockFileName);
     fs::path file = filePath();
     FileContents current = readSettingsFile(file);

@@ -338,3 +338,38 @@ TEST(JiraOperations, ListsAndAppliesTransitionsAndMoveFindsARouteOrNamesTheCateg
     EXPECT_EQ(categoryLabel("Done"), "Done");
     EXPECT_EQ(categoryLabel("undefined"), "undefined");
 }
+
+TEST(JiraOperations, EnhancedSearchesReconcileTheIssuesJustWritten)
+{
+    FakeJira jira;
+    auto now = std::chrono::steady_clock::now();
+    jira.setSearchLag(std::chrono::minutes(1), [&] { return now; });
+    FakeIssue issue;
+    issue.summary = "Working";
+    issue.statusId = "3";
+    issue.assigneeAccountId = jira.accountId();
+    std::string key = jira.addIssue(issue);
+    JiraClient plain = clientFor(jira);
+    JiraClient tracking = clientFor(jira);
+    tracking.recentWrites = std::make_shared<RecentWrites>();
+    auto found = [](const JiraClient& client) { return client.search(JQL::inProgress, 50).size(); };
+    auto lastBody = [&](const char* path) { return jira.requests("POST", path).back().json(); };
+
+    EXPECT_EQ(found(tracking), 1u);
+    EXPECT_FALSE(lastBody("/rest/api/3/search/jql").contains("reconcileIssues")) << "nothing written yet";
+    tracking.updateIssue(key, "Renamed", std::nullopt); // by key: the id comes from the search before
+    CreatedIssue created = tracking.createIssue("TB", "New", "Task", jira.accountId(), std::nullopt);
+    tracking.move(created.key, "indeterminate");
+    EXPECT_EQ(found(plain), 0u) << "the fake lags like Jira";
+    EXPECT_EQ(found(tracking), 2u);
+    EXPECT_EQ(lastBody("/rest/api/3/search/jql")["reconcileIssues"],
+              Json::array({std::stoll(created.id), std::stoll(jira.issue(key)->id)}));
+
+    jira.setEnhancedSearch(EndpointMode::gone);
+    jira.setClassicSearch(EndpointMode::normal);
+    EXPECT_EQ(found(tracking), 2u);
+    EXPECT_FALSE(lastBody("/rest/api/3/search").contains("reconcileIssues")) << "the classic search has no such member";
+    jira.setEnhancedSearch(EndpointMode::normal);
+    now += std::chrono::minutes(1);
+    EXPECT_EQ(found(plain), 2u) << "once the index has caught up";
+}

@@ -60,7 +60,10 @@ protected:
 
     std::map<std::string, std::optional<std::string>> environment() const
     {
-        return {{"XDG_CONFIG_HOME", config.path().string()}, {"TZ", "UTC"}, {"LC_ALL", "C"}};
+        return {{"XDG_CONFIG_HOME", config.path().string()},
+                {"XDG_STATE_HOME", (config / "state").string()},
+                {"TZ", "UTC"},
+                {"LC_ALL", "C"}};
     }
 
     // Runs the given lines through one server and returns its standard output and error.

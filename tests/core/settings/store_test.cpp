@@ -98,6 +98,8 @@ TEST(AppSettings, IntegerSettingsDifferInHowTheyTreatZeroAndOtherTypes)
     for (const auto& [stored, autoUpdate] :
          std::vector<std::pair<std::string, bool>>{{"false", false}, {"\"false\"", true}, {"0", true}}) {
         EXPECT_EQ(loadFrom(R"({"autoUpdate":)" + stored + "}").autoUpdate, autoUpdate) << stored;
+        EXPECT_EQ(loadFrom(R"({"notifyAssistantChanges":)" + stored + "}").notifyAssistantChanges, autoUpdate)
+            << stored;
     }
 }
 
@@ -118,12 +120,14 @@ TEST(AppSettings, SaveWritesAllKeysAndKeepsOthers)
     writeFile(store.filePath(), R"({"someoneElses":{"kept":[1,2]},"monthsBack":7})");
     AppSettings settings{"  https://acme.atlassian.net  ",           "me@example.com", "OPS", "", 12, 0, false,
                          "https://example.com/taskbell/appcast.json"};
+    settings.notifyAssistantChanges = false;
     settings.save(store);
 
     Json stored = Json::parse(readFile(store.filePath()));
     EXPECT_EQ(stored, Json::parse(R"({"someoneElses":{"kept":[1,2]},"baseURL":"  https://acme.atlassian.net  ",
         "email":"me@example.com","projectKey":"OPS","defaultIssueType":"","monthsBack":12,"refreshMinutes":0,
-        "autoUpdate":false,"updateFeedURL":"https://example.com/taskbell/appcast.json"})"));
+        "autoUpdate":false,"updateFeedURL":"https://example.com/taskbell/appcast.json",
+        "notifyAssistantChanges":false})"));
     EXPECT_EQ(AppSettings::load(store), settings);
     EXPECT_EQ(readFile(store.filePath()).find("apiToken"), std::string::npos);
     EXPECT_EQ(folderEntries(store.folder()), (std::vector<std::string>{"settings.json", "settings.lock"}))
@@ -147,7 +151,7 @@ TEST(SettingsStore, DamagedFileIsNeverRewrittenByReadingAndIsKeptAsideOnSave)
         edited.save(store);
         EXPECT_EQ(readFile(store.folder() / "settings.json.corrupt"), damaged);
         EXPECT_EQ(AppSettings::load(store), edited);
-        EXPECT_EQ(Json::parse(readFile(store.filePath())).size(), 8u) << "a fresh file, nothing merged";
+        EXPECT_EQ(Json::parse(readFile(store.filePath())).size(), 9u) << "a fresh file, nothing merged";
     }
 }
 
@@ -234,7 +238,7 @@ TEST(SettingsStore, ConcurrentReaderNeverSeesATornFile)
             std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
             ++reads;
             std::optional<Json> parsed = parseJson(text, 64);
-            if (!parsed || !parsed->is_object() || parsed->size() != 8) {
+            if (!parsed || !parsed->is_object() || parsed->size() != 9) {
                 ++torn;
                 continue;
             }
