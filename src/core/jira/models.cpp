@@ -1,7 +1,5 @@
 #include "core/jira/models.h"
 
-#include "core/jira/models_dom.h"
-
 #include <algorithm>
 #include <deque>
 #include <limits>
@@ -10,6 +8,7 @@
 #include "core/base/text_util.h"
 #include "core/jira/adf.h"
 #include "core/jira/date.h"
+#include "core/jira/models_dom.h"
 
 namespace taskbell {
 namespace {
@@ -272,11 +271,11 @@ public:
     {
         struct Frame
         {
-            Where where;                      // of the node this frame fills
-            ADFNode* node;                    // its children's vector was reserved whole, so never moves
+            Where where;   // of the node this frame fills
+            ADFNode* node; // its children's vector was reserved whole, so never moves
             simdjson::dom::array::iterator next;
             simdjson::dom::array::iterator end;
-            std::size_t index = 0;            // of `next` in the JSON array, for the path
+            std::size_t index = 0; // of `next` in the JSON array, for the path
         };
         truncated_ = false;
         ADFNode root;
