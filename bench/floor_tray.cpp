@@ -10,7 +10,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QPixmap pixmap(22, 22);
     pixmap.fill(Qt::darkCyan);
-    QSystemTrayIcon icon(QIcon(pixmap));
+    QSystemTrayIcon icon{QIcon(pixmap)};
     icon.show();
     return QApplication::exec();
 }

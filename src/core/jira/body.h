@@ -13,15 +13,16 @@ class parser;
 namespace taskbell {
 
 // What a Jira answer (or all pages of one search) may cost once parsed. Descriptions are kept up to the
-// first two limits (nodes: the arrays and objects of a parsed document, or the nodes and content arrays
-// of decoded ones) (far beyond the 32,767 characters Jira itself allows for one) and a description cut
+// first two limits (far beyond the 32,767 characters Jira itself allows for one) and a description cut
 // there ends in a "…" paragraph; a body with more values than the last limit is refused. So no answer up
 // to the body cap, and no search however it pages, takes more than a few dozen megabytes.
 struct BodyBudget
 {
-    std::size_t descriptionNodes = 100'000; // arrays and objects inside all descriptions of one body
+    // Arrays and objects inside all descriptions of one body: all of them in a document tree, the nodes and
+    // their content arrays where the records are decoded straight from the text.
+    std::size_t descriptionNodes = 100'000;
     std::size_t descriptionTextBytes = std::size_t{4} << 20;
-    std::size_t values = 1'000'000; // every value kept, descriptions included
+    std::size_t values = 1'000'000; // every value kept (counted in the text when no tree is built)
 };
 
 // Parses a Jira response body within the budget and takes what its descriptions used from it, so one budget
