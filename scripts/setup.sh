@@ -8,7 +8,7 @@ packages=(
     clang libclang-rt-14-dev clang-format clang-tidy
     libgtest-dev libgmock-dev libbenchmark-dev
     libcurl4-openssl-dev nlohmann-json3-dev libicu-dev libssl-dev libarchive-dev libplist-dev libsecret-1-dev
-    libcpp-httplib-dev
+    libcpp-httplib-dev libsimdjson-dev
     dbus gnome-keyring libsecret-tools
     zip unzip
     qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core

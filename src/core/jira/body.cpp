@@ -1,9 +1,11 @@
 #include "core/jira/body.h"
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "core/jira/error.h"
+#include "core/jira/models_dom.h"
 
 namespace taskbell {
 namespace {
@@ -205,6 +207,85 @@ Json parseJiraBody(std::string_view body, BodyBudget& budget)
     }
     builder.takeFrom(budget);
     return std::move(builder.result());
+}
+
+namespace {
+
+template <typename Decode> auto decodeOrThrow(Decode decode)
+{
+    try {
+        return decode();
+    } catch (const DecodeError& error) {
+        throw JiraError::decoding(error.what());
+    }
+}
+
+} // namespace
+
+SearchPages::SearchPages(BodyBudget budget) : budget_(budget) {}
+
+SearchPages::~SearchPages() = default;
+
+template <typename Decode> auto SearchPages::decode(std::string_view body, Decode decode)
+{
+    // Counted before the parser writes anything: its buffers grow with the values, not only the bytes.
+    if (jsonValueCount(body) > budget_.values) {
+        throw JiraError::decoding("The response holds more than " + std::to_string(budget_.values) + " values.");
+    }
+    if (!parser_) {
+        parser_ = std::make_unique<simdjson::dom::parser>();
+        if (parser_->allocate(simdjson::dom::MINIMAL_DOCUMENT_CAPACITY, dom_decode::kParserDepth) !=
+            simdjson::SUCCESS) {
+            throw std::bad_alloc();
+        }
+    }
+    if (paddedSize_ < body.size() + simdjson::SIMDJSON_PADDING) {
+        paddedSize_ = body.size() + simdjson::SIMDJSON_PADDING;
+        padded_ = std::make_unique_for_overwrite<char[]>(paddedSize_);
+    }
+    std::memcpy(padded_.get(), body.data(), body.size());
+    std::memset(padded_.get() + body.size(), ' ', simdjson::SIMDJSON_PADDING);
+
+    simdjson::dom::element root;
+    simdjson::error_code error = parser_->parse(padded_.get(), body.size(), false).get(root);
+    if (error == simdjson::NUMBER_ERROR) {
+        // Valid JSON the fast parser cannot hold (an integer past 64 bits): the document-tree path reads it.
+        Json json = parseJiraBody(body, budget_);
+        return decodeOrThrow([&] { return decode(json, nullptr); });
+    }
+    if (error == simdjson::MEMALLOC) {
+        throw std::bad_alloc();
+    }
+    if (error != simdjson::SUCCESS) {
+        throw JiraError::decoding("The response is not valid JSON.");
+    }
+    dom_decode::DescriptionBudget descriptions{budget_.descriptionNodes, budget_.descriptionTextBytes};
+    auto decoded = decodeOrThrow([&] { return decode(root, &descriptions); });
+    budget_.descriptionNodes = descriptions.nodes;
+    budget_.descriptionTextBytes = descriptions.textBytes;
+    return decoded;
+}
+
+EnhancedSearchResponse SearchPages::enhanced(std::string_view body)
+{
+    return decode(body, [](const auto& json, dom_decode::DescriptionBudget* budget) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(json)>, Json>) {
+            return decodeEnhancedSearchResponse(json);
+        } else {
+            return dom_decode::enhancedSearchResponse(json, budget);
+        }
+    });
+}
+
+ClassicSearchResponse SearchPages::classic(std::string_view body)
+{
+    return decode(body, [](const auto& json, dom_decode::DescriptionBudget* budget) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(json)>, Json>) {
+            return decodeClassicSearchResponse(json);
+        } else {
+            return dom_decode::classicSearchResponse(json, budget);
+        }
+    });
 }
 
 } // namespace taskbell

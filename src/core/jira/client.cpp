@@ -47,10 +47,9 @@ Json parseBody(const std::string& body)
     return parseJiraBody(body);
 }
 
-// The pages of one search share one budget: a server paging one huge issue at a time gains nothing.
-template <typename Decoder> auto decodeBody(const std::string& body, Decoder decode, BodyBudget* budget = nullptr)
+template <typename Decoder> auto decodeBody(const std::string& body, Decoder decode)
 {
-    Json json = budget != nullptr ? parseJiraBody(body, *budget) : parseJiraBody(body);
+    Json json = parseJiraBody(body);
     try {
         return decode(json);
     } catch (const DecodeError& error) {
@@ -216,7 +215,7 @@ std::vector<Issue> JiraClient::search(const std::string& jql, int cap, const std
 std::vector<Issue> JiraClient::searchEnhanced(const std::string& jql, int cap, const std::atomic<bool>* cancel) const
 {
     std::vector<Issue> result;
-    BodyBudget budget;
+    SearchPages pages; // one budget for all pages: a server paging one huge issue at a time gains nothing
     std::optional<std::string> token;
     // A token already sent would start the same pages over: a server answering that way would page forever.
     std::set<std::string> sentTokens;
@@ -231,8 +230,7 @@ std::vector<Issue> JiraClient::searchEnhanced(const std::string& jql, int cap, c
             body["nextPageToken"] = *token;
             sentTokens.insert(*token);
         }
-        auto page = decodeBody(request("POST", "/rest/api/3/search/jql", dumpJson(body), cancel),
-                               decodeEnhancedSearchResponse, &budget);
+        auto page = pages.enhanced(request("POST", "/rest/api/3/search/jql", dumpJson(body), cancel));
         bool empty = page.issues.empty();
         noteIssues(page.issues);
         result.insert(result.end(), std::make_move_iterator(page.issues.begin()),
@@ -248,12 +246,11 @@ std::vector<Issue> JiraClient::searchEnhanced(const std::string& jql, int cap, c
 std::vector<Issue> JiraClient::searchClassic(const std::string& jql, int cap, const std::atomic<bool>* cancel) const
 {
     std::vector<Issue> result;
-    BodyBudget budget;
+    SearchPages pages;
     std::int64_t start = 0;
     for (;;) {
         Json body = {{"jql", jql}, {"startAt", start}, {"maxResults", kPageSize}, {"fields", fieldsArray()}};
-        auto page = decodeBody(request("POST", "/rest/api/3/search", dumpJson(body), cancel),
-                               decodeClassicSearchResponse, &budget);
+        auto page = pages.classic(request("POST", "/rest/api/3/search", dumpJson(body), cancel));
         auto count = static_cast<std::int64_t>(page.issues.size());
         noteIssues(page.issues);
         result.insert(result.end(), std::make_move_iterator(page.issues.begin()),

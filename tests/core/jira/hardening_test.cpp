@@ -1,5 +1,7 @@
 // Bounds on what text and answers from outside may cost or carry: the sanitiser for text from Jira, the
 // budget of a parsed Jira answer, and the line limit of a description sent to Jira.
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include "core/base/json_util.h"
@@ -88,29 +90,52 @@ TEST(JiraBody, DescriptionsBeyondTheBudgetEndInAnEllipsis)
              {"out of text", {100, 5, 1000}, page(2, 2, "\u00e9\u00e9"), {"\u00e9\u00e9\n\u2026", "\u2026"}},
          }) {
         SCOPED_TRACE(c.name);
+        // The search pages decoded from their text, and a body parsed to a document tree first.
         BodyBudget budget = c.budget;
-        EnhancedSearchResponse response = decodeEnhancedSearchResponse(parseJiraBody(c.body, budget));
-        ASSERT_EQ(response.issues.size(), c.descriptions.size());
-        for (std::size_t i = 0; i < c.descriptions.size(); ++i) {
-            EXPECT_EQ(response.issues[i].descriptionText(), c.descriptions[i]);
+        for (const EnhancedSearchResponse& response :
+             {SearchPages(c.budget).enhanced(c.body), decodeEnhancedSearchResponse(parseJiraBody(c.body, budget))}) {
+            ASSERT_EQ(response.issues.size(), c.descriptions.size());
+            for (std::size_t i = 0; i < c.descriptions.size(); ++i) {
+                EXPECT_EQ(response.issues[i].descriptionText(), c.descriptions[i]);
+            }
         }
     }
 
     // Pages of one search draw on one budget: the second page gets what the first left.
+    SearchPages pages(BodyBudget{11, 100, 1000});
+    pages.enhanced(page(1, 2, "ab"));
+    EXPECT_EQ(pages.remaining().descriptionNodes, 4u);
+    EXPECT_EQ(pages.enhanced(page(1, 2, "ab")).issues[0].descriptionText(), "ab\n\u2026");
     BodyBudget shared{11, 100, 1000};
     parseJiraBody(page(1, 2, "ab"), shared);
     EXPECT_EQ(shared.descriptionNodes, 4u);
-    EXPECT_EQ(decodeEnhancedSearchResponse(parseJiraBody(page(1, 2, "ab"), shared)).issues[0].descriptionText(),
-              "ab\n\u2026");
 
-    try {
-        BodyBudget few{100, 100, 10};
-        parseJiraBody("[[{},{},{},{},{},{},{},{},{},{},{}]]", few);
-        FAIL() << "a body over the value budget was accepted";
-    } catch (const JiraError& error) {
-        EXPECT_EQ(std::string(error.what()), "Could not read Jira's response: The response holds more than 10 values.");
+    // An integer past 64 bits is valid JSON: the page still decodes, within the same budget.
+    EXPECT_EQ(SearchPages().enhanced(R"({"issues":[],"huge":100000000000000000000000,"isLast":true})").isLast, true);
+    for (const std::string& broken :
+         {std::string("{\"issues\":[}"), std::string("{\"issues\":[],\"x\":tru}"), std::string("{\"issues\":[]} {}"),
+          std::string(600, '[') + std::string(600, ']')}) {
+        EXPECT_THROW(parseJiraBody(broken), JiraError) << broken;
+        EXPECT_THROW(SearchPages().enhanced(broken), JiraError) << broken;
     }
-    EXPECT_THROW(parseJiraBody("{\"issues\":[}"), JiraError);
+
+    const std::string overValues = "[[{},{},{},{},{},{},{},{},{},{},{}]]";
+    for (const auto& read :
+         std::vector<std::function<void()>>{[&] {
+                                                BodyBudget few{100, 100, 10};
+                                                parseJiraBody(overValues, few);
+                                            },
+                                            [&] {
+                                                SearchPages(BodyBudget{100, 100, 10}).enhanced(overValues);
+                                            }}) {
+        try {
+            read();
+            FAIL() << "a body over the value budget was accepted";
+        } catch (const JiraError& error) {
+            EXPECT_EQ(std::string(error.what()),
+                      "Could not read Jira's response: The response holds more than 10 values.");
+        }
+    }
 }
 
 TEST(MessageValues, AreCountedBeforeAnythingIsBuilt)
