@@ -103,4 +103,10 @@ UpdateError UpdateError::checksumMismatch()
     return {Kind::checksumMismatch, {}, {}, "Download rejected: checksum doesn't match the manifest."};
 }
 
+UpdateError UpdateError::cannotStart(std::string loaderMessage)
+{
+    std::string text = "Download rejected: this version can't start on this system.\n" + loaderMessage;
+    return {Kind::cannotStart, std::move(loaderMessage), {}, std::move(text)};
+}
+
 } // namespace taskbell

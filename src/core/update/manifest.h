@@ -40,7 +40,16 @@ UpdateManifest parseManifest(std::string_view body);
 class UpdateError : public std::exception
 {
 public:
-    enum class Kind { badFeed, badDownload, signature, versionMismatch, notNewer, notWritable, checksumMismatch };
+    enum class Kind {
+        badFeed,
+        badDownload,
+        signature,
+        versionMismatch,
+        notNewer,
+        notWritable,
+        checksumMismatch,
+        cannotStart
+    };
 
     static UpdateError badFeed(std::string reason);
     static UpdateError badDownload(std::string reason);
@@ -50,6 +59,8 @@ public:
     static UpdateError notNewer(std::string offeredVersion, std::string runningVersion);
     static UpdateError notWritable(std::string path);
     static UpdateError checksumMismatch();
+    // The verified bundle's program does not start here; the payload is the loader's first line.
+    static UpdateError cannotStart(std::string loaderMessage);
 
     Kind kind() const noexcept { return kind_; }
     // The payload: the reason, verifier message or path; for versionMismatch the bundle's version, for

@@ -11,6 +11,7 @@
 #include "core/update/code_signature.h"
 #include "core/update/engine.h"
 #include "core/update/process_run.h"
+#include "core/update/start_check.h"
 #include "failure.h"
 #include "temp_dir.h"
 #include "update_fixtures.h"
@@ -201,4 +202,51 @@ TEST(SwapAndRelaunch, RefusesBeforeWritingAnything)
         EXPECT_THROW(update::swapAndRelaunch(fresh, installed, deadPid()), UpdateError);
         EXPECT_FALSE(fs::exists(temp / "update" / "install.sh"));
     }
+}
+
+TEST(StartCheck, RefusesAProgramThatCannotStartHere)
+{
+    struct Case
+    {
+        const char* name;
+        std::string program;
+        std::string reason; // "" when the bundle passes
+    };
+    const std::string answer = R"(echo '{"jsonrpc":"2.0","id":1,"result":{"protocolVersion":"2025-06-18"}}')";
+    const std::vector<Case> cases = {
+        {"starts", "[ \"$1\" != --mcp ] || " + answer, ""},
+        {"loader fails",
+         "echo \"$0: error while loading shared libraries: libQt6Core.so.6: cannot open shared object file\" >&2\n"
+         "echo second line >&2\nexit 127",
+         "/Contents/bin/taskbell: error while loading shared libraries: libQt6Core.so.6: cannot open shared object "
+         "file"},
+        {"module does not link",
+         "[ \"$1\" != --mcp ] || { " + answer +
+             "; exit 0; }\necho 'libtaskbell_gui.so: undefined symbol: f' >&2\nexit 1",
+         "libtaskbell_gui.so: undefined symbol: f"},
+        {"no answer", "exit 0", "It gave no answer."},
+        {"killed", "kill -SEGV $$", "It ended with signal 11."},
+        {"hangs", "exec sleep 30", "It did not answer within 1 second."},
+        // Nothing of the session reaches the check: here the program answers only without it.
+        {"clean environment",
+         "[ -z \"${TASKBELL_LEAK:-}${DISPLAY:-}\" ] && [ \"${HOME##*/}\" = start-check ] && " + answer, ""},
+    };
+    ::setenv("TASKBELL_LEAK", "1", 1);
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        test::TempDir temp;
+        auto bundle = test::makeBundle(temp / "unpacked", "Taskbell.app",
+                                       {"2.0.0", "com.quillet.taskbell", "#!/bin/sh\n" + row.program + "\n"});
+        auto text =
+            test::updateErrorText([&] { update::verifyStarts(bundle, temp.path(), std::chrono::milliseconds(300)); });
+        if (row.reason.empty()) {
+            EXPECT_EQ(text, "(no failure)");
+        } else {
+            EXPECT_EQ(text.substr(0, text.find('\n') + 1),
+                      "Download rejected: this version can't start on this system.\n");
+            EXPECT_NE(text.find(row.reason), std::string::npos) << text;
+            EXPECT_EQ(text.find("second line"), std::string::npos) << text;
+        }
+    }
+    ::unsetenv("TASKBELL_LEAK");
 }
