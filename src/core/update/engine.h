@@ -55,7 +55,10 @@ std::filesystem::path verifyDownload(const std::filesystem::path& archive, const
 void removeUpdateFolder(const std::filesystem::path& archive);
 
 // The install script for the process pid: wait for it to end, move the installed bundle ($2) aside, move
-// the new one ($1) in (moving the old one back on failure), and relaunch.
+// the new one ($1) in (moving the old one back on failure), and relaunch. The previous bundle stays as
+// "$2.old" until the relaunched program removes it (removeStaging); a relaunch that ends within 10 seconds
+// with a failure or a signal before that is undone: the new bundle goes back to $1, the previous one is put
+// back and started.
 std::string installScript(pid_t pid);
 
 // Stages the verified bundle beside the installed one (stageBundle in staging.h: a hidden sibling folder on
