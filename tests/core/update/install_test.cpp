@@ -204,6 +204,47 @@ TEST(SwapAndRelaunch, RefusesBeforeWritingAnything)
     }
 }
 
+TEST(InstallScript, PutsThePreviousBundleBackWhenTheRelaunchFailsAtOnce)
+{
+    struct Case
+    {
+        const char* name;
+        std::string newProgram; // {probe} stands for the probe's path
+        int scriptStatus;
+        const char* launched; // the first program that reports to the probe
+        const char* installedMarker;
+    };
+    const std::vector<Case> cases = {
+        {"fails", "exit 3", 1, "old", "1.0.0"},
+        {"killed by a signal", "kill -SEGV $$", 1, "old", "1.0.0"},
+        // A program that got as far as removing the previous bundle owns the install, whatever it does next.
+        {"ran", "rm -rf \"${0%/Contents/bin/taskbell}.old\"; echo new > '{probe}'; exit 3", 0, "new", "2.0.0"},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        test::TempDir temp;
+        LaunchProbe probe(temp / "launched");
+        auto withProbe = [&](std::string text) {
+            auto at = text.find("{probe}");
+            return at == std::string::npos ? text : text.replace(at, 7, (temp / "launched").string());
+        };
+        auto installed =
+            test::makeBundle(temp / "Applications", "Taskbell.app",
+                             {"1.0.0", "com.quillet.taskbell", withProbe("#!/bin/sh\necho old > '{probe}'\n")});
+        fs::path staged = temp / "Applications" / ".Taskbell.app.update" / "Taskbell.app";
+        test::makeBundle(staged.parent_path(), "Taskbell.app",
+                         {"2.0.0", "com.quillet.taskbell", "#!/bin/sh\n" + withProbe(row.newProgram) + "\n"});
+
+        auto result = runScript(staged.parent_path(), deadPid(), staged, installed);
+        EXPECT_EQ(result.status, row.scriptStatus) << result.output;
+        EXPECT_EQ(probe.awaitLine(), row.launched);
+        EXPECT_NE(versionMarker(installed).find(row.installedMarker), std::string::npos);
+        EXPECT_FALSE(fs::exists(temp / "Applications" / "Taskbell.app.old"));
+        // A bundle that failed waits in the staging folder, which the restored program removes when it starts.
+        EXPECT_EQ(fs::exists(staged), row.scriptStatus != 0);
+    }
+}
+
 TEST(StartCheck, RefusesAProgramThatCannotStartHere)
 {
     struct Case
