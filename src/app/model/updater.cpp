@@ -13,7 +13,6 @@
 #include "core/update/code_signature.h"
 #include "core/update/engine.h"
 #include "core/update/staging.h"
-#include "core/update/start_check.h"
 
 namespace taskbell::app {
 namespace {
@@ -51,7 +50,6 @@ void runInstall(const UpdateManifest& offer, const UpdaterEnvironment& environme
         stage(QStringLiteral("Verifying…"));
         auto bundle =
             update::verifyDownload(archive, offer, environment.runningVersion, environment.trustedPublicKey, cancel);
-        update::verifyStarts(bundle, archive.parent_path(), std::chrono::seconds(10), cancel);
         throwIfCancelled(cancel);
         stage(QStringLiteral("Installing…"));
         update::swapAndRelaunch(bundle, *environment.installedBundle);

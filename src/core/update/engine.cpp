@@ -20,6 +20,7 @@
 #include "core/update/process_run.h"
 #include "core/update/sha256.h"
 #include "core/update/staging.h"
+#include "core/update/start_check.h"
 #include "core/update/version_compare.h"
 
 namespace taskbell::update {
@@ -206,6 +207,14 @@ pid_t swapAndRelaunch(const fs::path& newBundle, const fs::path& installedBundle
         throw std::system_error(ENOENT, std::generic_category(), "Could not find " + installed.string());
     }
     fs::path staged = stageBundle(fresh, installed);
+    // Checked where it will run: a temporary folder may be mounted without the right to execute.
+    try {
+        verifyStarts(staged, staged.parent_path());
+    } catch (...) {
+        std::error_code ignored;
+        fs::remove_all(staged.parent_path(), ignored);
+        throw;
+    }
     fs::path script = staged.parent_path() / "install.sh";
     replaceFileAtomically(script, installScript(waitFor), 0600);
     return spawnDetached("/bin/sh", {script.string(), staged.string(), installed.string()});

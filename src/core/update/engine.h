@@ -62,10 +62,11 @@ void removeUpdateFolder(const std::filesystem::path& archive);
 std::string installScript(pid_t pid);
 
 // Stages the verified bundle beside the installed one (stageBundle in staging.h: a hidden sibling folder on
-// the same file system, so the script only renames), writes install.sh into that folder and starts it
-// detached with /bin/sh; the caller then quits so the script can swap the bundles. The update folder is
-// no longer needed afterwards (removeUpdateFolder). Fails with notWritable when the installed bundle's
-// folder is not writable, or std::system_error (nothing staged is left behind then). Returns the
+// the same file system, so the script only renames), proves there that its program starts (verifyStarts in
+// start_check.h), writes install.sh into that folder and starts it detached with /bin/sh; the caller then
+// quits so the script can swap the bundles. The update folder is no longer needed afterwards
+// (removeUpdateFolder). Fails with notWritable when the installed bundle's folder is not writable, with
+// cannotStart, or std::system_error (nothing staged is left behind then). Returns the
 // script's process id. The updater's whole install is: download, verifyDownload, swapAndRelaunch, quit.
 pid_t swapAndRelaunch(const std::filesystem::path& newBundle, const std::filesystem::path& installedBundle);
 // The same for another process to wait for.

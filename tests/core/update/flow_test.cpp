@@ -58,9 +58,9 @@ TEST(UpdateFlow, FeedToRelaunchedNewBundle)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     int probe = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
 
-    auto built =
-        test::makeBundle(temp / "build", "Taskbell.app",
-                         {"1.11.0", "com.quillet.taskbell", "#!/bin/sh\necho \"$0\" > '" + fifo.string() + "'\n"});
+    auto built = test::makeBundle(
+        temp / "build", "Taskbell.app",
+        {"1.11.0", "com.quillet.taskbell", test::kStartCheckAnswer + "echo \"$0\" > '" + fifo.string() + "'\n"});
     update::signBundle(built, key.privateKeyPem);
     auto installed = test::makeBundle(temp / "Applications", "Taskbell.app", {"1.10.0"});
     Release release(built, temp.path(), "1.11.0", true);

@@ -37,8 +37,9 @@ public:
     LaunchProbe(const LaunchProbe&) = delete;
     LaunchProbe& operator=(const LaunchProbe&) = delete;
 
-    // The executable the test bundles carry: it reports its own path into the pipe.
-    std::string executable() const { return "#!/bin/sh\necho \"$0\" > '" + path_.string() + "'\n"; }
+    // The executable the test bundles carry: it passes the start check and, started plainly, reports its own
+    // path into the pipe.
+    std::string executable() const { return test::kStartCheckAnswer + "echo \"$0\" > '" + path_.string() + "'\n"; }
 
     // The first line written, or nothing when no line arrives within a generous safety limit.
     std::optional<std::string> awaitLine()
@@ -165,10 +166,10 @@ TEST(SwapAndRelaunch, WaitsForTheApplicationToEnd)
     // The new bundle and the script wait in a hidden folder beside the installed bundle.
     fs::path staging = temp / "Applications" / ".Taskbell.app.update";
     EXPECT_EQ(test::readFile(staging / "install.sh"), update::installScript(application.pid()));
-    EXPECT_EQ(
-        test::listTree(staging),
-        (std::vector<std::string>{"Taskbell.app", "Taskbell.app/Contents", "Taskbell.app/Contents/Info.plist",
-                                  "Taskbell.app/Contents/bin", "Taskbell.app/Contents/bin/taskbell", "install.sh"}));
+    EXPECT_EQ(test::listTree(staging),
+              (std::vector<std::string>{"Taskbell.app", "Taskbell.app/Contents", "Taskbell.app/Contents/Info.plist",
+                                        "Taskbell.app/Contents/bin", "Taskbell.app/Contents/bin/taskbell", "install.sh",
+                                        "start-check", "start-check/initialize.json"}));
     EXPECT_TRUE(test::listTree(temp / "update" / "unpacked").empty());
     // While the application lives, the script keeps waiting and the installed bundle stays.
     EXPECT_EQ(::waitpid(script, nullptr, WNOHANG), 0);
