@@ -51,6 +51,12 @@ public:
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 
     void addFlags(short flags) { flags_ = static_cast<short>(flags_ | flags); }
+    // The child leads a process group of its own, so that it can be stopped with whatever it started.
+    void newProcessGroup()
+    {
+        posix_spawnattr_setpgroup(&attributes_, 0);
+        addFlags(POSIX_SPAWN_SETPGROUP);
+    }
     posix_spawn_file_actions_t* actions() { return &actions_; }
 
     // Returns 0 or the error number of the failed start. The child gets our environment unless one is given.
@@ -174,6 +180,7 @@ BoundedRunResult runBounded(const std::string& path, const std::vector<std::stri
     posix_spawn_file_actions_addopen(setup.actions(), 0, input.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(setup.actions(), out[1], 1);
     posix_spawn_file_actions_adddup2(setup.actions(), err[1], 2);
+    setup.newProcessGroup();
     pid_t pid = -1;
     int error = setup.spawn(&pid, path, arguments, &environment);
     ::close(out[1]);
@@ -210,7 +217,7 @@ BoundedRunResult runBounded(const std::string& path, const std::vector<std::stri
     ::close(err[0]);
     result.ended = exited == pid;
     if (!result.ended) {
-        ::kill(pid, SIGKILL);
+        ::kill(-pid, SIGKILL);
         result.status = waitForExit(pid);
     } else if (WIFEXITED(status)) {
         result.status = WEXITSTATUS(status);

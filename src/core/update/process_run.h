@@ -29,8 +29,9 @@ struct BoundedRunResult
 };
 
 // Runs a program with standard input from the file `input`, exactly the given environment ("NAME=value"
-// entries) and its standard output and standard error collected apart. A program still running after `limit`,
-// or once *cancel is set, is killed. Never throws for the program's sake, like run().
+// entries) and its standard output and standard error collected apart. A program still running after
+// `limit`, or once *cancel is set, is killed with every process it started (it leads a process group of its
+// own). Never throws for the program's sake, like run().
 BoundedRunResult runBounded(const std::string& path, const std::vector<std::string>& arguments,
                             const std::vector<std::string>& environment, const std::string& input,
                             std::chrono::milliseconds limit, const std::atomic<bool>* cancel = nullptr);
