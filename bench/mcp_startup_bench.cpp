@@ -2,7 +2,7 @@
 // many runs, side by side with floor programs (a tiny C program, the same program linked against taskbell's
 // shared libraries, and one that also loads the desktop application module and so Qt). Also reports whether
 // a running `taskbell --mcp` has any Qt library mapped. Prints a table; asserts nothing.
-// Usage: bench_mcp_startup [runs]
+// Usage: bench_mcp_startup [runs [taskbell]] (another taskbell, such as a sealed bundle's, in place of the build's)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -126,7 +126,7 @@ int main(int argc, char** argv)
         std::vector<long> rss;
         int qtLibraries = 0;
     };
-    std::vector<Program> programs{{"taskbell --mcp", TASKBELL_EXE, true, {}, {}},
+    std::vector<Program> programs{{"taskbell --mcp", argc > 2 ? argv[2] : TASKBELL_EXE, true, {}, {}},
                                   {"floor (tiny C)", FLOOR_EXE, false, {}, {}},
                                   {"floor (taskbell's libraries)", FLOOR_LINKED_EXE, false, {}, {}},
                                   {"floor + GUI module (Qt) loaded", FLOOR_GUI_EXE, false, {}, {}}};

@@ -10,8 +10,8 @@ packages=(
     libcurl4-openssl-dev nlohmann-json3-dev libicu-dev libssl-dev libarchive-dev libplist-dev libsecret-1-dev
     libcpp-httplib-dev libsimdjson-dev
     dbus gnome-keyring libsecret-tools
-    zip unzip
-    qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core
+    zip unzip patchelf
+    qt6-base-dev qt6-svg-dev qt6-wayland libgl-dev fonts-dejavu-core
     xvfb xauth trayer xdotool x11-utils openbox xclip at-spi2-core python3-gi gir1.2-atspi-2.0 imagemagick
     gcovr desktop-file-utils
 )

@@ -26,28 +26,29 @@ void openClosedStandardDescriptors()
     }
 }
 
-// The desktop application lives in a module beside the executable, so that --mcp never loads Qt.
-int runDesktopApplication(int argc, char** argv)
+using AppEntry = int (*)(int, char**);
+
+// The desktop application lives in a module beside the executable, so that --mcp never loads Qt. Every
+// library and symbol is bound at once, so a module that cannot link fails here, not halfway through a run.
+AppEntry loadDesktopApplication()
 {
     auto executable = taskbell::platform::runningExecutable();
     if (!executable) {
         std::cerr << "taskbell: cannot find the running executable.\n";
-        return 1;
+        return nullptr;
     }
     auto module = executable->parent_path() / "libtaskbell_gui.so";
     void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         std::cerr << "taskbell: cannot load the desktop application (" << ::dlerror()
                   << "); the MCP server still runs with --mcp.\n";
-        return 1;
+        return nullptr;
     }
-    using Entry = int (*)(int, char**);
-    auto entry = reinterpret_cast<Entry>(::dlsym(handle, "taskbell_app_main"));
+    auto entry = reinterpret_cast<AppEntry>(::dlsym(handle, "taskbell_app_main"));
     if (entry == nullptr) {
         std::cerr << "taskbell: " << module.string() << " is not a Taskbell application module.\n";
-        return 1;
     }
-    return entry(argc, argv);
+    return entry;
 }
 
 } // namespace
@@ -61,5 +62,13 @@ int main(int argc, char** argv)
             taskbell::MCPServer::run();
         }
     }
-    return runDesktopApplication(argc, argv);
+    auto entry = loadDesktopApplication();
+    if (entry == nullptr) {
+        return 1;
+    }
+    // The updater's proof that a downloaded version links on this system, before it replaces anything.
+    if (argc == 2 && std::strcmp(argv[1], "--check-module") == 0) {
+        return 0;
+    }
+    return entry(argc, argv);
 }

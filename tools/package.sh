@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds a signed Taskbell.app from a build tree, zips it, and prints its update feed entry as JSON.
+# Builds a signed, self-contained Taskbell.app from a build tree (tools/bundle.cmake adds the libraries and Qt
+# plugins it needs beyond the base system), zips it, and prints its update feed entry as JSON.
 #
 #   tools/package.sh [--version V] [--build N] [--module FILE] BUILD_DIR PRIVATE_KEY.pem BASE_URL OUT_DIR
 #
@@ -48,7 +49,9 @@ app="$stage/Taskbell.app"
 mkdir -p "$app/Contents/bin"
 install -m 0755 "$build_dir/taskbell" "$app/Contents/bin/taskbell"
 # The desktop application module sits beside the executable, which loads it when started without --mcp.
-install -m 0755 "${module:-$build_dir/libtaskbell_gui.so}" "$app/Contents/bin/libtaskbell_gui.so"
+install -m 0644 "${module:-$build_dir/libtaskbell_gui.so}" "$app/Contents/bin/libtaskbell_gui.so"
+# Every library and Qt plugin beyond the base system a desktop provides, found through $ORIGIN RUNPATHs.
+cmake -DAPP="$app" -DBUILD_DIR="$build_dir" -P "$(dirname "${BASH_SOURCE[0]}")/bundle.cmake"
 cat >"$app/Contents/Info.plist" <<PLIST
 <?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">

@@ -34,12 +34,19 @@ void writeZip(const std::filesystem::path& zip, const std::vector<ZipEntry>& ent
 // Zips a folder tree as it is on disk, the tree's folder name at the top level.
 void zipFolder(const std::filesystem::path& zip, const std::filesystem::path& folder);
 
-// A Taskbell-like bundle: Contents/Info.plist (XML) and an executable Contents/bin/taskbell (a shell script).
+// The start of a bundle program that passes the updater's start check: it answers `initialize` under --mcp
+// and ends there, and ends at once under --check-module.
+inline const std::string kStartCheckAnswer =
+    "#!/bin/sh\n[ \"$1\" != --mcp ] || { echo '{\"jsonrpc\":\"2.0\",\"id\":1,\"result\":{}}'; exit 0; }\n"
+    "[ \"$1\" != --check-module ] || exit 0\n";
+
+// A Taskbell-like bundle: Contents/Info.plist (XML) and an executable Contents/bin/taskbell (a shell script,
+// by default one that passes the updater's start check).
 struct BundleSpec
 {
     std::string version = "2.0.0";
     std::string identifier = "com.quillet.taskbell";
-    std::string executable = "#!/bin/sh\nexit 0\n";
+    std::string executable = kStartCheckAnswer;
 };
 std::filesystem::path makeBundle(const std::filesystem::path& folder, const std::string& name,
                                  const BundleSpec& spec = {});

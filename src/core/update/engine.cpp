@@ -20,6 +20,7 @@
 #include "core/update/process_run.h"
 #include "core/update/sha256.h"
 #include "core/update/staging.h"
+#include "core/update/start_check.h"
 #include "core/update/version_compare.h"
 
 namespace taskbell::update {
@@ -170,8 +171,22 @@ std::string installScript(pid_t pid)
            "    /bin/mv -T \"$2.old\" \"$2\"\n"
            "    exit 1\n"
            "fi\n"
-           "/bin/rm -rf \"$2.old\"\n"
-           "\"$2/Contents/bin/taskbell\" </dev/null >/dev/null 2>&1 &";
+           // The previous bundle stays as "$2.old" until the relaunched program runs and removes it. If the
+           // program ends first, within 10 seconds, with a failure or a signal, the new bundle goes back where
+           // it came from and the previous one is put back and started.
+           "\"$2/Contents/bin/taskbell\" </dev/null >/dev/null 2>&1 &\n"
+           "started=$!\n"
+           "tries=0\n"
+           "while [ -e \"$2.old\" ] && kill -0 \"$started\" 2>/dev/null && [ \"$tries\" -lt 50 ]; do\n"
+           "    sleep 0.2\n"
+           "    tries=$((tries + 1))\n"
+           "done\n"
+           "if kill -0 \"$started\" 2>/dev/null || [ ! -e \"$2.old\" ]; then exit 0; fi\n"
+           "if wait \"$started\"; then /bin/rm -rf \"$2.old\"; exit 0; fi\n"
+           "/bin/mv -T \"$2\" \"$1\" || exit 1\n"
+           "if ! /bin/mv -T \"$2.old\" \"$2\"; then /bin/mv -T \"$1\" \"$2\"; exit 1; fi\n"
+           "\"$2/Contents/bin/taskbell\" </dev/null >/dev/null 2>&1 &\n"
+           "exit 1";
 }
 
 pid_t swapAndRelaunch(const fs::path& newBundle, const fs::path& installedBundle)
@@ -201,6 +216,14 @@ pid_t swapAndRelaunch(const fs::path& newBundle, const fs::path& installedBundle
         throw std::system_error(ENOENT, std::generic_category(), "Could not find " + installed.string());
     }
     fs::path staged = stageBundle(fresh, installed);
+    // Checked where it will run: a temporary folder may be mounted without the right to execute.
+    try {
+        verifyStarts(staged, staged.parent_path());
+    } catch (...) {
+        std::error_code ignored;
+        fs::remove_all(staged.parent_path(), ignored);
+        throw;
+    }
     fs::path script = staged.parent_path() / "install.sh";
     replaceFileAtomically(script, installScript(waitFor), 0600);
     return spawnDetached("/bin/sh", {script.string(), staged.string(), installed.string()});

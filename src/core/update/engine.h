@@ -56,15 +56,19 @@ void removeUpdateFolder(const std::filesystem::path& archive);
 
 // The install script for the process pid: wait for it to end, move the installed bundle ($2) aside, move
 // the new one ($1) in (moving the old one back on failure), and relaunch. No move ever goes into a folder
-// that appeared at the target's name meanwhile: the swap then stops and starts nothing.
+// that appeared at the target's name meanwhile: the swap then stops and starts nothing. The previous
+// bundle stays as "$2.old" until the relaunched program removes it (removeStaging); a relaunch that ends
+// within 10 seconds with a failure or a signal before that is undone: the new bundle goes back to $1, the
+// previous one is put back and started.
 std::string installScript(pid_t pid);
 
 // Stages the verified bundle beside the installed one (stageBundle in staging.h: a hidden sibling folder on
-// the same file system, so the script only renames), writes install.sh into that folder and starts it
-// detached with /bin/sh; the caller then quits so the script can swap the bundles. The update folder is
-// no longer needed afterwards (removeUpdateFolder). Fails with notWritable when the installed bundle's
-// folder is not writable, unsafeFolder when it is not the user's own or others may write to it, noSpace
-// when the disk is full, or std::system_error (nothing staged is left behind then). Returns the
+// the same file system, so the script only renames), proves there that its program starts (verifyStarts in
+// start_check.h), writes install.sh into that folder and starts it detached with /bin/sh; the caller then
+// quits so the script can swap the bundles. The update folder is no longer needed afterwards
+// (removeUpdateFolder). Fails with notWritable when the installed bundle's folder is not writable,
+// unsafeFolder when it is not the user's own or others may write to it, noSpace when the disk is full,
+// cannotStart, or std::system_error (nothing staged is left behind then). Returns the
 // script's process id. The updater's whole install is: download, verifyDownload, swapAndRelaunch, quit.
 pid_t swapAndRelaunch(const std::filesystem::path& newBundle, const std::filesystem::path& installedBundle);
 // The same for another process to wait for.

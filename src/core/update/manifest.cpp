@@ -116,4 +116,10 @@ UpdateError UpdateError::noSpace()
     return {Kind::noSpace, {}, {}, "There isn't enough free space to install the update."};
 }
 
+UpdateError UpdateError::cannotStart(std::string loaderMessage)
+{
+    std::string text = "Download rejected: this version can't start on this system.\n" + loaderMessage;
+    return {Kind::cannotStart, std::move(loaderMessage), {}, std::move(text)};
+}
+
 } // namespace taskbell

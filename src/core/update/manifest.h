@@ -49,7 +49,8 @@ public:
         notWritable,
         checksumMismatch,
         unsafeFolder,
-        noSpace
+        noSpace,
+        cannotStart
     };
 
     static UpdateError badFeed(std::string reason);
@@ -65,6 +66,8 @@ public:
     static UpdateError unsafeFolder(std::string folder);
     // The disk holding the installed bundle filled up while the update was copied beside it.
     static UpdateError noSpace();
+    // The verified bundle's program does not start here; the payload is the loader's first line.
+    static UpdateError cannotStart(std::string loaderMessage);
 
     Kind kind() const noexcept { return kind_; }
     // The payload: the reason, verifier message or path; for versionMismatch the bundle's version, for

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,10 +51,17 @@ public:
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 
     void addFlags(short flags) { flags_ = static_cast<short>(flags_ | flags); }
+    // The child leads a process group of its own, so that it can be stopped with whatever it started.
+    void newProcessGroup()
+    {
+        posix_spawnattr_setpgroup(&attributes_, 0);
+        addFlags(POSIX_SPAWN_SETPGROUP);
+    }
     posix_spawn_file_actions_t* actions() { return &actions_; }
 
-    // Returns 0 or the error number of the failed start.
-    int spawn(pid_t* pid, const std::string& path, const std::vector<std::string>& arguments)
+    // Returns 0 or the error number of the failed start. The child gets our environment unless one is given.
+    int spawn(pid_t* pid, const std::string& path, const std::vector<std::string>& arguments,
+              const std::vector<std::string>* environment = nullptr)
     {
         posix_spawnattr_setflags(&attributes_, flags_);
         // Nothing of ours but the three standard streams reaches the child.
@@ -64,7 +72,15 @@ public:
             argv.push_back(const_cast<char*>(argument.c_str()));
         }
         argv.push_back(nullptr);
-        return posix_spawn(pid, path.c_str(), &actions_, &attributes_, argv.data(), environ);
+        std::vector<char*> envp;
+        if (environment != nullptr) {
+            for (const auto& entry : *environment) {
+                envp.push_back(const_cast<char*>(entry.c_str()));
+            }
+            envp.push_back(nullptr);
+        }
+        return posix_spawn(pid, path.c_str(), &actions_, &attributes_, argv.data(),
+                           environment != nullptr ? envp.data() : environ);
     }
 
 private:
@@ -103,6 +119,18 @@ int waitForExit(pid_t pid)
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
+// Reads what is there without blocking; false once the pipe has ended.
+bool readAvailable(int fd, std::string& into, std::size_t cap)
+{
+    std::array<char, 1 << 14> buffer{};
+    ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    if (got < 0) {
+        return errno == EINTR || errno == EAGAIN;
+    }
+    into.append(buffer.data(), std::min(cap - std::min(cap, into.size()), static_cast<std::size_t>(got)));
+    return got > 0;
+}
+
 } // namespace
 
 RunResult run(const std::string& path, const std::vector<std::string>& arguments)
@@ -128,6 +156,73 @@ RunResult run(const std::string& path, const std::vector<std::string>& arguments
     result.status = waitForExit(pid);
     if (!isValidUtf8(result.output)) {
         result.output.clear();
+    }
+    return result;
+}
+
+BoundedRunResult runBounded(const std::string& path, const std::vector<std::string>& arguments,
+                            const std::vector<std::string>& environment, const std::string& input,
+                            std::chrono::milliseconds limit, const std::atomic<bool>* cancel)
+{
+    constexpr std::size_t kCap = std::size_t{1} << 20;
+    int out[2];
+    int err[2];
+    if (::pipe2(out, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return {-1, {}, std::generic_category().message(errno), true};
+    }
+    if (::pipe2(err, O_CLOEXEC | O_NONBLOCK) != 0) {
+        int error = errno;
+        ::close(out[0]);
+        ::close(out[1]);
+        return {-1, {}, std::generic_category().message(error), true};
+    }
+    SpawnSetup setup;
+    posix_spawn_file_actions_addopen(setup.actions(), 0, input.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(setup.actions(), out[1], 1);
+    posix_spawn_file_actions_adddup2(setup.actions(), err[1], 2);
+    setup.newProcessGroup();
+    pid_t pid = -1;
+    int error = setup.spawn(&pid, path, arguments, &environment);
+    ::close(out[1]);
+    ::close(err[1]);
+    BoundedRunResult result;
+    if (error != 0) {
+        ::close(out[0]);
+        ::close(err[0]);
+        return {-1, {}, std::generic_category().message(error), true};
+    }
+    // Read both pipes until they end and the program has exited, or until the limit or a cancellation.
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    bool outOpen = true;
+    bool errOpen = true;
+    int status = 0;
+    pid_t exited = 0;
+    while (std::chrono::steady_clock::now() < deadline && !(cancel != nullptr && cancel->load())) {
+        std::array<pollfd, 2> entries{pollfd{outOpen ? out[0] : -1, POLLIN, 0},
+                                      pollfd{errOpen ? err[0] : -1, POLLIN, 0}};
+        if (::poll(entries.data(), entries.size(), outOpen || errOpen ? 100 : 10) < 0 && errno != EINTR) {
+            break;
+        }
+        if (outOpen && entries[0].revents != 0) {
+            outOpen = readAvailable(out[0], result.output, kCap);
+        }
+        if (errOpen && entries[1].revents != 0) {
+            errOpen = readAvailable(err[0], result.errors, kCap);
+        }
+        if (!outOpen && !errOpen && (exited = ::waitpid(pid, &status, WNOHANG)) == pid) {
+            break;
+        }
+    }
+    ::close(out[0]);
+    ::close(err[0]);
+    result.ended = exited == pid;
+    if (!result.ended) {
+        ::kill(-pid, SIGKILL);
+        result.status = waitForExit(pid);
+    } else if (WIFEXITED(status)) {
+        result.status = WEXITSTATUS(status);
+    } else {
+        result.status = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
     }
     return result;
 }

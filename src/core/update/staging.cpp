@@ -122,7 +122,16 @@ fs::path stageBundle(const fs::path& verifiedBundle, const fs::path& installedBu
 void removeStaging(const fs::path& installedBundle) noexcept
 {
     std::error_code ignored;
-    fs::remove_all(stagingFolder(installedBundle), ignored);
+    fs::path folder = stagingFolder(installedBundle);
+    // The previous bundle is renamed away in one step before it is deleted, so an install script watching
+    // this start never finds a half-deleted copy to put back.
+    fs::path previous = installedBundle;
+    previous += ".old";
+    if (fs::is_directory(fs::symlink_status(previous, ignored))) {
+        ::mkdir(folder.c_str(), 0700); // an existing folder is fine; a failed rename leaves the copy whole
+        fs::rename(previous, folder / "previous", ignored);
+    }
+    fs::remove_all(folder, ignored);
 }
 
 } // namespace taskbell::update

@@ -17,8 +17,10 @@ std::filesystem::path stagingFolder(const std::filesystem::path& installedBundle
 std::filesystem::path stageBundle(const std::filesystem::path& verifiedBundle,
                                   const std::filesystem::path& installedBundle);
 
-// Removes what the last install left in the staging folder (its script). Called when the application
-// starts: a finished install has relaunched it, and a failed one has put the old bundle back.
+// Removes what the last install left: the staging folder (its script, a bundle that failed to start) and the
+// previous bundle ("<installed>.old"), which the install script keeps until the relaunched program runs.
+// Called when the application starts: a finished install has relaunched it, and a failed one has put the old
+// bundle back.
 void removeStaging(const std::filesystem::path& installedBundle) noexcept;
 
 } // namespace taskbell::update

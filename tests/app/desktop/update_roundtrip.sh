@@ -1,24 +1,36 @@
 #!/usr/bin/env bash
 # The update round trip on a real desktop session (run by session.sh): Taskbell v1, installed as a user
-# would have it, finds v2 on a loopback feed; a v2 signed with another key and a v2 whose checksum does not
-# match are refused with v1 left in place and running; the good v2 is downloaded, verified, swapped in by
-# install.sh and started from the same path, with nothing left behind.
-# Usage: update_roundtrip.sh SOURCE_DIR BUILD_DIR TEST_KEY_MODULE
+# would have it, finds v2 on a loopback feed; a v2 signed with another key, a v2 whose checksum does not
+# match and a v2 whose program cannot start here are refused with v1 left in place and running; a v2 that
+# ends at once after the swap is rolled back and v1 starts again; the good v2 is downloaded, verified,
+# swapped in by install.sh and started from the same path, with nothing left behind.
+# Usage: update_roundtrip.sh SOURCE_DIR BUILD_DIR TEST_KEY_MODULE UNLINKABLE_MODULE FAILING_MODULE
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/lib.sh"
 source_dir=$1
 build_dir=$2
 module=$3
+unlinkable_module=$4
+failing_module=$5
 work=$SESSION_WORK
 fail() { echo "FAIL: $*"; exit 1; }
+feed="$work/feed"
+stop_everything() {
+    local pid
+    if [[ -f "$feed/relaunched.pids" ]]; then
+        while read -r pid; do pids+=("$pid"); done <"$feed/relaunched.pids"
+    fi
+    stop_all
+}
+trap stop_everything EXIT
+trap 'exit 1' INT TERM HUP
 
 test_key="$source_dir/tests/data/update/test-release-key.pem"
 "$build_dir/tools/sign_bundle" keygen "$work/other-key.pem" >/dev/null
 
 # The loopback feed server, serving FEED/appcast.json and the archives.
-feed="$work/feed"
-mkdir -p "$feed/good" "$feed/other"
+mkdir -p "$feed/good" "$feed/other" "$feed/unstartable" "$feed/failing"
 /usr/bin/python3 -u -m http.server --bind 127.0.0.1 --directory "$feed" 0 >"$work/feed-server.out" \
     2>"$work/feed.log" &
 pids+=($!)
@@ -26,13 +38,16 @@ wait_for 10 grep -q "port" "$work/feed-server.out" || fail "the feed server did 
 port=$(sed -n 's/.* port \([0-9]*\).*/\1/p' "$work/feed-server.out" | head -n 1)
 base="http://127.0.0.1:$port"
 
-package() { # version build key subfolder
-    "$source_dir/tools/package.sh" --version "$1" --build "$2" --module "$module" "$build_dir" "$3" \
+package() { # version build key subfolder [module]
+    "$source_dir/tools/package.sh" --version "$1" --build "$2" --module "${5:-$module}" "$build_dir" "$3" \
         "$base/$4" "$feed/$4"
 }
 package 1.0.0 1 "$test_key" v1 >/dev/null || fail "packaging v1 failed"
 package 2.0.0 2 "$test_key" good >"$feed/appcast-good.json" || fail "packaging v2 failed"
 package 2.0.0 2 "$work/other-key.pem" other >"$feed/appcast-signature.json" || fail "packaging v2 failed"
+package 2.0.0 2 "$test_key" unstartable "$unlinkable_module" >"$feed/appcast-unstartable.json" ||
+    fail "packaging v2 failed"
+package 2.0.0 2 "$test_key" failing "$failing_module" >"$feed/appcast-failing.json" || fail "packaging v2 failed"
 sed -E 's/"sha256":"[0-9a-f]*"/"sha256":"0000000000000000000000000000000000000000000000000000000000000000"/' \
     "$feed/appcast-good.json" >"$feed/appcast-checksum.json"
 cp "$feed/appcast-good.json" "$feed/appcast.json"
@@ -52,14 +67,12 @@ pids+=($app)
 /usr/bin/python3 "$here/update_roundtrip.py" "$app" "$feed" "$work/feed.log" "$installed" 2>&1 |
     tee "$work/checks.log"
 ((PIPESTATUS[0] == 0)) || exit 1
-relaunched=$(cat "$feed/relaunched.pid")
-pids+=("$relaunched")
 
 # From outside: the installed path now holds v2 and reports it; nothing of the update is left behind.
 ready=$(printf '' | timeout 20 "$installed" --mcp 2>&1 >/dev/null)
 [[ "$ready" == *"ready (Taskbell 2.0.0)"* ]] || fail "the installed program reports: $ready"
-# v2 clears what the install left in its staging folder when it starts.
-wait_for 20 test ! -e "$lib/.Taskbell.app.update"
+# v2 clears what the install left when it starts: its staging folder and the previous bundle.
+wait_for 20 test ! -e "$lib/.Taskbell.app.update" -a ! -e "$lib/Taskbell.app.old"
 leftovers=$(cd "$lib" && ls -A | grep -v '^Taskbell.app$')
 [[ -z "$leftovers" ]] || fail "left beside the bundle: $leftovers"
 updates=$(ls -A "$TMPDIR" | grep '^TaskbellUpdate-')

@@ -10,6 +10,7 @@
 #include "core/update/code_signature.h"
 #include "core/update/engine.h"
 #include "core/update/sha256.h"
+#include "core/update/start_check.h"
 #include "temp_dir.h"
 #include "update_fixtures.h"
 
@@ -57,9 +58,9 @@ TEST(UpdateFlow, FeedToRelaunchedNewBundle)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     int probe = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
 
-    auto built =
-        test::makeBundle(temp / "build", "Taskbell.app",
-                         {"1.11.0", "com.quillet.taskbell", "#!/bin/sh\necho \"$0\" > '" + fifo.string() + "'\n"});
+    auto built = test::makeBundle(
+        temp / "build", "Taskbell.app",
+        {"1.11.0", "com.quillet.taskbell", test::kStartCheckAnswer + "echo \"$0\" > '" + fifo.string() + "'\n"});
     update::signBundle(built, key.privateKeyPem);
     auto installed = test::makeBundle(temp / "Applications", "Taskbell.app", {"1.10.0"});
     Release release(built, temp.path(), "1.11.0", true);
@@ -164,7 +165,6 @@ TEST(UpdateFlow, PackagedReleaseVerifies)
     entry.url = server.url("/Taskbell-9.9.9.zip");
     auto archive = update::download(entry, temp / "tmp");
     auto bundle = update::verifyDownload(archive, entry, "1.10.0", publicKey);
-    EXPECT_EQ(test::readFile(bundle / "Contents" / "bin" / "taskbell"), test::readFile(TASKBELL_EXE));
     EXPECT_EQ(fs::status(bundle / "Contents" / "bin" / "taskbell").permissions(), static_cast<fs::perms>(0755));
     EXPECT_EQ(bundle::infoString(bundle / "Contents" / "Info.plist", "CFBundleIdentifier"), "com.quillet.taskbell");
     EXPECT_EQ(bundle::infoString(bundle / "Contents" / "Info.plist", "CFBundleExecutable"), "taskbell");
@@ -178,4 +178,6 @@ TEST(UpdateFlow, PackagedReleaseVerifies)
                                   {.env = {{"XDG_CONFIG_HOME", (temp / "config").string()}}});
     EXPECT_EQ(ready.exitCode, 0);
     EXPECT_EQ(ready.err, "[taskbell-mcp] ready (Taskbell 9.9.9)\n");
+    // The real release passes the updater's start check.
+    EXPECT_EQ(test::updateErrorText([&] { update::verifyStarts(bundle, temp.path()); }), "(no failure)");
 }

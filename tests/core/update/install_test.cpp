@@ -13,6 +13,7 @@
 #include "core/update/code_signature.h"
 #include "core/update/engine.h"
 #include "core/update/process_run.h"
+#include "core/update/start_check.h"
 #include "failure.h"
 #include "temp_dir.h"
 #include "update_fixtures.h"
@@ -38,8 +39,9 @@ public:
     LaunchProbe(const LaunchProbe&) = delete;
     LaunchProbe& operator=(const LaunchProbe&) = delete;
 
-    // The executable the test bundles carry: it reports its own path into the pipe.
-    std::string executable() const { return "#!/bin/sh\necho \"$0\" > '" + path_.string() + "'\n"; }
+    // The executable the test bundles carry: it passes the start check and, started plainly, reports its own
+    // path into the pipe.
+    std::string executable() const { return test::kStartCheckAnswer + "echo \"$0\" > '" + path_.string() + "'\n"; }
 
     // The first line written, or nothing when no line arrives within a generous safety limit.
     std::optional<std::string> awaitLine()
@@ -210,10 +212,10 @@ TEST(SwapAndRelaunch, WaitsForTheApplicationToEnd)
     // The new bundle and the script wait in a hidden folder beside the installed bundle.
     fs::path staging = temp / "Applications" / ".Taskbell.app.update";
     EXPECT_EQ(test::readFile(staging / "install.sh"), update::installScript(application.pid()));
-    EXPECT_EQ(
-        test::listTree(staging),
-        (std::vector<std::string>{"Taskbell.app", "Taskbell.app/Contents", "Taskbell.app/Contents/Info.plist",
-                                  "Taskbell.app/Contents/bin", "Taskbell.app/Contents/bin/taskbell", "install.sh"}));
+    EXPECT_EQ(test::listTree(staging),
+              (std::vector<std::string>{"Taskbell.app", "Taskbell.app/Contents", "Taskbell.app/Contents/Info.plist",
+                                        "Taskbell.app/Contents/bin", "Taskbell.app/Contents/bin/taskbell", "install.sh",
+                                        "start-check", "start-check/initialize.json"}));
     EXPECT_TRUE(test::listTree(temp / "update" / "unpacked").empty());
     // While the application lives, the script keeps waiting and the installed bundle stays.
     EXPECT_EQ(::waitpid(script, nullptr, WNOHANG), 0);
@@ -264,4 +266,90 @@ TEST(SwapAndRelaunch, RefusesBeforeWritingAnything)
         EXPECT_THROW(update::swapAndRelaunch(fresh, installed, deadPid()), UpdateError);
         EXPECT_FALSE(fs::exists(temp / "update" / "install.sh"));
     }
+}
+
+TEST(InstallScript, PutsThePreviousBundleBackWhenTheRelaunchFailsAtOnce)
+{
+    struct Case
+    {
+        const char* name;
+        std::string newProgram; // {probe} stands for the probe's path
+        int scriptStatus;
+        const char* launched; // the first program that reports to the probe
+        const char* installedMarker;
+    };
+    const std::vector<Case> cases = {
+        // (One that ends with a failure status is rolled back in the desktop update round trip.)
+        {"killed by a signal", "kill -SEGV $$", 1, "old", "1.0.0"},
+        // A program that got as far as removing the previous bundle owns the install, whatever it does next.
+        {"ran", "rm -rf \"${0%/Contents/bin/taskbell}.old\"; echo new > '{probe}'; exit 3", 0, "new", "2.0.0"},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        test::TempDir temp;
+        LaunchProbe probe(temp / "launched");
+        auto withProbe = [&](std::string text) {
+            auto at = text.find("{probe}");
+            return at == std::string::npos ? text : text.replace(at, 7, (temp / "launched").string());
+        };
+        auto installed =
+            test::makeBundle(temp / "Applications", "Taskbell.app",
+                             {"1.0.0", "com.quillet.taskbell", withProbe("#!/bin/sh\necho old > '{probe}'\n")});
+        fs::path staged = temp / "Applications" / ".Taskbell.app.update" / "Taskbell.app";
+        test::makeBundle(staged.parent_path(), "Taskbell.app",
+                         {"2.0.0", "com.quillet.taskbell", "#!/bin/sh\n" + withProbe(row.newProgram) + "\n"});
+
+        auto result = runScript(staged.parent_path(), deadPid(), staged, installed);
+        EXPECT_EQ(result.status, row.scriptStatus) << result.output;
+        EXPECT_EQ(probe.awaitLine(), row.launched);
+        EXPECT_NE(versionMarker(installed).find(row.installedMarker), std::string::npos);
+        EXPECT_FALSE(fs::exists(temp / "Applications" / "Taskbell.app.old"));
+        // A bundle that failed waits in the staging folder, which the restored program removes when it starts.
+        EXPECT_EQ(fs::exists(staged), row.scriptStatus != 0);
+    }
+}
+
+TEST(StartCheck, RefusesAProgramThatCannotStartHere)
+{
+    struct Case
+    {
+        const char* name;
+        std::string program;
+        std::string reason; // "" when the bundle passes
+    };
+    const std::string answer = R"(echo '{"jsonrpc":"2.0","id":1,"result":{"protocolVersion":"2025-06-18"}}')";
+    const std::vector<Case> cases = {
+        {"starts", "[ \"$1\" != --mcp ] || " + answer, ""},
+        {"loader fails",
+         "echo \"$0: error while loading shared libraries: libQt6Core.so.6: cannot open shared object file\" >&2\n"
+         "echo second line >&2\nexit 127",
+         "/Contents/bin/taskbell: error while loading shared libraries: libQt6Core.so.6: cannot open shared object "
+         "file"},
+        {"module does not link",
+         "[ \"$1\" != --mcp ] || { " + answer +
+             "; exit 0; }\necho 'libtaskbell_gui.so: undefined symbol: f' >&2\nexit 1",
+         "libtaskbell_gui.so: undefined symbol: f"},
+        {"hangs", "sleep 30", "It did not answer within 1 second."}, // the shell and its sleep are stopped
+        // Nothing of the session reaches the check: here the program answers only without it.
+        {"clean environment",
+         "[ -z \"${TASKBELL_LEAK:-}${DISPLAY:-}\" ] && [ \"${HOME##*/}\" = start-check ] && " + answer, ""},
+    };
+    ::setenv("TASKBELL_LEAK", "1", 1);
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        test::TempDir temp;
+        auto bundle = test::makeBundle(temp / "unpacked", "Taskbell.app",
+                                       {"2.0.0", "com.quillet.taskbell", "#!/bin/sh\n" + row.program + "\n"});
+        auto text =
+            test::updateErrorText([&] { update::verifyStarts(bundle, temp.path(), std::chrono::milliseconds(300)); });
+        if (row.reason.empty()) {
+            EXPECT_EQ(text, "(no failure)");
+        } else {
+            EXPECT_EQ(text.substr(0, text.find('\n') + 1),
+                      "Download rejected: this version can't start on this system.\n");
+            EXPECT_NE(text.find(row.reason), std::string::npos) << text;
+            EXPECT_EQ(text.find("second line"), std::string::npos) << text;
+        }
+    }
+    ::unsetenv("TASKBELL_LEAK");
 }

@@ -60,8 +60,8 @@ std::string startOutput(const fs::path& bundle)
 fs::path signedBundle(const fs::path& folder, const std::string& version, const update::SigningKey& key,
                       std::size_t padding = 0)
 {
-    auto bundle = test::makeBundle(folder, "Taskbell.app",
-                                   {version, "com.quillet.taskbell", "#!/bin/sh\necho " + version + "\n"});
+    auto bundle = test::makeBundle(
+        folder, "Taskbell.app", {version, "com.quillet.taskbell", test::kStartCheckAnswer + "echo " + version + "\n"});
     if (padding > 0) {
         test::writeFile(bundle / "Contents" / "Resources" / "padding", std::string(padding, 'p'));
     }
@@ -101,7 +101,8 @@ TEST(Staging, AFailedCopyToAFullDiskLeavesTheInstalledBundleRunning)
     pid_t script = update::swapAndRelaunch(fits, installed, deadPid());
     EXPECT_EQ(waitExit(script), 0);
     EXPECT_EQ(startOutput(installed), "2.0.0\n");
-    EXPECT_EQ(test::listTree(staging), std::vector<std::string>{"install.sh"});
+    EXPECT_EQ(test::listTree(staging),
+              (std::vector<std::string>{"install.sh", "start-check", "start-check/initialize.json"}));
     update::verifySignature(installed, key.publicKey);
 }
 

@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# The sealed release bundle is self-contained: every ELF file in it finds every library it needs inside the
+# bundle (through its $ORIGIN RUNPATH) or on the system list (packaging/system-libraries.txt), as read from the
+# files themselves; the executable links no Qt; and, as root, the bundle's --mcp answers `initialize` and its
+# application module links in a private mount namespace where the system's copies of every bundled library
+# and the system's Qt plugins are hidden.
+# Usage: package_test.sh SOURCE_DIR BUILD_DIR
+set -uo pipefail
+source_dir=$1
+build_dir=$2
+fail() { echo "FAIL: $*"; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/taskbell-package-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM HUP
+
+"$build_dir/tools/sign_bundle" keygen "$work/key.pem" >/dev/null || fail "no signing key"
+"$source_dir/tools/package.sh" "$build_dir" "$work/key.pem" "https://updates.invalid" "$work/out" >/dev/null ||
+    fail "packaging failed"
+unzip -q "$work/out/"Taskbell-*.zip -d "$work/unpacked" || fail "the archive does not unzip"
+app="$work/unpacked/Taskbell.app"
+echo "zip $(stat -c %s "$work/out/"Taskbell-*.zip) bytes; unpacked $(du -sb "$app" | cut -f1) bytes"
+
+mapfile -t system_list < <(grep -v '^#' "$source_dir/packaging/system-libraries.txt" | grep .)
+on_system_list() {
+    local pattern
+    for pattern in "${system_list[@]}"; do
+        [[ "$1" =~ ^($pattern)$ ]] && return 0
+    done
+    return 1
+}
+
+# Every ELF file, every library it needs: in a RUNPATH folder inside the bundle, or on the system list.
+elf_files=0
+while IFS= read -r -d '' file; do
+    [[ "$(head -c 4 "$file" | od -An -c | tr -d ' ')" == '177ELF' ]] || continue
+    elf_files=$((elf_files + 1))
+    dynamic=$(readelf -d "$file") || fail "readelf cannot read $file"
+    runpath=$(sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p' <<<"$dynamic")
+    while IFS= read -r needed; do
+        [[ -n "$needed" ]] || continue
+        found=""
+        IFS=: read -ra folders <<<"$runpath"
+        for folder in "${folders[@]}"; do
+            folder=${folder//\$ORIGIN/$(dirname "$file")}
+            folder=$(realpath -m "$folder")
+            [[ "$folder/" == "$app/"* && -f "$folder/$needed" ]] && found=yes
+        done
+        [[ -n "$found" ]] || on_system_list "$needed" ||
+            fail "${file#"$app/"} needs $needed, which is neither in the bundle nor on the system list"
+    done < <(sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' <<<"$dynamic")
+done < <(find "$app" -type f -print0)
+((elf_files > 20)) || fail "only $elf_files ELF files in the bundle"
+readelf -d "$app/Contents/bin/taskbell" | grep -q 'NEEDED.*libQt' && fail "the executable links Qt"
+echo "$elf_files ELF files resolve inside the bundle or to the system list"
+
+if [[ $(id -u) -ne 0 ]] || ! unshare -m true 2>/dev/null; then
+    echo "skipped: the start with the system's Qt hidden needs root for a private mount namespace"
+    exit 0
+fi
+# In a private mount namespace, an empty file over every system copy of a bundled library and an empty folder
+# over the system's Qt plugins; then the bundle's program must still start. The mounts are made through libc
+# from Python, whose own libraries are all on the system list, as no hidden library can load after them.
+ldconfig -p | sed -n 's/.* => //p' >"$work/system-libraries"
+cat >"$work/hidden.py" <<'HIDDEN'
+import ctypes, glob, json, os, subprocess, sys
+
+app, work = sys.argv[1], sys.argv[2]
+libc = ctypes.CDLL(None, use_errno=True)
+MS_BIND = 4096
+
+
+def hide(target, empty):
+    if libc.mount(empty.encode(), target.encode(), None, MS_BIND, None) != 0:
+        sys.exit("cannot hide %s: %s" % (target, os.strerror(ctypes.get_errno())))
+
+
+open(os.path.join(work, "empty"), "w").close()
+os.mkdir(os.path.join(work, "empty-folder"))
+bundled = {os.path.basename(p) for p in glob.glob(os.path.join(app, "Contents/lib/*.so*"))}
+with open(os.path.join(work, "system-libraries")) as listing:
+    copies = {os.path.realpath(line.strip()) for line in listing if os.path.basename(line.strip()) in bundled}
+for copy in sorted(copies):
+    hide(copy, os.path.join(work, "empty"))
+for plugins in glob.glob("/usr/lib/*/qt6/plugins"):
+    hide(plugins, os.path.join(work, "empty-folder"))
+if not any("libQt6Core" in copy for copy in copies) or any(os.path.getsize(c) for c in copies):
+    sys.exit("the system's Qt is not hidden")
+
+program = os.path.join(app, "Contents/bin/taskbell")
+environment = {"PATH": "/usr/bin:/bin", "HOME": work}
+initialize = {"jsonrpc": "2.0", "id": 1, "method": "initialize",
+              "params": {"protocolVersion": "2025-06-18", "capabilities": {},
+                         "clientInfo": {"name": "test", "version": "1"}}}
+run = subprocess.run([program, "--mcp"], input=json.dumps(initialize) + "\n", capture_output=True, text=True,
+                     env=environment, timeout=30)
+replies = [json.loads(line) for line in run.stdout.splitlines() if line.strip()]
+if not any(reply.get("id") == 1 and "result" in reply for reply in replies):
+    sys.exit("--mcp did not answer initialize: " + run.stderr.strip()[:500])
+module = subprocess.run([program, "--check-module"], capture_output=True, text=True, env=environment, timeout=30)
+if module.returncode != 0:
+    sys.exit("the application module does not link: " + module.stderr.strip()[:500])
+print("%d system libraries and the Qt plugins hidden" % len(copies))
+HIDDEN
+unshare -m --propagation private /usr/bin/python3 "$work/hidden.py" "$app" "$work" ||
+    fail "the bundle does not start with the system's Qt hidden"
+echo "with the system's Qt hidden, --mcp answers initialize and the application module links"
