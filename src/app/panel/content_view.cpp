@@ -78,6 +78,8 @@ ContentView::ContentView(AppStore& store, Updater& updater, PanelActions actions
     layout->addWidget(scroll_, 1);
     prompt_ = makePrompt();
     layout->addWidget(prompt_, 1);
+    keyringPrompt_ = makeKeyringPrompt();
+    layout->addWidget(keyringPrompt_, 1);
     layout->addWidget(divider());
     layout->addWidget(makeFooter());
 
@@ -86,16 +88,11 @@ ContentView::ContentView(AppStore& store, Updater& updater, PanelActions actions
         QTimer::singleShot(0, this, &ContentView::ensureVisibleTransitions);
     });
     connect(scroll_->verticalScrollBar(), &QScrollBar::valueChanged, this, &ContentView::ensureVisibleTransitions);
-    for (auto signal : {&AppStore::backlogChanged, &AppStore::inProgressChanged, &AppStore::doneChanged,
-                        &AppStore::isLoadingChanged, &AppStore::errorMessageChanged, &AppStore::currentUserChanged,
-                        &AppStore::baseURLChanged, &AppStore::emailChanged, &AppStore::apiTokenChanged}) {
+    for (auto signal : {&AppStore::tasksChanged, &AppStore::stateChanged, &AppStore::settingsChanged}) {
         connect(&store_, signal, this, &ContentView::scheduleRefresh);
     }
-    connect(&store_, &AppStore::busyIssueKeysChanged, list_, &TaskList::updateBusy);
-    for (auto signal : {&Updater::availableChanged, &Updater::dismissedVersionChanged, &Updater::statusChanged,
-                        &Updater::errorMessageChanged, &Updater::isCheckingChanged}) {
-        connect(&updater_, signal, this, &ContentView::scheduleRefresh);
-    }
+    connect(&store_, &AppStore::stateChanged, list_, &TaskList::updateBusy);
+    connect(&updater_, &Updater::changed, this, &ContentView::scheduleRefresh);
     refresh();
 }
 
@@ -158,6 +155,31 @@ QWidget* ContentView::makePrompt()
     return prompt;
 }
 
+// The token is stored but could not be read: saying "not configured" would invite typing it again.
+QWidget* ContentView::makeKeyringPrompt()
+{
+    auto* prompt = new QWidget;
+    prompt->setObjectName(QStringLiteral("tokenUnreadable"));
+    auto* layout = new QVBoxLayout(prompt);
+    layout->setSpacing(12);
+    layout->addStretch(1);
+    layout->addWidget(look::symbolLabel("exclamationmark.triangle.fill", look::orange(), 45), 0, Qt::AlignHCenter);
+    QLabel* text = look::textLabel(tr("Taskbell couldn't read your API token from the keyring."),
+                                   look::FontRole::Caption, look::secondary(palette()));
+    text->setWordWrap(true);
+    text->setAlignment(Qt::AlignCenter);
+    text->setContentsMargins(24, 0, 24, 0);
+    layout->addWidget(text);
+    retryToken_ = new QPushButton(tr("Try Again"));
+    retryToken_->setObjectName(QStringLiteral("retryToken"));
+    retryToken_->setAccessibleName(retryToken_->text());
+    retryToken_->setDefault(true);
+    connect(retryToken_, &QPushButton::clicked, this, [this] { store_.retryToken(); });
+    layout->addWidget(retryToken_, 0, Qt::AlignHCenter);
+    layout->addStretch(1);
+    return prompt;
+}
+
 QWidget* ContentView::makeFooter()
 {
     auto* footer = new QWidget;
@@ -207,9 +229,13 @@ void ContentView::refresh()
     banner_->setVisible(offer);
     bannerDivider_->setVisible(offer);
 
+    const AppSettings& settings = store_.settings();
+    bool unreadable = !configured && store_.tokenUnreadable() && !settings.baseURL.empty() && !settings.email.empty();
     tabs_->setVisible(configured);
     scroll_->setVisible(configured);
-    prompt_->setVisible(!configured);
+    prompt_->setVisible(!configured && !unreadable);
+    keyringPrompt_->setVisible(unreadable);
+    retryToken_->setEnabled(!store_.isReadingToken());
     counts_->setVisible(configured);
     if (configured) {
         std::size_t backlog = store_.backlog().size();

@@ -56,6 +56,7 @@ protected:
 private:
     QWidget* makeHeader();
     QWidget* makePrompt();
+    QWidget* makeKeyringPrompt();
     QWidget* makeFooter();
     void scheduleRefresh();
     void ensureVisibleTransitions();
@@ -76,6 +77,8 @@ private:
     QScrollArea* scroll_ = nullptr;
     TaskList* list_ = nullptr;
     QWidget* prompt_ = nullptr;
+    QWidget* keyringPrompt_ = nullptr;
+    QPushButton* retryToken_ = nullptr;
     QLabel* counts_ = nullptr;
 };
 

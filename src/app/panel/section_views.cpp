@@ -54,6 +54,17 @@ ErrorBanner::ErrorBanner(QWidget* parent) : QFrame(parent)
     message_->setWordWrap(true);
     message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(message_, 1, Qt::AlignTop);
+    auto* dismiss = look::plainButton(tr("Dismiss"), look::FontRole::Caption, look::secondary(palette()));
+    dismiss->setAccessibleName(dismiss->text());
+    connect(dismiss, &QToolButton::clicked, this, &ErrorBanner::dismissRequested);
+    dismiss->hide();
+    dismiss_ = dismiss;
+    layout->addWidget(dismiss_, 0, Qt::AlignTop);
+}
+
+void ErrorBanner::setDismissible(bool dismissible)
+{
+    dismiss_->setVisible(dismissible);
 }
 
 void ErrorBanner::setMessage(const QString& message)

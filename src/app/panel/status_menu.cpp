@@ -99,8 +99,8 @@ StatusMenu::StatusMenu(const Issue& issue, AppStore& store, ExtraItems extraItem
             showMenu();
         }
     });
-    connect(&store_, &AppStore::transitionsByKeyChanged, this, [this] {
-        if (menu_ != nullptr && menu_->isVisible()) {
+    connect(&store_, &AppStore::transitionsChanged, this, [this](const QString& key) {
+        if (menu_ != nullptr && menu_->isVisible() && key.toStdString() == issue_.key) {
             rebuildMenu();
         }
     });

@@ -27,6 +27,7 @@ TaskList::TaskList(AppStore& store, RowContext context, QWidget* parent)
           static_cast<QWidget*>(done_.header), static_cast<QWidget*>(done_.hint)}) {
         widget->hide();
     }
+    connect(error_, &ErrorBanner::dismissRequested, &store_, &AppStore::dismissError);
 }
 
 void TaskList::setFilter(TaskFilter filter)
@@ -43,6 +44,7 @@ void TaskList::rebuild()
     used_.clear();
     if (store_.errorMessage()) {
         error_->setMessage(*store_.errorMessage());
+        error_->setDismissible(store_.isErrorKept());
         items.push_back(error_);
     }
     if (showsBacklog(filter_)) {

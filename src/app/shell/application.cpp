@@ -30,10 +30,10 @@ TaskbellApp::TaskbellApp(AppStore* store, Updater* updater, QObject* parent)
     connect(tray_, &TrayItem::showSettingsRequested, this, [this] { windows_->showSettings(); });
     connect(tray_, &TrayItem::quitRequested, qApp, &QCoreApplication::quit);
     // Each showing of the panel (re)arms the updater with the saved feed and flag.
-    connect(panel_.get(), &PanelWindow::shown, this,
-            [this] { updater_->start(store_->updateFeedURL(), store_->autoUpdate()); });
-    for (auto signal : {&AppStore::inProgressChanged, &AppStore::baseURLChanged, &AppStore::emailChanged,
-                        &AppStore::apiTokenChanged}) {
+    connect(panel_.get(), &PanelWindow::shown, this, [this] {
+        updater_->start(QString::fromStdString(store_->settings().updateFeedURL), store_->settings().autoUpdate);
+    });
+    for (auto signal : {&AppStore::tasksChanged, &AppStore::settingsChanged}) {
         connect(store_, signal, this, &TaskbellApp::updateTray);
     }
     updateTray();
@@ -100,7 +100,8 @@ int runApplication(int argc, char** argv)
         return 1;
     }
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("taskbell"));
+    // The name is the tray item's title in StatusNotifierItem hosts (KDE, AppIndicator, waybar).
+    QApplication::setApplicationName(QStringLiteral("Taskbell"));
     QApplication::setApplicationDisplayName(QStringLiteral("Taskbell"));
     QApplication::setOrganizationDomain(QStringLiteral("quillet.com"));
     QApplication::setDesktopFileName(QStringLiteral("com.quillet.taskbell"));

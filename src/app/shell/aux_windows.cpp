@@ -126,6 +126,8 @@ void AuxWindows::showKind(AuxWindow*& field, const QString& title, const AuxCont
 {
     if (field == nullptr) {
         field = makeWindow(title, kFormSize, factory, 0);
+        // Forms keep their size: stretched or maximized they would only add empty space.
+        field->setFixedSize(field->size());
     }
     activate(field);
 }

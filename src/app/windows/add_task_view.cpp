@@ -195,10 +195,10 @@ void AddTaskView::showEvent(QShowEvent* event)
     }
     shownBefore_ = true;
     if (projectKey_->text().isEmpty()) {
-        projectKey_->setText(store_.projectKey());
+        projectKey_->setText(QString::fromStdString(store_.settings().projectKey));
     }
     if (issueType_->text().isEmpty()) {
-        issueType_->setText(store_.defaultIssueType());
+        issueType_->setText(QString::fromStdString(store_.settings().defaultIssueType));
     }
     (projectKey_->text().isEmpty() ? projectKey_ : summary_)->setFocus();
 }

@@ -102,10 +102,7 @@ SettingsView::SettingsView(AppStore& store, Updater& updater, std::function<void
         connect(edit, &QLineEdit::textChanged, this, &SettingsView::updateTestRow);
     }
     connect(feedURL_, &QLineEdit::textChanged, this, &SettingsView::updateUpdatesGroup);
-    for (auto signal : {&Updater::isCheckingChanged, &Updater::availableChanged, &Updater::statusChanged,
-                        &Updater::errorMessageChanged}) {
-        connect(&updater_, signal, this, &SettingsView::updateUpdatesGroup);
-    }
+    connect(&updater_, &Updater::changed, this, &SettingsView::updateUpdatesGroup);
     loadCurrent();
 }
 
@@ -278,23 +275,10 @@ void SettingsView::showEvent(QShowEvent* event)
 
 void SettingsView::loadCurrent()
 {
-    baseURL_->setText(store_.baseURL());
-    email_->setText(store_.email());
+    fill(store_.settings());
+    // A token that could not be read shows empty, and is written only when the user types one.
     apiToken_->setText(store_.apiToken());
-    projectKey_->setText(store_.projectKey());
-    defaultIssueType_->setText(store_.defaultIssueType());
-    monthsBack_->setValue(store_.monthsBack());
-    monthsBack_->setSuffix(monthsSuffix(monthsBack_->value()));
-    const int choice = refreshMinutes_->findData(store_.refreshMinutes());
-    if (choice >= 0) {
-        refreshMinutes_->setCurrentIndex(choice);
-    } else {
-        // A value set by hand outside the offered ones stays as it is until the user picks another.
-        refreshMinutes_->setCurrentIndex(-1);
-        refreshMinutes_->setPlaceholderText(QStringLiteral("Every %1 min").arg(store_.refreshMinutes()));
-    }
-    autoUpdate_->setChecked(store_.autoUpdate());
-    feedURL_->setText(store_.updateFeedURL());
+    apiToken_->setModified(false);
     {
         const QSignalBlocker quiet(launchAtLogin_);
         launchAtLogin_->setChecked(LoginItem::isRegistered());
@@ -305,24 +289,54 @@ void SettingsView::loadCurrent()
     updateUpdatesGroup();
 }
 
+void SettingsView::fill(const AppSettings& settings)
+{
+    auto qs = [](const std::string& value) { return QString::fromStdString(value); };
+    baseURL_->setText(qs(settings.baseURL));
+    email_->setText(qs(settings.email));
+    projectKey_->setText(qs(settings.projectKey));
+    defaultIssueType_->setText(qs(settings.defaultIssueType));
+    monthsBack_->setValue(settings.monthsBack);
+    monthsBack_->setSuffix(monthsSuffix(monthsBack_->value()));
+    const int choice = refreshMinutes_->findData(settings.refreshMinutes);
+    if (choice >= 0) {
+        refreshMinutes_->setCurrentIndex(choice);
+    } else {
+        // A value set by hand outside the offered ones stays as it is until the user picks another.
+        refreshMinutes_->setCurrentIndex(-1);
+        refreshMinutes_->setPlaceholderText(tr("Every %1 min").arg(settings.refreshMinutes));
+    }
+    autoUpdate_->setChecked(settings.autoUpdate);
+    feedURL_->setText(qs(settings.updateFeedURL));
+}
+
+AppSettings SettingsView::read() const
+{
+    AppSettings settings = store_.settings();
+    settings.baseURL = baseURL_->text().toStdString();
+    settings.email = email_->text().toStdString();
+    settings.projectKey = projectKey_->text().toStdString();
+    settings.defaultIssueType = defaultIssueType_->text().isEmpty() ? "Task" : defaultIssueType_->text().toStdString();
+    settings.monthsBack = monthsBack_->value();
+    if (refreshMinutes_->currentIndex() >= 0) {
+        settings.refreshMinutes = refreshMinutes_->currentData().toInt();
+    }
+    settings.autoUpdate = autoUpdate_->isChecked();
+    settings.updateFeedURL = feedURL_->text().toStdString();
+    return settings;
+}
+
 void SettingsView::save()
 {
-    store_.setBaseURL(baseURL_->text());
-    store_.setEmail(email_->text());
-    store_.setApiToken(apiToken_->text());
-    store_.setProjectKey(projectKey_->text());
-    store_.setDefaultIssueType(defaultIssueType_->text().isEmpty() ? QStringLiteral("Task")
-                                                                   : defaultIssueType_->text());
-    store_.setMonthsBack(monthsBack_->value());
-    if (refreshMinutes_->currentIndex() >= 0) {
-        store_.setRefreshMinutes(refreshMinutes_->currentData().toInt());
+    std::optional<QString> token;
+    if (apiToken_->isModified()) {
+        token = apiToken_->text();
     }
-    store_.setAutoUpdate(autoUpdate_->isChecked());
-    store_.setUpdateFeedURL(feedURL_->text());
-    if (!store_.saveSettings()) {
-        showSaveError(store_.saveError().value_or(QStringLiteral("The settings could not be saved.")));
+    if (!store_.saveSettings(read(), token)) {
+        showSaveError(store_.saveError().value_or(tr("The settings could not be saved.")));
         return;
     }
+    apiToken_->setModified(false);
     updater_.start(feedURL_->text(), autoUpdate_->isChecked());
     // Closing may delete this view; nothing of it is touched afterwards.
     AppStore& store = store_;
@@ -338,16 +352,12 @@ void SettingsView::runTest()
     testing_ = true;
     testResultText_.reset();
     updateTestRow();
-    // A store of its own with the form's credentials: testing never touches or saves the shared settings.
-    auto* probe = new AppStore(Timing{}, this);
-    probe->setBaseURL(baseURL_->text());
-    probe->setEmail(email_->text());
-    probe->setApiToken(apiToken_->text());
-    probe->testConnection(this, [this, probe](QString result) {
+    // The form's credentials as typed: testing never touches or saves the shared settings.
+    JiraConfig typed{baseURL_->text().toStdString(), email_->text().toStdString(), apiToken_->text().toStdString()};
+    store_.testConnection(typed, this, [this](QString result) {
         testResultText_ = result;
         testing_ = false;
         updateTestRow();
-        probe->deleteLater();
     });
 }
 

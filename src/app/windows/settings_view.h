@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "app/windows/window_keys.h"
+#include "core/settings/app_settings.h"
 
 class QCheckBox;
 class QComboBox;
@@ -40,6 +41,9 @@ public:
     static const std::vector<std::pair<QString, int>>& refreshChoices();
 
     void loadCurrent();
+    // The form's settings fields as one value, and back (the token and the login item are apart).
+    void fill(const AppSettings& settings);
+    AppSettings read() const;
     // Writes the form into the store and saves it; on success restarts the updater, closes and reloads.
     // A failed save keeps the window open with the reason above the form and everything typed in place.
     void save();

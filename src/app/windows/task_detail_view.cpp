@@ -59,8 +59,7 @@ TaskDetailView::TaskDetailView(AppStore& store, Issue issue, std::function<void(
     column->addWidget(makeFooter());
     keys_ = WindowKeys(close_, close_);
 
-    for (auto signal : {&AppStore::backlogChanged, &AppStore::inProgressChanged, &AppStore::doneChanged,
-                        &AppStore::busyIssueKeysChanged}) {
+    for (auto signal : {&AppStore::tasksChanged, &AppStore::stateChanged}) {
         connect(&store_, signal, this, &TaskDetailView::refresh);
     }
     refresh();

@@ -266,7 +266,7 @@ private slots:
         Panel panel;
         panel.fixture.addIssue("Kept on screen", "3");
         QVERIFY(panel.open());
-        panel.fixture.configure("wrong-token");
+        panel.fixture.revokeToken(true);
         QVERIFY(panel.fixture.load(false));
         panel.settle();
         auto* banner = panel.view.findChild<ErrorBanner*>();
@@ -274,7 +274,7 @@ private slots:
         QCOMPARE(banner->message(), *panel.fixture.store->errorMessage());
         QCOMPARE(panel.view.taskList()->shownRows().size(), std::size_t(1));
 
-        panel.fixture.configure(panel.fixture.jira.token());
+        panel.fixture.revokeToken(false);
         QVERIFY(panel.fixture.load(false));
         panel.settle();
         QVERIFY(banner->isVisibleTo(&panel.view)); // a manual refresh leaves it

@@ -239,7 +239,7 @@ private slots:
         context.store = f.store.get();
         context.copiedFlash = std::chrono::milliseconds(30);
         TaskRow row(f.store->inProgress().front(), context);
-        QObject::connect(f.store.get(), &AppStore::busyIssueKeysChanged, &row,
+        QObject::connect(f.store.get(), &AppStore::stateChanged, &row,
                          [&] { row.setBusy(f.store->isBusy(QString::fromStdString(row.issue().key))); });
         row.show();
         auto* statusMenu = row.findChild<StatusMenu*>();

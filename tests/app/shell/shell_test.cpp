@@ -212,6 +212,7 @@ private slots:
         QCOMPARE(windows.detailWindowCount(), std::size_t(6));
     }
 
+    // Forms cannot be stretched or maximized; the detail window can.
     void contentWithAFixedSizeSizesItsWindow()
     {
         AuxContents contents = AuxContents::placeholders();
@@ -223,6 +224,13 @@ private slots:
         AuxWindows windows(contents);
         windows.showAbout();
         QCOMPARE(windows.aboutWindow()->size(), QSize(420, 440));
+        windows.showAddTask();
+        windows.showTaskDetail(Issue{});
+        for (QWidget* window :
+             {static_cast<QWidget*>(windows.aboutWindow()), static_cast<QWidget*>(windows.addTaskWindow())}) {
+            QCOMPARE(window->minimumSize(), window->maximumSize());
+        }
+        QVERIFY(windows.detailWindow("")->minimumSize() != windows.detailWindow("")->maximumSize());
         // The placeholder's Close button runs onClose.
         windows.showSettings();
         windows.settingsWindow()->findChild<QPushButton*>()->click();

@@ -84,7 +84,9 @@ void AddTaskViewTest::canSubmitNeedsProjectAndSummary()
 void AddTaskViewTest::opensWithTheConfiguredDefaults()
 {
     test::StoreFixture fixture;
-    fixture.store->setDefaultIssueType("Bug");
+    AppSettings values = fixture.store->settings();
+    values.defaultIssueType = "Bug";
+    QVERIFY(fixture.store->saveSettings(values, std::nullopt));
     AddTaskView view(*fixture.store, [] {});
     view.show();
     Form form(&view);
@@ -98,7 +100,8 @@ void AddTaskViewTest::opensWithTheConfiguredDefaults()
     QVERIFY(!form.create->isEnabled()); // no summary yet
 
     // No configured key: the field stays empty (placeholder shown) and so does the button's state.
-    fixture.store->setProjectKey("");
+    values.projectKey = "";
+    QVERIFY(fixture.store->saveSettings(values, std::nullopt));
     AddTaskView empty(*fixture.store, [] {});
     empty.show();
     Form emptyForm(&empty);
