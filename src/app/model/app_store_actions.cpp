@@ -231,8 +231,7 @@ void AppStore::openInBrowser(const Issue& issue) const
 
 QString AppStore::clipboardText(const Issue& issue)
 {
-    QString summary = issue.fields.summary ? qtext(*issue.fields.summary) : QStringLiteral("(no summary)");
-    return qtext(issue.key) + ": " + summary;
+    return qtext(issue.key) + ": " + qtext(issue.summaryText());
 }
 
 void AppStore::copyToClipboard(const Issue& issue) const

@@ -11,6 +11,7 @@
 
 #include "app/look/look.h"
 #include "app/look/spinner.h"
+#include "app/look/style_sheets.h"
 #include "app/look/widgets.h"
 #include "app/model/app_store.h"
 #include "app/model/updater.h"
@@ -36,17 +37,10 @@ QFrame* divider()
     return line;
 }
 
-void call(const std::function<void()>& action)
-{
-    if (action) {
-        action();
-    }
-}
-
 } // namespace
 
-ContentView::ContentView(AppStore& store, Updater& updater, PanelActions actions, QWidget* parent)
-    : QWidget(parent), store_(store), updater_(updater), actions_(std::move(actions))
+ContentView::ContentView(AppStore& store, Updater& updater, QWidget* parent)
+    : QWidget(parent), store_(store), updater_(updater)
 {
     setObjectName(QStringLiteral("contentView"));
     auto* layout = new QVBoxLayout(this);
@@ -54,7 +48,8 @@ ContentView::ContentView(AppStore& store, Updater& updater, PanelActions actions
     layout->setSpacing(0);
     layout->addWidget(makeHeader());
     layout->addWidget(divider());
-    banner_ = new UpdateBanner(updater_, [this] { call(actions_.showAbout); });
+    banner_ = new UpdateBanner(updater_);
+    connect(banner_, &UpdateBanner::aboutRequested, this, &ContentView::aboutRequested);
     layout->addWidget(banner_);
     bannerDivider_ = divider();
     layout->addWidget(bannerDivider_);
@@ -63,12 +58,8 @@ ContentView::ContentView(AppStore& store, Updater& updater, PanelActions actions
 
     RowContext context;
     context.store = &store_;
-    context.showTaskDetail = [this](const Issue& issue) {
-        if (actions_.showTaskDetail) {
-            actions_.showTaskDetail(issue);
-        }
-    };
     list_ = new TaskList(store_, context);
+    connect(list_, &TaskList::taskDetailRequested, this, &ContentView::taskDetailRequested);
     scroll_ = new QScrollArea;
     scroll_->setWidget(list_);
     scroll_->setWidgetResizable(true);
@@ -112,12 +103,12 @@ QWidget* ContentView::makeHeader()
     layout->addStretch(1);
     QColor tint = look::primary(palette());
     add_ = look::symbolButton("plus.circle.fill", look::accent(palette()), 18, tr("Add task"));
-    connect(add_, &QToolButton::clicked, this, [this] { call(actions_.showAddTask); });
+    connect(add_, &QToolButton::clicked, this, &ContentView::addTaskRequested);
     refresh_ = look::symbolButton("arrow.clockwise", tint, 16, tr("Refresh"));
     connect(refresh_, &QToolButton::clicked, this, [this] { store_.load(false); });
     refreshBusy_ = new look::Spinner(16);
     auto* settings = look::symbolButton("gearshape", tint, 16, tr("Settings"));
-    connect(settings, &QToolButton::clicked, this, [this] { call(actions_.showSettings); });
+    connect(settings, &QToolButton::clicked, this, &ContentView::settingsRequested);
     layout->addWidget(add_);
     layout->addWidget(refresh_);
     layout->addWidget(refreshBusy_);
@@ -145,11 +136,8 @@ QWidget* ContentView::makePrompt()
     auto* open = new QPushButton(tr("Open Settings"));
     open->setAccessibleName(open->text());
     open->setDefault(true);
-    QColor accent = look::accent(palette());
-    open->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border-radius: 6px; padding: 5px "
-                                       "14px; border: none; } QPushButton:focus { border: 1px solid %2; }")
-                            .arg(look::css(accent), look::css(palette().color(QPalette::HighlightedText))));
-    connect(open, &QPushButton::clicked, this, [this] { call(actions_.showSettings); });
+    open->setStyleSheet(look::sheet::accentButton(palette()));
+    connect(open, &QPushButton::clicked, this, &ContentView::settingsRequested);
     layout->addWidget(open, 0, Qt::AlignHCenter);
     layout->addStretch(1);
     return prompt;
@@ -190,10 +178,10 @@ QWidget* ContentView::makeFooter()
     QToolButton* version = look::plainButton(QStringLiteral("v") + QString::fromStdString(platform::runningVersion()),
                                              look::FontRole::Caption2, secondary);
     look::setHelpText(version, tr("About & changelog"));
-    connect(version, &QToolButton::clicked, this, [this] { call(actions_.showAbout); });
+    connect(version, &QToolButton::clicked, this, &ContentView::aboutRequested);
     counts_ = look::textLabel({}, look::FontRole::Caption2, secondary);
     QToolButton* quit = look::plainButton(tr("Quit"), look::FontRole::Caption, secondary);
-    connect(quit, &QToolButton::clicked, this, [this] { call(actions_.quit); });
+    connect(quit, &QToolButton::clicked, this, &ContentView::quitRequested);
     layout->addWidget(version);
     layout->addWidget(counts_);
     layout->addStretch(1);

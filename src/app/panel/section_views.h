@@ -32,24 +32,4 @@ public:
     explicit EmptyHint(const QString& text = {}, QWidget* parent = nullptr);
 };
 
-// The failure of the last visible load or action, above the sections. It goes away when the store clears
-// its message; a message the store keeps until the user dismisses it shows a Dismiss button.
-class ErrorBanner : public QFrame
-{
-    Q_OBJECT
-
-public:
-    explicit ErrorBanner(QWidget* parent = nullptr);
-    void setMessage(const QString& message);
-    QString message() const { return message_->text(); }
-    void setDismissible(bool dismissible);
-
-signals:
-    void dismissRequested();
-
-private:
-    QLabel* message_;
-    QWidget* dismiss_;
-};
-
 } // namespace taskbell::app

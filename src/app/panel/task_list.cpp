@@ -4,6 +4,7 @@
 #include <QVBoxLayout>
 #include <set>
 
+#include "app/look/error_banner.h"
 #include "app/look/look.h"
 #include "app/look/widgets.h"
 #include "app/model/app_store.h"
@@ -115,6 +116,7 @@ TaskRow* TaskList::rowFor(const Issue& issue, const std::string& key)
         return found->second;
     }
     auto* row = new TaskRow(issue, context_, this);
+    connect(row, &TaskRow::taskDetailRequested, this, &TaskList::taskDetailRequested);
     row->hide();
     rows_.emplace(key, row);
     return row;

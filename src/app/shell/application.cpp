@@ -27,7 +27,7 @@ TaskbellApp::TaskbellApp(AppStore* store, Updater* updater, QObject* parent)
     makeContent();
 
     connect(tray_, &TrayItem::clicked, this, &TaskbellApp::togglePanel);
-    connect(tray_, &TrayItem::showSettingsRequested, this, [this] { windows_->showSettings(); });
+    connect(tray_, &TrayItem::showSettingsRequested, windows_.get(), &AuxWindows::showSettings);
     connect(tray_, &TrayItem::quitRequested, qApp, &QCoreApplication::quit);
     // Each showing of the panel (re)arms the updater with the saved feed and flag.
     connect(panel_.get(), &PanelWindow::shown, this, [this] {
@@ -49,14 +49,15 @@ TaskbellApp::~TaskbellApp() = default;
 
 void TaskbellApp::makeContent()
 {
-    PanelActions actions;
-    actions.showAddTask = [this] { windows_->showAddTask(); };
-    actions.showSettings = [this] { windows_->showSettings(); };
-    actions.showAbout = [this] { windows_->showAbout(); };
-    actions.showTaskDetail = [this](const Issue& issue) { windows_->showTaskDetail(issue); };
-    actions.quit = [] { QCoreApplication::quit(); };
     delete content_;
-    content_ = new ContentView(*store_, *updater_, actions);
+    content_ = new ContentView(*store_, *updater_);
+    // What the panel asks for, in one place with the tray item's requests above.
+    AuxWindows* windows = windows_.get();
+    connect(content_, &ContentView::addTaskRequested, windows, &AuxWindows::showAddTask);
+    connect(content_, &ContentView::settingsRequested, windows, &AuxWindows::showSettings);
+    connect(content_, &ContentView::aboutRequested, windows, &AuxWindows::showAbout);
+    connect(content_, &ContentView::taskDetailRequested, windows, &AuxWindows::showTaskDetail);
+    connect(content_, &ContentView::quitRequested, qApp, &QCoreApplication::quit);
     panel_->setContent(content_);
 }
 

@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,10 +12,11 @@
 #include <QSpinBox>
 #include <QUrl>
 
+#include "app/look/error_banner.h"
 #include "app/look/spinner.h"
+#include "app/look/style_sheets.h"
 #include "app/model/app_store.h"
 #include "app/model/updater.h"
-#include "app/panel/section_views.h"
 #include "app/windows/form_parts.h"
 #include "app/windows/mcp_section.h"
 #include "core/platform/login_item.h"
@@ -61,17 +61,20 @@ QWidget* group(QWidget* parent, int spacing, QVBoxLayout*& column)
 
 } // namespace
 
-SettingsView::SettingsView(AppStore& store, Updater& updater, std::function<void()> onClose, QWidget* parent)
-    : QWidget(parent), store_(store), updater_(updater), onClose_(std::move(onClose))
+SettingsView::SettingsView(AppStore& store, Updater& updater, QWidget* parent)
+    : FormDialog("settingsView", parent), store_(store), updater_(updater)
 {
-    setObjectName("settingsView");
     setFixedSize(400, 620);
-    auto* column = new QVBoxLayout(this);
+    auto* buttons = new QDialogButtonBox(this);
+    addButton(buttons, tr("Cancel"), QDialogButtonBox::RejectRole, "settingsCancel");
+    addButton(buttons, tr("Done"), QDialogButtonBox::AcceptRole, "settingsDone")->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, &SettingsView::save);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* body = new QWidget(this);
+    auto* column = new QVBoxLayout(body);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    column->addWidget(makeHeader());
-    column->addWidget(form::divider(this));
-
     saveError_ = new ErrorBanner(this);
     auto* bannerBox = new QWidget(this);
     auto* bannerLayout = new QVBoxLayout(bannerBox);
@@ -96,8 +99,8 @@ SettingsView::SettingsView(AppStore& store, Updater& updater, std::function<void
     groups->addWidget(mcp_);
     groups->addStretch(1);
     column->addWidget(area, 1);
+    setParts(titleBar(headline(tr("Settings")), buttons), body);
 
-    keys_ = WindowKeys(done_, cancel_);
     for (QLineEdit* edit : {baseURL_, email_, apiToken_}) {
         connect(edit, &QLineEdit::textChanged, this, &SettingsView::updateTestRow);
     }
@@ -119,27 +122,6 @@ const std::vector<std::pair<QString, int>>& SettingsView::refreshChoices()
     return choices;
 }
 
-QWidget* SettingsView::makeHeader()
-{
-    auto* header = new QWidget(this);
-    auto* row = new QHBoxLayout(header);
-    row->setContentsMargins(12, 12, 12, 12);
-    row->addWidget(form::label("Settings", look::FontRole::Headline, false, header));
-    row->addStretch(1);
-    cancel_ = new QPushButton("Cancel", header);
-    cancel_->setObjectName("settingsCancel");
-    form::describe(cancel_, "Cancel");
-    connect(cancel_, &QPushButton::clicked, this, [this] { onClose_(); });
-    row->addWidget(cancel_);
-    done_ = new QPushButton("Done", header);
-    done_->setObjectName("settingsDone");
-    done_->setDefault(true);
-    form::describe(done_, "Done");
-    connect(done_, &QPushButton::clicked, this, &SettingsView::save);
-    row->addWidget(done_);
-    return header;
-}
-
 QWidget* SettingsView::makeConnectionGroup(QWidget* parent)
 {
     QVBoxLayout* column = nullptr;
@@ -157,8 +139,7 @@ QWidget* SettingsView::makeConnectionGroup(QWidget* parent)
     tokenLink_->setFlat(true);
     tokenLink_->setCursor(Qt::PointingHandCursor);
     tokenLink_->setFont(look::font(look::FontRole::Caption));
-    tokenLink_->setStyleSheet("QPushButton { border: none; padding: 0; text-align: left; color: " +
-                              look::css(look::accent(palette())) + "; }");
+    tokenLink_->setStyleSheet(look::sheet::linkButton(palette()));
     form::describe(tokenLink_, tokenLink_->text(), kTokenPage);
     connect(tokenLink_, &QPushButton::clicked, this, [] { QDesktopServices::openUrl(QUrl(kTokenPage)); });
     column->addWidget(tokenLink_, 0, Qt::AlignLeading);
@@ -262,7 +243,7 @@ QWidget* SettingsView::makeUpdatesGroup(QWidget* parent)
 
 void SettingsView::showEvent(QShowEvent* event)
 {
-    QWidget::showEvent(event);
+    FormDialog::showEvent(event);
     // A window coming back from being minimised keeps what was typed; a window shown anew starts over.
     if (!event->spontaneous()) {
         loadCurrent();
@@ -338,10 +319,8 @@ void SettingsView::save()
     }
     apiToken_->setModified(false);
     updater_.start(feedURL_->text(), autoUpdate_->isChecked());
-    // Closing may delete this view; nothing of it is touched afterwards.
-    AppStore& store = store_;
-    onClose_();
-    store.load(false);
+    accept();
+    store_.load(false);
 }
 
 void SettingsView::runTest()
@@ -412,13 +391,6 @@ void SettingsView::showSaveError(const std::optional<QString>& message)
 {
     saveError_->setMessage(message.value_or(QString()));
     saveError_->parentWidget()->setVisible(message.has_value());
-}
-
-void SettingsView::keyPressEvent(QKeyEvent* event)
-{
-    if (!keys_.handle(event)) {
-        QWidget::keyPressEvent(event);
-    }
 }
 
 } // namespace taskbell::app

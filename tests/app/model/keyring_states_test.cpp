@@ -11,10 +11,10 @@
 #include <csignal>
 #include <memory>
 
+#include "app/look/error_banner.h"
 #include "app/model/app_store.h"
 #include "app/model/updater.h"
 #include "app/panel/content_view.h"
-#include "app/panel/section_views.h"
 #include "app/windows/settings_view.h"
 #include "core/platform/keychain.h"
 #include "core/settings/app_settings.h"
@@ -107,7 +107,7 @@ struct Scene
     void start()
     {
         store = std::make_unique<AppStore>(settings(), Timing{});
-        panel = std::make_unique<ContentView>(*store, *updater, PanelActions{});
+        panel = std::make_unique<ContentView>(*store, *updater);
         panel->show();
         panel->refresh();
     }
@@ -145,7 +145,7 @@ private slots:
             QCOMPARE(text->text(), QString("Taskbell couldn't read your API token from the keyring."));
 
             // Saving other settings meanwhile leaves the stored token alone (nothing asks the keyring).
-            SettingsView settings(*scene.store, *scene.updater, [] {});
+            SettingsView settings(*scene.store, *scene.updater);
             settings.show();
             QCOMPARE(settings.findChild<QLineEdit*>("apiToken")->text(), QString());
             settings.findChild<QLineEdit*>("defaultProjectKey")->setText("QLT");
@@ -176,7 +176,8 @@ private slots:
         QVERIFY(scene.showsKeyringProblem());
 
         int closed = 0;
-        SettingsView settings(*scene.store, *scene.updater, [&closed] { ++closed; });
+        SettingsView settings(*scene.store, *scene.updater);
+        QObject::connect(&settings, &QDialog::finished, [&closed] { ++closed; });
         settings.show();
         auto* token = settings.findChild<QLineEdit*>("apiToken");
         QTest::keyClicks(token, "typed-token");

@@ -49,7 +49,7 @@ struct Scene
         if (configured) {
             configure();
         }
-        view = std::make_unique<ContentView>(store, updater, PanelActions{});
+        view = std::make_unique<ContentView>(store, updater);
         view->resize(kPanelSize);
     }
 

@@ -14,9 +14,9 @@
 #include <QSpinBox>
 #include <QTest>
 
+#include "app/look/error_banner.h"
 #include "app/look/look.h"
 #include "app/model/updater.h"
-#include "app/panel/section_views.h"
 #include "app/windows/mcp_section.h"
 #include "app/windows/mcp_snippets.h"
 #include "app/windows/settings_view.h"
@@ -140,7 +140,7 @@ void SettingsViewTest::snippetsShowTheRunningExecutable()
 {
     test::StoreFixture fixture;
     Updater updater(quickUpdater());
-    SettingsView view(*fixture.store, updater, [] {});
+    SettingsView view(*fixture.store, updater);
     McpSection* mcp = view.mcpSection();
     const std::string self = QCoreApplication::applicationFilePath().toStdString();
     QCOMPARE(mcp->commandText(), QString::fromStdString(McpSnippets::command(self)));
@@ -165,7 +165,7 @@ void SettingsViewTest::copiedLabelFollowsTheLatestCopy()
 {
     test::StoreFixture fixture;
     Updater updater(quickUpdater());
-    SettingsView view(*fixture.store, updater, [] {});
+    SettingsView view(*fixture.store, updater);
     McpSection* mcp = view.mcpSection();
     struct Pending
     {
@@ -222,7 +222,7 @@ void SettingsViewTest::formIsRefilledEachTimeItIsShown()
     values.autoUpdate = false;
     QVERIFY(fixture.store->saveSettings(values, std::nullopt));
     Updater updater(quickUpdater());
-    SettingsView view(*fixture.store, updater, [] {});
+    SettingsView view(*fixture.store, updater);
     view.show();
     auto* months = child<QSpinBox>(&view, "monthsBack");
     QCOMPARE(child<QLineEdit>(&view, "baseURL")->text(), QString::fromStdString(values.baseURL));
@@ -265,7 +265,8 @@ void SettingsViewTest::returnSavesAnEmptyIssueTypeAsTask()
     test::StoreFixture fixture;
     Updater updater(quickUpdater());
     int closed = 0;
-    SettingsView view(*fixture.store, updater, [&closed] { ++closed; });
+    SettingsView view(*fixture.store, updater);
+    QObject::connect(&view, &QDialog::finished, [&closed] { ++closed; });
     view.show();
     child<QLineEdit>(&view, "defaultIssueType")->clear();
     child<QLineEdit>(&view, "defaultProjectKey")->setText("QLT");
@@ -298,7 +299,8 @@ void SettingsViewTest::escapeCancelsWithoutSaving()
     updater.start(QString::fromStdString(fixture.store->settings().updateFeedURL), true);
     const SettingsValues before = SettingsStore(fixture.dir / "settings").load();
     int closed = 0;
-    SettingsView view(*fixture.store, updater, [&closed] { ++closed; });
+    SettingsView view(*fixture.store, updater);
+    QObject::connect(&view, &QDialog::finished, [&closed] { ++closed; });
     view.show();
     test::screenshot(&view, "settings");
     child<QLineEdit>(&view, "defaultProjectKey")->setText("QLT");
@@ -317,7 +319,8 @@ void SettingsViewTest::failedSaveKeepsTheWindowOpenAndTheTyping()
     AppStore store(SettingsStore(dir / "not-a-folder"), Timing{}, QString());
     Updater updater(quickUpdater());
     int closed = 0;
-    SettingsView view(store, updater, [&closed] { ++closed; });
+    SettingsView view(store, updater);
+    QObject::connect(&view, &QDialog::finished, [&closed] { ++closed; });
     view.show();
     child<QLineEdit>(&view, "baseURL")->setText("https://acme.atlassian.net");
     child<QLineEdit>(&view, "email")->setText("ann@acme.example");
@@ -344,7 +347,7 @@ void SettingsViewTest::refusedLoginItemChangeResetsTheSwitch()
     test::TempDir home;
     test::writeFile(home / "autostart", "a file where the folder should be");
     ConfigHome config(home.path());
-    SettingsView view(*fixture.store, updater, [] {});
+    SettingsView view(*fixture.store, updater);
     view.show();
     auto* launch = child<QCheckBox>(&view, "launchAtLogin");
     QVERIFY(!launch->isChecked());
@@ -368,7 +371,7 @@ void SettingsViewTest::checkNowUsesTheTypedFeedAddress()
 {
     test::StoreFixture fixture;
     Updater updater(quickUpdater());
-    SettingsView view(*fixture.store, updater, [] {});
+    SettingsView view(*fixture.store, updater);
     view.show();
     auto* feed = child<QLineEdit>(&view, "feedURL");
     auto* check = child<QPushButton>(&view, "checkNow");
@@ -393,7 +396,7 @@ void SettingsViewTest::testConnectionUsesTheFormCredentialsOnly()
     test::StoreFixture fixture;
     const SettingsValues before = SettingsStore(fixture.dir / "settings").load();
     Updater updater(quickUpdater());
-    SettingsView view(*fixture.store, updater, [] {});
+    SettingsView view(*fixture.store, updater);
     view.show();
     auto* test = child<QPushButton>(&view, "testConnection");
     auto* token = child<QLineEdit>(&view, "apiToken");
@@ -419,7 +422,7 @@ void SettingsViewTest::controlsAreNamedAndTabbedInVisualOrder()
 {
     test::StoreFixture fixture;
     Updater updater(quickUpdater());
-    SettingsView view(*fixture.store, updater, [] {});
+    SettingsView view(*fixture.store, updater);
     view.show();
     QCOMPARE(view.focusWidget(), child<QWidget>(&view, "baseURL"));
     QStringList chain;
