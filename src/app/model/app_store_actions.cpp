@@ -8,16 +8,12 @@
 
 #include "app/model/app_store.h"
 #include "app/model/background.h"
+#include "app/model/text.h"
 #include "core/jira/client.h"
 #include "core/jira/error_text.h"
 
 namespace taskbell::app {
 namespace {
-
-QString qtext(const std::string& value)
-{
-    return QString::fromStdString(value);
-}
 
 // Blanks only: Unicode space separators and tabs, never line breaks.
 bool isBlank(QChar c)
@@ -83,20 +79,22 @@ void AppStore::createTask(const QString& projectKey, const QString& summary, con
             }
         };
         if (!outcome.value) {
-            setErrorMessage(qtext(errorText(outcome.error)));
+            setErrorMessage(qs(errorText(outcome.error)));
             reply(QString());
             return;
         }
-        QString key = qtext(outcome.value->key);
+        QString key = qs(outcome.value->key);
         if (outcome.value->moveError) {
-            setErrorMessage(key + " was created but couldn't be moved to " + qtext(categoryLabel(*category)) + ". " +
-                            qtext(*outcome.value->moveError));
+            // Kept until dismissed: the panel is hidden behind the new-task window when this arrives.
+            setErrorMessage(tr("%1 was created but couldn't be moved to %2. %3")
+                                .arg(key, qs(categoryLabel(*category)), qs(*outcome.value->moveError)),
+                            true);
         }
         load(false, [this, key, reply] {
             scheduleFollowupReload();
             reply(key);
         });
-        if (!config().isComplete()) { // no load ran (settings edited meanwhile)
+        if (!config().isComplete()) { // no load ran (settings changed meanwhile)
             scheduleFollowupReload();
             reply(key);
         }
@@ -106,7 +104,7 @@ void AppStore::createTask(const QString& projectKey, const QString& summary, con
 
 void AppStore::ensureTransitions(const Issue& issue, std::function<void()> finished)
 {
-    QString key = qtext(issue.key);
+    QString key = qs(issue.key);
     if (!config().isComplete() || transitionsByKey_.count(key) > 0) {
         if (finished) {
             finished();
@@ -117,10 +115,11 @@ void AppStore::ensureTransitions(const Issue& issue, std::function<void()> finis
     auto cancel = newCancelFlag();
     runInPool(
         *pool_, this, [client, cancel, key = issue.key] { return client.transitions(key, cancel.get()); },
-        [this, key, finished](Outcome<std::vector<Transition>>& outcome) {
-            if (outcome.value) {
+        [this, key, epoch = transitionsEpoch_[key], finished](Outcome<std::vector<Transition>>& outcome) {
+            // An answer asked for before a status change of the issue lists moves from its old status.
+            if (outcome.value && epoch == transitionsEpoch_[key]) {
                 transitionsByKey_[key] = std::move(*outcome.value);
-                emit transitionsByKeyChanged();
+                emit transitionsChanged(key);
             }
             if (finished) {
                 finished();
@@ -153,7 +152,7 @@ void AppStore::runStatusChange(const Issue& issue,
                                std::function<void(const JiraClient&, const std::atomic<bool>*)> change,
                                std::function<void()> finished)
 {
-    QString key = qtext(issue.key);
+    QString key = qs(issue.key);
     setBusy(key, true);
     JiraClient client{config()};
     auto cancel = newCancelFlag();
@@ -161,7 +160,7 @@ void AppStore::runStatusChange(const Issue& issue,
         *pool_, this, [client, cancel, change] { change(client, cancel.get()); },
         [this, key, finished](Outcome<std::monostate>& outcome) {
             if (outcome.error) {
-                setErrorMessage(qtext(errorText(outcome.error)));
+                setErrorMessage(qs(errorText(outcome.error)));
                 setBusy(key, false);
                 if (finished) {
                     finished();
@@ -174,8 +173,9 @@ void AppStore::runStatusChange(const Issue& issue,
 
 void AppStore::afterStatusChange(const QString& key, std::function<void()> finished)
 {
+    ++transitionsEpoch_[key];
     if (transitionsByKey_.erase(key) > 0) {
-        emit transitionsByKeyChanged();
+        emit transitionsChanged(key);
     }
     auto end = [this, key, finished] {
         scheduleFollowupReload();
@@ -184,16 +184,16 @@ void AppStore::afterStatusChange(const QString& key, std::function<void()> finis
             finished();
         }
     };
-    if (!config().isComplete()) { // edited but unsaved settings: no load can run
+    if (!config().isComplete()) { // the settings were changed meanwhile: no load can run
         end();
         return;
     }
     load(false, end);
 }
 
-void AppStore::testConnection(QObject* context, std::function<void(QString)> done)
+void AppStore::testConnection(const JiraConfig& config, QObject* context, std::function<void(QString)> done)
 {
-    JiraClient client{config()};
+    JiraClient client{config};
     auto cancel = newCancelFlag();
     runInPool(
         *pool_, this, [client, cancel] { return client.myself(cancel.get()); },
@@ -202,19 +202,19 @@ void AppStore::testConnection(QObject* context, std::function<void(QString)> don
                 return;
             }
             if (!outcome.value) {
-                done(qtext(errorText(outcome.error)));
+                done(qs(errorText(outcome.error)));
                 return;
             }
             const JiraUser& user = *outcome.value;
             // The presence of a name counts, not its emptiness.
             std::string name = user.displayName ? *user.displayName : user.emailAddress.value_or("user");
-            done("Connected as " + qtext(name) + ".");
+            done(tr("Connected as %1.").arg(qs(name)));
         });
 }
 
 QString AppStore::browseURL(const Issue& issue) const
 {
-    return qtext(config().normalizedBaseURL()) + "/browse/" + qtext(issue.key);
+    return qs(config().normalizedBaseURL()) + "/browse/" + qs(issue.key);
 }
 
 void AppStore::openInBrowser(const Issue& issue) const
@@ -227,8 +227,7 @@ void AppStore::openInBrowser(const Issue& issue) const
 
 QString AppStore::clipboardText(const Issue& issue)
 {
-    QString summary = issue.fields.summary ? qtext(*issue.fields.summary) : QStringLiteral("(no summary)");
-    return qtext(issue.key) + ": " + summary;
+    return qs(issue.key) + ": " + qs(issue.summaryText());
 }
 
 void AppStore::copyToClipboard(const Issue& issue) const
@@ -255,7 +254,7 @@ void AppStore::setBusy(const QString& key, bool busy)
 {
     bool changed = busy ? busyIssueKeys_.insert(key).second : busyIssueKeys_.erase(key) > 0;
     if (changed) {
-        emit busyIssueKeysChanged();
+        emit stateChanged();
     }
 }
 

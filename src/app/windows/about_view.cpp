@@ -1,13 +1,14 @@
 #include "app/windows/about_view.h"
 
 #include <QBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QShowEvent>
 
 #include "app/look/symbols.h"
+#include "app/look/window_sizes.h"
+#include "app/model/text.h"
 #include "app/windows/form_parts.h"
 #include "core/base/app_info.h"
 #include "core/platform/executable.h"
@@ -15,11 +16,6 @@
 namespace taskbell::app {
 
 namespace {
-
-QString qs(const std::string& text)
-{
-    return QString::fromStdString(text);
-}
 
 QWidget* changelogBlock(const ChangelogEntry& entry, QWidget* parent)
 {
@@ -30,7 +26,7 @@ QWidget* changelogBlock(const ChangelogEntry& entry, QWidget* parent)
 
     auto* titleRow = new QHBoxLayout;
     titleRow->setSpacing(8);
-    QLabel* version = form::label("v" + qs(entry.version), look::FontRole::Callout, false, block);
+    QLabel* version = form::label(QStringLiteral("v") + qs(entry.version), look::FontRole::Callout, false, block);
     QFont bold = version->font();
     bold.setBold(true);
     version->setFont(bold);
@@ -54,58 +50,48 @@ QWidget* changelogBlock(const ChangelogEntry& entry, QWidget* parent)
 
 } // namespace
 
-AboutView::AboutView(std::function<void()> onClose, QWidget* parent) : QWidget(parent), onClose_(std::move(onClose))
+AboutView::AboutView(QWidget* parent) : FormDialog("aboutView", parent)
 {
-    setObjectName("aboutView");
-    setFixedSize(420, 440);
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    column->addWidget(makeHeader());
-    column->addWidget(form::divider(this));
-    column->addWidget(makeChangelog(), 1);
-    keys_ = WindowKeys(done_, done_);
+    setFixedSize(windowSize::about);
+    auto* buttons = new QDialogButtonBox(this);
+    done_ = addButton(buttons, tr("Done"), QDialogButtonBox::AcceptRole, "aboutDone");
+    done_->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    setParts(titleBar(makeIdentity(), buttons), makeChangelog());
 }
 
 QString AboutView::versionLine(const QString& version, const QString& build)
 {
-    return "Version " + version + " (build " + build + ")";
+    return tr("Version %1 (build %2)").arg(version, build);
 }
 
-QWidget* AboutView::makeHeader()
+// The icon, the name and the version line.
+QWidget* AboutView::makeIdentity()
 {
-    auto* header = new QWidget(this);
-    auto* row = new QHBoxLayout(header);
-    row->setContentsMargins(12, 12, 12, 12);
+    auto* identity = new QWidget(this);
+    auto* row = new QHBoxLayout(identity);
+    row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(10);
 
-    auto* icon = new QLabel(header);
+    auto* icon = new QLabel(identity);
     const int pixels = look::symbolPixels(26);
     icon->setPixmap(look::symbolPixmap("checklist", look::accent(palette()), pixels, devicePixelRatioF()));
     icon->setFixedSize(pixels, pixels);
-    icon->setAccessibleName("Taskbell");
+    icon->setAccessibleName(QStringLiteral("Taskbell"));
     row->addWidget(icon, 0, Qt::AlignVCenter);
 
     auto* names = new QVBoxLayout;
     names->setSpacing(2);
-    QLabel* name = form::label("Taskbell", look::FontRole::Headline, false, header);
+    QLabel* name = form::label(QStringLiteral("Taskbell"), look::FontRole::Headline, false, identity);
     name->setObjectName("aboutName");
     names->addWidget(name);
     QLabel* version = form::label(versionLine(qs(platform::runningVersion()), qs(platform::runningBuild())),
-                                  look::FontRole::Caption, true, header);
+                                  look::FontRole::Caption, true, identity);
     version->setObjectName("aboutVersion");
     form::makeSelectable(version);
     names->addWidget(version);
     row->addLayout(names);
-    row->addStretch(1);
-
-    done_ = new QPushButton("Done", header);
-    done_->setObjectName("aboutDone");
-    done_->setDefault(true);
-    form::describe(done_, "Done");
-    connect(done_, &QPushButton::clicked, this, [this] { onClose_(); });
-    row->addWidget(done_, 0, Qt::AlignVCenter);
-    return header;
+    return identity;
 }
 
 QWidget* AboutView::makeChangelog()
@@ -113,7 +99,7 @@ QWidget* AboutView::makeChangelog()
     auto* area = new QScrollArea(this);
     area->setObjectName("aboutChangelog");
     QBoxLayout* column = form::scrollingColumn(area, 16, 12);
-    QLabel* title = form::label("Changelog", look::FontRole::Subheadline, true, area->widget());
+    QLabel* title = form::label(tr("Changelog"), look::FontRole::Subheadline, true, area->widget());
     QFont bold = title->font();
     bold.setBold(true);
     title->setFont(bold);
@@ -129,17 +115,10 @@ QWidget* AboutView::makeChangelog()
 
 void AboutView::showEvent(QShowEvent* event)
 {
-    QWidget::showEvent(event);
+    FormDialog::showEvent(event);
     // Keys reach this view through a focused child, so the window never opens without one.
     if (!focusWidget()) {
         done_->setFocus();
-    }
-}
-
-void AboutView::keyPressEvent(QKeyEvent* event)
-{
-    if (!keys_.handle(event)) {
-        QWidget::keyPressEvent(event);
     }
 }
 

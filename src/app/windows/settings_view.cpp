@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,10 +12,13 @@
 #include <QSpinBox>
 #include <QUrl>
 
+#include "app/look/error_banner.h"
 #include "app/look/spinner.h"
+#include "app/look/style_sheets.h"
+#include "app/look/window_sizes.h"
 #include "app/model/app_store.h"
+#include "app/model/text.h"
 #include "app/model/updater.h"
-#include "app/panel/section_views.h"
 #include "app/windows/form_parts.h"
 #include "app/windows/mcp_section.h"
 #include "core/platform/login_item.h"
@@ -61,17 +63,20 @@ QWidget* group(QWidget* parent, int spacing, QVBoxLayout*& column)
 
 } // namespace
 
-SettingsView::SettingsView(AppStore& store, Updater& updater, std::function<void()> onClose, QWidget* parent)
-    : QWidget(parent), store_(store), updater_(updater), onClose_(std::move(onClose))
+SettingsView::SettingsView(AppStore& store, Updater& updater, QWidget* parent)
+    : FormDialog("settingsView", parent), store_(store), updater_(updater)
 {
-    setObjectName("settingsView");
-    setFixedSize(400, 620);
-    auto* column = new QVBoxLayout(this);
+    setFixedSize(windowSize::settings);
+    auto* buttons = new QDialogButtonBox(this);
+    addButton(buttons, tr("Cancel"), QDialogButtonBox::RejectRole, "settingsCancel");
+    addButton(buttons, tr("Done"), QDialogButtonBox::AcceptRole, "settingsDone")->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, &SettingsView::save);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* body = new QWidget(this);
+    auto* column = new QVBoxLayout(body);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    column->addWidget(makeHeader());
-    column->addWidget(form::divider(this));
-
     saveError_ = new ErrorBanner(this);
     auto* bannerBox = new QWidget(this);
     auto* bannerLayout = new QVBoxLayout(bannerBox);
@@ -96,51 +101,27 @@ SettingsView::SettingsView(AppStore& store, Updater& updater, std::function<void
     groups->addWidget(mcp_);
     groups->addStretch(1);
     column->addWidget(area, 1);
+    setParts(titleBar(headline(tr("Settings")), buttons), body);
 
-    keys_ = WindowKeys(done_, cancel_);
     for (QLineEdit* edit : {baseURL_, email_, apiToken_}) {
         connect(edit, &QLineEdit::textChanged, this, &SettingsView::updateTestRow);
     }
     connect(feedURL_, &QLineEdit::textChanged, this, &SettingsView::updateUpdatesGroup);
-    for (auto signal : {&Updater::isCheckingChanged, &Updater::availableChanged, &Updater::statusChanged,
-                        &Updater::errorMessageChanged}) {
-        connect(&updater_, signal, this, &SettingsView::updateUpdatesGroup);
-    }
+    connect(&updater_, &Updater::changed, this, &SettingsView::updateUpdatesGroup);
     loadCurrent();
 }
 
 QString SettingsView::monthsSuffix(int months)
 {
-    return months == 1 ? QStringLiteral(" month") : QStringLiteral(" months");
+    return months == 1 ? tr(" month") : tr(" months");
 }
 
 const std::vector<std::pair<QString, int>>& SettingsView::refreshChoices()
 {
-    static const std::vector<std::pair<QString, int>> choices = {{"Off", 0},           {"Every 5 min", 5},
-                                                                 {"Every 10 min", 10}, {"Every 15 min", 15},
-                                                                 {"Every 30 min", 30}, {"Every hour", 60}};
+    static const std::vector<std::pair<QString, int>> choices = {{tr("Off"), 0},           {tr("Every 5 min"), 5},
+                                                                 {tr("Every 10 min"), 10}, {tr("Every 15 min"), 15},
+                                                                 {tr("Every 30 min"), 30}, {tr("Every hour"), 60}};
     return choices;
-}
-
-QWidget* SettingsView::makeHeader()
-{
-    auto* header = new QWidget(this);
-    auto* row = new QHBoxLayout(header);
-    row->setContentsMargins(12, 12, 12, 12);
-    row->addWidget(form::label("Settings", look::FontRole::Headline, false, header));
-    row->addStretch(1);
-    cancel_ = new QPushButton("Cancel", header);
-    cancel_->setObjectName("settingsCancel");
-    form::describe(cancel_, "Cancel");
-    connect(cancel_, &QPushButton::clicked, this, [this] { onClose_(); });
-    row->addWidget(cancel_);
-    done_ = new QPushButton("Done", header);
-    done_->setObjectName("settingsDone");
-    done_->setDefault(true);
-    form::describe(done_, "Done");
-    connect(done_, &QPushButton::clicked, this, &SettingsView::save);
-    row->addWidget(done_);
-    return header;
 }
 
 QWidget* SettingsView::makeConnectionGroup(QWidget* parent)
@@ -148,20 +129,19 @@ QWidget* SettingsView::makeConnectionGroup(QWidget* parent)
     QVBoxLayout* column = nullptr;
     QWidget* box = group(parent, 14, column);
     baseURL_ = lineEdit("baseURL", "https://your-team.atlassian.net", box);
-    column->addWidget(form::titled("Jira site URL", baseURL_, box));
-    email_ = lineEdit("email", "you@example.com", box);
-    column->addWidget(form::titled("Email", email_, box));
-    apiToken_ = lineEdit("apiToken", "Paste your Atlassian API token", box);
+    column->addWidget(form::titled(tr("Jira site URL"), baseURL_, box));
+    email_ = lineEdit("email", tr("you@example.com"), box);
+    column->addWidget(form::titled(tr("Email"), email_, box));
+    apiToken_ = lineEdit("apiToken", tr("Paste your Atlassian API token"), box);
     apiToken_->setEchoMode(QLineEdit::Password);
-    column->addWidget(form::titled("API token", apiToken_, box));
+    column->addWidget(form::titled(tr("API token"), apiToken_, box));
 
-    tokenLink_ = new QPushButton(QStringLiteral("Create an API token ↗"), box);
+    tokenLink_ = new QPushButton(tr("Create an API token ↗"), box);
     tokenLink_->setObjectName("tokenLink");
     tokenLink_->setFlat(true);
     tokenLink_->setCursor(Qt::PointingHandCursor);
     tokenLink_->setFont(look::font(look::FontRole::Caption));
-    tokenLink_->setStyleSheet("QPushButton { border: none; padding: 0; text-align: left; color: " +
-                              look::css(look::accent(palette())) + "; }");
+    tokenLink_->setStyleSheet(look::sheet::linkButton(palette()));
     form::describe(tokenLink_, tokenLink_->text(), kTokenPage);
     connect(tokenLink_, &QPushButton::clicked, this, [] { QDesktopServices::openUrl(QUrl(kTokenPage)); });
     column->addWidget(tokenLink_, 0, Qt::AlignLeading);
@@ -172,10 +152,10 @@ QWidget* SettingsView::makeDefaultsGroup(QWidget* parent)
 {
     QVBoxLayout* column = nullptr;
     QWidget* box = group(parent, 14, column);
-    projectKey_ = lineEdit("defaultProjectKey", "e.g. QLT", box);
-    column->addWidget(form::titled("Default project key", projectKey_, box));
-    defaultIssueType_ = lineEdit("defaultIssueType", "Task", box);
-    column->addWidget(form::titled("Default issue type", defaultIssueType_, box));
+    projectKey_ = lineEdit("defaultProjectKey", tr("e.g. QLT"), box);
+    column->addWidget(form::titled(tr("Default project key"), projectKey_, box));
+    defaultIssueType_ = lineEdit("defaultIssueType", tr("Task"), box);
+    column->addWidget(form::titled(tr("Default issue type"), defaultIssueType_, box));
 
     monthsBack_ = new QSpinBox(box);
     monthsBack_->setObjectName("monthsBack");
@@ -185,7 +165,7 @@ QWidget* SettingsView::makeDefaultsGroup(QWidget* parent)
     monthsBack_->setFont(look::font(look::FontRole::Callout));
     connect(monthsBack_, &QSpinBox::valueChanged, this,
             [this](int value) { monthsBack_->setSuffix(monthsSuffix(value)); });
-    labelledRow("Show Done from the last", monthsBack_, box, column);
+    labelledRow(tr("Show Done from the last"), monthsBack_, box, column);
 
     refreshMinutes_ = new QComboBox(box);
     refreshMinutes_->setObjectName("refreshMinutes");
@@ -193,11 +173,11 @@ QWidget* SettingsView::makeDefaultsGroup(QWidget* parent)
     for (const auto& [title, minutes] : refreshChoices()) {
         refreshMinutes_->addItem(title, minutes);
     }
-    labelledRow("Auto-refresh", refreshMinutes_, box, column);
+    labelledRow(tr("Auto-refresh"), refreshMinutes_, box, column);
 
-    launchAtLogin_ = new QCheckBox("Launch at login", box);
+    launchAtLogin_ = new QCheckBox(tr("Launch at login"), box);
     launchAtLogin_->setObjectName("launchAtLogin");
-    launchAtLogin_->setAccessibleName("Launch at login");
+    launchAtLogin_->setAccessibleName(tr("Launch at login"));
     // `toggled`, not `clicked`, so that a Toggle action of assistive technology applies it as well.
     connect(launchAtLogin_, &QCheckBox::toggled, this, &SettingsView::applyLaunchAtLogin);
     column->addWidget(launchAtLogin_);
@@ -210,9 +190,9 @@ QWidget* SettingsView::makeTestRow(QWidget* parent)
     auto* row = new QHBoxLayout(box);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(10);
-    test_ = new QPushButton("Test connection", box);
+    test_ = new QPushButton(tr("Test connection"), box);
     test_->setObjectName("testConnection");
-    form::describe(test_, "Test connection");
+    form::describe(test_, tr("Test connection"));
     connect(test_, &QPushButton::clicked, this, &SettingsView::runTest);
     row->addWidget(test_);
     testSpinner_ = new look::Spinner(12, box);
@@ -231,17 +211,17 @@ QWidget* SettingsView::makeUpdatesGroup(QWidget* parent)
 {
     QVBoxLayout* column = nullptr;
     QWidget* box = group(parent, 8, column);
-    column->addWidget(form::label("Updates", look::FontRole::Caption, true, box));
-    autoUpdate_ = new QCheckBox("Check for updates automatically", box);
+    column->addWidget(form::label(tr("Updates"), look::FontRole::Caption, true, box));
+    autoUpdate_ = new QCheckBox(tr("Check for updates automatically"), box);
     autoUpdate_->setObjectName("autoUpdate");
     autoUpdate_->setAccessibleName(autoUpdate_->text());
     column->addWidget(autoUpdate_);
-    feedURL_ = lineEdit("feedURL", QString::fromUtf8(kDefaultUpdateFeedURL.data(), kDefaultUpdateFeedURL.size()), box);
-    column->addWidget(form::titled("Feed URL", feedURL_, box));
+    feedURL_ = lineEdit("feedURL", qs(kDefaultUpdateFeedURL), box);
+    column->addWidget(form::titled(tr("Feed URL"), feedURL_, box));
 
     auto* row = new QHBoxLayout;
     row->setSpacing(8);
-    checkNow_ = new QPushButton("Check now", box);
+    checkNow_ = new QPushButton(tr("Check now"), box);
     checkNow_->setObjectName("checkNow");
     connect(checkNow_, &QPushButton::clicked, this, &SettingsView::checkNow);
     row->addWidget(checkNow_);
@@ -256,16 +236,16 @@ QWidget* SettingsView::makeUpdatesGroup(QWidget* parent)
     look::setTextColour(updateError_, look::red());
     form::makeSelectable(updateError_);
     column->addWidget(updateError_);
-    column->addWidget(form::wrappingLabel("Downloads are only installed if their checksum matches the feed and the "
-                                          "bundle is signed by team " +
-                                              kTeam + ".",
+    column->addWidget(form::wrappingLabel(tr("Downloads are only installed if their checksum matches the feed and "
+                                             "the bundle is signed by team %1.")
+                                              .arg(kTeam),
                                           look::FontRole::Caption2, true, box));
     return box;
 }
 
 void SettingsView::showEvent(QShowEvent* event)
 {
-    QWidget::showEvent(event);
+    FormDialog::showEvent(event);
     // A window coming back from being minimised keeps what was typed; a window shown anew starts over.
     if (!event->spontaneous()) {
         loadCurrent();
@@ -278,23 +258,10 @@ void SettingsView::showEvent(QShowEvent* event)
 
 void SettingsView::loadCurrent()
 {
-    baseURL_->setText(store_.baseURL());
-    email_->setText(store_.email());
+    fill(store_.settings());
+    // A token that could not be read shows empty, and is written only when the user types one.
     apiToken_->setText(store_.apiToken());
-    projectKey_->setText(store_.projectKey());
-    defaultIssueType_->setText(store_.defaultIssueType());
-    monthsBack_->setValue(store_.monthsBack());
-    monthsBack_->setSuffix(monthsSuffix(monthsBack_->value()));
-    const int choice = refreshMinutes_->findData(store_.refreshMinutes());
-    if (choice >= 0) {
-        refreshMinutes_->setCurrentIndex(choice);
-    } else {
-        // A value set by hand outside the offered ones stays as it is until the user picks another.
-        refreshMinutes_->setCurrentIndex(-1);
-        refreshMinutes_->setPlaceholderText(QStringLiteral("Every %1 min").arg(store_.refreshMinutes()));
-    }
-    autoUpdate_->setChecked(store_.autoUpdate());
-    feedURL_->setText(store_.updateFeedURL());
+    apiToken_->setModified(false);
     {
         const QSignalBlocker quiet(launchAtLogin_);
         launchAtLogin_->setChecked(LoginItem::isRegistered());
@@ -305,29 +272,57 @@ void SettingsView::loadCurrent()
     updateUpdatesGroup();
 }
 
+void SettingsView::fill(const AppSettings& settings)
+{
+    auto qs = [](const std::string& value) { return QString::fromStdString(value); };
+    baseURL_->setText(qs(settings.baseURL));
+    email_->setText(qs(settings.email));
+    projectKey_->setText(qs(settings.projectKey));
+    defaultIssueType_->setText(qs(settings.defaultIssueType));
+    monthsBack_->setValue(settings.monthsBack);
+    monthsBack_->setSuffix(monthsSuffix(monthsBack_->value()));
+    const int choice = refreshMinutes_->findData(settings.refreshMinutes);
+    if (choice >= 0) {
+        refreshMinutes_->setCurrentIndex(choice);
+    } else {
+        // A value set by hand outside the offered ones stays as it is until the user picks another.
+        refreshMinutes_->setCurrentIndex(-1);
+        refreshMinutes_->setPlaceholderText(tr("Every %1 min").arg(settings.refreshMinutes));
+    }
+    autoUpdate_->setChecked(settings.autoUpdate);
+    feedURL_->setText(qs(settings.updateFeedURL));
+}
+
+AppSettings SettingsView::read() const
+{
+    AppSettings settings = store_.settings();
+    settings.baseURL = baseURL_->text().toStdString();
+    settings.email = email_->text().toStdString();
+    settings.projectKey = projectKey_->text().toStdString();
+    settings.defaultIssueType = defaultIssueType_->text().isEmpty() ? "Task" : defaultIssueType_->text().toStdString();
+    settings.monthsBack = monthsBack_->value();
+    if (refreshMinutes_->currentIndex() >= 0) {
+        settings.refreshMinutes = refreshMinutes_->currentData().toInt();
+    }
+    settings.autoUpdate = autoUpdate_->isChecked();
+    settings.updateFeedURL = feedURL_->text().toStdString();
+    return settings;
+}
+
 void SettingsView::save()
 {
-    store_.setBaseURL(baseURL_->text());
-    store_.setEmail(email_->text());
-    store_.setApiToken(apiToken_->text());
-    store_.setProjectKey(projectKey_->text());
-    store_.setDefaultIssueType(defaultIssueType_->text().isEmpty() ? QStringLiteral("Task")
-                                                                   : defaultIssueType_->text());
-    store_.setMonthsBack(monthsBack_->value());
-    if (refreshMinutes_->currentIndex() >= 0) {
-        store_.setRefreshMinutes(refreshMinutes_->currentData().toInt());
+    std::optional<QString> token;
+    if (apiToken_->isModified()) {
+        token = apiToken_->text();
     }
-    store_.setAutoUpdate(autoUpdate_->isChecked());
-    store_.setUpdateFeedURL(feedURL_->text());
-    if (!store_.saveSettings()) {
-        showSaveError(store_.saveError().value_or(QStringLiteral("The settings could not be saved.")));
+    if (!store_.saveSettings(read(), token)) {
+        showSaveError(store_.saveError().value_or(tr("The settings could not be saved.")));
         return;
     }
+    apiToken_->setModified(false);
     updater_.start(feedURL_->text(), autoUpdate_->isChecked());
-    // Closing may delete this view; nothing of it is touched afterwards.
-    AppStore& store = store_;
-    onClose_();
-    store.load(false);
+    accept();
+    store_.load(false);
 }
 
 void SettingsView::runTest()
@@ -338,16 +333,12 @@ void SettingsView::runTest()
     testing_ = true;
     testResultText_.reset();
     updateTestRow();
-    // A store of its own with the form's credentials: testing never touches or saves the shared settings.
-    auto* probe = new AppStore(Timing{}, this);
-    probe->setBaseURL(baseURL_->text());
-    probe->setEmail(email_->text());
-    probe->setApiToken(apiToken_->text());
-    probe->testConnection(this, [this, probe](QString result) {
+    // The form's credentials as typed: testing never touches or saves the shared settings.
+    JiraConfig typed{baseURL_->text().toStdString(), email_->text().toStdString(), apiToken_->text().toStdString()};
+    store_.testConnection(typed, this, [this](QString result) {
         testResultText_ = result;
         testing_ = false;
         updateTestRow();
-        probe->deleteLater();
     });
 }
 
@@ -379,7 +370,7 @@ void SettingsView::updateTestRow()
 void SettingsView::updateUpdatesGroup()
 {
     const bool checking = updater_.isChecking();
-    const QString title = checking ? QStringLiteral("Checking…") : QStringLiteral("Check now");
+    const QString title = checking ? tr("Checking…") : tr("Check now");
     checkNow_->setText(title);
     form::describe(checkNow_, title);
     checkNow_->setEnabled(!checking && !feedURL_->text().isEmpty());
@@ -402,13 +393,6 @@ void SettingsView::showSaveError(const std::optional<QString>& message)
 {
     saveError_->setMessage(message.value_or(QString()));
     saveError_->parentWidget()->setVisible(message.has_value());
-}
-
-void SettingsView::keyPressEvent(QKeyEvent* event)
-{
-    if (!keys_.handle(event)) {
-        QWidget::keyPressEvent(event);
-    }
 }
 
 } // namespace taskbell::app

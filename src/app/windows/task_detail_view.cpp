@@ -1,17 +1,20 @@
 #include "app/windows/task_detail_view.h"
 
+#include <QAction>
 #include <QBoxLayout>
 #include <QClipboard>
 #include <QGridLayout>
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLayoutItem>
 #include <QPushButton>
 #include <QScrollArea>
 
 #include "app/look/spinner.h"
+#include "app/look/window_sizes.h"
 #include "app/model/app_store.h"
+#include "app/model/text.h"
+#include "app/panel/issue_actions.h"
 #include "app/panel/status_menu.h"
 #include "app/windows/form_parts.h"
 #include "core/jira/date.h"
@@ -19,11 +22,6 @@
 namespace taskbell::app {
 
 namespace {
-
-QString qs(const std::string& text)
-{
-    return QString::fromStdString(text);
-}
 
 QPushButton* borderlessButton(const QString& title, const QString& objectName, QWidget* parent)
 {
@@ -35,32 +33,16 @@ QPushButton* borderlessButton(const QString& title, const QString& objectName, Q
     return button;
 }
 
-bool inDoneCategory(const Issue& issue)
-{
-    const auto& status = issue.fields.status;
-    return status && status->statusCategory && status->statusCategory->key == "done";
-}
-
 } // namespace
 
-TaskDetailView::TaskDetailView(AppStore& store, Issue issue, std::function<void()> onClose, QWidget* parent)
-    : QWidget(parent), store_(store), initial_(std::move(issue)), onClose_(std::move(onClose)),
-      now_([] { return Clock::now(); })
+TaskDetailView::TaskDetailView(AppStore& store, Issue issue, QWidget* parent)
+    : FormDialog("taskDetailView", parent), store_(store), initial_(std::move(issue)),
+      now_([] { return Clock::now(); }), actions_(new IssueActions(store_, initial_, this))
 {
-    setObjectName("taskDetailView");
-    setMinimumSize(420, 320);
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    column->addWidget(makeHeader());
-    column->addWidget(form::divider(this));
-    column->addWidget(makeBody(), 1);
-    column->addWidget(form::divider(this));
-    column->addWidget(makeFooter());
-    keys_ = WindowKeys(close_, close_);
+    setMinimumSize(windowSize::detailMinimum);
+    setParts(makeHeader(), makeBody(), makeFooter());
 
-    for (auto signal : {&AppStore::backlogChanged, &AppStore::inProgressChanged, &AppStore::doneChanged,
-                        &AppStore::busyIssueKeysChanged}) {
+    for (auto signal : {&AppStore::tasksChanged, &AppStore::stateChanged}) {
         connect(&store_, signal, this, &TaskDetailView::refresh);
     }
     refresh();
@@ -105,7 +87,7 @@ QWidget* TaskDetailView::makeHeader()
     busy_ = new look::Spinner(12, header);
     busy_->setObjectName("detailBusy");
     row->addWidget(busy_);
-    statusMenu_ = new StatusMenu(initial_, store_, {}, header); // no extra items here
+    statusMenu_ = new StatusMenu(initial_, store_, nullptr, header); // no extra items here
     row->addWidget(statusMenu_);
     column->addLayout(row);
 
@@ -128,7 +110,7 @@ QWidget* TaskDetailView::makeBody()
 
     auto* block = new QVBoxLayout;
     block->setSpacing(6);
-    QLabel* title = form::label("Description", look::FontRole::Subheadline, true, content);
+    QLabel* title = form::label(tr("Description"), look::FontRole::Subheadline, true, content);
     QFont bold = title->font();
     bold.setBold(true);
     title->setFont(bold);
@@ -157,10 +139,10 @@ QWidget* TaskDetailView::makeFooter()
     auto* row = new QHBoxLayout(footer);
     row->setContentsMargins(12, 10, 12, 10);
     row->setSpacing(10);
-    copySummary_ = borderlessButton("Copy key + summary", "copySummary", footer);
-    connect(copySummary_, &QPushButton::clicked, this, [this] { store_.copyToClipboard(current()); });
+    copySummary_ = borderlessButton(tr("Copy key + summary"), "copySummary", footer);
+    connect(copySummary_, &QPushButton::clicked, actions_->copy(), &QAction::trigger);
     row->addWidget(copySummary_);
-    copyDescription_ = borderlessButton("Copy description", "copyDescription", footer);
+    copyDescription_ = borderlessButton(tr("Copy description"), "copyDescription", footer);
     connect(copyDescription_, &QPushButton::clicked, this, [this] {
         if (auto text = current().descriptionText()) {
             QGuiApplication::clipboard()->setText(qs(*text));
@@ -168,15 +150,14 @@ QWidget* TaskDetailView::makeFooter()
     });
     row->addWidget(copyDescription_);
     row->addStretch(1);
-    openInBrowser_ = borderlessButton("Open in browser", "openInBrowser", footer);
-    connect(openInBrowser_, &QPushButton::clicked, this, [this] { store_.openInBrowser(current()); });
+    openInBrowser_ = borderlessButton(tr("Open in browser"), "openInBrowser", footer);
+    connect(openInBrowser_, &QPushButton::clicked, actions_->openInBrowser(), &QAction::trigger);
     row->addWidget(openInBrowser_);
-    close_ = new QPushButton("Close", footer);
-    close_->setObjectName("detailClose");
+    auto* buttons = new QDialogButtonBox(footer);
+    close_ = addButton(buttons, tr("Close"), QDialogButtonBox::RejectRole, "detailClose");
     close_->setDefault(true);
-    form::describe(close_, "Close");
-    connect(close_, &QPushButton::clicked, this, [this] { onClose_(); });
-    row->addWidget(close_);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    row->addWidget(buttons);
     return footer;
 }
 
@@ -192,14 +173,15 @@ void TaskDetailView::refresh()
     priority_->setText("· " + qs(priorityName.value_or("")));
     priority_->setVisible(priorityName.has_value());
 
+    actions_->bind(issue);
     const bool busy = store_.isBusy(qs(issue.key));
     busy_->setVisible(busy);
     statusMenu_->setVisible(!busy);
     statusMenu_->setIssue(issue);
 
-    summary_->setText(fields.summary ? qs(*fields.summary) : QStringLiteral("(no summary)"));
+    summary_->setText(qs(issue.summaryText()));
     const auto description = issue.descriptionText();
-    description_->setText(description ? qs(*description) : QStringLiteral("No description."));
+    description_->setText(description ? qs(*description) : tr("No description."));
     look::setTextColour(description_, description ? palette().color(QPalette::WindowText) : look::secondary(palette()));
     copyDescription_->setVisible(description.has_value());
     fillDetails(issue);
@@ -237,27 +219,23 @@ std::vector<std::pair<QString, QString>> TaskDetailView::detailRows(const Issue&
     const IssueFields& fields = issue.fields;
     std::vector<std::pair<QString, QString>> rows;
     const auto statusName = fields.status ? fields.status->name : std::nullopt;
-    rows.emplace_back("Status", qs(statusName.value_or("Unknown")));
+    rows.emplace_back(tr("Status"), (statusName ? qs(*statusName) : tr("Unknown")));
     if (fields.project && fields.project->key) {
-        rows.emplace_back("Project", qs(*fields.project->key));
+        rows.emplace_back(tr("Project"), qs(*fields.project->key));
     }
     if (fields.assignee && fields.assignee->displayName) {
-        rows.emplace_back("Assignee", qs(*fields.assignee->displayName));
+        rows.emplace_back(tr("Assignee"), qs(*fields.assignee->displayName));
     }
     if (auto created = JiraDate::parse(fields.created)) {
-        rows.emplace_back("Created", dateText(*created, now));
+        rows.emplace_back(tr("Created"), dateText(*created, now));
     }
     const auto updated = JiraDate::parse(fields.updated);
     if (updated) {
-        rows.emplace_back("Updated", dateText(*updated, now));
+        rows.emplace_back(tr("Updated"), dateText(*updated, now));
     }
-    if (inDoneCategory(issue)) {
-        auto finished = JiraDate::parse(fields.resolutiondate);
-        if (!finished) {
-            finished = updated;
-        }
-        if (finished) {
-            rows.emplace_back("Done", dateText(*finished, now));
+    if (issue.isDone()) {
+        if (auto finished = issue.finishedDate()) {
+            rows.emplace_back(tr("Done"), dateText(*finished, now));
         }
     }
     return rows;
@@ -265,18 +243,11 @@ std::vector<std::pair<QString, QString>> TaskDetailView::detailRows(const Issue&
 
 void TaskDetailView::showEvent(QShowEvent* event)
 {
-    QWidget::showEvent(event);
+    FormDialog::showEvent(event);
     store_.ensureTransitions(current());
     // Keys reach this view through a focused child, so the window never opens without one.
     if (!focusWidget()) {
         close_->setFocus();
-    }
-}
-
-void TaskDetailView::keyPressEvent(QKeyEvent* event)
-{
-    if (!keys_.handle(event)) {
-        QWidget::keyPressEvent(event);
     }
 }
 
