@@ -151,7 +151,8 @@ TEST(UpdateFlow, PackagedReleaseVerifies)
     fs::path buildDir = fs::path(TASKBELL_EXE).parent_path();
     auto packaged =
         test::runProcess({TASKBELL_SOURCE_DIR "/tools/package.sh", "--version", "9.9.9", buildDir.string(),
-                          keyFile.string(), "https://updates.example.com/taskbell", (temp / "out").string()});
+                          keyFile.string(), "https://updates.example.com/taskbell", (temp / "out").string()},
+                         {.timeout = std::chrono::minutes(5)});
     ASSERT_EQ(packaged.exitCode, 0) << packaged.err;
     auto entry = parseManifest(packaged.out);
     EXPECT_EQ(entry.version, "9.9.9");
