@@ -215,7 +215,7 @@ std::string render(const std::vector<Issue>& issues, const std::string& title, s
         const Issue& issue = issues[i];
         const IssueFields& fields = issue.fields;
         text += "\n  " + issue.key + "  [" + orUnknown(fields.status) + "]  " +
-                fields.summary.value_or("(no summary)") + "  (" +
+                issue.summaryText() + "  (" +
                 (fields.issuetype && fields.issuetype->name ? *fields.issuetype->name : "Issue") + ", " +
                 JiraDate::relativeDays(issue.sortDate(), now) + ")";
     }
@@ -354,7 +354,7 @@ std::string getTask(const JiraClient& client, const Settings& settings, const Js
     }
     std::string assignee =
         fields.assignee && fields.assignee->displayName ? *fields.assignee->displayName : "unassigned";
-    return key + " \u2014 " + fields.summary.value_or("(no summary)") + "\n" + joined(facts, " \u00b7 ") +
+    return key + " \u2014 " + issue.summaryText() + "\n" + joined(facts, " \u00b7 ") +
            "\nAssignee: " + assignee + "\n" + joined(dates, " \u00b7 ") + "\n" + browseLink(settings, key) +
            "\n\nDescription:\n" + issue.descriptionText().value_or("(none)");
 }
@@ -397,7 +397,7 @@ std::string updateTask(const JiraClient& client, const Settings& settings, const
 
     std::vector<std::string> lines{"Updated " + key + "."};
     if (summary) {
-        lines.push_back("Summary: \"" + current.issue.fields.summary.value_or("(no summary)") + "\" \u2192 \"" +
+        lines.push_back("Summary: \"" + current.issue.summaryText() + "\" \u2192 \"" +
                         *summary + "\"");
     }
     if (description) {
