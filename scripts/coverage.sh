@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Line and branch coverage of src/core: a Debug build with --coverage in build-cov, the whole test suite
-# under the private keyring, then gcovr's summary. Not part of scripts/test.sh (it takes several minutes).
+# Line and branch coverage of src/core and of src/app: a Debug build with --coverage in build-cov, the whole
+# test suite under the private keyring, then gcovr's summary for each. Not part of scripts/test.sh (it takes several minutes).
 # Usage: scripts/coverage.sh [html-output-file]
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -18,9 +18,13 @@ find build-cov -name '*.gcda' -delete
 status=0
 scripts/with-keyring.sh ctest --test-dir build-cov -j "$(nproc)" >build-cov/ctest.log 2>&1 || status=$?
 grep -E 'tests passed|\(Failed\)|\(Timeout\)' build-cov/ctest.log || true
-options=(-r . --filter 'src/core/' --exclude-throw-branches --exclude-unreachable-branches build-cov)
+options=(-r . --exclude-throw-branches --exclude-unreachable-branches build-cov)
 if [[ $# -gt 0 ]]; then
-    gcovr "${options[@]}" --html-details "$1"
+    gcovr "${options[@]}" --filter 'src/' --html-details "$1"
 fi
-gcovr "${options[@]}" --print-summary -o /dev/null
+# The reports go to files of ours: gcovr replaces its output file, and as root that would replace /dev/null.
+for part in core app; do
+    echo "src/$part:"
+    gcovr "${options[@]}" --filter "src/$part/" --print-summary -o "build-cov/coverage-$part.txt"
+done
 exit "$status"
