@@ -33,15 +33,6 @@ QString qtext(const std::string& value)
     return QString::fromStdString(value);
 }
 
-template <typename T> bool assign(T& member, const T& value)
-{
-    if (member == value) {
-        return false;
-    }
-    member = value;
-    return true;
-}
-
 } // namespace
 
 // One load: the four requests' outcomes, filled in on the GUI thread as they arrive.
@@ -59,10 +50,20 @@ struct AppStore::LoadResult
 AppStore::AppStore(Timing timing, QObject* parent) : AppStore(SettingsStore(), std::move(timing), parent) {}
 
 AppStore::AppStore(SettingsStore settings, Timing timing, QObject* parent)
-    : QObject(parent), settings_(std::move(settings)), timing_(std::move(timing)), pool_(new QThreadPool(this))
+    : QObject(parent), settingsStore_(std::move(settings)), timing_(std::move(timing)), pool_(new QThreadPool(this))
 {
     pool_->setMaxThreadCount(kPoolThreads);
-    readSettings();
+    settings_ = AppSettings::load(settingsStore_);
+    applyToken(Keychain::read(Keychain::kTokenAccount));
+    startAutoRefresh();
+}
+
+AppStore::AppStore(SettingsStore settings, Timing timing, const QString& token, QObject* parent)
+    : QObject(parent), settingsStore_(std::move(settings)), timing_(std::move(timing)), pool_(new QThreadPool(this))
+{
+    pool_->setMaxThreadCount(kPoolThreads);
+    settings_ = AppSettings::load(settingsStore_);
+    applyToken({token.isEmpty() ? Keychain::ReadStatus::notStored : Keychain::ReadStatus::found, text(token)});
     startAutoRefresh();
 }
 
@@ -78,81 +79,34 @@ AppStore::~AppStore()
     pool_->waitForDone();
 }
 
-void AppStore::readSettings()
+void AppStore::applyToken(const Keychain::ReadResult& result)
 {
-    AppSettings stored = AppSettings::load(settings_);
-    baseURL_ = qtext(stored.baseURL);
-    email_ = qtext(stored.email);
-    projectKey_ = qtext(stored.projectKey);
-    defaultIssueType_ = qtext(stored.defaultIssueType);
-    monthsBack_ = stored.monthsBack;
-    refreshMinutes_ = stored.refreshMinutes;
-    autoUpdate_ = stored.autoUpdate;
-    updateFeedURL_ = qtext(stored.updateFeedURL);
-    apiToken_ = qtext(Keychain::get(Keychain::kTokenAccount).value_or(""));
+    tokenStatus_ = result.status;
+    apiToken_ = qtext(result.value);
 }
 
-void AppStore::setBaseURL(const QString& value)
+bool AppStore::tokenUnreadable() const
 {
-    if (assign(baseURL_, value)) {
-        emit baseURLChanged();
-    }
+    return tokenStatus_ == Keychain::ReadStatus::locked || tokenStatus_ == Keychain::ReadStatus::unreachable;
 }
 
-void AppStore::setEmail(const QString& value)
+void AppStore::retryToken()
 {
-    if (assign(email_, value)) {
-        emit emailChanged();
+    if (readingToken_) {
+        return;
     }
-}
-
-void AppStore::setApiToken(const QString& value)
-{
-    if (assign(apiToken_, value)) {
-        emit apiTokenChanged();
-    }
-}
-
-void AppStore::setProjectKey(const QString& value)
-{
-    if (assign(projectKey_, value)) {
-        emit projectKeyChanged();
-    }
-}
-
-void AppStore::setDefaultIssueType(const QString& value)
-{
-    if (assign(defaultIssueType_, value)) {
-        emit defaultIssueTypeChanged();
-    }
-}
-
-void AppStore::setMonthsBack(int value)
-{
-    if (assign(monthsBack_, value)) {
-        emit monthsBackChanged();
-    }
-}
-
-void AppStore::setRefreshMinutes(int value)
-{
-    if (assign(refreshMinutes_, value)) {
-        emit refreshMinutesChanged();
-    }
-}
-
-void AppStore::setAutoUpdate(bool value)
-{
-    if (assign(autoUpdate_, value)) {
-        emit autoUpdateChanged();
-    }
-}
-
-void AppStore::setUpdateFeedURL(const QString& value)
-{
-    if (assign(updateFeedURL_, value)) {
-        emit updateFeedURLChanged();
-    }
+    readingToken_ = true;
+    emit stateChanged();
+    runInPool(
+        *pool_, this, [] { return Keychain::read(Keychain::kTokenAccount); },
+        [this](Outcome<Keychain::ReadResult>& outcome) {
+            readingToken_ = false;
+            applyToken(outcome.value.value_or(Keychain::ReadResult{Keychain::ReadStatus::unreachable, {}}));
+            emit settingsChanged();
+            emit stateChanged();
+            startAutoRefresh();
+            load(false);
+        });
 }
 
 std::optional<std::vector<Transition>> AppStore::transitions(const QString& issueKey) const
@@ -164,36 +118,33 @@ std::optional<std::vector<Transition>> AppStore::transitions(const QString& issu
     return found->second;
 }
 
-bool AppStore::saveSettings()
+bool AppStore::saveSettings(const AppSettings& values, const std::optional<QString>& token)
 {
-    AppSettings values;
-    values.baseURL = text(baseURL_);
-    values.email = text(email_);
-    values.projectKey = text(projectKey_);
-    values.defaultIssueType = text(defaultIssueType_);
-    values.monthsBack = monthsBack_;
-    values.refreshMinutes = refreshMinutes_;
-    values.autoUpdate = autoUpdate_;
-    values.updateFeedURL = text(updateFeedURL_);
     try {
-        values.save(settings_);
+        AppSettings(values).save(settingsStore_);
     } catch (const std::exception& error) {
-        if (assign(saveError_, std::optional<QString>(qtext(errorText(error))))) {
-            emit saveErrorChanged();
-        }
+        setSaveError(qtext(errorText(error)));
         return false;
     }
-    if (assign(saveError_, std::optional<QString>())) {
-        emit saveErrorChanged();
+    settings_ = values;
+    bool tokenSaved = true;
+    if (token) {
+        tokenSaved = Keychain::set(text(*token), Keychain::kTokenAccount);
+        if (tokenSaved) {
+            applyToken(
+                {token->isEmpty() ? Keychain::ReadStatus::notStored : Keychain::ReadStatus::found, text(*token)});
+        }
     }
-    Keychain::set(text(apiToken_), Keychain::kTokenAccount);
+    setSaveError(tokenSaved ? std::nullopt
+                            : std::optional<QString>(tr("The API token could not be saved to the keyring.")));
+    emit settingsChanged();
     startAutoRefresh();
-    return true;
+    return tokenSaved;
 }
 
 JiraConfig AppStore::config() const
 {
-    return JiraConfig{text(baseURL_), text(email_), text(apiToken_)};
+    return jiraConfig(settings_, text(apiToken_));
 }
 
 std::shared_ptr<std::atomic<bool>> AppStore::newCancelFlag()
@@ -229,7 +180,7 @@ void AppStore::load(bool silent, std::function<void()> finished)
             state->user = outcome.value;
             arrive(state, 0, outcome.error);
         });
-    const std::array<std::string, 3> queries = {JQL::backlog, JQL::inProgress, JQL::assignedDone(monthsBack_)};
+    const std::array<std::string, 3> queries = {JQL::backlog, JQL::inProgress, JQL::assignedDone(settings_.monthsBack)};
     for (std::size_t i = 0; i < queries.size(); ++i) {
         runInPool(
             *pool_, this, [client, cancel, jql = queries[i]] { return client.search(jql, kSearchCap, cancel); },
@@ -265,14 +216,11 @@ void AppStore::applyLoad(LoadResult& result)
     bool succeeded = failure == result.errors.end();
     if (succeeded) {
         currentUser_ = std::move(result.user);
-        emit currentUserChanged();
         backlog_ = std::move(result.sections[0]);
-        emit backlogChanged();
         inProgress_ = std::move(result.sections[1]);
-        emit inProgressChanged();
         done_ = std::move(result.sections[2]);
-        emit doneChanged();
-        if (result.silent) {
+        emit tasksChanged();
+        if (result.silent && !errorKept_) {
             setErrorMessage(std::nullopt);
         }
     } else if (!result.silent) {
@@ -292,12 +240,12 @@ void AppStore::startAutoRefresh()
     ++refreshGeneration_;
     delete refreshTimer_;
     refreshTimer_ = nullptr;
-    if (!config().isComplete() || refreshMinutes_ < 1) {
+    if (!config().isComplete() || settings_.refreshMinutes < 1) {
         return;
     }
     refreshTimer_ = new QTimer(this);
     refreshTimer_->setSingleShot(true);
-    refreshTimer_->setInterval(timing_.scaled(std::chrono::minutes(refreshMinutes_)));
+    refreshTimer_->setInterval(timing_.scaled(std::chrono::minutes(settings_.refreshMinutes)));
     // The next wait starts once the silent load has finished; a newer loop makes this one stop.
     connect(refreshTimer_, &QTimer::timeout, this, [this, generation = refreshGeneration_] {
         load(true, [this, generation] {
@@ -305,10 +253,6 @@ void AppStore::startAutoRefresh()
                 refreshTimer_->start();
             }
         });
-        // A load that could not start (settings edited but unsaved) must not end the loop.
-        if (!config().isComplete() && refreshTimer_ != nullptr) {
-            refreshTimer_->start();
-        }
     });
     refreshTimer_->start();
 }
@@ -333,7 +277,7 @@ void AppStore::followup(std::size_t step)
     QTimer::singleShot(timing_.scaled(kFollowupDelays[step]), this, [this, step] {
         if (config().isComplete()) {
             load(true, [this, step] { followup(step + 1); });
-        } else {
+        } else { // the settings were changed meanwhile
             followup(step + 1);
         }
     });
@@ -352,17 +296,34 @@ QString AppStore::menuBarLabel() const
     return QString::number(inProgress_.size());
 }
 
-void AppStore::setErrorMessage(std::optional<QString> message)
+void AppStore::setErrorMessage(std::optional<QString> message, bool kept)
 {
-    if (assign(errorMessage_, message)) {
-        emit errorMessageChanged();
+    if (message == errorMessage_ && kept == errorKept_) {
+        return;
     }
+    errorMessage_ = std::move(message);
+    errorKept_ = kept && errorMessage_.has_value();
+    emit stateChanged();
+}
+
+void AppStore::dismissError()
+{
+    setErrorMessage(std::nullopt);
 }
 
 void AppStore::setIsLoading(bool value)
 {
-    if (assign(isLoading_, value)) {
-        emit isLoadingChanged();
+    if (value != isLoading_) {
+        isLoading_ = value;
+        emit stateChanged();
+    }
+}
+
+void AppStore::setSaveError(std::optional<QString> message)
+{
+    if (message != saveError_) {
+        saveError_ = std::move(message);
+        emit stateChanged();
     }
 }
 

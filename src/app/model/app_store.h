@@ -19,20 +19,22 @@
 #include "core/jira/config.h"
 #include "core/jira/models.h"
 #include "core/jira/month_group.h"
+#include "core/platform/keychain.h"
+#include "core/settings/app_settings.h"
 #include "core/settings/store.h"
 
 class QThreadPool;
 
 namespace taskbell::app {
 
-// The application's one task store: the settings, the signed-in user, the three sections, the busy set
-// and the transitions cache, observed by every view. It lives on the GUI thread and is read and written
-// only there; Jira work runs on a thread pool and its results are applied back on the GUI thread (never
-// to a store that is already gone). No operation fails towards its caller: failures end in
-// `errorMessage`, in a returned text, or are dropped by silent background work.
+// The application's one task store: the saved settings and the API token, the signed-in user, the three
+// sections, the busy set and the transitions cache, observed by every view. It lives on the GUI thread and
+// is read and written only there; Jira work runs on a thread pool and its results are applied back on the
+// GUI thread (never to a store that is already gone). No operation fails towards its caller: failures end
+// in `errorMessage`, `saveError`, a returned text, or are dropped by silent background work.
 //
-// Every member has a getter and a change signal emitted after it changed; the settings members have
-// setters, which change only the member (`saveSettings` stores them).
+// A few coarse signals tell what changed: the settings (and the token), the tasks, the state (loading,
+// error, busy marks, save error, token reading), one issue's transitions, and the end of each load.
 //
 // Completion callbacks (`finished`, `done`) run on the GUI thread after the store's state has been
 // updated, and only while the store and the given context object (when there is one) still exist.
@@ -45,28 +47,32 @@ public:
     // from the Secret Service, then starts the periodic refresh. Does not load the sections.
     explicit AppStore(Timing timing = {}, QObject* parent = nullptr);
     AppStore(SettingsStore settings, Timing timing, QObject* parent = nullptr);
+    // With the token already known: the Secret Service is not asked.
+    AppStore(SettingsStore settings, Timing timing, const QString& token, QObject* parent = nullptr);
     ~AppStore() override;
 
-    // Settings (saved by saveSettings).
-    const QString& baseURL() const { return baseURL_; }
-    const QString& email() const { return email_; }
+    // The saved settings, and the token with how reading it went.
+    const AppSettings& settings() const { return settings_; }
     const QString& apiToken() const { return apiToken_; }
-    const QString& projectKey() const { return projectKey_; }
-    const QString& defaultIssueType() const { return defaultIssueType_; }
-    int monthsBack() const { return monthsBack_; }
-    int refreshMinutes() const { return refreshMinutes_; }
-    bool autoUpdate() const { return autoUpdate_; }
-    const QString& updateFeedURL() const { return updateFeedURL_; }
+    Keychain::ReadStatus tokenStatus() const { return tokenStatus_; }
+    // The token is stored but could not be read (keyring locked, Secret Service slow or absent).
+    bool tokenUnreadable() const;
+    // A retryToken is under way.
+    bool isReadingToken() const { return readingToken_; }
+    // The connection settings as saved.
+    JiraConfig config() const;
 
-    void setBaseURL(const QString& value);
-    void setEmail(const QString& value);
-    void setApiToken(const QString& value);
-    void setProjectKey(const QString& value);
-    void setDefaultIssueType(const QString& value);
-    void setMonthsBack(int value);
-    void setRefreshMinutes(int value);
-    void setAutoUpdate(bool value);
-    void setUpdateFeedURL(const QString& value);
+    // Writes the settings and, when `token` is given (the user edited it), the token; then restarts the
+    // periodic refresh. Nothing is written to the keyring without a token: one that could not be read is
+    // never overwritten. On a failure `saveError` holds the text, false is returned, and the store keeps
+    // its saved state: when the settings file cannot be written nothing changes; when the token cannot be
+    // stored the settings stay saved and the old token stays in use.
+    bool saveSettings(const AppSettings& values, const std::optional<QString>& token);
+    // The text of the last failed saveSettings; absent after a successful one.
+    const std::optional<QString>& saveError() const { return saveError_; }
+    // Reads the token again on the pool (after the keyring was unlocked or its service came up); when
+    // the settings are then complete, the periodic refresh restarts and a visible load runs.
+    void retryToken();
 
     // Loaded state.
     const std::optional<JiraUser>& currentUser() const { return currentUser_; }
@@ -75,28 +81,20 @@ public:
     const std::vector<Issue>& done() const { return done_; }
     bool isLoading() const { return isLoading_; }
     const std::optional<QString>& errorMessage() const { return errorMessage_; }
+    // The error message stays until dismissed or replaced by a later visible action: silent loads leave it.
+    bool isErrorKept() const { return errorKept_; }
+    void dismissError();
     const std::set<QString>& busyIssueKeys() const { return busyIssueKeys_; }
-    const std::map<QString, std::vector<Transition>>& transitionsByKey() const { return transitionsByKey_; }
     bool isBusy(const QString& issueKey) const { return busyIssueKeys_.count(issueKey) > 0; }
     // The cached transitions of the issue; nothing when none were fetched yet.
     std::optional<std::vector<Transition>> transitions(const QString& issueKey) const;
-
-    // The text of the last failed saveSettings; absent after a successful one.
-    const std::optional<QString>& saveError() const { return saveError_; }
     // Whether a periodic refresh is armed (complete settings and refreshMinutes >= 1).
     bool isAutoRefreshing() const;
 
-    // Writes the eight settings and the token, then restarts the periodic refresh. When the settings file
-    // cannot be written (disk full, read-only folder) nothing else happens: the typed values stay in the
-    // store, the token is not written, the refresh is not restarted, `saveError` holds the text and false
-    // is returned.
-    bool saveSettings();
-    // The connection settings exactly as they stand now (edited but unsaved values included).
-    JiraConfig config() const;
-
     // Loads the user and the three sections: four concurrent requests, applied together or not at all.
     // A visible load shows isLoading and sets errorMessage on failure; a silent one shows neither and
-    // clears errorMessage when it succeeds. Does nothing (and calls nothing) with incomplete settings.
+    // clears errorMessage when it succeeds (unless it is kept). Does nothing (and calls nothing) with
+    // incomplete settings.
     void load(bool silent, std::function<void()> finished = {});
     void startAutoRefresh();
     // Three silent loads, 1.5, 3.0 and 5.0 s apart; never cancelled, and none runs after the store is gone.
@@ -108,16 +106,18 @@ public:
 
     // Creates the issue, moves it into targetCategory ("indeterminate", "done") when one is given, reloads
     // and schedules the follow-up reloads. `done` receives the new key, or nothing when creation failed
-    // (errorMessage then holds the reason); it is not called when `context` is gone.
+    // (errorMessage then holds the reason); it is not called when `context` is gone. A failed move is
+    // reported in errorMessage and kept there.
     void createTask(const QString& projectKey, const QString& summary, const QString& issueType, bool assignToMe,
                     const QString& description, const std::optional<QString>& targetCategory, QObject* context,
                     std::function<void(std::optional<QString>)> done);
-    // Fetches the issue's transitions unless they are cached; failures are dropped.
+    // Fetches the issue's transitions unless they are cached; failures are dropped, and so is an answer
+    // that a status change of the issue made stale.
     void ensureTransitions(const Issue& issue, std::function<void()> finished = {});
     void applyTransition(const Issue& issue, const QString& transitionId, std::function<void()> finished = {});
     void markDone(const Issue& issue, std::function<void()> finished = {});
-    // "Connected as <name>." or the error text; the store is not changed.
-    void testConnection(QObject* context, std::function<void(QString)> done);
+    // "Connected as <name>." or the error text, for the given connection settings; the store is not changed.
+    void testConnection(const JiraConfig& config, QObject* context, std::function<void(QString)> done);
     void openInBrowser(const Issue& issue) const;
     void copyToClipboard(const Issue& issue) const;
     // First issue with exactly this key in Backlog, In Progress, Done.
@@ -128,37 +128,29 @@ public:
     static QString clipboardText(const Issue& issue);
 
 signals:
-    void baseURLChanged();
-    void emailChanged();
-    void apiTokenChanged();
-    void projectKeyChanged();
-    void defaultIssueTypeChanged();
-    void monthsBackChanged();
-    void refreshMinutesChanged();
-    void autoUpdateChanged();
-    void updateFeedURLChanged();
-    void currentUserChanged();
-    void backlogChanged();
-    void inProgressChanged();
-    void doneChanged();
-    void isLoadingChanged();
-    void errorMessageChanged();
-    void busyIssueKeysChanged();
-    void transitionsByKeyChanged();
-    void saveErrorChanged();
+    // The saved settings, the token or its status changed.
+    void settingsChanged();
+    // The user or the sections changed.
+    void tasksChanged();
+    // Loading, the error message, the busy marks, the save error or the token reading changed.
+    void stateChanged();
+    // The cached transitions of this issue were fetched or forgotten.
+    void transitionsChanged(const QString& issueKey);
     // After every load that got past the settings check, on the GUI thread.
     void loadFinished(bool silent, bool succeeded);
 
 private:
     struct LoadResult;
 
-    void readSettings();
+    void readToken();
+    void applyToken(const Keychain::ReadResult& result);
     std::shared_ptr<std::atomic<bool>> newCancelFlag();
     void arrive(const std::shared_ptr<LoadResult>& state, std::size_t slot, std::exception_ptr error);
     void applyLoad(LoadResult& result);
     void followup(std::size_t step);
-    void setErrorMessage(std::optional<QString> message);
+    void setErrorMessage(std::optional<QString> message, bool kept = false);
     void setIsLoading(bool value);
+    void setSaveError(std::optional<QString> message);
     void setBusy(const QString& key, bool busy);
     // The end of a successful status change: forget the issue's transitions, reload visibly, schedule the
     // follow-up reloads, then clear the busy mark.
@@ -166,19 +158,14 @@ private:
     void runStatusChange(const Issue& issue, std::function<void(const JiraClient&, const std::atomic<bool>*)> change,
                          std::function<void()> finished);
 
-    SettingsStore settings_;
+    SettingsStore settingsStore_;
     Timing timing_;
     QThreadPool* pool_;
 
-    QString baseURL_;
-    QString email_;
+    AppSettings settings_;
     QString apiToken_;
-    QString projectKey_;
-    QString defaultIssueType_;
-    int monthsBack_ = 2;
-    int refreshMinutes_ = 30;
-    bool autoUpdate_ = true;
-    QString updateFeedURL_;
+    Keychain::ReadStatus tokenStatus_ = Keychain::ReadStatus::notStored;
+    bool readingToken_ = false;
 
     std::optional<JiraUser> currentUser_;
     std::vector<Issue> backlog_;
@@ -186,8 +173,11 @@ private:
     std::vector<Issue> done_;
     bool isLoading_ = false;
     std::optional<QString> errorMessage_;
+    bool errorKept_ = false;
     std::set<QString> busyIssueKeys_;
     std::map<QString, std::vector<Transition>> transitionsByKey_;
+    // How often each issue's transitions were forgotten; an answer asked for before the last time is stale.
+    std::map<QString, unsigned> transitionsEpoch_;
     std::optional<QString> saveError_;
 
     QTimer* refreshTimer_ = nullptr; // the running periodic refresh, when armed

@@ -89,14 +89,16 @@ void AppStore::createTask(const QString& projectKey, const QString& summary, con
         }
         QString key = qtext(outcome.value->key);
         if (outcome.value->moveError) {
+            // Kept until dismissed: the panel is hidden behind the new-task window when this arrives.
             setErrorMessage(key + " was created but couldn't be moved to " + qtext(categoryLabel(*category)) + ". " +
-                            qtext(*outcome.value->moveError));
+                                qtext(*outcome.value->moveError),
+                            true);
         }
         load(false, [this, key, reply] {
             scheduleFollowupReload();
             reply(key);
         });
-        if (!config().isComplete()) { // no load ran (settings edited meanwhile)
+        if (!config().isComplete()) { // no load ran (settings changed meanwhile)
             scheduleFollowupReload();
             reply(key);
         }
@@ -117,10 +119,11 @@ void AppStore::ensureTransitions(const Issue& issue, std::function<void()> finis
     auto cancel = newCancelFlag();
     runInPool(
         *pool_, this, [client, cancel, key = issue.key] { return client.transitions(key, cancel.get()); },
-        [this, key, finished](Outcome<std::vector<Transition>>& outcome) {
-            if (outcome.value) {
+        [this, key, epoch = transitionsEpoch_[key], finished](Outcome<std::vector<Transition>>& outcome) {
+            // An answer asked for before a status change of the issue lists moves from its old status.
+            if (outcome.value && epoch == transitionsEpoch_[key]) {
                 transitionsByKey_[key] = std::move(*outcome.value);
-                emit transitionsByKeyChanged();
+                emit transitionsChanged(key);
             }
             if (finished) {
                 finished();
@@ -174,8 +177,9 @@ void AppStore::runStatusChange(const Issue& issue,
 
 void AppStore::afterStatusChange(const QString& key, std::function<void()> finished)
 {
+    ++transitionsEpoch_[key];
     if (transitionsByKey_.erase(key) > 0) {
-        emit transitionsByKeyChanged();
+        emit transitionsChanged(key);
     }
     auto end = [this, key, finished] {
         scheduleFollowupReload();
@@ -184,16 +188,16 @@ void AppStore::afterStatusChange(const QString& key, std::function<void()> finis
             finished();
         }
     };
-    if (!config().isComplete()) { // edited but unsaved settings: no load can run
+    if (!config().isComplete()) { // the settings were changed meanwhile: no load can run
         end();
         return;
     }
     load(false, end);
 }
 
-void AppStore::testConnection(QObject* context, std::function<void(QString)> done)
+void AppStore::testConnection(const JiraConfig& config, QObject* context, std::function<void(QString)> done)
 {
-    JiraClient client{config()};
+    JiraClient client{config};
     auto cancel = newCancelFlag();
     runInPool(
         *pool_, this, [client, cancel] { return client.myself(cancel.get()); },
@@ -208,7 +212,7 @@ void AppStore::testConnection(QObject* context, std::function<void(QString)> don
             const JiraUser& user = *outcome.value;
             // The presence of a name counts, not its emptiness.
             std::string name = user.displayName ? *user.displayName : user.emailAddress.value_or("user");
-            done("Connected as " + qtext(name) + ".");
+            done(tr("Connected as %1.").arg(qtext(name)));
         });
 }
 
@@ -227,8 +231,7 @@ void AppStore::openInBrowser(const Issue& issue) const
 
 QString AppStore::clipboardText(const Issue& issue)
 {
-    QString summary = issue.fields.summary ? qtext(*issue.fields.summary) : QStringLiteral("(no summary)");
-    return qtext(issue.key) + ": " + summary;
+    return qtext(issue.key) + ": " + qtext(issue.summaryText());
 }
 
 void AppStore::copyToClipboard(const Issue& issue) const
@@ -255,7 +258,7 @@ void AppStore::setBusy(const QString& key, bool busy)
 {
     bool changed = busy ? busyIssueKeys_.insert(key).second : busyIssueKeys_.erase(key) > 0;
     if (changed) {
-        emit busyIssueKeysChanged();
+        emit stateChanged();
     }
 }
 

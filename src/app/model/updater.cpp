@@ -176,7 +176,7 @@ void Updater::dismiss()
     }
     if (dismissedVersion_ != version) {
         dismissedVersion_ = version;
-        emit dismissedVersionChanged();
+        emit changed();
     }
 }
 
@@ -231,7 +231,7 @@ void Updater::setAvailable(std::optional<UpdateManifest> value)
 {
     if (available_ != value) {
         available_ = std::move(value);
-        emit availableChanged();
+        emit changed();
     }
 }
 
@@ -239,7 +239,7 @@ void Updater::setIsChecking(bool value)
 {
     if (isChecking_ != value) {
         isChecking_ = value;
-        emit isCheckingChanged();
+        emit changed();
     }
 }
 
@@ -247,7 +247,7 @@ void Updater::setStatus(std::optional<QString> value)
 {
     if (status_ != value) {
         status_ = std::move(value);
-        emit statusChanged();
+        emit changed();
     }
 }
 
@@ -255,14 +255,14 @@ void Updater::setErrorMessage(std::optional<QString> value)
 {
     if (errorMessage_ != value) {
         errorMessage_ = std::move(value);
-        emit errorMessageChanged();
+        emit changed();
     }
 }
 
 void Updater::setLastCheck(Timing::Clock::time_point value)
 {
     lastCheck_ = value;
-    emit lastCheckChanged();
+    emit changed();
 }
 
 } // namespace taskbell::app

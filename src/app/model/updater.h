@@ -42,7 +42,8 @@ struct UpdaterEnvironment
 // The updater: periodic and manual checks of the update feed, and the install of an offered version.
 // Lives on the GUI thread; the network, the checksum, unpacking and signature checks run on a thread pool
 // and are cancelled when the updater goes away (the application quits). Its operations never fail towards
-// the caller: outcomes show in `status`, `errorMessage`, `isChecking` and `available`.
+// the caller: outcomes show in `status`, `errorMessage`, `isChecking` and `available`, each change announced
+// by `changed`.
 class Updater : public QObject
 {
     Q_OBJECT
@@ -79,12 +80,8 @@ public:
     void install(std::function<void()> finished = {});
 
 signals:
-    void availableChanged();
-    void isCheckingChanged();
-    void statusChanged();
-    void errorMessageChanged();
-    void lastCheckChanged();
-    void dismissedVersionChanged();
+    // Any of the observable values above changed.
+    void changed();
 
 private:
     void setAvailable(std::optional<UpdateManifest> value);

@@ -27,34 +27,6 @@ public:
     }
 };
 
-class FilterTabAccessible : public QAccessibleWidget
-{
-public:
-    explicit FilterTabAccessible(QWidget* widget) : QAccessibleWidget(widget, QAccessible::RadioButton) {}
-
-    QAccessible::State state() const override
-    {
-        QAccessible::State state = QAccessibleWidget::state();
-        state.checkable = true;
-        state.checked = tab()->isChecked();
-        return state;
-    }
-
-    QStringList actionNames() const override { return {pressAction(), toggleAction(), setFocusAction()}; }
-
-    void doAction(const QString& name) override
-    {
-        if (name == pressAction() || name == toggleAction()) {
-            tab()->setChecked(true); // a selected tab stays selected, as radio buttons do
-        } else {
-            QAccessibleWidget::doAction(name);
-        }
-    }
-
-private:
-    FilterTab* tab() const { return static_cast<FilterTab*>(widget()); }
-};
-
 QAccessibleInterface* panelAccessibleFactory(const QString& className, QObject* object)
 {
     if (object == nullptr || !object->isWidgetType()) {
@@ -66,9 +38,6 @@ QAccessibleInterface* panelAccessibleFactory(const QString& className, QObject* 
     }
     if (className == QLatin1String("taskbell::app::CopyArea")) {
         return new CopyAreaAccessible(widget);
-    }
-    if (className == QLatin1String("taskbell::app::FilterTab")) {
-        return new FilterTabAccessible(widget);
     }
     return nullptr;
 }

@@ -11,6 +11,7 @@
 
 #include "app/look/look.h"
 #include "app/look/spinner.h"
+#include "app/look/style_sheets.h"
 #include "app/look/widgets.h"
 #include "app/model/app_store.h"
 #include "app/model/updater.h"
@@ -36,17 +37,10 @@ QFrame* divider()
     return line;
 }
 
-void call(const std::function<void()>& action)
-{
-    if (action) {
-        action();
-    }
-}
-
 } // namespace
 
-ContentView::ContentView(AppStore& store, Updater& updater, PanelActions actions, QWidget* parent)
-    : QWidget(parent), store_(store), updater_(updater), actions_(std::move(actions))
+ContentView::ContentView(AppStore& store, Updater& updater, QWidget* parent)
+    : QWidget(parent), store_(store), updater_(updater)
 {
     setObjectName(QStringLiteral("contentView"));
     auto* layout = new QVBoxLayout(this);
@@ -54,7 +48,8 @@ ContentView::ContentView(AppStore& store, Updater& updater, PanelActions actions
     layout->setSpacing(0);
     layout->addWidget(makeHeader());
     layout->addWidget(divider());
-    banner_ = new UpdateBanner(updater_, [this] { call(actions_.showAbout); });
+    banner_ = new UpdateBanner(updater_);
+    connect(banner_, &UpdateBanner::aboutRequested, this, &ContentView::aboutRequested);
     layout->addWidget(banner_);
     bannerDivider_ = divider();
     layout->addWidget(bannerDivider_);
@@ -63,12 +58,8 @@ ContentView::ContentView(AppStore& store, Updater& updater, PanelActions actions
 
     RowContext context;
     context.store = &store_;
-    context.showTaskDetail = [this](const Issue& issue) {
-        if (actions_.showTaskDetail) {
-            actions_.showTaskDetail(issue);
-        }
-    };
     list_ = new TaskList(store_, context);
+    connect(list_, &TaskList::taskDetailRequested, this, &ContentView::taskDetailRequested);
     scroll_ = new QScrollArea;
     scroll_->setWidget(list_);
     scroll_->setWidgetResizable(true);
@@ -78,6 +69,8 @@ ContentView::ContentView(AppStore& store, Updater& updater, PanelActions actions
     layout->addWidget(scroll_, 1);
     prompt_ = makePrompt();
     layout->addWidget(prompt_, 1);
+    keyringPrompt_ = makeKeyringPrompt();
+    layout->addWidget(keyringPrompt_, 1);
     layout->addWidget(divider());
     layout->addWidget(makeFooter());
 
@@ -86,16 +79,11 @@ ContentView::ContentView(AppStore& store, Updater& updater, PanelActions actions
         QTimer::singleShot(0, this, &ContentView::ensureVisibleTransitions);
     });
     connect(scroll_->verticalScrollBar(), &QScrollBar::valueChanged, this, &ContentView::ensureVisibleTransitions);
-    for (auto signal : {&AppStore::backlogChanged, &AppStore::inProgressChanged, &AppStore::doneChanged,
-                        &AppStore::isLoadingChanged, &AppStore::errorMessageChanged, &AppStore::currentUserChanged,
-                        &AppStore::baseURLChanged, &AppStore::emailChanged, &AppStore::apiTokenChanged}) {
+    for (auto signal : {&AppStore::tasksChanged, &AppStore::stateChanged, &AppStore::settingsChanged}) {
         connect(&store_, signal, this, &ContentView::scheduleRefresh);
     }
-    connect(&store_, &AppStore::busyIssueKeysChanged, list_, &TaskList::updateBusy);
-    for (auto signal : {&Updater::availableChanged, &Updater::dismissedVersionChanged, &Updater::statusChanged,
-                        &Updater::errorMessageChanged, &Updater::isCheckingChanged}) {
-        connect(&updater_, signal, this, &ContentView::scheduleRefresh);
-    }
+    connect(&store_, &AppStore::stateChanged, list_, &TaskList::updateBusy);
+    connect(&updater_, &Updater::changed, this, &ContentView::scheduleRefresh);
     refresh();
 }
 
@@ -115,12 +103,12 @@ QWidget* ContentView::makeHeader()
     layout->addStretch(1);
     QColor tint = look::primary(palette());
     add_ = look::symbolButton("plus.circle.fill", look::accent(palette()), 18, tr("Add task"));
-    connect(add_, &QToolButton::clicked, this, [this] { call(actions_.showAddTask); });
+    connect(add_, &QToolButton::clicked, this, &ContentView::addTaskRequested);
     refresh_ = look::symbolButton("arrow.clockwise", tint, 16, tr("Refresh"));
     connect(refresh_, &QToolButton::clicked, this, [this] { store_.load(false); });
     refreshBusy_ = new look::Spinner(16);
     auto* settings = look::symbolButton("gearshape", tint, 16, tr("Settings"));
-    connect(settings, &QToolButton::clicked, this, [this] { call(actions_.showSettings); });
+    connect(settings, &QToolButton::clicked, this, &ContentView::settingsRequested);
     layout->addWidget(add_);
     layout->addWidget(refresh_);
     layout->addWidget(refreshBusy_);
@@ -148,12 +136,34 @@ QWidget* ContentView::makePrompt()
     auto* open = new QPushButton(tr("Open Settings"));
     open->setAccessibleName(open->text());
     open->setDefault(true);
-    QColor accent = look::accent(palette());
-    open->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border-radius: 6px; padding: 5px "
-                                       "14px; border: none; } QPushButton:focus { border: 1px solid %2; }")
-                            .arg(look::css(accent), look::css(palette().color(QPalette::HighlightedText))));
-    connect(open, &QPushButton::clicked, this, [this] { call(actions_.showSettings); });
+    open->setStyleSheet(look::sheet::accentButton(palette()));
+    connect(open, &QPushButton::clicked, this, &ContentView::settingsRequested);
     layout->addWidget(open, 0, Qt::AlignHCenter);
+    layout->addStretch(1);
+    return prompt;
+}
+
+// The token is stored but could not be read: saying "not configured" would invite typing it again.
+QWidget* ContentView::makeKeyringPrompt()
+{
+    auto* prompt = new QWidget;
+    prompt->setObjectName(QStringLiteral("tokenUnreadable"));
+    auto* layout = new QVBoxLayout(prompt);
+    layout->setSpacing(12);
+    layout->addStretch(1);
+    layout->addWidget(look::symbolLabel("exclamationmark.triangle.fill", look::orange(), 45), 0, Qt::AlignHCenter);
+    QLabel* text = look::textLabel(tr("Taskbell couldn't read your API token from the keyring."),
+                                   look::FontRole::Caption, look::secondary(palette()));
+    text->setWordWrap(true);
+    text->setAlignment(Qt::AlignCenter);
+    text->setContentsMargins(24, 0, 24, 0);
+    layout->addWidget(text);
+    retryToken_ = new QPushButton(tr("Try Again"));
+    retryToken_->setObjectName(QStringLiteral("retryToken"));
+    retryToken_->setAccessibleName(retryToken_->text());
+    retryToken_->setDefault(true);
+    connect(retryToken_, &QPushButton::clicked, this, [this] { store_.retryToken(); });
+    layout->addWidget(retryToken_, 0, Qt::AlignHCenter);
     layout->addStretch(1);
     return prompt;
 }
@@ -168,10 +178,10 @@ QWidget* ContentView::makeFooter()
     QToolButton* version = look::plainButton(QStringLiteral("v") + QString::fromStdString(platform::runningVersion()),
                                              look::FontRole::Caption2, secondary);
     look::setHelpText(version, tr("About & changelog"));
-    connect(version, &QToolButton::clicked, this, [this] { call(actions_.showAbout); });
+    connect(version, &QToolButton::clicked, this, &ContentView::aboutRequested);
     counts_ = look::textLabel({}, look::FontRole::Caption2, secondary);
     QToolButton* quit = look::plainButton(tr("Quit"), look::FontRole::Caption, secondary);
-    connect(quit, &QToolButton::clicked, this, [this] { call(actions_.quit); });
+    connect(quit, &QToolButton::clicked, this, &ContentView::quitRequested);
     layout->addWidget(version);
     layout->addWidget(counts_);
     layout->addStretch(1);
@@ -207,9 +217,13 @@ void ContentView::refresh()
     banner_->setVisible(offer);
     bannerDivider_->setVisible(offer);
 
+    const AppSettings& settings = store_.settings();
+    bool unreadable = !configured && store_.tokenUnreadable() && !settings.baseURL.empty() && !settings.email.empty();
     tabs_->setVisible(configured);
     scroll_->setVisible(configured);
-    prompt_->setVisible(!configured);
+    prompt_->setVisible(!configured && !unreadable);
+    keyringPrompt_->setVisible(unreadable);
+    retryToken_->setEnabled(!store_.isReadingToken());
     counts_->setVisible(configured);
     if (configured) {
         std::size_t backlog = store_.backlog().size();

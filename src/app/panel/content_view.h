@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QWidget>
-#include <functional>
 
 #include "app/panel/task_row.h"
 #include "core/jira/task_filter.h"
@@ -20,25 +19,16 @@ class TaskList;
 class UpdateBanner;
 class Updater;
 
-// Where the panel's buttons lead; the shell fills these with the window manager and the application.
-struct PanelActions
-{
-    std::function<void()> showAddTask;
-    std::function<void()> showSettings;
-    std::function<void()> showAbout;
-    std::function<void(const Issue&)> showTaskDetail;
-    std::function<void()> quit;
-};
-
 // The panel's content: header, update banner, filter tabs and sections (or the not-configured prompt),
 // and the footer. It follows the store and the updater; changes arriving together are shown together,
-// once per turn of the event loop.
+// once per turn of the event loop. What the user asks for beyond the store's actions leaves as a request
+// signal, which the application connects.
 class ContentView : public QWidget
 {
     Q_OBJECT
 
 public:
-    ContentView(AppStore& store, Updater& updater, PanelActions actions, QWidget* parent = nullptr);
+    ContentView(AppStore& store, Updater& updater, QWidget* parent = nullptr);
 
     // Brings every part in line with the store and the updater now (normally done once per event-loop turn
     // after a change).
@@ -50,19 +40,26 @@ public:
     UpdateBanner* updateBanner() const { return banner_; }
     QScrollArea* scrollArea() const { return scroll_; }
 
+signals:
+    void addTaskRequested();
+    void settingsRequested();
+    void aboutRequested();
+    void taskDetailRequested(const Issue& issue);
+    void quitRequested();
+
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     QWidget* makeHeader();
     QWidget* makePrompt();
+    QWidget* makeKeyringPrompt();
     QWidget* makeFooter();
     void scheduleRefresh();
     void ensureVisibleTransitions();
 
     AppStore& store_;
     Updater& updater_;
-    PanelActions actions_;
     bool hasLoaded_ = false;
     bool refreshPending_ = false;
 
@@ -76,6 +73,8 @@ private:
     QScrollArea* scroll_ = nullptr;
     TaskList* list_ = nullptr;
     QWidget* prompt_ = nullptr;
+    QWidget* keyringPrompt_ = nullptr;
+    QPushButton* retryToken_ = nullptr;
     QLabel* counts_ = nullptr;
 };
 

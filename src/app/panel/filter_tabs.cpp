@@ -1,78 +1,71 @@
 #include "app/panel/filter_tabs.h"
 
-#include <QButtonGroup>
-#include <QHBoxLayout>
-#include <QToolButton>
+#include <QLayout>
+#include <algorithm>
 
 #include "app/look/look.h"
-#include "app/panel/accessibility.h"
+#include "app/look/style_sheets.h"
 
 namespace taskbell::app {
 
-FilterTabs::FilterTabs(QWidget* parent) : QWidget(parent), group_(new QButtonGroup(this))
+namespace {
+
+int indexOf(TaskFilter filter)
 {
-    installPanelAccessibility();
-    setObjectName(QStringLiteral("filterTabs"));
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(12, 8, 12, 8);
-    layout->setSpacing(0);
-    group_->setExclusive(true);
-    QColor accent = look::accent(palette());
-    setStyleSheet(QStringLiteral("#filterTabs QToolButton { border: 1px solid %1; padding: 3px 6px; }"
-                                 "#filterTabs QToolButton:checked { background: %2; }"
-                                 "#filterTabs QToolButton:focus { border: 1px solid %3; }")
-                      .arg(look::css(look::withOpacity(look::secondary(palette()), 0.35)),
-                           look::css(look::withOpacity(accent, 0.25)), look::css(accent)));
-    for (std::size_t i = 0; i < kAllTaskFilters.size(); ++i) {
-        TaskFilter filter = kAllTaskFilters[i];
-        auto* button = new FilterTab;
-        button->setCheckable(true);
-        button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-        button->setFont(look::font(look::FontRole::Callout));
-        button->setChecked(filter == filter_);
-        group_->addButton(button);
-        layout->addWidget(button);
-        buttons_[i] = button;
-        connect(button, &QToolButton::toggled, this, [this, filter](bool checked) {
-            if (checked && filter != filter_) {
-                filter_ = filter;
-                emit filterChanged(filter_);
-            }
-        });
+    return static_cast<int>(std::find(kAllTaskFilters.begin(), kAllTaskFilters.end(), filter) -
+                            kAllTaskFilters.begin());
+}
+
+QStringList titles()
+{
+    QStringList result;
+    for (TaskFilter filter : kAllTaskFilters) {
+        result << FilterTabs::label(filter, 0, 0, 0);
     }
-    setCounts(0, 0, 0);
+    return result;
+}
+
+} // namespace
+
+FilterTabs::FilterTabs(QWidget* parent) : SegmentedControl(titles(), indexOf(TaskFilter::inProgress), parent)
+{
+    setObjectName(QStringLiteral("filterTabs"));
+    layout()->setContentsMargins(12, 8, 12, 8);
+    setStyleSheet(look::sheet::segments(palette(), QStringLiteral("#filterTabs")));
+    for (int i = 0; i < count(); ++i) {
+        segment(i)->setFont(look::font(look::FontRole::Callout));
+        segment(i)->setFocusPolicy(Qt::TabFocus);
+    }
+    connect(this, &SegmentedControl::currentChanged, this,
+            [this](int index) { emit filterChanged(kAllTaskFilters[static_cast<std::size_t>(index)]); });
 }
 
 QString FilterTabs::label(TaskFilter filter, std::size_t backlog, std::size_t inProgress, std::size_t done)
 {
     return QString::fromUtf8(title(filter).data(), static_cast<qsizetype>(title(filter).size())) + QLatin1Char(' ') +
-           QString::number(count(filter, backlog, inProgress, done));
+           QString::number(taskbell::count(filter, backlog, inProgress, done));
 }
 
 void FilterTabs::setCounts(std::size_t backlog, std::size_t inProgress, std::size_t done)
 {
     for (std::size_t i = 0; i < kAllTaskFilters.size(); ++i) {
-        QString text = label(kAllTaskFilters[i], backlog, inProgress, done);
-        if (buttons_[i]->text() != text) {
-            buttons_[i]->setText(text);
-            buttons_[i]->setAccessibleName(text);
-        }
+        setTitle(static_cast<int>(i), label(kAllTaskFilters[i], backlog, inProgress, done));
     }
 }
 
 void FilterTabs::setFilter(TaskFilter filter)
 {
-    button(filter)->setChecked(true);
+    setCurrent(indexOf(filter));
+}
+
+TaskFilter FilterTabs::filter() const
+{
+    return kAllTaskFilters[static_cast<std::size_t>(current())];
 }
 
 QToolButton* FilterTabs::button(TaskFilter filter) const
 {
-    for (std::size_t i = 0; i < kAllTaskFilters.size(); ++i) {
-        if (kAllTaskFilters[i] == filter) {
-            return buttons_[i];
-        }
-    }
-    return nullptr;
+    return segment(indexOf(filter));
 }
 
 } // namespace taskbell::app

@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 
 #include "app/look/look.h"
+#include "app/look/style_sheets.h"
 #include "app/look/widgets.h"
 
 namespace taskbell::app {
@@ -20,8 +21,7 @@ SectionHeader::SectionHeader(const QString& title, const QString& symbol, QWidge
     title_->setFont(bold);
     layout->addWidget(title_);
     count_ = look::textLabel(QStringLiteral("0"), look::FontRole::Caption2);
-    count_->setStyleSheet(QStringLiteral("QLabel { background: %1; border-radius: 7px; padding: 1px 6px; }")
-                              .arg(look::css(look::withOpacity(secondary, 0.15))));
+    count_->setStyleSheet(look::sheet::capsule(palette()));
     layout->addWidget(count_);
     layout->addStretch(1);
     setAccessibleName(title);
@@ -39,27 +39,6 @@ EmptyHint::EmptyHint(const QString& text, QWidget* parent) : QLabel(text, parent
     look::setTextColour(this, look::secondary(palette()));
     setContentsMargins(0, 4, 0, 4);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-}
-
-ErrorBanner::ErrorBanner(QWidget* parent) : QFrame(parent)
-{
-    setObjectName(QStringLiteral("errorBanner"));
-    setStyleSheet(QStringLiteral("#errorBanner { background: %1; border-radius: 8px; }")
-                      .arg(look::css(look::withOpacity(look::orange(), 0.12))));
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(8, 8, 8, 8);
-    layout->setSpacing(6);
-    layout->addWidget(look::symbolLabel("exclamationmark.triangle.fill", look::orange(), 14), 0, Qt::AlignTop);
-    message_ = look::textLabel({}, look::FontRole::Caption);
-    message_->setWordWrap(true);
-    message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(message_, 1, Qt::AlignTop);
-}
-
-void ErrorBanner::setMessage(const QString& message)
-{
-    message_->setText(message);
-    setAccessibleName(message);
 }
 
 } // namespace taskbell::app

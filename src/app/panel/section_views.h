@@ -32,19 +32,4 @@ public:
     explicit EmptyHint(const QString& text = {}, QWidget* parent = nullptr);
 };
 
-// The failure of the last visible load or action, above the sections. It has no close button: it goes
-// away when the store clears its message.
-class ErrorBanner : public QFrame
-{
-    Q_OBJECT
-
-public:
-    explicit ErrorBanner(QWidget* parent = nullptr);
-    void setMessage(const QString& message);
-    QString message() const { return message_->text(); }
-
-private:
-    QLabel* message_;
-};
-
 } // namespace taskbell::app

@@ -1,5 +1,6 @@
 #include "app/panel/status_menu.h"
 
+#include <QAction>
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QPainter>
@@ -8,6 +9,7 @@
 #include "app/look/symbols.h"
 #include "app/look/widgets.h"
 #include "app/model/app_store.h"
+#include "app/panel/issue_actions.h"
 
 namespace taskbell::app {
 
@@ -19,17 +21,6 @@ std::optional<std::string> categoryOf(const std::optional<StatusCategory>& categ
 }
 
 } // namespace
-
-QColor statusCategoryColour(const std::optional<std::string>& categoryKey)
-{
-    if (categoryKey == "done") {
-        return look::green();
-    }
-    if (categoryKey == "indeterminate") {
-        return look::blue();
-    }
-    return look::gray();
-}
 
 QString statusCategorySymbol(const std::optional<std::string>& categoryKey)
 {
@@ -53,34 +44,8 @@ QString transitionLabel(const Transition& transition)
     return QStringLiteral("Move to ") + QString::fromStdString(target);
 }
 
-StatusBadge::StatusBadge(QWidget* parent) : QLabel(parent)
-{
-    setTextFormat(Qt::PlainText);
-    setFont(look::font(look::FontRole::Caption2));
-    setContentsMargins(6, 1, 6, 1);
-}
-
-void StatusBadge::setStatus(const QString& name, const std::optional<std::string>& categoryKey)
-{
-    colour_ = statusCategoryColour(categoryKey);
-    setText(name);
-    look::setTextColour(this, colour_);
-}
-
-void StatusBadge::paintEvent(QPaintEvent* event)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(look::withOpacity(colour_, 0.18));
-    qreal radius = height() / 2.0;
-    painter.drawRoundedRect(QRectF(rect()), radius, radius);
-    painter.end();
-    QLabel::paintEvent(event);
-}
-
-StatusMenu::StatusMenu(const Issue& issue, AppStore& store, ExtraItems extraItems, QWidget* parent)
-    : QPushButton(parent), issue_(issue), store_(store), extraItems_(std::move(extraItems)), badge_(new StatusBadge)
+StatusMenu::StatusMenu(const Issue& issue, AppStore& store, IssueActions* actions, QWidget* parent)
+    : QPushButton(parent), issue_(issue), store_(store), actions_(actions), badge_(new StatusBadge)
 {
     setFlat(true);
     setCursor(Qt::PointingHandCursor);
@@ -99,8 +64,8 @@ StatusMenu::StatusMenu(const Issue& issue, AppStore& store, ExtraItems extraItem
             showMenu();
         }
     });
-    connect(&store_, &AppStore::transitionsByKeyChanged, this, [this] {
-        if (menu_ != nullptr && menu_->isVisible()) {
+    connect(&store_, &AppStore::transitionsChanged, this, [this](const QString& key) {
+        if (menu_ != nullptr && menu_->isVisible() && key.toStdString() == issue_.key) {
             rebuildMenu();
         }
     });
@@ -169,8 +134,16 @@ void StatusMenu::rebuildMenu()
             menu_->addAction(icon, label, this, [this, id] { store_.applyTransition(issue_, id); });
         }
     }
-    if (extraItems_) {
-        extraItems_(menu_);
+    if (actions_ != nullptr) {
+        QColor tint = look::primary(menu_->palette());
+        menu_->addSeparator();
+        const std::pair<QAction*, const char*> extras[] = {{actions_->details(), "text.magnifyingglass"},
+                                                           {actions_->copy(), "doc.on.doc"},
+                                                           {actions_->openInBrowser(), "safari"}};
+        for (const auto& [action, symbol] : extras) {
+            action->setIcon(look::symbolIcon(symbol, tint));
+            menu_->addAction(action);
+        }
     }
 }
 

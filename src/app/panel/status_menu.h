@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "app/look/status_badge.h"
 #include "core/jira/models.h"
 
 class QMenu;
@@ -14,42 +15,22 @@ class QMenu;
 namespace taskbell::app {
 
 class AppStore;
+class IssueActions;
 
-// The colour of a status category: green for "done", blue for "indeterminate", gray otherwise.
-QColor statusCategoryColour(const std::optional<std::string>& categoryKey);
 // The symbol of a transition into a category: "checkmark.circle.fill", "circle.lefthalf.filled", "circle".
 QString statusCategorySymbol(const std::optional<std::string>& categoryKey);
 // "Move to " + the target's name, else the transition's own name, else "status".
 QString transitionLabel(const Transition& transition);
 
-// The coloured pill of a status name.
-class StatusBadge : public QLabel
-{
-    Q_OBJECT
-
-public:
-    explicit StatusBadge(QWidget* parent = nullptr);
-    void setStatus(const QString& name, const std::optional<std::string>& categoryKey);
-    const QColor& colour() const { return colour_; }
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QColor colour_;
-};
-
 // The status menu of an issue: a borderless button showing the issue's status badge and a chevron that
-// opens the workflow transitions the store has cached for the issue, followed by the extra items the
-// embedding view adds. Choosing a transition applies it through the store.
+// opens the workflow transitions the store has cached for the issue, followed (when given) by the issue's
+// details, copy and browser actions. Choosing a transition applies it through the store.
 class StatusMenu : public QPushButton
 {
     Q_OBJECT
 
 public:
-    using ExtraItems = std::function<void(QMenu* menu)>;
-
-    StatusMenu(const Issue& issue, AppStore& store, ExtraItems extraItems = {}, QWidget* parent = nullptr);
+    StatusMenu(const Issue& issue, AppStore& store, IssueActions* actions = nullptr, QWidget* parent = nullptr);
 
     void setIssue(const Issue& issue);
     const Issue& issue() const { return issue_; }
@@ -69,7 +50,7 @@ private:
 
     Issue issue_;
     AppStore& store_;
-    ExtraItems extraItems_;
+    IssueActions* actions_;
     static constexpr int kChevronPixels = 10;
 
     QMenu* menu_ = nullptr;

@@ -4,6 +4,7 @@
 #include <QVBoxLayout>
 #include <set>
 
+#include "app/look/error_banner.h"
 #include "app/look/look.h"
 #include "app/look/widgets.h"
 #include "app/model/app_store.h"
@@ -27,6 +28,7 @@ TaskList::TaskList(AppStore& store, RowContext context, QWidget* parent)
           static_cast<QWidget*>(done_.header), static_cast<QWidget*>(done_.hint)}) {
         widget->hide();
     }
+    connect(error_, &ErrorBanner::dismissRequested, &store_, &AppStore::dismissError);
 }
 
 void TaskList::setFilter(TaskFilter filter)
@@ -43,6 +45,7 @@ void TaskList::rebuild()
     used_.clear();
     if (store_.errorMessage()) {
         error_->setMessage(*store_.errorMessage());
+        error_->setDismissible(store_.isErrorKept());
         items.push_back(error_);
     }
     if (showsBacklog(filter_)) {
@@ -113,6 +116,7 @@ TaskRow* TaskList::rowFor(const Issue& issue, const std::string& key)
         return found->second;
     }
     auto* row = new TaskRow(issue, context_, this);
+    connect(row, &TaskRow::taskDetailRequested, this, &TaskList::taskDetailRequested);
     row->hide();
     rows_.emplace(key, row);
     return row;

@@ -43,6 +43,10 @@ public:
     std::vector<TaskRow*> shownRows() const;
     std::size_t rowCount() const { return rows_.size(); }
 
+signals:
+    // A row asked for the issue's detail window.
+    void taskDetailRequested(const Issue& issue);
+
 private:
     struct Part
     {

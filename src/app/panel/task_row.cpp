@@ -1,5 +1,6 @@
 #include "app/panel/task_row.h"
 
+#include <QAction>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -12,9 +13,11 @@
 #include "app/look/look.h"
 #include "app/look/spinner.h"
 #include "app/look/symbols.h"
+#include "app/look/tile_button.h"
 #include "app/look/widgets.h"
 #include "app/model/app_store.h"
 #include "app/panel/accessibility.h"
+#include "app/panel/issue_actions.h"
 #include "app/panel/status_menu.h"
 #include "core/jira/date.h"
 
@@ -30,12 +33,6 @@ std::optional<std::string_view> view(const std::optional<std::string>& text)
     return text ? std::optional<std::string_view>(*text) : std::nullopt;
 }
 
-bool isDone(const Issue& issue)
-{
-    const auto& status = issue.fields.status;
-    return status && status->statusCategory && status->statusCategory->key == "done";
-}
-
 QString fromUtf8(const std::string& text)
 {
     return QString::fromStdString(text);
@@ -47,7 +44,7 @@ RowTexts RowTexts::of(const Issue& issue, std::chrono::system_clock::time_point 
 {
     RowTexts texts;
     texts.key = fromUtf8(issue.key);
-    texts.summary = issue.fields.summary ? fromUtf8(*issue.fields.summary) : QStringLiteral("(no summary)");
+    texts.summary = fromUtf8(issue.summaryText());
     if (issue.fields.priority && issue.fields.priority->name) {
         texts.priority = fromUtf8(*issue.fields.priority->name);
     }
@@ -55,13 +52,10 @@ RowTexts RowTexts::of(const Issue& issue, std::chrono::system_clock::time_point 
         texts.description = fromUtf8(*description).left(kDescriptionPreviewChars);
     }
     texts.helpText = QStringLiteral("Click to copy \u201C%1: %2\u201D").arg(texts.key, texts.summary);
-    texts.dateIsDone = isDone(issue);
+    texts.dateIsDone = issue.isDone();
     std::optional<JiraDate::TimePoint> date;
     if (texts.dateIsDone) {
-        date = JiraDate::parse(view(issue.fields.resolutiondate));
-        if (!date) {
-            date = JiraDate::parse(view(issue.fields.updated));
-        }
+        date = issue.finishedDate();
     } else {
         date = JiraDate::parse(view(issue.fields.created));
     }
@@ -105,37 +99,11 @@ void CopyArea::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
-TileButton::TileButton(const QString& symbol, const QColor& tint, double fillOpacity, const QString& helpText,
-                       QWidget* parent)
-    : QToolButton(parent), fill_(look::withOpacity(tint, fillOpacity))
-{
-    setIcon(look::symbolIcon(symbol, tint, 14));
-    setIconSize(QSize(14, 14));
-    setFixedSize(24, 24);
-    setAccessibleName(helpText);
-    look::setHelpText(this, helpText);
-    setCursor(Qt::PointingHandCursor);
-}
-
-void TileButton::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(hasFocus() ? QPen(look::accent(palette()), 1.5) : QPen(Qt::NoPen));
-    QColor fill = fill_;
-    if (isDown() || underMouse()) {
-        fill.setAlphaF(std::min(1.0f, fill.alphaF() * 2));
-    }
-    painter.setBrush(fill);
-    painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 6, 6);
-    QRect target(QPoint(0, 0), iconSize());
-    target.moveCenter(rect().center());
-    icon().paint(&painter, target);
-}
-
 TaskRow::TaskRow(const Issue& issue, const RowContext& context, QWidget* parent)
-    : QWidget(parent), issue_(issue), context_(context)
+    : QWidget(parent), issue_(issue), context_(context), actions_(new IssueActions(*context.store, issue, this))
 {
+    connect(actions_, &IssueActions::taskDetailRequested, this, &TaskRow::taskDetailRequested);
+    connect(actions_->copy(), &QAction::triggered, this, &TaskRow::flashCopied);
     installPanelAccessibility();
     setObjectName(QStringLiteral("taskRow"));
     QColor secondary = look::secondary(palette());
@@ -144,7 +112,7 @@ TaskRow::TaskRow(const Issue& issue, const RowContext& context, QWidget* parent)
     row->setSpacing(8);
 
     copyArea_ = new CopyArea;
-    connect(copyArea_, &CopyArea::activated, this, &TaskRow::copy);
+    connect(copyArea_, &CopyArea::activated, actions_->copy(), &QAction::trigger);
     auto* info = new QVBoxLayout(copyArea_);
     info->setContentsMargins(0, 0, 0, 0);
     info->setSpacing(3);
@@ -181,14 +149,10 @@ TaskRow::TaskRow(const Issue& issue, const RowContext& context, QWidget* parent)
     controls->setContentsMargins(0, 0, 0, 0);
     controls->setSpacing(6);
     auto* details = new TileButton("text.magnifyingglass", secondary, 0.10, tr("Show full details"));
-    connect(details, &QToolButton::clicked, this, [this] {
-        if (context_.showTaskDetail) {
-            context_.showTaskDetail(issue_);
-        }
-    });
-    statusMenu_ = new StatusMenu(issue_, *context_.store, [this](QMenu* menu) { addExtraItems(menu); });
-    markDone_ = new TileButton("checkmark", look::green(), 0.12, tr("Move to Done"));
-    connect(markDone_, &QToolButton::clicked, this, [this] { context_.store->markDone(issue_); });
+    connect(details, &QToolButton::clicked, actions_->details(), &QAction::trigger);
+    statusMenu_ = new StatusMenu(issue_, *context_.store, actions_);
+    markDone_ = new TileButton("checkmark", look::green(), 0.12, actions_->markDone()->text());
+    connect(markDone_, &QToolButton::clicked, actions_->markDone(), &QAction::trigger);
     controls->addWidget(details);
     controls->addWidget(statusMenu_);
     controls->addWidget(markDone_);
@@ -202,9 +166,17 @@ void TaskRow::setIssue(const Issue& issue)
     if (issue == issue_) {
         return;
     }
+    bool other = issue.id != issue_.id;
     issue_ = issue;
+    actions_->bind(issue_);
     statusMenu_->setIssue(issue_);
     transitionsRequested_ = false;
+    if (other) {
+        setBusy(context_.store->isBusy(QString::fromStdString(issue_.key)));
+        if (copied_ != nullptr) {
+            copied_->hide();
+        }
+    }
     showTexts();
 }
 
@@ -267,7 +239,11 @@ void TaskRow::ensureTransitions()
 
 void TaskRow::copy()
 {
-    context_.store->copyToClipboard(issue_);
+    actions_->copy()->trigger();
+}
+
+void TaskRow::flashCopied()
+{
     if (copied_ == nullptr) {
         QColor secondary = look::secondary(palette());
         copied_ = new QWidget;
@@ -286,21 +262,6 @@ void TaskRow::copy()
 bool TaskRow::isCopiedShown() const
 {
     return copied_ != nullptr && !copied_->isHidden();
-}
-
-void TaskRow::addExtraItems(QMenu* menu)
-{
-    QColor tint = look::primary(menu->palette());
-    QString key = QString::fromStdString(issue_.key);
-    menu->addSeparator();
-    menu->addAction(look::symbolIcon("text.magnifyingglass", tint), tr("Show full details"), this, [this] {
-        if (context_.showTaskDetail) {
-            context_.showTaskDetail(issue_);
-        }
-    });
-    menu->addAction(look::symbolIcon("doc.on.doc", tint), tr("Copy %1 + summary").arg(key), this, &TaskRow::copy);
-    menu->addAction(look::symbolIcon("safari", tint), tr("Open %1 in browser").arg(key), this,
-                    [this] { context_.store->openInBrowser(issue_); });
 }
 
 void TaskRow::paintEvent(QPaintEvent*)

@@ -14,6 +14,7 @@ class QHBoxLayout;
 namespace taskbell::app {
 
 class AppStore;
+class IssueActions;
 class StatusMenu;
 namespace look {
 class Spinner;
@@ -23,7 +24,6 @@ class Spinner;
 struct RowContext
 {
     AppStore* store = nullptr;
-    std::function<void(const Issue&)> showTaskDetail;
     std::function<std::chrono::system_clock::time_point()> now = [] { return std::chrono::system_clock::now(); };
     std::chrono::milliseconds copiedFlash{1200};
 };
@@ -61,25 +61,10 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-// A 24 × 24 symbol button on a rounded tile of its tint.
-class TileButton : public QToolButton
-{
-    Q_OBJECT
-
-public:
-    TileButton(const QString& symbol, const QColor& tint, double fillOpacity, const QString& helpText,
-               QWidget* parent = nullptr);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QColor fill_;
-};
-
 // One issue in the panel: key, priority, summary, description preview and date line, copy by clicking,
 // the details button, the status menu and the mark-done button; only a progress indicator while the
-// store changes the issue's status.
+// store changes the issue's status. The buttons trigger the row's IssueActions. A row can be bound to
+// any other issue, so a list may keep a few rows and re-bind them as it scrolls.
 class TaskRow : public QWidget
 {
     Q_OBJECT
@@ -87,9 +72,11 @@ class TaskRow : public QWidget
 public:
     TaskRow(const Issue& issue, const RowContext& context, QWidget* parent = nullptr);
 
-    // Shows another state of the issue (same id) in this row.
+    // Shows this issue (another state of the same one, or any other) in this row: texts, status menu and
+    // actions follow, the busy mark is taken from the store and a "Copied" flash ends.
     void setIssue(const Issue& issue);
     const Issue& issue() const { return issue_; }
+    IssueActions* actions() const { return actions_; }
     void setBusy(bool busy);
     bool isBusy() const { return busy_; }
     // Fetches the status menu's transitions unless they are cached or already on their way.
@@ -98,12 +85,15 @@ public:
     void copy();
     bool isCopiedShown() const;
 
+signals:
+    void taskDetailRequested(const Issue& issue);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     void showTexts();
-    void addExtraItems(QMenu* menu);
+    void flashCopied();
 
     Issue issue_;
     RowContext context_;
@@ -117,6 +107,7 @@ private:
     QLabel* description_;
     QLabel* dateSymbol_;
     QLabel* dateText_;
+    IssueActions* actions_;
     QWidget* controls_;
     QToolButton* markDone_;
     StatusMenu* statusMenu_;

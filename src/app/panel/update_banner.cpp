@@ -8,17 +8,16 @@
 #include <QVBoxLayout>
 
 #include "app/look/look.h"
+#include "app/look/style_sheets.h"
 #include "app/look/widgets.h"
 #include "app/model/updater.h"
 
 namespace taskbell::app {
 
-UpdateBanner::UpdateBanner(Updater& updater, std::function<void()> showAbout, QWidget* parent)
-    : QFrame(parent), updater_(updater)
+UpdateBanner::UpdateBanner(Updater& updater, QWidget* parent) : QFrame(parent), updater_(updater)
 {
     setObjectName(QStringLiteral("updateBanner"));
-    setStyleSheet(
-        QStringLiteral("#updateBanner { background: %1; }").arg(look::css(look::withOpacity(look::green(), 0.10))));
+    setStyleSheet(look::sheet::tinted(QStringLiteral("#updateBanner"), look::green(), 0.10, 0));
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(12, 8, 12, 8);
     layout->setSpacing(8);
@@ -36,7 +35,7 @@ UpdateBanner::UpdateBanner(Updater& updater, std::function<void()> showAbout, QW
     column->addWidget(detail_);
     layout->addLayout(column, 1);
     QToolButton* whatsNew = look::plainButton(tr("What's new"), look::FontRole::Caption);
-    connect(whatsNew, &QToolButton::clicked, this, [showAbout] { showAbout(); });
+    connect(whatsNew, &QToolButton::clicked, this, &UpdateBanner::aboutRequested);
     QToolButton* later = look::plainButton(tr("Later"), look::FontRole::Caption);
     connect(later, &QToolButton::clicked, this, [this] { updater_.dismiss(); });
     // "&&": a single ampersand would turn the next letter into a mnemonic.

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QFrame>
-#include <functional>
 
 class QLabel;
 class QPushButton;
@@ -12,13 +11,13 @@ namespace taskbell::app {
 class Updater;
 
 // The offer of a newer version: "Version X is available", the updater's progress or error, and the
-// "What's new", "Later" and "Update & Relaunch" buttons.
+// "What's new" (a request for the About window), "Later" and "Update & Relaunch" buttons.
 class UpdateBanner : public QFrame
 {
     Q_OBJECT
 
 public:
-    UpdateBanner(Updater& updater, std::function<void()> showAbout, QWidget* parent = nullptr);
+    explicit UpdateBanner(Updater& updater, QWidget* parent = nullptr);
 
     // Follows the updater; the banner itself decides nothing about its visibility.
     void refresh();
@@ -26,6 +25,9 @@ public:
     QLabel* title() const { return title_; }
     QLabel* detail() const { return detail_; }
     QPushButton* installButton() const { return install_; }
+
+signals:
+    void aboutRequested();
 
 private:
     Updater& updater_;

@@ -27,13 +27,13 @@ TaskbellApp::TaskbellApp(AppStore* store, Updater* updater, QObject* parent)
     makeContent();
 
     connect(tray_, &TrayItem::clicked, this, &TaskbellApp::togglePanel);
-    connect(tray_, &TrayItem::showSettingsRequested, this, [this] { windows_->showSettings(); });
+    connect(tray_, &TrayItem::showSettingsRequested, windows_.get(), &AuxWindows::showSettings);
     connect(tray_, &TrayItem::quitRequested, qApp, &QCoreApplication::quit);
     // Each showing of the panel (re)arms the updater with the saved feed and flag.
-    connect(panel_.get(), &PanelWindow::shown, this,
-            [this] { updater_->start(store_->updateFeedURL(), store_->autoUpdate()); });
-    for (auto signal : {&AppStore::inProgressChanged, &AppStore::baseURLChanged, &AppStore::emailChanged,
-                        &AppStore::apiTokenChanged}) {
+    connect(panel_.get(), &PanelWindow::shown, this, [this] {
+        updater_->start(QString::fromStdString(store_->settings().updateFeedURL), store_->settings().autoUpdate);
+    });
+    for (auto signal : {&AppStore::tasksChanged, &AppStore::settingsChanged}) {
         connect(store_, signal, this, &TaskbellApp::updateTray);
     }
     updateTray();
@@ -49,14 +49,15 @@ TaskbellApp::~TaskbellApp() = default;
 
 void TaskbellApp::makeContent()
 {
-    PanelActions actions;
-    actions.showAddTask = [this] { windows_->showAddTask(); };
-    actions.showSettings = [this] { windows_->showSettings(); };
-    actions.showAbout = [this] { windows_->showAbout(); };
-    actions.showTaskDetail = [this](const Issue& issue) { windows_->showTaskDetail(issue); };
-    actions.quit = [] { QCoreApplication::quit(); };
     delete content_;
-    content_ = new ContentView(*store_, *updater_, actions);
+    content_ = new ContentView(*store_, *updater_);
+    // What the panel asks for, in one place with the tray item's requests above.
+    AuxWindows* windows = windows_.get();
+    connect(content_, &ContentView::addTaskRequested, windows, &AuxWindows::showAddTask);
+    connect(content_, &ContentView::settingsRequested, windows, &AuxWindows::showSettings);
+    connect(content_, &ContentView::aboutRequested, windows, &AuxWindows::showAbout);
+    connect(content_, &ContentView::taskDetailRequested, windows, &AuxWindows::showTaskDetail);
+    connect(content_, &ContentView::quitRequested, qApp, &QCoreApplication::quit);
     panel_->setContent(content_);
 }
 
@@ -100,7 +101,8 @@ int runApplication(int argc, char** argv)
         return 1;
     }
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("taskbell"));
+    // The name is the tray item's title in StatusNotifierItem hosts (KDE, AppIndicator, waybar).
+    QApplication::setApplicationName(QStringLiteral("Taskbell"));
     QApplication::setApplicationDisplayName(QStringLiteral("Taskbell"));
     QApplication::setOrganizationDomain(QStringLiteral("quillet.com"));
     QApplication::setDesktopFileName(QStringLiteral("com.quillet.taskbell"));

@@ -1,9 +1,8 @@
 #include "app/shell/aux_windows.h"
 
-#include <QCloseEvent>
+#include <QDialogButtonBox>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -11,20 +10,21 @@ namespace taskbell::app {
 
 namespace {
 
+// The sizes of windows whose content does not fix its own.
 constexpr QSize kFormSize{400, 560};
 constexpr QSize kDetailSize{520, 560};
 
-QWidget* placeholder(const QString& text, std::function<void()> onClose)
+QDialog* placeholder(const QString& text)
 {
-    auto* content = new QWidget;
-    auto* layout = new QVBoxLayout(content);
+    auto* dialog = new QDialog;
+    auto* layout = new QVBoxLayout(dialog);
     auto* label = new QLabel(text);
     label->setAlignment(Qt::AlignCenter);
-    auto* close = new QPushButton(QObject::tr("Close"));
-    QObject::connect(close, &QPushButton::clicked, content, [onClose] { onClose(); });
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     layout->addWidget(label, 1);
-    layout->addWidget(close, 0, Qt::AlignRight);
-    return content;
+    layout->addWidget(buttons);
+    return dialog;
 }
 
 QRect availableArea()
@@ -38,67 +38,49 @@ QRect availableArea()
 AuxContents AuxContents::placeholders()
 {
     AuxContents contents;
-    contents.settings = [](auto onClose) { return placeholder(QObject::tr("Taskbell Settings"), onClose); };
-    contents.addTask = [](auto onClose) { return placeholder(QObject::tr("New Jira Task"), onClose); };
-    contents.about = [](auto onClose) { return placeholder(QObject::tr("About Taskbell"), onClose); };
-    contents.taskDetail = [](const Issue& issue, auto onClose) {
-        return placeholder(QString::fromStdString(issue.key), onClose);
-    };
+    contents.settings = [] { return placeholder(QObject::tr("Taskbell Settings")); };
+    contents.addTask = [] { return placeholder(QObject::tr("New Jira Task")); };
+    contents.about = [] { return placeholder(QObject::tr("About Taskbell")); };
+    contents.taskDetail = [](const Issue& issue) { return placeholder(QString::fromStdString(issue.key)); };
     return contents;
-}
-
-AuxWindow::AuxWindow(const QString& title) : QWidget(nullptr, Qt::Window)
-{
-    setWindowTitle(title);
-    setAccessibleName(title);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-}
-
-void AuxWindow::closeEvent(QCloseEvent* event)
-{
-    QWidget::closeEvent(event);
-    if (event->isAccepted()) {
-        emit closing(this);
-    }
 }
 
 AuxWindows::AuxWindows(AuxContents contents, QObject* parent) : QObject(parent), contents_(std::move(contents)) {}
 
 AuxWindows::~AuxWindows()
 {
-    for (AuxWindow* window : {settingsWindow_, addTaskWindow_, aboutWindow_}) {
+    for (QDialog* window : {settingsWindow_.data(), addTaskWindow_.data(), aboutWindow_.data()}) {
         delete window;
     }
     for (auto& [key, window] : detailWindows_) {
-        delete window;
+        delete window.data();
     }
 }
 
 void AuxWindows::showSettings()
 {
-    showKind(settingsWindow_, tr("Taskbell Settings"), contents_.settings);
+    showForm(settingsWindow_, tr("Taskbell Settings"), contents_.settings);
 }
 
 void AuxWindows::showAddTask()
 {
-    showKind(addTaskWindow_, tr("New Jira Task"), contents_.addTask);
+    showForm(addTaskWindow_, tr("New Jira Task"), contents_.addTask);
 }
 
 void AuxWindows::showAbout()
 {
-    showKind(aboutWindow_, tr("About Taskbell"), contents_.about);
+    showForm(aboutWindow_, tr("About Taskbell"), contents_.about);
 }
 
 void AuxWindows::showTaskDetail(const Issue& issue)
 {
     QString key = QString::fromStdString(issue.key);
-    if (AuxWindow* open = detailWindow(key)) {
+    if (QDialog* open = detailWindow(key)) {
         activate(open);
         return;
     }
-    auto build = [this, issue](std::function<void()> onClose) { return contents_.taskDetail(issue, onClose); };
-    AuxWindow* window = makeWindow(key, kDetailSize, build, detailWindows_.size());
+    QDialog* window = contents_.taskDetail(issue);
+    prepare(window, key, kDetailSize, detailWindows_.size());
     detailWindows_[key] = window;
     activate(window);
 }
@@ -108,10 +90,10 @@ void AuxWindows::setMenuBarPanel(QWidget* panel)
     menuBarPanel_ = panel;
 }
 
-AuxWindow* AuxWindows::detailWindow(const QString& issueKey) const
+QDialog* AuxWindows::detailWindow(const QString& issueKey) const
 {
     auto found = detailWindows_.find(issueKey);
-    return found == detailWindows_.end() ? nullptr : found->second;
+    return found == detailWindows_.end() ? nullptr : found->second.data();
 }
 
 QRect AuxWindows::placement(const QRect& available, QSize size, std::size_t otherDetailWindows)
@@ -122,35 +104,33 @@ QRect AuxWindows::placement(const QRect& available, QSize size, std::size_t othe
     return frame.translated(offset, offset);
 }
 
-void AuxWindows::showKind(AuxWindow*& field, const QString& title, const AuxContents::Factory& factory)
+void AuxWindows::showForm(QPointer<QDialog>& field, const QString& title, const AuxContents::Factory& factory)
 {
     if (field == nullptr) {
-        field = makeWindow(title, kFormSize, factory, 0);
+        field = factory();
+        prepare(field, title, kFormSize, 0);
+        // Forms keep their size: stretched or maximized they would only add empty space.
+        field->setFixedSize(field->size());
     }
     activate(field);
 }
 
-AuxWindow* AuxWindows::makeWindow(const QString& title, QSize size,
-                                  const std::function<QWidget*(std::function<void()>)>& build, std::size_t cascade)
+void AuxWindows::prepare(QDialog* window, const QString& title, QSize size, std::size_t cascade)
 {
-    auto* window = new AuxWindow(title);
-    QPointer<AuxWindow> weak(window);
-    QWidget* content = build([weak] {
-        if (weak) {
-            weak->close();
-        }
-    });
-    window->layout()->addWidget(content);
-    // A content that fixes its own size decides the window's size.
-    if (content->minimumSize() == content->maximumSize() && !content->minimumSize().isEmpty()) {
-        size = content->minimumSize();
+    // An ordinary top-level window (with a taskbar entry), not a dialog attached to another window.
+    window->setWindowFlags(Qt::Window);
+    window->setWindowTitle(title);
+    window->setAccessibleName(title);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    // A dialog that fixes its own size decides the window's size.
+    if (window->minimumSize() == window->maximumSize() && !window->minimumSize().isEmpty()) {
+        size = window->minimumSize();
     }
     window->setGeometry(placement(availableArea(), size, cascade));
-    connect(window, &AuxWindow::closing, this, &AuxWindows::windowWillClose);
-    return window;
+    connect(window, &QDialog::finished, this, [this, window] { windowClosed(window); });
 }
 
-void AuxWindows::activate(AuxWindow* window)
+void AuxWindows::activate(QDialog* window)
 {
     if (menuBarPanel_ && menuBarPanel_->isVisible()) {
         menuBarPanel_->hide();
@@ -161,19 +141,23 @@ void AuxWindows::activate(AuxWindow* window)
     window->activateWindow();
 }
 
-void AuxWindows::windowWillClose(AuxWindow* window)
+void AuxWindows::windowClosed(QDialog* window)
 {
-    for (AuxWindow** field : {&settingsWindow_, &addTaskWindow_, &aboutWindow_}) {
+    for (QPointer<QDialog>* field : {&settingsWindow_, &addTaskWindow_, &aboutWindow_}) {
         if (*field == window) {
             *field = nullptr;
         }
     }
     std::erase_if(detailWindows_, [window](const auto& entry) { return entry.second == window; });
-    // A closed window is not reused: the next request builds a fresh one.
-    window->deleteLater();
-    if (settingsWindow_ == nullptr && addTaskWindow_ == nullptr && aboutWindow_ == nullptr && detailWindows_.empty()) {
+    if (!anyOpen()) {
         setMode(ActivationMode::accessory);
     }
+}
+
+bool AuxWindows::anyOpen() const
+{
+    return settingsWindow_ != nullptr || addTaskWindow_ != nullptr || aboutWindow_ != nullptr ||
+           !detailWindows_.empty();
 }
 
 void AuxWindows::setMode(ActivationMode mode)

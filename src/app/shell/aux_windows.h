@@ -1,10 +1,10 @@
 #pragma once
 
+#include <QDialog>
 #include <QObject>
 #include <QPointer>
 #include <QRect>
 #include <QString>
-#include <QWidget>
 #include <functional>
 #include <map>
 
@@ -16,39 +16,25 @@ namespace taskbell::app {
 // entry) or as a regular application while any auxiliary window is open.
 enum class ActivationMode { accessory, regular };
 
-// Builds the content of an auxiliary window. `onClose` closes that window (it does nothing once the
-// window is gone). The application fills these with the real views, tests with their own.
+// Builds the dialog of an auxiliary window; the application fills these with the real windows, tests with
+// their own.
 struct AuxContents
 {
-    using Factory = std::function<QWidget*(std::function<void()> onClose)>;
+    using Factory = std::function<QDialog*()>;
     Factory settings;
     Factory addTask;
     Factory about;
-    std::function<QWidget*(const Issue& issue, std::function<void()> onClose)> taskDetail;
+    std::function<QDialog*(const Issue& issue)> taskDetail;
 
-    // Contents that only name their window and offer a Close button.
+    // Dialogs that only offer a Close button.
     static AuxContents placeholders();
-};
-
-// An auxiliary window: an ordinary titled top-level window that reports its closing.
-class AuxWindow : public QWidget
-{
-    Q_OBJECT
-
-public:
-    explicit AuxWindow(const QString& title);
-
-signals:
-    void closing(AuxWindow* window);
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
 };
 
 // The window manager of the settings, new-task, about and task-detail windows: one window of each kind
 // (one detail window per issue key), reused and brought forward instead of opened twice; detail windows
 // cascade by 24 pixels; the panel closes when an auxiliary window comes forward; the activation mode is
-// regular while any auxiliary window is open.
+// regular while any auxiliary window is open. A window is deleted once it is closed (by its buttons, its
+// keys or the window manager); the next request builds it afresh.
 class AuxWindows : public QObject
 {
     Q_OBJECT
@@ -70,10 +56,10 @@ public:
     void setMenuBarPanel(QWidget* panel);
 
     ActivationMode activationMode() const { return mode_; }
-    AuxWindow* settingsWindow() const { return settingsWindow_; }
-    AuxWindow* addTaskWindow() const { return addTaskWindow_; }
-    AuxWindow* aboutWindow() const { return aboutWindow_; }
-    AuxWindow* detailWindow(const QString& issueKey) const;
+    QDialog* settingsWindow() const { return settingsWindow_; }
+    QDialog* addTaskWindow() const { return addTaskWindow_; }
+    QDialog* aboutWindow() const { return aboutWindow_; }
+    QDialog* detailWindow(const QString& issueKey) const;
     std::size_t detailWindowCount() const { return detailWindows_.size(); }
 
     // The frame a window of this content size gets when centred in `available`, moved by the cascade
@@ -84,18 +70,18 @@ signals:
     void activationModeChanged(ActivationMode mode);
 
 private:
-    AuxWindow* makeWindow(const QString& title, QSize size, const std::function<QWidget*(std::function<void()>)>& build,
-                          std::size_t cascade);
-    void showKind(AuxWindow*& field, const QString& title, const AuxContents::Factory& factory);
-    void activate(AuxWindow* window);
-    void windowWillClose(AuxWindow* window);
+    void showForm(QPointer<QDialog>& field, const QString& title, const AuxContents::Factory& factory);
+    void prepare(QDialog* window, const QString& title, QSize size, std::size_t cascade);
+    void activate(QDialog* window);
+    void windowClosed(QDialog* window);
+    bool anyOpen() const;
     void setMode(ActivationMode mode);
 
     AuxContents contents_;
-    AuxWindow* settingsWindow_ = nullptr;
-    AuxWindow* addTaskWindow_ = nullptr;
-    AuxWindow* aboutWindow_ = nullptr;
-    std::map<QString, AuxWindow*> detailWindows_;
+    QPointer<QDialog> settingsWindow_;
+    QPointer<QDialog> addTaskWindow_;
+    QPointer<QDialog> aboutWindow_;
+    std::map<QString, QPointer<QDialog>> detailWindows_;
     QPointer<QWidget> menuBarPanel_;
     ActivationMode mode_ = ActivationMode::accessory;
 };

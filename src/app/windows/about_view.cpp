@@ -1,7 +1,6 @@
 #include "app/windows/about_view.h"
 
 #include <QBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
@@ -54,58 +53,48 @@ QWidget* changelogBlock(const ChangelogEntry& entry, QWidget* parent)
 
 } // namespace
 
-AboutView::AboutView(std::function<void()> onClose, QWidget* parent) : QWidget(parent), onClose_(std::move(onClose))
+AboutView::AboutView(QWidget* parent) : FormDialog("aboutView", parent)
 {
-    setObjectName("aboutView");
     setFixedSize(420, 440);
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    column->addWidget(makeHeader());
-    column->addWidget(form::divider(this));
-    column->addWidget(makeChangelog(), 1);
-    keys_ = WindowKeys(done_, done_);
+    auto* buttons = new QDialogButtonBox(this);
+    done_ = addButton(buttons, tr("Done"), QDialogButtonBox::AcceptRole, "aboutDone");
+    done_->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    setParts(titleBar(makeIdentity(), buttons), makeChangelog());
 }
 
 QString AboutView::versionLine(const QString& version, const QString& build)
 {
-    return "Version " + version + " (build " + build + ")";
+    return tr("Version %1 (build %2)").arg(version, build);
 }
 
-QWidget* AboutView::makeHeader()
+// The icon, the name and the version line.
+QWidget* AboutView::makeIdentity()
 {
-    auto* header = new QWidget(this);
-    auto* row = new QHBoxLayout(header);
-    row->setContentsMargins(12, 12, 12, 12);
+    auto* identity = new QWidget(this);
+    auto* row = new QHBoxLayout(identity);
+    row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(10);
 
-    auto* icon = new QLabel(header);
+    auto* icon = new QLabel(identity);
     const int pixels = look::symbolPixels(26);
     icon->setPixmap(look::symbolPixmap("checklist", look::accent(palette()), pixels, devicePixelRatioF()));
     icon->setFixedSize(pixels, pixels);
-    icon->setAccessibleName("Taskbell");
+    icon->setAccessibleName(QStringLiteral("Taskbell"));
     row->addWidget(icon, 0, Qt::AlignVCenter);
 
     auto* names = new QVBoxLayout;
     names->setSpacing(2);
-    QLabel* name = form::label("Taskbell", look::FontRole::Headline, false, header);
+    QLabel* name = form::label(QStringLiteral("Taskbell"), look::FontRole::Headline, false, identity);
     name->setObjectName("aboutName");
     names->addWidget(name);
     QLabel* version = form::label(versionLine(qs(platform::runningVersion()), qs(platform::runningBuild())),
-                                  look::FontRole::Caption, true, header);
+                                  look::FontRole::Caption, true, identity);
     version->setObjectName("aboutVersion");
     form::makeSelectable(version);
     names->addWidget(version);
     row->addLayout(names);
-    row->addStretch(1);
-
-    done_ = new QPushButton("Done", header);
-    done_->setObjectName("aboutDone");
-    done_->setDefault(true);
-    form::describe(done_, "Done");
-    connect(done_, &QPushButton::clicked, this, [this] { onClose_(); });
-    row->addWidget(done_, 0, Qt::AlignVCenter);
-    return header;
+    return identity;
 }
 
 QWidget* AboutView::makeChangelog()
@@ -129,17 +118,10 @@ QWidget* AboutView::makeChangelog()
 
 void AboutView::showEvent(QShowEvent* event)
 {
-    QWidget::showEvent(event);
+    FormDialog::showEvent(event);
     // Keys reach this view through a focused child, so the window never opens without one.
     if (!focusWidget()) {
         done_->setFocus();
-    }
-}
-
-void AboutView::keyPressEvent(QKeyEvent* event)
-{
-    if (!keys_.handle(event)) {
-        QWidget::keyPressEvent(event);
     }
 }
 

@@ -2,7 +2,6 @@
 
 #include <QBoxLayout>
 #include <QCheckBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -10,11 +9,12 @@
 #include <QScrollArea>
 #include <QToolButton>
 
+#include "app/look/error_banner.h"
+#include "app/look/segmented_control.h"
 #include "app/look/spinner.h"
+#include "app/look/style_sheets.h"
 #include "app/model/app_store.h"
-#include "app/panel/section_views.h"
 #include "app/windows/form_parts.h"
-#include "app/windows/segmented_picker.h"
 #include "core/jira/task_filter.h"
 
 namespace taskbell::app {
@@ -54,20 +54,13 @@ int indexOf(CreateTarget target)
 
 } // namespace
 
-AddTaskView::AddTaskView(AppStore& store, std::function<void()> onClose, QWidget* parent)
-    : QWidget(parent), store_(store), onClose_(std::move(onClose))
+AddTaskView::AddTaskView(AppStore& store, QWidget* parent) : FormDialog("addTaskView", parent), store_(store)
 {
-    setObjectName("addTaskView");
     setFixedSize(400, 520);
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    column->addWidget(makeHeader());
-    column->addWidget(form::divider(this));
-    column->addWidget(makeForm(), 1);
-    column->addWidget(form::divider(this));
-    column->addWidget(makeFooter());
-    keys_ = WindowKeys(create_, cancel_);
+    auto* buttons = new QDialogButtonBox(this);
+    cancel_ = addButton(buttons, tr("Cancel"), QDialogButtonBox::RejectRole, "addTaskCancel");
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    setParts(titleBar(headline(tr("New Task")), buttons), makeForm(), makeFooter());
 
     // Tab order follows the visual order: header, the form top to bottom, footer.
     QWidget* order[] = {cancel_,
@@ -86,21 +79,6 @@ AddTaskView::AddTaskView(AppStore& store, std::function<void()> onClose, QWidget
     updateState();
 }
 
-QWidget* AddTaskView::makeHeader()
-{
-    auto* header = new QWidget(this);
-    auto* row = new QHBoxLayout(header);
-    row->setContentsMargins(12, 12, 12, 12);
-    row->addWidget(form::label("New Task", look::FontRole::Headline, false, header));
-    row->addStretch(1);
-    cancel_ = new QPushButton("Cancel", header);
-    cancel_->setObjectName("addTaskCancel");
-    form::describe(cancel_, "Cancel");
-    connect(cancel_, &QPushButton::clicked, this, [this] { onClose_(); });
-    row->addWidget(cancel_);
-    return header;
-}
-
 QWidget* AddTaskView::makeForm()
 {
     auto* area = new QScrollArea(this);
@@ -117,9 +95,7 @@ QWidget* AddTaskView::makeForm()
     description_->setFixedHeight(90);
     description_->setTabChangesFocus(true);
     description_->setFont(look::font(look::FontRole::Callout));
-    description_->setStyleSheet("QPlainTextEdit { border: 1px solid " +
-                                look::css(look::withOpacity(look::secondary(palette()), 0.3)) +
-                                "; border-radius: 6px; }");
+    description_->setStyleSheet(look::sheet::fieldBorder(palette()));
     column->addWidget(form::titled("Description (optional)", description_, content));
 
     issueType_ = lineEdit("issueType", "Task", content);
@@ -129,7 +105,7 @@ QWidget* AddTaskView::makeForm()
     for (CreateTarget target : kAllCreateTargets) {
         titles << QString::fromUtf8(title(target).data(), static_cast<qsizetype>(title(target).size()));
     }
-    target_ = new SegmentedPicker(titles, indexOf(kDefaultTarget), content);
+    target_ = new SegmentedControl(titles, indexOf(kDefaultTarget), content);
     target_->setObjectName("target");
     column->addWidget(form::titled("Add to", target_, content));
 
@@ -157,11 +133,10 @@ QWidget* AddTaskView::makeFooter()
     auto* row = new QHBoxLayout(footer);
     row->setContentsMargins(12, 12, 12, 12);
     row->addStretch(1);
-    create_ = new QPushButton("Create task", footer);
-    create_->setObjectName("createTask");
+    auto* buttons = new QDialogButtonBox(footer);
+    create_ = addButton(buttons, tr("Create task"), QDialogButtonBox::AcceptRole, "createTask");
     create_->setDefault(true);
-    form::describe(create_, "Create task");
-    connect(create_, &QPushButton::clicked, this, &AddTaskView::submit);
+    connect(buttons, &QDialogButtonBox::accepted, this, &AddTaskView::submit);
     // The spinner takes the title's place on the button while the request runs.
     auto* inside = new QHBoxLayout(create_);
     inside->setContentsMargins(0, 0, 0, 0);
@@ -169,7 +144,7 @@ QWidget* AddTaskView::makeFooter()
     spinner_->hide();
     inside->addWidget(spinner_, 0, Qt::AlignCenter);
     create_->setMinimumWidth(create_->sizeHint().width());
-    row->addWidget(create_);
+    row->addWidget(buttons);
     return footer;
 }
 
@@ -181,7 +156,7 @@ bool AddTaskView::canSubmit() const
 void AddTaskView::updateState()
 {
     create_->setEnabled(canSubmit());
-    create_->setText(submitting_ ? QString() : QStringLiteral("Create task"));
+    create_->setText(submitting_ ? QString() : tr("Create task"));
     spinner_->setVisible(submitting_);
     errorBanner_->setVisible(error_.has_value());
     errorBanner_->setMessage(error_.value_or(QString()));
@@ -189,16 +164,16 @@ void AddTaskView::updateState()
 
 void AddTaskView::showEvent(QShowEvent* event)
 {
-    QWidget::showEvent(event);
+    FormDialog::showEvent(event);
     if (shownBefore_) {
         return;
     }
     shownBefore_ = true;
     if (projectKey_->text().isEmpty()) {
-        projectKey_->setText(store_.projectKey());
+        projectKey_->setText(QString::fromStdString(store_.settings().projectKey));
     }
     if (issueType_->text().isEmpty()) {
-        issueType_->setText(store_.defaultIssueType());
+        issueType_->setText(QString::fromStdString(store_.settings().defaultIssueType));
     }
     (projectKey_->text().isEmpty() ? projectKey_ : summary_)->setFocus();
 }
@@ -226,18 +201,11 @@ void AddTaskView::finish(const std::optional<QString>& createdKey)
     submitting_ = false;
     if (createdKey) {
         updateState();
-        onClose_();
+        accept();
         return;
     }
     error_ = store_.errorMessage().value_or(QStringLiteral("Could not create the task."));
     updateState();
-}
-
-void AddTaskView::keyPressEvent(QKeyEvent* event)
-{
-    if (!keys_.handle(event)) {
-        QWidget::keyPressEvent(event);
-    }
 }
 
 } // namespace taskbell::app

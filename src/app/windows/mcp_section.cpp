@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "app/look/style_sheets.h"
 #include "app/windows/form_parts.h"
 #include "app/windows/mcp_snippets.h"
 #include "core/mcp/server.h"
@@ -53,7 +54,7 @@ McpSection::McpSection(QWidget* parent)
     disclosure_->setArrowType(Qt::RightArrow);
     disclosure_->setFont(look::font(look::FontRole::Callout));
     disclosure_->setFocusPolicy(Qt::StrongFocus);
-    disclosure_->setStyleSheet("QToolButton { border: none; padding: 2px 0; }");
+    disclosure_->setStyleSheet(look::sheet::bareToolButton());
     column->addWidget(disclosure_, 0, Qt::AlignLeading);
 
     content_ = new QWidget(this);
@@ -98,9 +99,7 @@ QWidget* McpSection::makeSnippet(const QString& id, QLabel*& text, QPushButton*&
     text->setFont(look::monospacedFont(look::FontRole::Caption2));
     form::makeSelectable(text);
     text->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
-    text->setStyleSheet(
-        "QLabel { padding: 6px; border-radius: 5px; background: " + look::css(palette().color(QPalette::Base)) +
-        "; border: 1px solid " + look::css(palette().color(QPalette::Mid)) + "; }");
+    text->setStyleSheet(look::sheet::codeBlock(palette()));
     layout->addWidget(text, 1);
 
     button = new QPushButton("Copy", row);

@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,10 +12,11 @@
 #include <QSpinBox>
 #include <QUrl>
 
+#include "app/look/error_banner.h"
 #include "app/look/spinner.h"
+#include "app/look/style_sheets.h"
 #include "app/model/app_store.h"
 #include "app/model/updater.h"
-#include "app/panel/section_views.h"
 #include "app/windows/form_parts.h"
 #include "app/windows/mcp_section.h"
 #include "core/platform/login_item.h"
@@ -61,17 +61,20 @@ QWidget* group(QWidget* parent, int spacing, QVBoxLayout*& column)
 
 } // namespace
 
-SettingsView::SettingsView(AppStore& store, Updater& updater, std::function<void()> onClose, QWidget* parent)
-    : QWidget(parent), store_(store), updater_(updater), onClose_(std::move(onClose))
+SettingsView::SettingsView(AppStore& store, Updater& updater, QWidget* parent)
+    : FormDialog("settingsView", parent), store_(store), updater_(updater)
 {
-    setObjectName("settingsView");
     setFixedSize(400, 620);
-    auto* column = new QVBoxLayout(this);
+    auto* buttons = new QDialogButtonBox(this);
+    addButton(buttons, tr("Cancel"), QDialogButtonBox::RejectRole, "settingsCancel");
+    addButton(buttons, tr("Done"), QDialogButtonBox::AcceptRole, "settingsDone")->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, &SettingsView::save);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* body = new QWidget(this);
+    auto* column = new QVBoxLayout(body);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    column->addWidget(makeHeader());
-    column->addWidget(form::divider(this));
-
     saveError_ = new ErrorBanner(this);
     auto* bannerBox = new QWidget(this);
     auto* bannerLayout = new QVBoxLayout(bannerBox);
@@ -96,16 +99,13 @@ SettingsView::SettingsView(AppStore& store, Updater& updater, std::function<void
     groups->addWidget(mcp_);
     groups->addStretch(1);
     column->addWidget(area, 1);
+    setParts(titleBar(headline(tr("Settings")), buttons), body);
 
-    keys_ = WindowKeys(done_, cancel_);
     for (QLineEdit* edit : {baseURL_, email_, apiToken_}) {
         connect(edit, &QLineEdit::textChanged, this, &SettingsView::updateTestRow);
     }
     connect(feedURL_, &QLineEdit::textChanged, this, &SettingsView::updateUpdatesGroup);
-    for (auto signal : {&Updater::isCheckingChanged, &Updater::availableChanged, &Updater::statusChanged,
-                        &Updater::errorMessageChanged}) {
-        connect(&updater_, signal, this, &SettingsView::updateUpdatesGroup);
-    }
+    connect(&updater_, &Updater::changed, this, &SettingsView::updateUpdatesGroup);
     loadCurrent();
 }
 
@@ -120,27 +120,6 @@ const std::vector<std::pair<QString, int>>& SettingsView::refreshChoices()
                                                                  {"Every 10 min", 10}, {"Every 15 min", 15},
                                                                  {"Every 30 min", 30}, {"Every hour", 60}};
     return choices;
-}
-
-QWidget* SettingsView::makeHeader()
-{
-    auto* header = new QWidget(this);
-    auto* row = new QHBoxLayout(header);
-    row->setContentsMargins(12, 12, 12, 12);
-    row->addWidget(form::label("Settings", look::FontRole::Headline, false, header));
-    row->addStretch(1);
-    cancel_ = new QPushButton("Cancel", header);
-    cancel_->setObjectName("settingsCancel");
-    form::describe(cancel_, "Cancel");
-    connect(cancel_, &QPushButton::clicked, this, [this] { onClose_(); });
-    row->addWidget(cancel_);
-    done_ = new QPushButton("Done", header);
-    done_->setObjectName("settingsDone");
-    done_->setDefault(true);
-    form::describe(done_, "Done");
-    connect(done_, &QPushButton::clicked, this, &SettingsView::save);
-    row->addWidget(done_);
-    return header;
 }
 
 QWidget* SettingsView::makeConnectionGroup(QWidget* parent)
@@ -160,8 +139,7 @@ QWidget* SettingsView::makeConnectionGroup(QWidget* parent)
     tokenLink_->setFlat(true);
     tokenLink_->setCursor(Qt::PointingHandCursor);
     tokenLink_->setFont(look::font(look::FontRole::Caption));
-    tokenLink_->setStyleSheet("QPushButton { border: none; padding: 0; text-align: left; color: " +
-                              look::css(look::accent(palette())) + "; }");
+    tokenLink_->setStyleSheet(look::sheet::linkButton(palette()));
     form::describe(tokenLink_, tokenLink_->text(), kTokenPage);
     connect(tokenLink_, &QPushButton::clicked, this, [] { QDesktopServices::openUrl(QUrl(kTokenPage)); });
     column->addWidget(tokenLink_, 0, Qt::AlignLeading);
@@ -265,7 +243,7 @@ QWidget* SettingsView::makeUpdatesGroup(QWidget* parent)
 
 void SettingsView::showEvent(QShowEvent* event)
 {
-    QWidget::showEvent(event);
+    FormDialog::showEvent(event);
     // A window coming back from being minimised keeps what was typed; a window shown anew starts over.
     if (!event->spontaneous()) {
         loadCurrent();
@@ -278,23 +256,10 @@ void SettingsView::showEvent(QShowEvent* event)
 
 void SettingsView::loadCurrent()
 {
-    baseURL_->setText(store_.baseURL());
-    email_->setText(store_.email());
+    fill(store_.settings());
+    // A token that could not be read shows empty, and is written only when the user types one.
     apiToken_->setText(store_.apiToken());
-    projectKey_->setText(store_.projectKey());
-    defaultIssueType_->setText(store_.defaultIssueType());
-    monthsBack_->setValue(store_.monthsBack());
-    monthsBack_->setSuffix(monthsSuffix(monthsBack_->value()));
-    const int choice = refreshMinutes_->findData(store_.refreshMinutes());
-    if (choice >= 0) {
-        refreshMinutes_->setCurrentIndex(choice);
-    } else {
-        // A value set by hand outside the offered ones stays as it is until the user picks another.
-        refreshMinutes_->setCurrentIndex(-1);
-        refreshMinutes_->setPlaceholderText(QStringLiteral("Every %1 min").arg(store_.refreshMinutes()));
-    }
-    autoUpdate_->setChecked(store_.autoUpdate());
-    feedURL_->setText(store_.updateFeedURL());
+    apiToken_->setModified(false);
     {
         const QSignalBlocker quiet(launchAtLogin_);
         launchAtLogin_->setChecked(LoginItem::isRegistered());
@@ -305,29 +270,57 @@ void SettingsView::loadCurrent()
     updateUpdatesGroup();
 }
 
+void SettingsView::fill(const AppSettings& settings)
+{
+    auto qs = [](const std::string& value) { return QString::fromStdString(value); };
+    baseURL_->setText(qs(settings.baseURL));
+    email_->setText(qs(settings.email));
+    projectKey_->setText(qs(settings.projectKey));
+    defaultIssueType_->setText(qs(settings.defaultIssueType));
+    monthsBack_->setValue(settings.monthsBack);
+    monthsBack_->setSuffix(monthsSuffix(monthsBack_->value()));
+    const int choice = refreshMinutes_->findData(settings.refreshMinutes);
+    if (choice >= 0) {
+        refreshMinutes_->setCurrentIndex(choice);
+    } else {
+        // A value set by hand outside the offered ones stays as it is until the user picks another.
+        refreshMinutes_->setCurrentIndex(-1);
+        refreshMinutes_->setPlaceholderText(tr("Every %1 min").arg(settings.refreshMinutes));
+    }
+    autoUpdate_->setChecked(settings.autoUpdate);
+    feedURL_->setText(qs(settings.updateFeedURL));
+}
+
+AppSettings SettingsView::read() const
+{
+    AppSettings settings = store_.settings();
+    settings.baseURL = baseURL_->text().toStdString();
+    settings.email = email_->text().toStdString();
+    settings.projectKey = projectKey_->text().toStdString();
+    settings.defaultIssueType = defaultIssueType_->text().isEmpty() ? "Task" : defaultIssueType_->text().toStdString();
+    settings.monthsBack = monthsBack_->value();
+    if (refreshMinutes_->currentIndex() >= 0) {
+        settings.refreshMinutes = refreshMinutes_->currentData().toInt();
+    }
+    settings.autoUpdate = autoUpdate_->isChecked();
+    settings.updateFeedURL = feedURL_->text().toStdString();
+    return settings;
+}
+
 void SettingsView::save()
 {
-    store_.setBaseURL(baseURL_->text());
-    store_.setEmail(email_->text());
-    store_.setApiToken(apiToken_->text());
-    store_.setProjectKey(projectKey_->text());
-    store_.setDefaultIssueType(defaultIssueType_->text().isEmpty() ? QStringLiteral("Task")
-                                                                   : defaultIssueType_->text());
-    store_.setMonthsBack(monthsBack_->value());
-    if (refreshMinutes_->currentIndex() >= 0) {
-        store_.setRefreshMinutes(refreshMinutes_->currentData().toInt());
+    std::optional<QString> token;
+    if (apiToken_->isModified()) {
+        token = apiToken_->text();
     }
-    store_.setAutoUpdate(autoUpdate_->isChecked());
-    store_.setUpdateFeedURL(feedURL_->text());
-    if (!store_.saveSettings()) {
-        showSaveError(store_.saveError().value_or(QStringLiteral("The settings could not be saved.")));
+    if (!store_.saveSettings(read(), token)) {
+        showSaveError(store_.saveError().value_or(tr("The settings could not be saved.")));
         return;
     }
+    apiToken_->setModified(false);
     updater_.start(feedURL_->text(), autoUpdate_->isChecked());
-    // Closing may delete this view; nothing of it is touched afterwards.
-    AppStore& store = store_;
-    onClose_();
-    store.load(false);
+    accept();
+    store_.load(false);
 }
 
 void SettingsView::runTest()
@@ -338,16 +331,12 @@ void SettingsView::runTest()
     testing_ = true;
     testResultText_.reset();
     updateTestRow();
-    // A store of its own with the form's credentials: testing never touches or saves the shared settings.
-    auto* probe = new AppStore(Timing{}, this);
-    probe->setBaseURL(baseURL_->text());
-    probe->setEmail(email_->text());
-    probe->setApiToken(apiToken_->text());
-    probe->testConnection(this, [this, probe](QString result) {
+    // The form's credentials as typed: testing never touches or saves the shared settings.
+    JiraConfig typed{baseURL_->text().toStdString(), email_->text().toStdString(), apiToken_->text().toStdString()};
+    store_.testConnection(typed, this, [this](QString result) {
         testResultText_ = result;
         testing_ = false;
         updateTestRow();
-        probe->deleteLater();
     });
 }
 
@@ -402,13 +391,6 @@ void SettingsView::showSaveError(const std::optional<QString>& message)
 {
     saveError_->setMessage(message.value_or(QString()));
     saveError_->parentWidget()->setVisible(message.has_value());
-}
-
-void SettingsView::keyPressEvent(QKeyEvent* event)
-{
-    if (!keys_.handle(event)) {
-        QWidget::keyPressEvent(event);
-    }
 }
 
 } // namespace taskbell::app

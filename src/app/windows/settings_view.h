@@ -1,10 +1,9 @@
 #pragma once
 
-#include <QWidget>
-#include <functional>
 #include <optional>
 
-#include "app/windows/window_keys.h"
+#include "app/windows/form_dialog.h"
+#include "core/settings/app_settings.h"
 
 class QCheckBox;
 class QComboBox;
@@ -23,16 +22,15 @@ namespace look {
 class Spinner;
 }
 
-// The settings window's content. It edits a private copy of the settings (the form), refilled from the
-// store each time it is shown; only "Done" writes them back. The connection test uses the form's
-// credentials on a store of its own, the login-item switch acts at once, and "Check now" uses the feed
-// address as typed.
-class SettingsView : public QWidget
+// The settings window. It edits a private copy of the settings (the form), refilled from the store each
+// time it is shown; only "Done" writes them back. The connection test uses the form's credentials, the
+// login-item switch acts at once, and "Check now" uses the feed address as typed.
+class SettingsView : public FormDialog
 {
     Q_OBJECT
 
 public:
-    SettingsView(AppStore& store, Updater& updater, std::function<void()> onClose, QWidget* parent = nullptr);
+    SettingsView(AppStore& store, Updater& updater, QWidget* parent = nullptr);
 
     // "1 month", "3 months".
     static QString monthsSuffix(int months);
@@ -40,7 +38,10 @@ public:
     static const std::vector<std::pair<QString, int>>& refreshChoices();
 
     void loadCurrent();
-    // Writes the form into the store and saves it; on success restarts the updater, closes and reloads.
+    // The form's settings fields as one value, and back (the token and the login item are apart).
+    void fill(const AppSettings& settings);
+    AppSettings read() const;
+    // Saves the form through the store; on success restarts the updater, closes and reloads.
     // A failed save keeps the window open with the reason above the form and everything typed in place.
     void save();
     void runTest();
@@ -48,10 +49,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    QWidget* makeHeader();
     QWidget* makeConnectionGroup(QWidget* parent);
     QWidget* makeDefaultsGroup(QWidget* parent);
     QWidget* makeTestRow(QWidget* parent);
@@ -64,10 +63,7 @@ private:
 
     AppStore& store_;
     Updater& updater_;
-    std::function<void()> onClose_;
 
-    QPushButton* cancel_ = nullptr;
-    QPushButton* done_ = nullptr;
     ErrorBanner* saveError_ = nullptr;
     QLineEdit* baseURL_ = nullptr;
     QLineEdit* email_ = nullptr;
@@ -87,7 +83,6 @@ private:
     QLabel* updateStatus_ = nullptr;
     QLabel* updateError_ = nullptr;
     McpSection* mcp_ = nullptr;
-    WindowKeys keys_;
 
     bool testing_ = false;
     std::optional<QString> testResultText_;

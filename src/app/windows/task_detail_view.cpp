@@ -1,10 +1,10 @@
 #include "app/windows/task_detail_view.h"
 
+#include <QAction>
 #include <QBoxLayout>
 #include <QClipboard>
 #include <QGridLayout>
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLayoutItem>
 #include <QPushButton>
@@ -12,6 +12,7 @@
 
 #include "app/look/spinner.h"
 #include "app/model/app_store.h"
+#include "app/panel/issue_actions.h"
 #include "app/panel/status_menu.h"
 #include "app/windows/form_parts.h"
 #include "core/jira/date.h"
@@ -35,32 +36,16 @@ QPushButton* borderlessButton(const QString& title, const QString& objectName, Q
     return button;
 }
 
-bool inDoneCategory(const Issue& issue)
-{
-    const auto& status = issue.fields.status;
-    return status && status->statusCategory && status->statusCategory->key == "done";
-}
-
 } // namespace
 
-TaskDetailView::TaskDetailView(AppStore& store, Issue issue, std::function<void()> onClose, QWidget* parent)
-    : QWidget(parent), store_(store), initial_(std::move(issue)), onClose_(std::move(onClose)),
-      now_([] { return Clock::now(); })
+TaskDetailView::TaskDetailView(AppStore& store, Issue issue, QWidget* parent)
+    : FormDialog("taskDetailView", parent), store_(store), initial_(std::move(issue)),
+      now_([] { return Clock::now(); }), actions_(new IssueActions(store_, initial_, this))
 {
-    setObjectName("taskDetailView");
     setMinimumSize(420, 320);
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    column->addWidget(makeHeader());
-    column->addWidget(form::divider(this));
-    column->addWidget(makeBody(), 1);
-    column->addWidget(form::divider(this));
-    column->addWidget(makeFooter());
-    keys_ = WindowKeys(close_, close_);
+    setParts(makeHeader(), makeBody(), makeFooter());
 
-    for (auto signal : {&AppStore::backlogChanged, &AppStore::inProgressChanged, &AppStore::doneChanged,
-                        &AppStore::busyIssueKeysChanged}) {
+    for (auto signal : {&AppStore::tasksChanged, &AppStore::stateChanged}) {
         connect(&store_, signal, this, &TaskDetailView::refresh);
     }
     refresh();
@@ -105,7 +90,7 @@ QWidget* TaskDetailView::makeHeader()
     busy_ = new look::Spinner(12, header);
     busy_->setObjectName("detailBusy");
     row->addWidget(busy_);
-    statusMenu_ = new StatusMenu(initial_, store_, {}, header); // no extra items here
+    statusMenu_ = new StatusMenu(initial_, store_, nullptr, header); // no extra items here
     row->addWidget(statusMenu_);
     column->addLayout(row);
 
@@ -158,7 +143,7 @@ QWidget* TaskDetailView::makeFooter()
     row->setContentsMargins(12, 10, 12, 10);
     row->setSpacing(10);
     copySummary_ = borderlessButton("Copy key + summary", "copySummary", footer);
-    connect(copySummary_, &QPushButton::clicked, this, [this] { store_.copyToClipboard(current()); });
+    connect(copySummary_, &QPushButton::clicked, actions_->copy(), &QAction::trigger);
     row->addWidget(copySummary_);
     copyDescription_ = borderlessButton("Copy description", "copyDescription", footer);
     connect(copyDescription_, &QPushButton::clicked, this, [this] {
@@ -169,14 +154,13 @@ QWidget* TaskDetailView::makeFooter()
     row->addWidget(copyDescription_);
     row->addStretch(1);
     openInBrowser_ = borderlessButton("Open in browser", "openInBrowser", footer);
-    connect(openInBrowser_, &QPushButton::clicked, this, [this] { store_.openInBrowser(current()); });
+    connect(openInBrowser_, &QPushButton::clicked, actions_->openInBrowser(), &QAction::trigger);
     row->addWidget(openInBrowser_);
-    close_ = new QPushButton("Close", footer);
-    close_->setObjectName("detailClose");
+    auto* buttons = new QDialogButtonBox(footer);
+    close_ = addButton(buttons, tr("Close"), QDialogButtonBox::RejectRole, "detailClose");
     close_->setDefault(true);
-    form::describe(close_, "Close");
-    connect(close_, &QPushButton::clicked, this, [this] { onClose_(); });
-    row->addWidget(close_);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    row->addWidget(buttons);
     return footer;
 }
 
@@ -192,12 +176,13 @@ void TaskDetailView::refresh()
     priority_->setText("· " + qs(priorityName.value_or("")));
     priority_->setVisible(priorityName.has_value());
 
+    actions_->bind(issue);
     const bool busy = store_.isBusy(qs(issue.key));
     busy_->setVisible(busy);
     statusMenu_->setVisible(!busy);
     statusMenu_->setIssue(issue);
 
-    summary_->setText(fields.summary ? qs(*fields.summary) : QStringLiteral("(no summary)"));
+    summary_->setText(qs(issue.summaryText()));
     const auto description = issue.descriptionText();
     description_->setText(description ? qs(*description) : QStringLiteral("No description."));
     look::setTextColour(description_, description ? palette().color(QPalette::WindowText) : look::secondary(palette()));
@@ -251,12 +236,8 @@ std::vector<std::pair<QString, QString>> TaskDetailView::detailRows(const Issue&
     if (updated) {
         rows.emplace_back("Updated", dateText(*updated, now));
     }
-    if (inDoneCategory(issue)) {
-        auto finished = JiraDate::parse(fields.resolutiondate);
-        if (!finished) {
-            finished = updated;
-        }
-        if (finished) {
+    if (issue.isDone()) {
+        if (auto finished = issue.finishedDate()) {
             rows.emplace_back("Done", dateText(*finished, now));
         }
     }
@@ -265,18 +246,11 @@ std::vector<std::pair<QString, QString>> TaskDetailView::detailRows(const Issue&
 
 void TaskDetailView::showEvent(QShowEvent* event)
 {
-    QWidget::showEvent(event);
+    FormDialog::showEvent(event);
     store_.ensureTransitions(current());
     // Keys reach this view through a focused child, so the window never opens without one.
     if (!focusWidget()) {
         close_->setFocus();
-    }
-}
-
-void TaskDetailView::keyPressEvent(QKeyEvent* event)
-{
-    if (!keys_.handle(event)) {
-        QWidget::keyPressEvent(event);
     }
 }
 

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <QWidget>
 #include <chrono>
 #include <functional>
 #include <optional>
 
-#include "app/windows/window_keys.h"
+#include "app/windows/form_dialog.h"
 #include "core/jira/models.h"
 
 class QGridLayout;
@@ -15,22 +14,23 @@ class QPushButton;
 namespace taskbell::app {
 
 class AppStore;
+class IssueActions;
 class StatusMenu;
 namespace look {
 class Spinner;
 }
 
-// The content of a task detail window: one issue in full for reading, live from the store. Whenever the
+// A task detail window: one issue in full for reading, live from the store. Whenever the
 // store holds a copy of the issue (after a reload or a status change) that copy is shown; when the issue
 // has left every section, the issue the window was opened with stays on screen.
-class TaskDetailView : public QWidget
+class TaskDetailView : public FormDialog
 {
     Q_OBJECT
 
 public:
     using Clock = std::chrono::system_clock;
 
-    TaskDetailView(AppStore& store, Issue issue, std::function<void()> onClose, QWidget* parent = nullptr);
+    TaskDetailView(AppStore& store, Issue issue, QWidget* parent = nullptr);
 
     // The store's copy of the issue when it has one, otherwise the issue the window was opened with.
     Issue current() const;
@@ -45,7 +45,6 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QWidget* makeHeader();
@@ -56,8 +55,8 @@ private:
 
     AppStore& store_;
     Issue initial_;
-    std::function<void()> onClose_;
     std::function<Clock::time_point()> now_;
+    IssueActions* actions_;
 
     QLabel* key_ = nullptr;
     QLabel* type_ = nullptr;
@@ -72,7 +71,6 @@ private:
     QPushButton* copyDescription_ = nullptr;
     QPushButton* openInBrowser_ = nullptr;
     QPushButton* close_ = nullptr;
-    WindowKeys keys_;
 };
 
 } // namespace taskbell::app

@@ -10,14 +10,10 @@ namespace taskbell::app {
 AuxContents windowContents(AppStore& store, Updater& updater)
 {
     AuxContents contents;
-    contents.settings = [&store, &updater](std::function<void()> onClose) {
-        return new SettingsView(store, updater, std::move(onClose));
-    };
-    contents.addTask = [&store](std::function<void()> onClose) { return new AddTaskView(store, std::move(onClose)); };
-    contents.about = [](std::function<void()> onClose) { return new AboutView(std::move(onClose)); };
-    contents.taskDetail = [&store](const Issue& issue, std::function<void()> onClose) {
-        return new TaskDetailView(store, issue, std::move(onClose));
-    };
+    contents.settings = [&store, &updater] { return new SettingsView(store, updater); };
+    contents.addTask = [&store] { return new AddTaskView(store); };
+    contents.about = [] { return new AboutView; };
+    contents.taskDetail = [&store](const Issue& issue) { return new TaskDetailView(store, issue); };
     return contents;
 }
 

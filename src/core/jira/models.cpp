@@ -529,6 +529,25 @@ std::chrono::system_clock::time_point Issue::sortDate() const
     return JiraDate::distantPast;
 }
 
+bool Issue::isDone() const
+{
+    const auto& status = fields.status;
+    return status && status->statusCategory && status->statusCategory->key == "done";
+}
+
+std::string Issue::summaryText() const
+{
+    return fields.summary.value_or(std::string(kNoSummary));
+}
+
+std::optional<std::chrono::system_clock::time_point> Issue::finishedDate() const
+{
+    if (auto resolved = JiraDate::parse(fields.resolutiondate)) {
+        return resolved;
+    }
+    return JiraDate::parse(fields.updated);
+}
+
 std::optional<std::string> Issue::descriptionText() const
 {
     if (!fields.description) {

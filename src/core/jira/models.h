@@ -92,8 +92,17 @@ struct Issue
     IssueFields fields;
     bool operator==(const Issue&) const = default;
 
+    // What stands for a missing summary wherever an issue is named.
+    static constexpr std::string_view kNoSummary = "(no summary)";
+
     // First of resolutiondate, updated, created that parses; the distant past when none does.
     std::chrono::system_clock::time_point sortDate() const;
+    // In the "done" status category.
+    bool isDone() const;
+    // The summary, or kNoSummary when there is none.
+    std::string summaryText() const;
+    // When the issue was finished: resolutiondate, else updated, the first that parses.
+    std::optional<std::chrono::system_clock::time_point> finishedDate() const;
     // The description flattened to plain text; nothing when there is none or it is empty.
     std::optional<std::string> descriptionText() const;
 };

@@ -97,7 +97,7 @@ void AppStoreActionsTest::createTaskTrimsAndMovesIntoTheTarget()
     QSignalSpy loads(store.get(), &AppStore::loadFinished);
     std::optional<std::optional<QString>> result;
     qsizetype loadsAtAnswer = -1;
-    std::optional<QString> errorAtAnswer; // the silent follow-ups clear it soon after
+    std::optional<QString> errorAtAnswer;
     store->createTask(" " + project + "\t", "  Write the notes \u00a0", " Task ", false, "  keep\nthis",
                       target.isEmpty() ? std::nullopt : std::optional<QString>(target), this,
                       [&](std::optional<QString> key) {
@@ -127,6 +127,11 @@ void AppStoreActionsTest::createTaskTrimsAndMovesIntoTheTarget()
     QCOMPARE(loadsAtAnswer, 1);
     QCOMPARE(loads.at(0).at(0).toBool(), false);
     QTRY_COMPARE_WITH_TIMEOUT(loads.count(), 4, kWait);
+    // A failed move stays shown through the follow-ups until the user dismisses it.
+    QCOMPARE(store->errorMessage(), errorAtAnswer);
+    QCOMPARE(store->isErrorKept(), !message.isEmpty());
+    store->dismissError();
+    QVERIFY(!store->errorMessage());
 }
 
 void AppStoreActionsTest::failingCreateReturnsNothingAndLoadsNothing()
@@ -194,6 +199,30 @@ void AppStoreActionsTest::transitionsAreCachedUntilATransitionSucceeds()
     fetch();
     QCOMPARE(fixture.jira.requests("GET", path).size(), std::size_t{2});
 
+    // An answer asked for before a status change lists the moves of the old status: it is dropped.
+    Issue other = issueWithKey(fixture.addIssue("Ship", "3"));
+    const std::string otherPath = "/rest/api/3/issue/" + other.key + "/transitions";
+    auto gate = std::make_shared<test::Gate>();
+    auto held = std::make_shared<std::atomic<bool>>(false);
+    fixture.jira.setInterceptor(
+        [gate, held, otherPath](const test::LoggedRequest& request) -> std::optional<test::FakeReply> {
+            if (request.method == "GET" && request.path() == otherPath && !held->exchange(true)) {
+                gate->pass();
+            }
+            return std::nullopt;
+        });
+    bool stale = false;
+    store->ensureTransitions(other, [&] { stale = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(held->load(), kWait);
+    bool moved = false;
+    store->markDone(other, [&] { moved = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(moved, kWait);
+    QCOMPARE(fixture.jira.status(fixture.jira.issue(other.key)->statusId)->name, std::string("Done"));
+    gate->open();
+    QTRY_VERIFY_WITH_TIMEOUT(stale, kWait);
+    QVERIFY(!store->transitions(QString::fromStdString(other.key)));
+    fixture.jira.setInterceptor(nullptr);
+
     // A failed fetch leaves no entry, shows nothing and is tried again next time.
     Issue missing = issueWithKey("TB-999");
     store->ensureTransitions(missing);
@@ -215,8 +244,11 @@ void AppStoreActionsTest::markDoneKeepsTheIssueBusyUntilTheReloadThenFollowsUp()
     std::vector<std::pair<bool, int>> busyChanges;
     int loads = 0;
     connect(store.get(), &AppStore::loadFinished, this, [&] { ++loads; });
-    connect(store.get(), &AppStore::busyIssueKeysChanged, this,
-            [&] { busyChanges.emplace_back(store->isBusy(key), loads); });
+    connect(store.get(), &AppStore::stateChanged, this, [&] {
+        if (busyChanges.empty() || busyChanges.back().first != store->isBusy(key)) {
+            busyChanges.emplace_back(store->isBusy(key), loads);
+        }
+    });
     bool finished = false;
     store->markDone(issue, [&] { finished = true; });
     QVERIFY(store->isBusy(key));
@@ -290,12 +322,13 @@ void AppStoreActionsTest::connectionTestTexts()
             return test::FakeReply(200, body);
         });
     }
+    JiraConfig typed = store->config();
     if (!token.isEmpty()) {
-        store->setApiToken(token);
+        typed.apiToken = token.toStdString();
     }
-    QSignalSpy anything(store.get(), &AppStore::currentUserChanged);
+    QSignalSpy anything(store.get(), &AppStore::tasksChanged);
     std::optional<QString> answer;
-    store->testConnection(this, [&](QString reply) { answer = reply; });
+    store->testConnection(typed, this, [&](QString reply) { answer = reply; });
     QTRY_VERIFY_WITH_TIMEOUT(answer.has_value(), kWait);
     QCOMPARE(*answer, text);
     QCOMPARE(anything.count(), 0);
@@ -306,8 +339,11 @@ void AppStoreActionsTest::clipboardBrowserAndLookupByKey()
 {
     test::StoreFixture fixture;
     std::string both = fixture.addIssue("Build", "3");
-    auto store = fixture.configuredStore();
-    store->setBaseURL(QString::fromStdString(fixture.jira.baseUrl()) + "/ ");
+    AppSettings site = fixture.siteSettings();
+    site.baseURL += "/ ";
+    fixture.saveSettings(site);
+    auto store = std::make_unique<AppStore>(fixture.settings(), test::StoreFixture::fastTiming(),
+                                            QString::fromStdString(fixture.jira.token()));
 
     store->copyToClipboard(issueWithKey("TB-7", "Fix the bell"));
     QCOMPARE(QGuiApplication::clipboard()->text(), QString("TB-7: Fix the bell"));

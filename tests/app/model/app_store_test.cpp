@@ -39,7 +39,7 @@ class AppStoreTest : public QObject
 
 private slots:
     void firstStartReadsDefaultsAndTheStoredToken();
-    void failedSaveKeepsTheTypedValuesAndTheOldToken();
+    void failedSaveKeepsTheSavedStateAndTheOldToken();
     void loadAppliesUserAndSectionsTogether();
     void incompleteSettingsSendNothing();
     void failingBacklogSearchAppliesNothingAndCancelsTheRest();
@@ -61,34 +61,35 @@ void AppStoreTest::firstStartReadsDefaultsAndTheStoredToken()
     Keychain::set("", Keychain::kTokenAccount);
     {
         AppStore store(fixture.settings(), test::StoreFixture::fastTiming());
-        QCOMPARE(store.baseURL(), QString());
+        QVERIFY(store.settings() == AppSettings());
         QCOMPARE(store.apiToken(), QString());
-        QCOMPARE(store.defaultIssueType(), QString("Task"));
-        QCOMPARE(store.monthsBack(), 2);
-        QCOMPARE(store.refreshMinutes(), 30);
-        QVERIFY(store.autoUpdate());
-        QVERIFY(store.updateFeedURL().endsWith("/taskbell/appcast.json"));
+        QCOMPARE(store.tokenStatus(), Keychain::ReadStatus::notStored);
+        QVERIFY(!store.tokenUnreadable());
         QVERIFY(!store.isAutoRefreshing()); // nothing to refresh without settings
 
-        store.setBaseURL(QString::fromStdString(fixture.jira.baseUrl()));
-        store.setEmail(QString::fromStdString(fixture.jira.email()));
-        store.setApiToken(QString::fromStdString(fixture.jira.token()));
-        QCOMPARE(store.config().baseURL, fixture.jira.baseUrl()); // unsaved edits count at once
-        QVERIFY(store.saveSettings());
+        QSignalSpy changed(&store, &AppStore::settingsChanged);
+        QVERIFY(store.saveSettings(fixture.siteSettings(), QString::fromStdString(fixture.jira.token())));
+        QCOMPARE(changed.count(), 1);
         QVERIFY(!store.saveError());
         QVERIFY(store.isAutoRefreshing());
     }
     AppStore reopened(fixture.settings(), test::StoreFixture::fastTiming());
     QCOMPARE(reopened.apiToken(), QString::fromStdString(fixture.jira.token()));
-    QCOMPARE(reopened.email(), QString::fromStdString(fixture.jira.email()));
+    QCOMPARE(reopened.tokenStatus(), Keychain::ReadStatus::found);
+    QVERIFY(reopened.settings() == fixture.siteSettings());
     QVERIFY(reopened.isAutoRefreshing());
 
-    reopened.setApiToken("");
-    QVERIFY(reopened.saveSettings());
+    // Saving without a token leaves the stored one; an empty token deletes it.
+    AppSettings other = fixture.siteSettings();
+    other.monthsBack = 5;
+    QVERIFY(reopened.saveSettings(other, std::nullopt));
+    QCOMPARE(Keychain::get(Keychain::kTokenAccount), std::optional<std::string>(fixture.jira.token()));
+    QVERIFY(reopened.saveSettings(other, QString()));
     QVERIFY(!Keychain::get(Keychain::kTokenAccount));
+    QCOMPARE(reopened.tokenStatus(), Keychain::ReadStatus::notStored);
 }
 
-void AppStoreTest::failedSaveKeepsTheTypedValuesAndTheOldToken()
+void AppStoreTest::failedSaveKeepsTheSavedStateAndTheOldToken()
 {
     if (!Keychain::sessionBusAvailable()) {
         QSKIP("needs the private keyring of scripts/with-keyring.sh");
@@ -100,20 +101,21 @@ void AppStoreTest::failedSaveKeepsTheTypedValuesAndTheOldToken()
     std::filesystem::create_directories(fixture.settings().folder().parent_path());
     test::writeFile(fixture.settings().folder(), "in the way");
 
-    QSignalSpy saveErrors(&store, &AppStore::saveErrorChanged);
-    store.setBaseURL(QString::fromStdString(fixture.jira.baseUrl()));
-    store.setEmail("typed@example.com");
-    store.setApiToken("new-token");
-    QVERIFY(!store.saveSettings());
-    QCOMPARE(saveErrors.count(), 1);
+    QSignalSpy changed(&store, &AppStore::settingsChanged);
+    AppSettings typed = fixture.siteSettings();
+    typed.email = "typed@example.com";
+    QVERIFY(!store.saveSettings(typed, QString("new-token")));
     QVERIFY(store.saveError() && !store.saveError()->isEmpty());
-    QCOMPARE(store.email(), QString("typed@example.com"));
+    QCOMPARE(changed.count(), 0);
+    QVERIFY(store.settings() == AppSettings()); // the panel and the refresh never run on unsaved values
+    QCOMPARE(store.apiToken(), QString("old-token"));
     QCOMPARE(Keychain::get(Keychain::kTokenAccount), std::optional<std::string>("old-token"));
     QVERIFY(!store.isAutoRefreshing());
 
     std::filesystem::remove(fixture.settings().folder());
-    QVERIFY(store.saveSettings());
+    QVERIFY(store.saveSettings(typed, QString("new-token")));
     QVERIFY(!store.saveError());
+    QCOMPARE(store.settings().email, std::string("typed@example.com"));
     QCOMPARE(Keychain::get(Keychain::kTokenAccount), std::optional<std::string>("new-token"));
     QVERIFY(store.isAutoRefreshing());
     Keychain::set("", Keychain::kTokenAccount);
@@ -127,10 +129,10 @@ void AppStoreTest::loadAppliesUserAndSectionsTogether()
     std::string finished = fixture.addIssue("Ship", "10002");
     auto store = fixture.configuredStore();
 
-    QSignalSpy loading(store.get(), &AppStore::isLoadingChanged);
-    QSignalSpy sections(store.get(), &AppStore::inProgressChanged);
+    QSignalSpy loading(store.get(), &AppStore::stateChanged);
+    QSignalSpy sections(store.get(), &AppStore::tasksChanged);
     loadAndWait(*store, false);
-    QCOMPARE(loading.count(), 2); // true, then false
+    QCOMPARE(loading.count(), 2); // loading, then not
     QVERIFY(!store->isLoading());
     QCOMPARE(sections.count(), 1);
     QVERIFY(store->currentUser());
@@ -147,9 +149,8 @@ void AppStoreTest::incompleteSettingsSendNothing()
 {
     test::StoreFixture fixture;
     fixture.saveSettings(fixture.siteSettings());
-    AppStore store(fixture.settings(), test::StoreFixture::fastTiming());
-    store.setApiToken("");
-    QSignalSpy loading(&store, &AppStore::isLoadingChanged);
+    AppStore store(fixture.settings(), test::StoreFixture::fastTiming(), QString());
+    QSignalSpy loading(&store, &AppStore::stateChanged);
     bool called = false;
     store.load(false, [&] { called = true; });
     QTest::qWait(20);
@@ -200,26 +201,26 @@ void AppStoreTest::silentLoadsNeverShowFailuresAndClearStaleOnes()
     test::StoreFixture fixture;
     fixture.addIssue("Build", "3");
     auto store = fixture.configuredStore();
-    store->setApiToken("wrong-token");
+    fixture.revokeToken(true);
     loadAndWait(*store, false);
     QVERIFY(store->errorMessage());
     QString shown = *store->errorMessage();
 
     // A later visible success leaves the banner; a silent failure changes nothing; a silent success clears it.
-    store->setApiToken(QString::fromStdString(fixture.jira.token()));
+    fixture.revokeToken(false);
     loadAndWait(*store, false);
     QCOMPARE(store->errorMessage(), std::optional<QString>(shown));
-    store->setApiToken("wrong-token");
-    QSignalSpy loading(store.get(), &AppStore::isLoadingChanged);
-    QSignalSpy sections(store.get(), &AppStore::inProgressChanged);
+    fixture.revokeToken(true);
+    QSignalSpy state(store.get(), &AppStore::stateChanged);
+    QSignalSpy sections(store.get(), &AppStore::tasksChanged);
     loadAndWait(*store, true);
     QCOMPARE(store->errorMessage(), std::optional<QString>(shown));
-    QCOMPARE(loading.count(), 0);
+    QCOMPARE(state.count(), 0);
     QCOMPARE(sections.count(), 0);
-    store->setApiToken(QString::fromStdString(fixture.jira.token()));
+    fixture.revokeToken(false);
     loadAndWait(*store, true);
     QVERIFY(!store->errorMessage());
-    QCOMPARE(loading.count(), 0);
+    QCOMPARE(state.count(), 1); // the message went; no loading shown
 }
 
 void AppStoreTest::overlappingLoadsBothFinish()
@@ -244,22 +245,21 @@ void AppStoreTest::periodicRefreshRunsSilentLoadsAfterEachPeriod()
     values.refreshMinutes = 0;
     fixture.saveSettings(values);
     // One minute becomes 30 ms.
-    AppStore store(fixture.settings(), test::StoreFixture::fastTiming(0.0005));
-    store.setApiToken(QString::fromStdString(fixture.jira.token()));
-    store.startAutoRefresh();
+    AppStore store(fixture.settings(), test::StoreFixture::fastTiming(0.0005),
+                   QString::fromStdString(fixture.jira.token()));
     QVERIFY(!store.isAutoRefreshing()); // 0 is off
 
     QSignalSpy finished(&store, &AppStore::loadFinished);
-    store.setRefreshMinutes(1);
-    store.startAutoRefresh();
+    values.refreshMinutes = 1;
+    QVERIFY(store.saveSettings(values, std::nullopt));
     QVERIFY(store.isAutoRefreshing());
     QVERIFY(fixture.jira.requests().empty()); // the first refresh waits one full period
     QTRY_VERIFY_WITH_TIMEOUT(finished.count() >= 2, kWait);
     for (const auto& arguments : finished) {
         QCOMPARE(arguments.at(0).toBool(), true);
     }
-    store.setRefreshMinutes(0);
-    store.startAutoRefresh();
+    values.refreshMinutes = 0;
+    QVERIFY(store.saveSettings(values, std::nullopt));
     QVERIFY(!store.isAutoRefreshing());
     QTest::qWait(50); // a load already running may still finish
     int after = finished.count();

@@ -34,8 +34,8 @@ private:
     bool open_ = false;
 };
 
-// A settings folder that points at a fake Jira site, and stores built on it. The token is set on the
-// store, not in the Secret Service, so only the tests that are about the token need the keyring.
+// A settings folder that points at a fake Jira site, and stores built on it. The token is given to the
+// store, not stored in the Secret Service, so only the tests that are about the token need the keyring.
 struct StoreFixture
 {
     TempDir folder;
@@ -68,9 +68,20 @@ struct StoreFixture
     std::unique_ptr<app::AppStore> configuredStore(app::Timing timing = fastTiming())
     {
         saveSettings(siteSettings());
-        auto store = std::make_unique<app::AppStore>(settings(), std::move(timing));
-        store->setApiToken(QString::fromStdString(jira.token()));
-        return store;
+        return std::make_unique<app::AppStore>(settings(), std::move(timing), QString::fromStdString(jira.token()));
+    }
+
+    // The site rejects (or accepts again) every request, as after the token was revoked.
+    void revokeToken(bool revoked)
+    {
+        if (!revoked) {
+            jira.setInterceptor(nullptr);
+            return;
+        }
+        jira.setInterceptor([](const LoggedRequest&) {
+            return std::optional<FakeReply>(
+                FakeReply(401, "Client must be authenticated to access this resource.", "text/plain;charset=UTF-8"));
+        });
     }
 
     std::string addIssue(const std::string& summary, const std::string& statusId)

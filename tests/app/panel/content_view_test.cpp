@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "app/look/error_banner.h"
 #include "app/look/spinner.h"
 #include "app/panel/content_view.h"
 #include "app/panel/filter_tabs.h"
@@ -55,22 +56,16 @@ struct Panel
     QStringList calls;
     ContentView view;
 
-    explicit Panel(bool configured = true) : fixture(configured), view(*fixture.store, *fixture.updater, actions(calls))
+    explicit Panel(bool configured = true) : fixture(configured), view(*fixture.store, *fixture.updater)
     {
         view.resize(560, 870);
-    }
-
-    static PanelActions actions(QStringList& calls)
-    {
-        PanelActions actions;
-        actions.showAddTask = [&calls] { calls << "addTask"; };
-        actions.showSettings = [&calls] { calls << "settings"; };
-        actions.showAbout = [&calls] { calls << "about"; };
-        actions.quit = [&calls] { calls << "quit"; };
-        actions.showTaskDetail = [&calls](const Issue& issue) {
-            calls << QString::fromStdString("detail " + issue.key);
-        };
-        return actions;
+        // The requests the view sends up, in order.
+        QObject::connect(&view, &ContentView::addTaskRequested, [this] { calls << "addTask"; });
+        QObject::connect(&view, &ContentView::settingsRequested, [this] { calls << "settings"; });
+        QObject::connect(&view, &ContentView::aboutRequested, [this] { calls << "about"; });
+        QObject::connect(&view, &ContentView::quitRequested, [this] { calls << "quit"; });
+        QObject::connect(&view, &ContentView::taskDetailRequested,
+                         [this](const Issue& issue) { calls << QString::fromStdString("detail " + issue.key); });
     }
 
     // Shows the panel and waits for its first load.
@@ -266,7 +261,7 @@ private slots:
         Panel panel;
         panel.fixture.addIssue("Kept on screen", "3");
         QVERIFY(panel.open());
-        panel.fixture.configure("wrong-token");
+        panel.fixture.revokeToken(true);
         QVERIFY(panel.fixture.load(false));
         panel.settle();
         auto* banner = panel.view.findChild<ErrorBanner*>();
@@ -274,7 +269,7 @@ private slots:
         QCOMPARE(banner->message(), *panel.fixture.store->errorMessage());
         QCOMPARE(panel.view.taskList()->shownRows().size(), std::size_t(1));
 
-        panel.fixture.configure(panel.fixture.jira.token());
+        panel.fixture.revokeToken(false);
         QVERIFY(panel.fixture.load(false));
         panel.settle();
         QVERIFY(banner->isVisibleTo(&panel.view)); // a manual refresh leaves it

@@ -21,12 +21,14 @@ struct PanelFixture
     std::unique_ptr<app::AppStore> store;
     std::unique_ptr<app::Updater> updater;
 
+    // The store knows the fake site's token; `configured` saves the site and the e-mail as well.
     explicit PanelFixture(bool configured = true)
     {
-        store = std::make_unique<app::AppStore>(SettingsStore(folder.path()), app::Timing{});
         if (configured) {
-            configure(jira.token());
+            SettingsStore stored = settings();
+            siteSettings().save(stored);
         }
+        store = std::make_unique<app::AppStore>(settings(), app::Timing{}, QString::fromStdString(jira.token()));
         app::UpdaterEnvironment environment;
         environment.runningVersion = "1.0.0";
         environment.temporaryDirectory = folder.path();
@@ -34,12 +36,31 @@ struct PanelFixture
         updater = std::make_unique<app::Updater>(environment);
     }
 
-    void configure(const std::string& token)
+    SettingsStore settings() const { return SettingsStore(folder.path()); }
+
+    AppSettings siteSettings() const
     {
-        store->setBaseURL(QString::fromStdString(jira.baseUrl()));
-        store->setEmail(QString::fromStdString(jira.email()));
-        store->setApiToken(QString::fromStdString(token));
-        store->setRefreshMinutes(0);
+        AppSettings values;
+        values.baseURL = jira.baseUrl();
+        values.email = jira.email();
+        values.refreshMinutes = 0;
+        return values;
+    }
+
+    // Saves the site settings as the settings window does, leaving the token as it is.
+    void configure() { store->saveSettings(siteSettings(), std::nullopt); }
+
+    // The site rejects (or accepts again) every request, as after the token was revoked.
+    void revokeToken(bool revoked)
+    {
+        if (!revoked) {
+            jira.setInterceptor(nullptr);
+            return;
+        }
+        jira.setInterceptor([](const LoggedRequest&) {
+            return std::optional<FakeReply>(
+                FakeReply(401, "Client must be authenticated to access this resource.", "text/plain;charset=UTF-8"));
+        });
     }
 
     // An issue assigned to the signed-in user; statusId "10000" Backlog, "3" In Progress, "10002" Done.

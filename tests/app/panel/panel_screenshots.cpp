@@ -34,7 +34,7 @@ struct Scene
         return options;
     }()};
     test::TempDir folder;
-    AppStore store{SettingsStore(folder.path()), Timing{}};
+    AppStore store{SettingsStore(folder.path()), Timing{}, QString::fromStdString(jira.token())};
     Updater updater{[this] {
         UpdaterEnvironment environment;
         environment.runningVersion = "1.10.0";
@@ -47,18 +47,28 @@ struct Scene
     explicit Scene(bool configured)
     {
         if (configured) {
-            configure(jira.token());
+            configure();
         }
-        view = std::make_unique<ContentView>(store, updater, PanelActions{});
+        view = std::make_unique<ContentView>(store, updater);
         view->resize(kPanelSize);
     }
 
-    void configure(const std::string& token)
+    void configure()
     {
-        store.setBaseURL(QString::fromStdString(jira.baseUrl()));
-        store.setEmail(QString::fromStdString(jira.email()));
-        store.setApiToken(QString::fromStdString(token));
-        store.setRefreshMinutes(0);
+        AppSettings site;
+        site.baseURL = jira.baseUrl();
+        site.email = jira.email();
+        site.refreshMinutes = 0;
+        store.saveSettings(site, std::nullopt);
+    }
+
+    // The site rejects every request, as after the token was revoked.
+    void revokeToken()
+    {
+        jira.setInterceptor([](const test::LoggedRequest&) {
+            return std::optional<test::FakeReply>(test::FakeReply(
+                401, "Client must be authenticated to access this resource.", "text/plain;charset=UTF-8"));
+        });
     }
 
     void load(bool silent)
@@ -160,7 +170,7 @@ int main(int argc, char** argv)
     {
         Scene scene(true);
         scene.open();
-        scene.configure("revoked-token");
+        scene.revokeToken();
         scene.load(false);
         scene.settle();
         ok &= save(grab(scene.view.get()), folder, "panel-error-banner");

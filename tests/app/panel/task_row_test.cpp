@@ -1,4 +1,5 @@
 #include <QAccessible>
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
@@ -9,6 +10,7 @@
 
 #include "app/look/look.h"
 #include "app/look/spinner.h"
+#include "app/panel/issue_actions.h"
 #include "app/panel/panel_fixture.h"
 #include "app/panel/status_menu.h"
 #include "app/panel/task_row.h"
@@ -162,8 +164,9 @@ private slots:
         RowContext context;
         context.store = f.store.get();
         QStringList details;
-        context.showTaskDetail = [&details](const Issue& shown) { details << QString::fromStdString(shown.key); };
         TaskRow row(issue, context);
+        QObject::connect(&row, &TaskRow::taskDetailRequested,
+                         [&details](const Issue& shown) { details << QString::fromStdString(shown.key); });
         auto* statusMenu = row.findChild<StatusMenu*>();
         QMenu* menu = statusMenu->ensureMenu();
         statusMenu->rebuildMenu();
@@ -180,6 +183,18 @@ private slots:
                  (QStringList{"Move to To Do", "Move to In Progress", "Move to Done", "Move to Backlog"} + extras));
         menu->actions()[5]->trigger();
         QCOMPARE(details, QStringList{k});
+
+        // Bound to another issue, the same row and menu act on that one.
+        std::string otherKey = f.addIssue("Review", "10000");
+        QVERIFY(f.load());
+        row.setIssue(f.store->backlog().front());
+        QCOMPARE(row.accessibleName(), QString::fromStdString(otherKey) + ": Review");
+        statusMenu->rebuildMenu();
+        QString o = QString::fromStdString(otherKey);
+        QCOMPARE(menuTexts(menu).mid(menuTexts(menu).size() - 3),
+                 (QStringList{"Show full details", "Copy " + o + " + summary", "Open " + o + " in browser"}));
+        row.actions()->details()->trigger();
+        QCOMPARE(details, (QStringList{k, o}));
     }
 
     void pressingTheStatusButtonOpensItsMenu()
@@ -239,7 +254,7 @@ private slots:
         context.store = f.store.get();
         context.copiedFlash = std::chrono::milliseconds(30);
         TaskRow row(f.store->inProgress().front(), context);
-        QObject::connect(f.store.get(), &AppStore::busyIssueKeysChanged, &row,
+        QObject::connect(f.store.get(), &AppStore::stateChanged, &row,
                          [&] { row.setBusy(f.store->isBusy(QString::fromStdString(row.issue().key))); });
         row.show();
         auto* statusMenu = row.findChild<StatusMenu*>();

@@ -22,7 +22,7 @@ private slots:
         PanelFixture f(false);
         TaskbellApp app(f.store.get(), f.updater.get());
         QCOMPARE(app.tray().label(), QString());
-        f.configure(f.jira.token());
+        f.configure();
         QCOMPARE(app.tray().label(), QStringLiteral("0")); // configured, nothing in progress yet
         f.addIssue("One", "3");
         f.addIssue("Two", "3");

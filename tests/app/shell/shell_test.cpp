@@ -1,5 +1,7 @@
 #include <QApplication>
+#include <QDialog>
 #include <QFile>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
@@ -32,31 +34,34 @@ Issue issueKeyed(const std::string& key)
     return issue;
 }
 
-// Window contents that record their onClose actions, so tests can close a window the way its view does.
+// Dialogs that are recorded by name, so tests can close a window the way its buttons do.
 struct RecordingContents
 {
-    std::map<QString, std::function<void()>> onClose;
+    std::map<QString, QPointer<QDialog>> made;
     int built = 0;
 
     AuxContents contents()
     {
         AuxContents contents;
         auto make = [this](const QString& name) {
-            return [this, name](std::function<void()> close) {
+            return [this, name] {
                 ++built;
-                onClose[name] = close;
-                return new QWidget;
+                auto* dialog = new QDialog;
+                made[name] = dialog;
+                return dialog;
             };
         };
         contents.settings = make("settings");
         contents.addTask = make("addTask");
         contents.about = make("about");
-        contents.taskDetail = [this](const Issue& issue, std::function<void()> close) {
-            ++built;
-            onClose[QString::fromStdString(issue.key)] = close;
-            return new QWidget;
-        };
+        contents.taskDetail = [make](const Issue& issue) { return make(QString::fromStdString(issue.key))(); };
         return contents;
+    }
+    void reject(const QString& name)
+    {
+        if (made[name]) {
+            made[name]->reject();
+        }
     }
 };
 
@@ -137,7 +142,7 @@ private slots:
 
         windows.showSettings();
         QVERIFY(!panel.isVisible());
-        AuxWindow* settings = windows.settingsWindow();
+        QDialog* settings = windows.settingsWindow();
         QVERIFY(settings != nullptr && settings->isVisible());
         QCOMPARE(settings->windowTitle(), QStringLiteral("Taskbell Settings"));
         QCOMPARE(windows.activationMode(), ActivationMode::regular);
@@ -150,7 +155,7 @@ private slots:
         struct Kind
         {
             std::function<void()> show;
-            std::function<AuxWindow*()> field;
+            std::function<QDialog*()> field;
             const char* title;
         };
         const Kind kinds[] = {
@@ -159,7 +164,7 @@ private slots:
         };
         for (const Kind& kind : kinds) {
             kind.show();
-            AuxWindow* first = kind.field();
+            QDialog* first = kind.field();
             kind.show();
             QCOMPARE(kind.field(), first);
             QCOMPARE(first->windowTitle(), QString(kind.title));
@@ -175,7 +180,7 @@ private slots:
         QSignalSpy modes(&windows, &AuxWindows::activationModeChanged);
         windows.showSettings();
         windows.showAbout();
-        recording.onClose["settings"]();
+        recording.reject("settings");
         QCOMPARE(windows.settingsWindow(), nullptr);
         QCOMPARE(windows.activationMode(), ActivationMode::regular); // one of two closed
         windows.aboutWindow()->close();
@@ -183,7 +188,7 @@ private slots:
         QCOMPARE(windows.activationMode(), ActivationMode::accessory);
         QCOMPARE(modes.count(), 2);
         settleDeletes();
-        recording.onClose["settings"](); // the window is gone: nothing happens
+        QVERIFY(!recording.made["settings"]); // closed windows are deleted
         windows.showSettings();
         QCOMPARE(recording.built, 3); // a closed window is built afresh
     }
@@ -207,27 +212,34 @@ private slots:
         };
         const Case cases[] = {{"TB-0", 0}, {"TB-1", 24}, {"TB-2", 48}, {"TB-5", 120}, {"TB-6", 0}};
         for (const Case& test : cases) {
-            AuxWindow* window = windows.detailWindow(test.key);
+            QDialog* window = windows.detailWindow(test.key);
             QCOMPARE(window->windowTitle(), QString(test.key));
             QCOMPARE(window->geometry(), centred.translated(test.offset, test.offset));
         }
-        recording.onClose["TB-3"]();
+        recording.reject("TB-3");
         QCOMPARE(windows.detailWindow("TB-3"), nullptr);
         QCOMPARE(windows.detailWindowCount(), std::size_t(6));
     }
 
+    // Forms cannot be stretched or maximized; the detail window can.
     void contentWithAFixedSizeSizesItsWindow()
     {
         AuxContents contents = AuxContents::placeholders();
-        contents.about = [](std::function<void()>) {
-            auto* content = new QWidget;
+        contents.about = [] {
+            auto* content = new QDialog;
             content->setFixedSize(420, 440);
             return content;
         };
         AuxWindows windows(contents);
         windows.showAbout();
         QCOMPARE(windows.aboutWindow()->size(), QSize(420, 440));
-        // The placeholder's Close button runs onClose.
+        windows.showAddTask();
+        windows.showTaskDetail(Issue{});
+        for (QDialog* window : {windows.aboutWindow(), windows.addTaskWindow()}) {
+            QCOMPARE(window->minimumSize(), window->maximumSize());
+        }
+        QVERIFY(windows.detailWindow("")->minimumSize() != windows.detailWindow("")->maximumSize());
+        // The placeholder's Close button closes it.
         windows.showSettings();
         windows.settingsWindow()->findChild<QPushButton*>()->click();
         QCOMPARE(windows.settingsWindow(), nullptr);

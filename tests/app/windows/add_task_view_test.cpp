@@ -6,9 +6,9 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "app/panel/section_views.h"
+#include "app/look/error_banner.h"
+#include "app/look/segmented_control.h"
 #include "app/windows/add_task_view.h"
-#include "app/windows/segmented_picker.h"
 #include "window_fixture.h"
 
 using namespace taskbell;
@@ -22,7 +22,7 @@ struct Form
     QLineEdit* summary;
     QPlainTextEdit* description;
     QLineEdit* issueType;
-    SegmentedPicker* target;
+    SegmentedControl* target;
     QCheckBox* assignToMe;
     QPushButton* create;
     ErrorBanner* banner;
@@ -30,7 +30,7 @@ struct Form
     explicit Form(QWidget* view)
         : projectKey(view->findChild<QLineEdit*>("projectKey")), summary(view->findChild<QLineEdit*>("summary")),
           description(view->findChild<QPlainTextEdit*>("description")),
-          issueType(view->findChild<QLineEdit*>("issueType")), target(view->findChild<SegmentedPicker*>("target")),
+          issueType(view->findChild<QLineEdit*>("issueType")), target(view->findChild<SegmentedControl*>("target")),
           assignToMe(view->findChild<QCheckBox*>("assignToMe")), create(view->findChild<QPushButton*>("createTask")),
           banner(view->findChild<ErrorBanner*>("errorBanner"))
     {
@@ -71,7 +71,7 @@ void AddTaskViewTest::canSubmitNeedsProjectAndSummary()
         {" TB ", " x ", true},
     };
     test::StoreFixture fixture;
-    AddTaskView view(*fixture.store, [] {});
+    AddTaskView view(*fixture.store);
     Form form(&view);
     for (const Case& c : cases) {
         form.projectKey->setText(c.projectKey);
@@ -84,8 +84,10 @@ void AddTaskViewTest::canSubmitNeedsProjectAndSummary()
 void AddTaskViewTest::opensWithTheConfiguredDefaults()
 {
     test::StoreFixture fixture;
-    fixture.store->setDefaultIssueType("Bug");
-    AddTaskView view(*fixture.store, [] {});
+    AppSettings values = fixture.store->settings();
+    values.defaultIssueType = "Bug";
+    QVERIFY(fixture.store->saveSettings(values, std::nullopt));
+    AddTaskView view(*fixture.store);
     view.show();
     Form form(&view);
     QCOMPARE(form.projectKey->text(), QString("TB"));
@@ -98,8 +100,9 @@ void AddTaskViewTest::opensWithTheConfiguredDefaults()
     QVERIFY(!form.create->isEnabled()); // no summary yet
 
     // No configured key: the field stays empty (placeholder shown) and so does the button's state.
-    fixture.store->setProjectKey("");
-    AddTaskView empty(*fixture.store, [] {});
+    values.projectKey = "";
+    QVERIFY(fixture.store->saveSettings(values, std::nullopt));
+    AddTaskView empty(*fixture.store);
     empty.show();
     Form emptyForm(&empty);
     QCOMPARE(emptyForm.projectKey->text(), QString());
@@ -113,7 +116,8 @@ void AddTaskViewTest::returnCreatesOnlyWhenEnabledAndEscapeCancels()
 {
     test::StoreFixture fixture;
     int closed = 0;
-    AddTaskView view(*fixture.store, [&closed] { ++closed; });
+    AddTaskView view(*fixture.store);
+    QObject::connect(&view, &QDialog::finished, [&closed] { ++closed; });
     view.show();
     Form form(&view);
 
@@ -139,7 +143,8 @@ void AddTaskViewTest::returnCreatesOnlyWhenEnabledAndEscapeCancels()
     QCOMPARE(fixture.jira.requests("POST", "/rest/api/3/issue").size(), std::size_t{1});
 
     int cancelled = 0;
-    AddTaskView other(*fixture.store, [&cancelled] { ++cancelled; });
+    AddTaskView other(*fixture.store);
+    QObject::connect(&other, &QDialog::finished, [&cancelled] { ++cancelled; });
     other.show();
     QTest::keyClick(Form(&other).summary, Qt::Key_Escape);
     QCOMPARE(cancelled, 1);
@@ -149,7 +154,8 @@ void AddTaskViewTest::failedCreateKeepsFieldsAndShowsTheStoreMessage()
 {
     test::StoreFixture fixture;
     int closed = 0;
-    AddTaskView view(*fixture.store, [&closed] { ++closed; });
+    AddTaskView view(*fixture.store);
+    QObject::connect(&view, &QDialog::finished, [&closed] { ++closed; });
     view.show();
     Form form(&view);
     form.projectKey->setText("NOPE");
@@ -187,7 +193,8 @@ void AddTaskViewTest::emptyIssueTypeCreatesATask()
 {
     test::StoreFixture fixture;
     int closed = 0;
-    AddTaskView view(*fixture.store, [&closed] { ++closed; });
+    AddTaskView view(*fixture.store);
+    QObject::connect(&view, &QDialog::finished, [&closed] { ++closed; });
     view.show();
     Form form(&view);
     form.issueType->clear();
@@ -205,7 +212,7 @@ void AddTaskViewTest::emptyIssueTypeCreatesATask()
 void AddTaskViewTest::fieldsAreNamedAndTabbedInVisualOrder()
 {
     test::StoreFixture fixture;
-    AddTaskView view(*fixture.store, [] {});
+    AddTaskView view(*fixture.store);
     view.show();
     Form form(&view);
     struct Case

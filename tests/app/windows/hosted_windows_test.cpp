@@ -26,7 +26,7 @@ void HostedWindowsTest::windowsTakeTheirTitlesAndSizesAndCloseByKey()
     struct Case
     {
         std::function<void()> open;
-        std::function<AuxWindow*()> window;
+        std::function<QDialog*()> window;
         const char* title;
         QSize size;
         Qt::Key closingKey;
@@ -56,7 +56,7 @@ void HostedWindowsTest::windowsTakeTheirTitlesAndSizesAndCloseByKey()
     };
     for (const Case& c : cases) {
         c.open();
-        AuxWindow* window = c.window();
+        QDialog* window = c.window();
         QVERIFY(window);
         QCOMPARE(window->windowTitle(), QString(c.title));
         QCOMPARE(window->size(), c.size);

@@ -14,9 +14,9 @@
 #include <QSpinBox>
 #include <QTest>
 
+#include "app/look/error_banner.h"
 #include "app/look/look.h"
 #include "app/model/updater.h"
-#include "app/panel/section_views.h"
 #include "app/windows/mcp_section.h"
 #include "app/windows/mcp_snippets.h"
 #include "app/windows/settings_view.h"
@@ -140,7 +140,7 @@ void SettingsViewTest::snippetsShowTheRunningExecutable()
 {
     test::StoreFixture fixture;
     Updater updater(quickUpdater());
-    SettingsView view(*fixture.store, updater, [] {});
+    SettingsView view(*fixture.store, updater);
     McpSection* mcp = view.mcpSection();
     const std::string self = QCoreApplication::applicationFilePath().toStdString();
     QCOMPARE(mcp->commandText(), QString::fromStdString(McpSnippets::command(self)));
@@ -165,7 +165,7 @@ void SettingsViewTest::copiedLabelFollowsTheLatestCopy()
 {
     test::StoreFixture fixture;
     Updater updater(quickUpdater());
-    SettingsView view(*fixture.store, updater, [] {});
+    SettingsView view(*fixture.store, updater);
     McpSection* mcp = view.mcpSection();
     struct Pending
     {
@@ -216,14 +216,16 @@ void SettingsViewTest::copiedLabelFollowsTheLatestCopy()
 void SettingsViewTest::formIsRefilledEachTimeItIsShown()
 {
     test::StoreFixture fixture;
-    fixture.store->setMonthsBack(1);
-    fixture.store->setRefreshMinutes(60);
-    fixture.store->setAutoUpdate(false);
+    AppSettings values = fixture.store->settings();
+    values.monthsBack = 1;
+    values.refreshMinutes = 60;
+    values.autoUpdate = false;
+    QVERIFY(fixture.store->saveSettings(values, std::nullopt));
     Updater updater(quickUpdater());
-    SettingsView view(*fixture.store, updater, [] {});
+    SettingsView view(*fixture.store, updater);
     view.show();
     auto* months = child<QSpinBox>(&view, "monthsBack");
-    QCOMPARE(child<QLineEdit>(&view, "baseURL")->text(), fixture.store->baseURL());
+    QCOMPARE(child<QLineEdit>(&view, "baseURL")->text(), QString::fromStdString(values.baseURL));
     QCOMPARE(child<QLineEdit>(&view, "apiToken")->echoMode(), QLineEdit::Password);
     QCOMPARE(months->text(), QString("1 month"));
     QCOMPARE(child<QComboBox>(&view, "refreshMinutes")->currentText(), QString("Every hour"));
@@ -240,9 +242,10 @@ void SettingsViewTest::formIsRefilledEachTimeItIsShown()
     // Edits abandoned by closing are gone the next time the window is shown.
     child<QLineEdit>(&view, "baseURL")->setText("https://elsewhere.atlassian.net");
     view.hide();
-    fixture.store->setEmail("changed@example.com");
+    values.email = "changed@example.com";
+    QVERIFY(fixture.store->saveSettings(values, std::nullopt));
     view.show();
-    QCOMPARE(child<QLineEdit>(&view, "baseURL")->text(), fixture.store->baseURL());
+    QCOMPARE(child<QLineEdit>(&view, "baseURL")->text(), QString::fromStdString(values.baseURL));
     QCOMPARE(child<QLineEdit>(&view, "email")->text(), QString("changed@example.com"));
     QCOMPARE(months->value(), 1);
 
@@ -262,7 +265,8 @@ void SettingsViewTest::returnSavesAnEmptyIssueTypeAsTask()
     test::StoreFixture fixture;
     Updater updater(quickUpdater());
     int closed = 0;
-    SettingsView view(*fixture.store, updater, [&closed] { ++closed; });
+    SettingsView view(*fixture.store, updater);
+    QObject::connect(&view, &QDialog::finished, [&closed] { ++closed; });
     view.show();
     child<QLineEdit>(&view, "defaultIssueType")->clear();
     child<QLineEdit>(&view, "defaultProjectKey")->setText("QLT");
@@ -271,10 +275,11 @@ void SettingsViewTest::returnSavesAnEmptyIssueTypeAsTask()
     QTest::keyClick(child<QLineEdit>(&view, "defaultProjectKey"), Qt::Key_Return);
 
     QCOMPARE(closed, 1);
-    QCOMPARE(fixture.store->defaultIssueType(), QString("Task"));
-    QCOMPARE(fixture.store->projectKey(), QString("QLT"));
-    QCOMPARE(fixture.store->refreshMinutes(), 0);
-    QVERIFY(!fixture.store->autoUpdate());
+    QCOMPARE(fixture.store->settings().defaultIssueType, std::string("Task"));
+    QCOMPARE(fixture.store->settings().projectKey, std::string("QLT"));
+    QCOMPARE(fixture.store->settings().refreshMinutes, 0);
+    QVERIFY(!fixture.store->settings().autoUpdate);
+    QCOMPARE(fixture.store->apiToken(), QString::fromStdString(fixture.jira.token())); // not typed, not written
     QVERIFY(!updater.isArmed());
     const SettingsValues saved = SettingsStore(fixture.dir / "settings").load();
     QCOMPARE(saved.text("defaultIssueType"), std::optional<std::string>("Task"));
@@ -291,28 +296,31 @@ void SettingsViewTest::escapeCancelsWithoutSaving()
 {
     test::StoreFixture fixture;
     Updater updater(quickUpdater());
-    updater.start(fixture.store->updateFeedURL(), true);
+    updater.start(QString::fromStdString(fixture.store->settings().updateFeedURL), true);
+    const SettingsValues before = SettingsStore(fixture.dir / "settings").load();
     int closed = 0;
-    SettingsView view(*fixture.store, updater, [&closed] { ++closed; });
+    SettingsView view(*fixture.store, updater);
+    QObject::connect(&view, &QDialog::finished, [&closed] { ++closed; });
     view.show();
     test::screenshot(&view, "settings");
     child<QLineEdit>(&view, "defaultProjectKey")->setText("QLT");
     child<QCheckBox>(&view, "autoUpdate")->setChecked(false);
     QTest::keyClick(child<QLineEdit>(&view, "defaultProjectKey"), Qt::Key_Escape);
     QCOMPARE(closed, 1);
-    QCOMPARE(fixture.store->projectKey(), QString("TB"));
+    QCOMPARE(fixture.store->settings().projectKey, std::string("TB"));
     QVERIFY(updater.isArmed());
-    QVERIFY(!std::filesystem::exists(fixture.dir / "settings" / "settings.json"));
+    QVERIFY(SettingsStore(fixture.dir / "settings").load().json() == before.json());
 }
 
 void SettingsViewTest::failedSaveKeepsTheWindowOpenAndTheTyping()
 {
     test::TempDir dir;
     test::writeFile(dir / "not-a-folder", "x"); // the settings folder cannot be made
-    AppStore store(SettingsStore(dir / "not-a-folder"), Timing{});
+    AppStore store(SettingsStore(dir / "not-a-folder"), Timing{}, QString());
     Updater updater(quickUpdater());
     int closed = 0;
-    SettingsView view(store, updater, [&closed] { ++closed; });
+    SettingsView view(store, updater);
+    QObject::connect(&view, &QDialog::finished, [&closed] { ++closed; });
     view.show();
     child<QLineEdit>(&view, "baseURL")->setText("https://acme.atlassian.net");
     child<QLineEdit>(&view, "email")->setText("ann@acme.example");
@@ -327,6 +335,7 @@ void SettingsViewTest::failedSaveKeepsTheWindowOpenAndTheTyping()
     QCOMPARE(child<QLineEdit>(&view, "baseURL")->text(), QString("https://acme.atlassian.net"));
     QCOMPARE(child<QLineEdit>(&view, "email")->text(), QString("ann@acme.example"));
     QCOMPARE(child<QLineEdit>(&view, "defaultProjectKey")->text(), QString("ACME"));
+    QVERIFY(store.settings() == AppSettings()); // the store keeps what is saved
     QVERIFY(!updater.isArmed());
     test::screenshot(&view, "settings-save-failed");
 }
@@ -338,7 +347,7 @@ void SettingsViewTest::refusedLoginItemChangeResetsTheSwitch()
     test::TempDir home;
     test::writeFile(home / "autostart", "a file where the folder should be");
     ConfigHome config(home.path());
-    SettingsView view(*fixture.store, updater, [] {});
+    SettingsView view(*fixture.store, updater);
     view.show();
     auto* launch = child<QCheckBox>(&view, "launchAtLogin");
     QVERIFY(!launch->isChecked());
@@ -362,7 +371,7 @@ void SettingsViewTest::checkNowUsesTheTypedFeedAddress()
 {
     test::StoreFixture fixture;
     Updater updater(quickUpdater());
-    SettingsView view(*fixture.store, updater, [] {});
+    SettingsView view(*fixture.store, updater);
     view.show();
     auto* feed = child<QLineEdit>(&view, "feedURL");
     auto* check = child<QPushButton>(&view, "checkNow");
@@ -377,7 +386,7 @@ void SettingsViewTest::checkNowUsesTheTypedFeedAddress()
     QVERIFY(error->isVisible());
     QCOMPARE(error->palette().color(QPalette::WindowText), look::red());
     QVERIFY(check->isEnabled());
-    QCOMPARE(fixture.store->updateFeedURL().toStdString(), std::string(kDefaultUpdateFeedURL)); // not saved
+    QCOMPARE(fixture.store->settings().updateFeedURL, std::string(kDefaultUpdateFeedURL)); // not saved
     view.findChild<QScrollArea*>()->ensureWidgetVisible(error);
     test::screenshot(&view, "settings-update-error");
 }
@@ -385,9 +394,9 @@ void SettingsViewTest::checkNowUsesTheTypedFeedAddress()
 void SettingsViewTest::testConnectionUsesTheFormCredentialsOnly()
 {
     test::StoreFixture fixture;
-    fixture.store->setApiToken("wrong-token");
+    const SettingsValues before = SettingsStore(fixture.dir / "settings").load();
     Updater updater(quickUpdater());
-    SettingsView view(*fixture.store, updater, [] {});
+    SettingsView view(*fixture.store, updater);
     view.show();
     auto* test = child<QPushButton>(&view, "testConnection");
     auto* token = child<QLineEdit>(&view, "apiToken");
@@ -401,8 +410,7 @@ void SettingsViewTest::testConnectionUsesTheFormCredentialsOnly()
     QTRY_VERIFY_WITH_TIMEOUT(result->text().startsWith("Connected as "), 10000);
     QVERIFY(test->isVisible() && test->isEnabled());
     QCOMPARE(result->palette().color(QPalette::WindowText), look::green());
-    QCOMPARE(fixture.store->apiToken(), QString("wrong-token"));
-    QVERIFY(!std::filesystem::exists(fixture.dir / "settings" / "settings.json"));
+    QVERIFY(SettingsStore(fixture.dir / "settings").load().json() == before.json());
 
     token->setText("another-wrong-token");
     test->click();
@@ -414,7 +422,7 @@ void SettingsViewTest::controlsAreNamedAndTabbedInVisualOrder()
 {
     test::StoreFixture fixture;
     Updater updater(quickUpdater());
-    SettingsView view(*fixture.store, updater, [] {});
+    SettingsView view(*fixture.store, updater);
     view.show();
     QCOMPARE(view.focusWidget(), child<QWidget>(&view, "baseURL"));
     QStringList chain;

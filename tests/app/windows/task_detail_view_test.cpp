@@ -49,7 +49,6 @@ private slots:
     void detailRowsFollowTheirConditions();
     void headerAndFooterFollowTheIssue();
     void followsTheStoreAndKeepsItsIssueWhenItLeaves();
-    void returnAndEscapeClose();
 };
 
 void TaskDetailViewTest::detailRowsFollowTheirConditions()
@@ -109,7 +108,7 @@ void TaskDetailViewTest::headerAndFooterFollowTheIssue()
 {
     test::StoreFixture fixture;
     Issue issue{"1", "TB-9", {}};
-    TaskDetailView bare(*fixture.store, issue, [] {});
+    TaskDetailView bare(*fixture.store, issue);
     bare.show();
     QCOMPARE(bare.findChild<QLabel*>("detailKey")->text(), QString("TB-9"));
     QVERIFY(!bare.findChild<QLabel*>("detailType")->isVisible());
@@ -128,7 +127,7 @@ void TaskDetailViewTest::headerAndFooterFollowTheIssue()
         ADFNode{"doc",
                 {},
                 std::vector<ADFNode>{ADFNode{"paragraph", {}, std::vector<ADFNode>{ADFNode{"text", "Line one", {}}}}}};
-    TaskDetailView full(*fixture.store, issue, [] {});
+    TaskDetailView full(*fixture.store, issue);
     full.show();
     QCOMPARE(full.findChild<QLabel*>("detailType")->text(), QString("Bug"));
     QCOMPARE(full.findChild<QLabel*>("detailPriority")->text(), QString("· High"));
@@ -161,7 +160,7 @@ void TaskDetailViewTest::followsTheStoreAndKeepsItsIssueWhenItLeaves()
     Issue opened{"", key, {}};
     opened.fields.summary = "Summary when opened";
     opened.fields.status = status("Backlog", "new");
-    TaskDetailView view(*fixture.store, opened, [] {});
+    TaskDetailView view(*fixture.store, opened);
     view.show();
     auto* summary = view.findChild<QLabel*>("detailSummary");
     auto* menu = view.findChild<StatusMenu*>();
@@ -194,21 +193,6 @@ void TaskDetailViewTest::followsTheStoreAndKeepsItsIssueWhenItLeaves()
     QCOMPARE(summary->text(), QString("Summary when opened"));
     QCOMPARE(menu->badge()->text(), QString("Backlog"));
     QVERIFY(menu->isVisible());
-}
-
-void TaskDetailViewTest::returnAndEscapeClose()
-{
-    test::StoreFixture fixture;
-    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
-        int closed = 0;
-        TaskDetailView view(*fixture.store, Issue{"1", "TB-1", {}}, [&closed] { ++closed; });
-        view.show();
-        QTest::keyClick(&view, key);
-        QCOMPARE(closed, 1);
-        auto* close = view.findChild<QPushButton*>("detailClose");
-        QVERIFY(close->isDefault());
-        QCOMPARE(close->accessibleName(), QString("Close"));
-    }
 }
 
 QTEST_MAIN(TaskDetailViewTest)

@@ -5,17 +5,21 @@
 #include <QPixmap>
 #include <QTest>
 
+#include "core/settings/app_settings.h"
+
 namespace taskbell::test {
 
 StoreFixture::StoreFixture()
 {
     app::Timing timing;
     timing.delayScale = 0.001;
-    store = std::make_unique<app::AppStore>(SettingsStore(dir / "settings"), timing);
-    store->setBaseURL(QString::fromStdString(jira.baseUrl()));
-    store->setEmail(QString::fromStdString(jira.email()));
-    store->setApiToken(QString::fromStdString(jira.token()));
-    store->setProjectKey("TB");
+    AppSettings site;
+    site.baseURL = jira.baseUrl();
+    site.email = jira.email();
+    site.projectKey = "TB";
+    SettingsStore settings(dir / "settings");
+    site.save(settings);
+    store = std::make_unique<app::AppStore>(settings, timing, QString::fromStdString(jira.token()));
 }
 
 bool StoreFixture::load()

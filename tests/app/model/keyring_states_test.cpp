@@ -1,0 +1,196 @@
+// The API token when the keyring cannot give it: a Secret Service that stalls while the application starts,
+// and a locked keyring. Runs in a keyring session of its own (see tests/app/CMakeLists.txt), since it stops
+// and locks that session's keyring.
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+#include <csignal>
+#include <memory>
+
+#include "app/look/error_banner.h"
+#include "app/model/app_store.h"
+#include "app/model/updater.h"
+#include "app/panel/content_view.h"
+#include "app/windows/settings_view.h"
+#include "core/platform/keychain.h"
+#include "core/settings/app_settings.h"
+#include "support/fake_jira.h"
+#include "support/temp_dir.h"
+
+using namespace taskbell;
+using namespace taskbell::app;
+
+namespace {
+
+constexpr int kWait = 20000; // ms; only a ceiling for a hung test
+
+// One call on the session bus with gdbus; its printed reply.
+QString busCall(const QStringList& arguments)
+{
+    QProcess gdbus;
+    gdbus.start("gdbus", QStringList{"call", "--session"} + arguments);
+    gdbus.waitForFinished(kWait);
+    return QString::fromUtf8(gdbus.readAllStandardOutput());
+}
+
+// The keyring daemon of this test's own session, stopped until the guard goes away.
+class StalledService
+{
+public:
+    StalledService()
+    {
+        QString reply = busCall({"--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus", "--method",
+                                 "org.freedesktop.DBus.GetConnectionUnixProcessID", "org.freedesktop.secrets"});
+        pid_ = QRegularExpression("uint32 (\\d+)").match(reply).captured(1).toInt();
+        if (pid_ > 1) {
+            ::kill(pid_, SIGSTOP);
+        }
+    }
+    ~StalledService() { resume(); }
+    bool stopped() const { return pid_ > 1; }
+    void resume()
+    {
+        if (pid_ > 1) {
+            ::kill(pid_, SIGCONT);
+            pid_ = 0;
+        }
+    }
+
+private:
+    pid_t pid_ = 0;
+};
+
+// Locks the default collection, which needs no prompt (unlocking would).
+bool lockDefaultCollection()
+{
+    QString alias = busCall({"--dest", "org.freedesktop.secrets", "--object-path", "/org/freedesktop/secrets",
+                             "--method", "org.freedesktop.Secret.Service.ReadAlias", "default"});
+    QString path = QRegularExpression("'(/[^']+)'").match(alias).captured(1);
+    if (path.isEmpty()) {
+        return false;
+    }
+    QString locked = busCall({"--dest", "org.freedesktop.secrets", "--object-path", "/org/freedesktop/secrets",
+                              "--method", "org.freedesktop.Secret.Service.Lock", "['" + path + "']"});
+    return locked.contains(path);
+}
+
+struct Scene
+{
+    test::FakeJira jira;
+    test::TempDir folder;
+    std::unique_ptr<AppStore> store;
+    std::unique_ptr<Updater> updater;
+    std::unique_ptr<ContentView> panel;
+
+    Scene()
+    {
+        AppSettings site;
+        site.baseURL = jira.baseUrl();
+        site.email = jira.email();
+        site.refreshMinutes = 0;
+        SettingsStore store = settings();
+        site.save(store);
+        Keychain::set(jira.token(), Keychain::kTokenAccount);
+        UpdaterEnvironment environment;
+        environment.runningVersion = "1.0.0";
+        environment.temporaryDirectory = folder.path();
+        environment.quit = [] {};
+        updater = std::make_unique<Updater>(environment);
+    }
+    SettingsStore settings() const { return SettingsStore(folder / "settings"); }
+
+    // The store reads the token now, as the application does when it starts.
+    void start()
+    {
+        store = std::make_unique<AppStore>(settings(), Timing{});
+        panel = std::make_unique<ContentView>(*store, *updater);
+        panel->show();
+        panel->refresh();
+    }
+    bool showsKeyringProblem() const
+    {
+        return panel->findChild<QWidget*>("tokenUnreadable")->isVisible() &&
+               !panel->findChild<QWidget*>("notConfigured")->isVisible();
+    }
+};
+
+} // namespace
+
+class KeyringStatesTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        if (!qEnvironmentVariableIsSet("TASKBELL_KEYRING_SESSION")) {
+            QSKIP("runs in a keyring session of its own (scripts/with-keyring.sh)");
+        }
+    }
+
+    void stalledServiceKeepsTheTokenAndOffersARetry()
+    {
+        Scene scene;
+        {
+            StalledService stalled;
+            QVERIFY(stalled.stopped());
+            scene.start(); // gives up after the keychain's time-out
+            QCOMPARE(scene.store->tokenStatus(), Keychain::ReadStatus::unreachable);
+            QVERIFY(scene.showsKeyringProblem());
+            auto* text = scene.panel->findChild<QWidget*>("tokenUnreadable")->findChildren<QLabel*>().last();
+            QCOMPARE(text->text(), QString("Taskbell couldn't read your API token from the keyring."));
+
+            // Saving other settings meanwhile leaves the stored token alone (nothing asks the keyring).
+            SettingsView settings(*scene.store, *scene.updater);
+            settings.show();
+            QCOMPARE(settings.findChild<QLineEdit*>("apiToken")->text(), QString());
+            settings.findChild<QLineEdit*>("defaultProjectKey")->setText("QLT");
+            settings.save();
+            QVERIFY(!scene.store->saveError());
+            QCOMPARE(scene.store->settings().projectKey, std::string("QLT"));
+        }
+        QCOMPARE(Keychain::get(Keychain::kTokenAccount), std::optional<std::string>(scene.jira.token()));
+
+        // The service answers again: the retry reads the token and the panel loads.
+        QSignalSpy loaded(scene.store.get(), &AppStore::loadFinished);
+        scene.panel->findChild<QPushButton*>("retryToken")->click();
+        QVERIFY(loaded.wait(kWait));
+        QCOMPARE(scene.store->tokenStatus(), Keychain::ReadStatus::found);
+        scene.panel->refresh();
+        QVERIFY(!scene.panel->findChild<QWidget*>("tokenUnreadable")->isVisible());
+        QVERIFY(!scene.panel->findChild<QWidget*>("notConfigured")->isVisible());
+        QVERIFY(!scene.store->errorMessage());
+    }
+
+    // Last: this session's keyring stays locked.
+    void lockedKeyringRefusesATypedTokenAndTheWindowStaysOpen()
+    {
+        Scene scene;
+        QVERIFY(lockDefaultCollection());
+        scene.start();
+        QCOMPARE(scene.store->tokenStatus(), Keychain::ReadStatus::locked);
+        QVERIFY(scene.showsKeyringProblem());
+
+        int closed = 0;
+        SettingsView settings(*scene.store, *scene.updater);
+        QObject::connect(&settings, &QDialog::finished, [&closed] { ++closed; });
+        settings.show();
+        auto* token = settings.findChild<QLineEdit*>("apiToken");
+        QTest::keyClicks(token, "typed-token");
+        settings.findChild<QPushButton*>("settingsDone")->click();
+        QCOMPARE(closed, 0);
+        QCOMPARE(scene.store->saveError(), std::optional<QString>("The API token could not be saved to the keyring."));
+        auto* banner = settings.findChild<ErrorBanner*>();
+        QVERIFY(banner->isVisible());
+        QCOMPARE(banner->message(), *scene.store->saveError());
+        QCOMPARE(token->text(), QString("typed-token"));
+        QCOMPARE(scene.store->tokenStatus(), Keychain::ReadStatus::locked);
+    }
+};
+
+QTEST_MAIN(KeyringStatesTest)
+#include "keyring_states_test.moc"
