@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QTimer>
 #include <iostream>
+#include <optional>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -49,8 +50,15 @@ TaskbellApp::~TaskbellApp() = default;
 
 void TaskbellApp::makeContent()
 {
+    std::optional<ContentView::State> state;
+    if (content_ != nullptr) {
+        state = content_->state();
+    }
     delete content_;
     content_ = new ContentView(*store_, *updater_);
+    if (state) {
+        content_->restore(*state);
+    }
     // What the panel asks for, in one place with the tray item's requests above.
     AuxWindows* windows = windows_.get();
     connect(content_, &ContentView::addTaskRequested, windows, &AuxWindows::showAddTask);
@@ -64,7 +72,7 @@ void TaskbellApp::makeContent()
 bool TaskbellApp::eventFilter(QObject* watched, QEvent* event)
 {
     // The desktop switched between light and dark: colours and tinted symbols are chosen when the panel is
-    // built, so it is built again (and opens on In Progress, as a new panel does).
+    // built, so it is built again, on the same tab and scroll position, without loading again.
     if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) {
         QTimer::singleShot(0, this, [this] {
             makeContent();
