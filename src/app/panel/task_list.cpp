@@ -98,6 +98,9 @@ void TaskList::rebuild()
         }
     }
     setAccessibleDescription(taskCount_ == 1 ? tr("1 task") : tr("%1 tasks").arg(taskCount_));
+    if (heights_.size() > 4 * (store_.backlog().size() + store_.inProgress().size() + store_.done().size()) + 64) {
+        heights_.clear(); // mostly old versions and widths
+    }
     measuredWidth_ = -1;
     measure(width());
     heightChanged();
@@ -158,20 +161,30 @@ void TaskList::measure(int width)
         return;
     }
     measuredWidth_ = width;
+    totalHeight_ = place(width, true);
+}
+
+// The list's height at `width`; with `keep`, each item's place is kept for that width.
+int TaskList::place(int width, bool keep)
+{
     int inner = width - 2 * kMargin;
     int top = kMargin;
     for (Item& item : items_) {
-        item.top = top;
+        int height = 0;
         if (item.kind == Kind::row) {
-            item.height = rowHeight(item, inner);
+            height = rowHeight(item, inner);
         } else if (item.widget->hasHeightForWidth()) {
-            item.height = item.widget->heightForWidth(inner);
+            height = item.widget->heightForWidth(inner);
         } else {
-            item.height = item.widget->sizeHint().height();
+            height = item.widget->sizeHint().height();
         }
-        top += item.height + kSpacing;
+        if (keep) {
+            item.top = top;
+            item.height = height;
+        }
+        top += height + kSpacing;
     }
-    totalHeight_ = items_.empty() ? 2 * kMargin : top - kSpacing + kMargin;
+    return items_.empty() ? 2 * kMargin : top - kSpacing + kMargin;
 }
 
 int TaskList::rowHeight(const Item& item, int width)
@@ -192,8 +205,12 @@ int TaskList::rowHeight(const Item& item, int width)
 
 int TaskList::heightForWidth(int width) const
 {
-    const_cast<TaskList*>(this)->measure(width);
-    return totalHeight_;
+    if (width == measuredWidth_) {
+        return totalHeight_;
+    }
+    // Asked for widths the list is not shown at (the scroll area tries one without its scroll bar):
+    // measured rows are cached, the places stay those of the current width.
+    return const_cast<TaskList*>(this)->place(width, false);
 }
 
 QSize TaskList::sizeHint() const
@@ -245,9 +262,10 @@ TaskRow* TaskList::takeRow()
 
 void TaskList::placeVisible()
 {
-    if (stale_ || measuredWidth_ != width()) {
+    if (stale_ || width() <= 0) {
         return;
     }
+    measure(width());
     // The visible part, in this widget's coordinates, widened by a quarter screen each way.
     QWidget* viewport = parentWidget();
     int viewTop = viewport != nullptr ? -y() : 0;

@@ -87,6 +87,7 @@ private:
     QLabel* monthLabel(const QString& label);
     // Places the items at `width`, measuring the rows not yet measured at it.
     void measure(int width);
+    int place(int width, bool keep);
     int rowHeight(const Item& item, int width);
     void heightChanged();
     // Gives widgets to the items near the visible part, and takes them from the others.

@@ -20,20 +20,13 @@
 namespace taskbell::app {
 
 TaskbellApp::TaskbellApp(AppStore* store, Updater* updater, QObject* parent)
-    : QObject(parent), store_(store), updater_(updater), tray_(new TrayItem(this)),
-      panel_(std::make_unique<PanelWindow>())
+    : QObject(parent), store_(store), updater_(updater), tray_(new TrayItem(this))
 {
     windows_ = std::make_unique<AuxWindows>(windowContents(*store_, *updater_));
-    windows_->setMenuBarPanel(panel_.get());
-    makeContent();
 
     connect(tray_, &TrayItem::clicked, this, &TaskbellApp::togglePanel);
     connect(tray_, &TrayItem::showSettingsRequested, windows_.get(), &AuxWindows::showSettings);
     connect(tray_, &TrayItem::quitRequested, qApp, &QCoreApplication::quit);
-    // Each showing of the panel (re)arms the updater with the saved feed and flag.
-    connect(panel_.get(), &PanelWindow::shown, this, [this] {
-        updater_->start(QString::fromStdString(store_->settings().updateFeedURL), store_->settings().autoUpdate);
-    });
     for (auto signal : {&AppStore::tasksChanged, &AppStore::settingsChanged}) {
         connect(store_, signal, this, &TaskbellApp::updateTray);
     }
@@ -47,6 +40,27 @@ TaskbellApp::TaskbellApp(AppStore* store, Updater* updater, QObject* parent)
 }
 
 TaskbellApp::~TaskbellApp() = default;
+
+// The panel is made when it is first wanted: a start shows the tray icon alone.
+PanelWindow& TaskbellApp::panel()
+{
+    if (!panel_) {
+        panel_ = std::make_unique<PanelWindow>();
+        windows_->setMenuBarPanel(panel_.get());
+        // Each showing of the panel (re)arms the updater with the saved feed and flag.
+        connect(panel_.get(), &PanelWindow::shown, this, [this] {
+            updater_->start(QString::fromStdString(store_->settings().updateFeedURL), store_->settings().autoUpdate);
+        });
+        makeContent();
+    }
+    return *panel_;
+}
+
+ContentView& TaskbellApp::content()
+{
+    panel();
+    return *content_;
+}
 
 void TaskbellApp::makeContent()
 {
@@ -75,7 +89,9 @@ bool TaskbellApp::eventFilter(QObject* watched, QEvent* event)
     // built, so it is built again, on the same tab and scroll position, without loading again.
     if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) {
         QTimer::singleShot(0, this, [this] {
-            makeContent();
+            if (panel_) {
+                makeContent();
+            }
             tray_->refreshIcon();
         });
     }
@@ -89,12 +105,12 @@ void TaskbellApp::start()
 
 void TaskbellApp::showPanel()
 {
-    panel_->showAt(tray_->geometry());
+    panel().showAt(tray_->geometry());
 }
 
 void TaskbellApp::togglePanel()
 {
-    panel_->toggle(tray_->geometry());
+    panel().toggle(tray_->geometry());
 }
 
 void TaskbellApp::updateTray()

@@ -335,8 +335,12 @@ private slots:
         area.setWidgetResizable(true);
         area.resize(560, 600);
         area.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&area));
         list->rebuild();
         auto dateLine = [list] {
+            if (list->shownRows().empty()) {
+                return QString();
+            }
             for (QLabel* label : list->shownRows().front()->findChildren<QLabel*>()) {
                 if (label->text().contains(u'\u00B7')) {
                     return label->text();
