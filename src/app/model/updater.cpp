@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "app/model/background.h"
+#include "app/model/text.h"
 #include "core/base/app_info.h"
 #include "core/base/bundle.h"
 #include "core/base/cancel.h"
@@ -24,17 +25,14 @@ constexpr std::chrono::milliseconds kCheckPeriod = 6h;
 // Automatic checks closer together than this to the last one are skipped.
 constexpr std::chrono::seconds kAutomaticCheckGuard{60};
 
-const QString kNotInBundle =
-    QStringLiteral("This copy of Taskbell can’t update itself — it doesn’t run from an installed Taskbell.app bundle.");
+const char* const kNotInBundle = QT_TRANSLATE_NOOP(
+    "taskbell::app::Updater",
+    "This copy of Taskbell can’t update itself — it doesn’t run from an installed Taskbell.app bundle.");
 
 // A build without a pinned release key can check the feed but can never verify a download.
-const QString kCannotVerify = QStringLiteral(
+const char* const kCannotVerify = QT_TRANSLATE_NOOP(
+    "taskbell::app::Updater",
     "This copy of Taskbell can’t verify updates — it was built without a release key, so it installs none.");
-
-QString qtext(const std::string& value)
-{
-    return QString::fromStdString(value);
-}
 
 // Every call into the update engine an install makes, in order, on a pool thread: download, verify
 // (checksum, unpack, signature, version), swap. `stage` announces "Verifying…" and "Installing…" before
@@ -47,11 +45,11 @@ void runInstall(const UpdateManifest& offer, const UpdaterEnvironment& environme
     auto archive = update::download(offer, environment.temporaryDirectory, cancel);
     try {
         throwIfCancelled(cancel);
-        stage(QStringLiteral("Verifying…"));
+        stage(Updater::tr("Verifying…"));
         auto bundle =
             update::verifyDownload(archive, offer, environment.runningVersion, environment.trustedPublicKey, cancel);
         throwIfCancelled(cancel);
-        stage(QStringLiteral("Installing…"));
+        stage(Updater::tr("Installing…"));
         update::swapAndRelaunch(bundle, *environment.installedBundle);
     } catch (...) {
         update::removeUpdateFolder(archive);
@@ -99,7 +97,7 @@ bool Updater::isArmed() const
 
 bool Updater::hasVisibleOffer() const
 {
-    return available_ && (!dismissedVersion_ || *dismissedVersion_ != qtext(available_->version));
+    return available_ && (!dismissedVersion_ || *dismissedVersion_ != qs(available_->version));
 }
 
 void Updater::start(const QString& feedURL, bool autoUpdate)
@@ -135,7 +133,7 @@ void Updater::check(const QString& feedURL, bool manual, std::function<void()> f
     setIsChecking(true);
     setErrorMessage(std::nullopt);
     if (manual) {
-        setStatus(QStringLiteral("Checking…"));
+        setStatus(tr("Checking…"));
     }
     runInPool(
         *pool_, this,
@@ -148,18 +146,19 @@ void Updater::check(const QString& feedURL, bool manual, std::function<void()> f
                     setStatus(std::nullopt);
                 } else {
                     setAvailable(std::nullopt);
-                    setStatus(manual ? std::optional<QString>("You're on the latest version (v" +
-                                                              qtext(environment_.runningVersion) + ").")
-                                     : std::nullopt);
+                    setStatus(manual
+                                  ? std::optional<QString>(
+                                        tr("You're on the latest version (v%1).").arg(qs(environment_.runningVersion)))
+                                  : std::nullopt);
                 }
             } else {
                 setStatus(std::nullopt);
                 if (manual) {
-                    setErrorMessage(qtext(errorText(outcome.error)));
+                    setErrorMessage(qs(errorText(outcome.error)));
                 }
             }
             if (manual && outcome.value && !canVerifyUpdates()) {
-                setErrorMessage(kCannotVerify);
+                setErrorMessage(tr(kCannotVerify));
             }
             setIsChecking(false);
             if (finished) {
@@ -172,7 +171,7 @@ void Updater::dismiss()
 {
     std::optional<QString> version;
     if (available_) {
-        version = qtext(available_->version);
+        version = qs(available_->version);
     }
     if (dismissedVersion_ != version) {
         dismissedVersion_ = version;
@@ -190,7 +189,7 @@ void Updater::install(std::function<void()> finished)
     }
     if (!environment_.installedBundle || !canVerifyUpdates()) {
         setStatus(std::nullopt);
-        setErrorMessage(environment_.installedBundle ? kCannotVerify : kNotInBundle);
+        setErrorMessage(tr(environment_.installedBundle ? kCannotVerify : kNotInBundle));
         if (finished) {
             finished();
         }
@@ -199,7 +198,7 @@ void Updater::install(std::function<void()> finished)
     UpdateManifest offer = *available_;
     setErrorMessage(std::nullopt);
     setIsChecking(true);
-    setStatus("Downloading v" + qtext(offer.version) + "…");
+    setStatus(tr("Downloading v%1…").arg(qs(offer.version)));
     // Stage texts are queued to this object ahead of the outcome, so they show in the order they happen.
     auto stage = [this](QString text) {
         QMetaObject::invokeMethod(
@@ -219,7 +218,7 @@ void Updater::install(std::function<void()> finished)
                 return;
             }
             setStatus(std::nullopt);
-            setErrorMessage(qtext(errorText(outcome.error)));
+            setErrorMessage(qs(errorText(outcome.error)));
             setIsChecking(false);
             if (finished) {
                 finished();

@@ -7,6 +7,8 @@
 #include <QShowEvent>
 
 #include "app/look/symbols.h"
+#include "app/look/window_sizes.h"
+#include "app/model/text.h"
 #include "app/windows/form_parts.h"
 #include "core/base/app_info.h"
 #include "core/platform/executable.h"
@@ -14,11 +16,6 @@
 namespace taskbell::app {
 
 namespace {
-
-QString qs(const std::string& text)
-{
-    return QString::fromStdString(text);
-}
 
 QWidget* changelogBlock(const ChangelogEntry& entry, QWidget* parent)
 {
@@ -29,7 +26,7 @@ QWidget* changelogBlock(const ChangelogEntry& entry, QWidget* parent)
 
     auto* titleRow = new QHBoxLayout;
     titleRow->setSpacing(8);
-    QLabel* version = form::label("v" + qs(entry.version), look::FontRole::Callout, false, block);
+    QLabel* version = form::label(QStringLiteral("v") + qs(entry.version), look::FontRole::Callout, false, block);
     QFont bold = version->font();
     bold.setBold(true);
     version->setFont(bold);
@@ -55,7 +52,7 @@ QWidget* changelogBlock(const ChangelogEntry& entry, QWidget* parent)
 
 AboutView::AboutView(QWidget* parent) : FormDialog("aboutView", parent)
 {
-    setFixedSize(420, 440);
+    setFixedSize(windowSize::about);
     auto* buttons = new QDialogButtonBox(this);
     done_ = addButton(buttons, tr("Done"), QDialogButtonBox::AcceptRole, "aboutDone");
     done_->setDefault(true);
@@ -102,7 +99,7 @@ QWidget* AboutView::makeChangelog()
     auto* area = new QScrollArea(this);
     area->setObjectName("aboutChangelog");
     QBoxLayout* column = form::scrollingColumn(area, 16, 12);
-    QLabel* title = form::label("Changelog", look::FontRole::Subheadline, true, area->widget());
+    QLabel* title = form::label(tr("Changelog"), look::FontRole::Subheadline, true, area->widget());
     QFont bold = title->font();
     bold.setBold(true);
     title->setFont(bold);

@@ -13,7 +13,9 @@
 #include "app/look/segmented_control.h"
 #include "app/look/spinner.h"
 #include "app/look/style_sheets.h"
+#include "app/look/window_sizes.h"
 #include "app/model/app_store.h"
+#include "app/model/text.h"
 #include "app/windows/form_parts.h"
 #include "core/jira/task_filter.h"
 
@@ -56,7 +58,7 @@ int indexOf(CreateTarget target)
 
 AddTaskView::AddTaskView(AppStore& store, QWidget* parent) : FormDialog("addTaskView", parent), store_(store)
 {
-    setFixedSize(400, 520);
+    setFixedSize(windowSize::addTask);
     auto* buttons = new QDialogButtonBox(this);
     cancel_ = addButton(buttons, tr("Cancel"), QDialogButtonBox::RejectRole, "addTaskCancel");
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -85,10 +87,10 @@ QWidget* AddTaskView::makeForm()
     QBoxLayout* column = form::scrollingColumn(area, 14, 12);
     QWidget* content = area->widget();
 
-    projectKey_ = lineEdit("projectKey", "e.g. QLT", content);
-    column->addWidget(form::titled("Project key", projectKey_, content));
-    summary_ = lineEdit("summary", "What needs doing?", content);
-    column->addWidget(form::titled("Summary", summary_, content));
+    projectKey_ = lineEdit("projectKey", tr("e.g. QLT"), content);
+    column->addWidget(form::titled(tr("Project key"), projectKey_, content));
+    summary_ = lineEdit("summary", tr("What needs doing?"), content);
+    column->addWidget(form::titled(tr("Summary"), summary_, content));
 
     description_ = new QPlainTextEdit(content);
     description_->setObjectName("description");
@@ -96,24 +98,24 @@ QWidget* AddTaskView::makeForm()
     description_->setTabChangesFocus(true);
     description_->setFont(look::font(look::FontRole::Callout));
     description_->setStyleSheet(look::sheet::fieldBorder(palette()));
-    column->addWidget(form::titled("Description (optional)", description_, content));
+    column->addWidget(form::titled(tr("Description (optional)"), description_, content));
 
-    issueType_ = lineEdit("issueType", "Task", content);
-    column->addWidget(form::titled("Issue type", issueType_, content));
+    issueType_ = lineEdit("issueType", tr("Task"), content);
+    column->addWidget(form::titled(tr("Issue type"), issueType_, content));
 
     QStringList titles;
     for (CreateTarget target : kAllCreateTargets) {
-        titles << QString::fromUtf8(title(target).data(), static_cast<qsizetype>(title(target).size()));
+        titles << qs(title(target));
     }
     target_ = new SegmentedControl(titles, indexOf(kDefaultTarget), content);
     target_->setObjectName("target");
-    column->addWidget(form::titled("Add to", target_, content));
+    column->addWidget(form::titled(tr("Add to"), target_, content));
 
-    assignToMe_ = new QCheckBox("Assign to me", content);
+    assignToMe_ = new QCheckBox(tr("Assign to me"), content);
     assignToMe_->setObjectName("assignToMe");
     assignToMe_->setChecked(true);
     assignToMe_->setFont(look::font(look::FontRole::Callout));
-    form::describe(assignToMe_, "Assign to me");
+    form::describe(assignToMe_, tr("Assign to me"));
     column->addWidget(assignToMe_);
 
     errorBanner_ = new ErrorBanner(content);
@@ -189,7 +191,7 @@ void AddTaskView::submit()
     const QString issueType = issueType_->text().isEmpty() ? QStringLiteral("Task") : issueType_->text();
     std::optional<QString> category;
     if (auto key = statusCategory(kAllCreateTargets[static_cast<std::size_t>(target_->current())])) {
-        category = QString::fromUtf8(key->data(), static_cast<qsizetype>(key->size()));
+        category = qs(*key);
     }
     store_.createTask(projectKey_->text(), summary_->text(), issueType, assignToMe_->isChecked(),
                       description_->toPlainText(), category, this,
@@ -204,7 +206,7 @@ void AddTaskView::finish(const std::optional<QString>& createdKey)
         accept();
         return;
     }
-    error_ = store_.errorMessage().value_or(QStringLiteral("Could not create the task."));
+    error_ = store_.errorMessage().value_or(tr("Could not create the task."));
     updateState();
 }
 
