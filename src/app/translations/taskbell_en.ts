@@ -459,6 +459,18 @@
         <source>Loading…</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Tasks</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>1 task</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 tasks</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>taskbell::app::TaskRow</name>
