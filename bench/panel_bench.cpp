@@ -23,6 +23,7 @@
 #include "app/panel/content_view.h"
 #include "app/panel/filter_tabs.h"
 #include "app/panel/task_list.h"
+#include "core/settings/app_settings.h"
 #include "support/fake_jira.h"
 #include "support/temp_dir.h"
 
@@ -99,11 +100,13 @@ int main(int argc, char** argv)
         }
     };
     addIssues("First");
-    AppStore store(SettingsStore(folder.path()), Timing{});
-    store.setBaseURL(QString::fromStdString(jira.baseUrl()));
-    store.setEmail(QString::fromStdString(jira.email()));
-    store.setApiToken(QString::fromStdString(jira.token()));
-    store.setRefreshMinutes(0);
+    AppSettings site;
+    site.baseURL = jira.baseUrl();
+    site.email = jira.email();
+    site.refreshMinutes = 0;
+    SettingsStore saved(folder.path());
+    site.save(saved);
+    AppStore store(SettingsStore(folder.path()), Timing{}, QString::fromStdString(jira.token()));
     UpdaterEnvironment environment;
     environment.runningVersion = "1.10.0";
     environment.temporaryDirectory = folder.path();
