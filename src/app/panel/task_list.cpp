@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QScrollArea>
 #include <algorithm>
+#include <set>
 
 #include "app/look/error_banner.h"
 #include "app/look/look.h"
@@ -13,6 +14,7 @@
 #include "app/model/app_store.h"
 #include "app/panel/accessibility.h"
 #include "app/panel/section_views.h"
+#include "core/jira/month_group.h"
 
 namespace taskbell::app {
 
@@ -72,7 +74,6 @@ void TaskList::rebuild()
 {
     stale_ = false;
     items_.clear();
-    doneGroups_.clear();
     if (store_.errorMessage()) {
         error_->setMessage(*store_.errorMessage());
         error_->setDismissible(store_.isErrorKept());
@@ -90,16 +91,13 @@ void TaskList::rebuild()
         addPart(done_, {}, store_.done().size(), "d", tr("No completed tasks in this period."));
         if (!store_.done().empty()) {
             items_.pop_back(); // the hint addPart placed for the empty list given to it
-            doneGroups_ = store_.doneByMonth();
-            for (const MonthGroup& group : doneGroups_) {
-                items_.push_back({Kind::month, monthLabel(QString::fromStdString(group.label))});
-                addRows(group.issues, "d");
-            }
+            addDoneByMonth();
         }
     }
     setAccessibleDescription(taskCount_ == 1 ? tr("1 task") : tr("%1 tasks").arg(taskCount_));
     if (heights_.size() > 4 * (store_.backlog().size() + store_.inProgress().size() + store_.done().size()) + 64) {
         heights_.clear(); // mostly old versions and widths
+        monthOf_.clear();
     }
     measuredWidth_ = -1;
     measure(width());
@@ -126,16 +124,56 @@ void TaskList::addPart(Part& part, const std::vector<Issue>& issues, std::size_t
 
 void TaskList::addRows(const std::vector<Issue>& issues, const char* tag)
 {
-    std::size_t first = items_.size();
+    std::vector<const Issue*> rows;
+    rows.reserve(issues.size());
     for (const Issue& issue : issues) {
-        Item item{Kind::row, nullptr, &issue, std::string(tag) + ":" + issue.id};
-        // The same issue twice in one section still gets a row each.
-        for (std::size_t i = first; i < items_.size(); ++i) {
-            if (items_[i].key == item.key) {
-                item.key += "#";
-            }
+        rows.push_back(&issue);
+    }
+    addRows(rows, tag);
+}
+
+void TaskList::addRows(const std::vector<const Issue*>& issues, const char* tag)
+{
+    std::set<std::string> keys;
+    for (const Issue* issue : issues) {
+        Item item{Kind::row, nullptr, issue, std::string(tag) + ":" + issue->id};
+        while (!keys.insert(item.key).second) {
+            item.key += "#"; // the same issue twice in one section still gets a row each
         }
         items_.push_back(std::move(item));
+    }
+}
+
+// Done grouped by the calendar month of each issue's date, newest month first, each month's issues in
+// their order; the month of an issue version is worked out once.
+void TaskList::addDoneByMonth()
+{
+    struct Month
+    {
+        std::chrono::system_clock::time_point date;
+        QString label;
+        std::vector<const Issue*> issues;
+    };
+    std::vector<Month> months;
+    for (const Issue& issue : store_.done()) {
+        std::string key = issue.id + '|' + issue.fields.updated.value_or(std::string()) + '|' +
+                          issue.fields.resolutiondate.value_or(std::string());
+        auto found = monthOf_.find(key);
+        if (found == monthOf_.end()) {
+            found = monthOf_.emplace(key, QString::fromStdString(JiraDate::monthLabel(issue.sortDate()))).first;
+        }
+        auto month = std::find_if(months.begin(), months.end(),
+                                  [&](const Month& candidate) { return candidate.label == found->second; });
+        if (month == months.end()) {
+            months.push_back({issue.sortDate(), found->second, {}});
+            month = months.end() - 1;
+        }
+        month->issues.push_back(&issue);
+    }
+    std::stable_sort(months.begin(), months.end(), [](const Month& a, const Month& b) { return a.date > b.date; });
+    for (const Month& month : months) {
+        items_.push_back({Kind::month, monthLabel(month.label)});
+        addRows(month.issues, "d");
     }
 }
 

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "app/panel/task_row.h"
-#include "core/jira/month_group.h"
 #include "core/jira/task_filter.h"
 
 class QLabel;
@@ -84,6 +83,8 @@ private:
     void addPart(Part& part, const std::vector<Issue>& issues, std::size_t count, const char* tag,
                  const QString& emptyText);
     void addRows(const std::vector<Issue>& issues, const char* tag);
+    void addRows(const std::vector<const Issue*>& issues, const char* tag);
+    void addDoneByMonth();
     QLabel* monthLabel(const QString& label);
     // Places the items at `width`, measuring the rows not yet measured at it.
     void measure(int width);
@@ -107,7 +108,6 @@ private:
     Part backlog_;
     Part inProgress_;
     Part done_;
-    std::vector<MonthGroup> doneGroups_;
     std::vector<Item> items_;
     std::size_t taskCount_ = 0;
     int measuredWidth_ = -1;
@@ -118,6 +118,7 @@ private:
     std::map<std::string, TaskRow*> bound_; // built rows by item key
     std::map<std::string, int> heights_;    // by issue id, version and width
     std::map<QString, QLabel*> monthLabels_;
+    std::map<std::string, QString> monthOf_; // a done issue's month, by issue id and version
     std::vector<QWidget*> shown_;
     QTimer dayTimer_;
 };

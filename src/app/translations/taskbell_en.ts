@@ -432,6 +432,10 @@
 <context>
     <name>taskbell::app::TaskList</name>
     <message>
+        <source>Tasks</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
         <source>Backlog</source>
         <translation type="unfinished"></translation>
     </message>
@@ -456,19 +460,15 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Loading…</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Tasks</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>1 task</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
         <source>%1 tasks</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Loading…</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
