@@ -1,5 +1,7 @@
 #include "app/look/widgets.h"
 
+#include <QTextDocument>
+
 #include "app/look/symbols.h"
 
 namespace taskbell::app::look {
@@ -59,7 +61,9 @@ QToolButton* plainButton(const QString& text, FontRole role, const QColor& colou
 
 void setHelpText(QWidget* widget, const QString& helpText)
 {
-    widget->setToolTip(helpText);
+    // A tooltip that might be markup is shown as markup: a help text quoting an issue's summary is plain.
+    widget->setToolTip(Qt::mightBeRichText(helpText) ? Qt::convertFromPlainText(helpText, Qt::WhiteSpaceNormal)
+                                                     : helpText);
     widget->setAccessibleDescription(helpText);
 }
 

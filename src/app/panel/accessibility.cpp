@@ -36,6 +36,9 @@ QAccessibleInterface* panelAccessibleFactory(const QString& className, QObject* 
     if (className == QLatin1String("taskbell::app::TaskRow")) {
         return new QAccessibleWidget(widget, QAccessible::Grouping);
     }
+    if (className == QLatin1String("taskbell::app::TaskList")) {
+        return new QAccessibleWidget(widget, QAccessible::List); // its description counts the tab's tasks
+    }
     if (className == QLatin1String("taskbell::app::CopyArea")) {
         return new CopyAreaAccessible(widget);
     }

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "app/look/look.h"
 #include "app/look/spinner.h"
@@ -64,6 +65,7 @@ ContentView::ContentView(AppStore& store, Updater& updater, QWidget* parent)
     scroll_->setWidget(list_);
     scroll_->setWidgetResizable(true);
     scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setFocusPolicy(Qt::NoFocus); // the list is the stop: Tab goes from the tabs to the first row
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     layout->addWidget(scroll_, 1);
@@ -79,6 +81,11 @@ ContentView::ContentView(AppStore& store, Updater& updater, QWidget* parent)
         QTimer::singleShot(0, this, &ContentView::ensureVisibleTransitions);
     });
     connect(scroll_->verticalScrollBar(), &QScrollBar::valueChanged, this, &ContentView::ensureVisibleTransitions);
+    connect(scroll_->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int maximum) {
+        if (pendingScroll_ >= 0 && pendingScroll_ <= maximum) {
+            scroll_->verticalScrollBar()->setValue(std::exchange(pendingScroll_, -1));
+        }
+    });
     for (auto signal : {&AppStore::tasksChanged, &AppStore::stateChanged, &AppStore::settingsChanged}) {
         connect(&store_, signal, this, &ContentView::scheduleRefresh);
     }
@@ -240,6 +247,24 @@ void ContentView::refresh()
 TaskFilter ContentView::filter() const
 {
     return tabs_->filter();
+}
+
+ContentView::State ContentView::state() const
+{
+    return {filter(), scroll_->verticalScrollBar()->value(), hasLoaded_};
+}
+
+void ContentView::restore(const State& state)
+{
+    hasLoaded_ = state.loaded;
+    tabs_->setFilter(state.filter);
+    list_->setFilter(state.filter);
+    QScrollBar* bar = scroll_->verticalScrollBar();
+    if (state.scroll <= bar->maximum()) {
+        bar->setValue(state.scroll);
+    } else {
+        pendingScroll_ = state.scroll;
+    }
 }
 
 void ContentView::showEvent(QShowEvent* event)

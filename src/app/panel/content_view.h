@@ -35,6 +35,17 @@ public:
     void refresh();
 
     TaskFilter filter() const;
+
+    // What a replacement view takes over (the panel is made again when the desktop switches between light
+    // and dark): the tab, the scroll position and whether the first load was made.
+    struct State
+    {
+        TaskFilter filter = TaskFilter::inProgress;
+        int scroll = 0;
+        bool loaded = false;
+    };
+    State state() const;
+    void restore(const State& state);
     FilterTabs* filterTabs() const { return tabs_; }
     TaskList* taskList() const { return list_; }
     UpdateBanner* updateBanner() const { return banner_; }
@@ -62,6 +73,7 @@ private:
     Updater& updater_;
     bool hasLoaded_ = false;
     bool refreshPending_ = false;
+    int pendingScroll_ = -1; // a restored position, set once the list is that tall
 
     QLabel* userName_ = nullptr;
     QToolButton* add_ = nullptr;

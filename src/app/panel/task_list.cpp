@@ -1,24 +1,48 @@
 #include "app/panel/task_list.h"
 
+#include <QApplication>
+#include <QDateTime>
+#include <QKeyEvent>
 #include <QLabel>
-#include <QVBoxLayout>
+#include <QScrollArea>
+#include <algorithm>
 #include <set>
 
 #include "app/look/error_banner.h"
 #include "app/look/look.h"
 #include "app/look/widgets.h"
 #include "app/model/app_store.h"
+#include "app/panel/accessibility.h"
 #include "app/panel/section_views.h"
+#include "core/jira/month_group.h"
 
 namespace taskbell::app {
 
-TaskList::TaskList(AppStore& store, RowContext context, QWidget* parent)
-    : QWidget(parent), store_(store), context_(std::move(context)), layout_(new QVBoxLayout(this)),
-      error_(new ErrorBanner(this))
+namespace {
+
+constexpr int kMargin = 12;
+constexpr int kSpacing = 14;
+
+QScrollArea* scrollAreaOf(const QWidget* list)
 {
-    layout_->setContentsMargins(12, 12, 12, 12);
-    layout_->setSpacing(14);
-    layout_->setAlignment(Qt::AlignTop);
+    QWidget* viewport = list->parentWidget();
+    return viewport != nullptr ? qobject_cast<QScrollArea*>(viewport->parentWidget()) : nullptr;
+}
+
+} // namespace
+
+TaskList::TaskList(AppStore& store, RowContext context, QWidget* parent)
+    : QWidget(parent), store_(store), context_(std::move(context)), error_(new ErrorBanner(this))
+{
+    installPanelAccessibility();
+    setObjectName(QStringLiteral("taskList"));
+    setAccessibleName(tr("Tasks"));
+    // A stop of its own in the focus chain, which passes focus on to the first row on screen; the built
+    // rows follow it in the chain, in the list's order.
+    setFocusPolicy(Qt::TabFocus);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
     backlog_ = {new SectionHeader(tr("Backlog"), "tray", this), new EmptyHint({}, this)};
     inProgress_ = {new SectionHeader(tr("In Progress"), "circle.dashed", this), new EmptyHint({}, this)};
     done_ = {new SectionHeader(tr("Done"), "checkmark.circle", this), new EmptyHint({}, this)};
@@ -29,6 +53,13 @@ TaskList::TaskList(AppStore& store, RowContext context, QWidget* parent)
         widget->hide();
     }
     connect(error_, &ErrorBanner::dismissRequested, &store_, &AppStore::dismissError);
+    connect(&store_, &AppStore::tasksChanged, this, [this] { stale_ = true; });
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { onFocusChanged(now); });
+    dayTimer_.setSingleShot(true);
+    connect(&dayTimer_, &QTimer::timeout, this, [this] {
+        refreshDates();
+        armDayTimer();
+    });
 }
 
 void TaskList::setFilter(TaskFilter filter)
@@ -41,85 +72,109 @@ void TaskList::setFilter(TaskFilter filter)
 
 void TaskList::rebuild()
 {
-    std::vector<QWidget*> items;
-    used_.clear();
+    stale_ = false;
+    items_.clear();
     if (store_.errorMessage()) {
         error_->setMessage(*store_.errorMessage());
         error_->setDismissible(store_.isErrorKept());
-        items.push_back(error_);
+        items_.push_back({Kind::error, error_});
     }
+    taskCount_ = 0;
     if (showsBacklog(filter_)) {
-        addPart(items, backlog_, store_.backlog(), "b", tr("Nothing in the backlog."));
+        addPart(backlog_, store_.backlog(), store_.backlog().size(), "b", tr("Nothing in the backlog."));
     }
     if (showsInProgress(filter_)) {
-        addPart(items, inProgress_, store_.inProgress(), "p", tr("Nothing in progress right now."));
+        addPart(inProgress_, store_.inProgress(), store_.inProgress().size(), "p",
+                tr("Nothing in progress right now."));
     }
     if (showsDone(filter_)) {
-        addPart(items, done_, {}, "d", tr("No completed tasks in this period."));
+        addPart(done_, {}, store_.done().size(), "d", tr("No completed tasks in this period."));
         if (!store_.done().empty()) {
-            items.pop_back(); // the hint addPart placed for the empty list given to it
-            for (const MonthGroup& group : store_.doneByMonth()) {
-                items.push_back(monthLabel(QString::fromStdString(group.label)));
-                addRows(items, group.issues, "d");
-            }
+            items_.pop_back(); // the hint addPart placed for the empty list given to it
+            addDoneByMonth();
         }
     }
-    // Only the rows shown now are kept: hundreds of hidden rows would cost more memory than remaking them
-    // on a tab switch costs time.
-    for (auto it = rows_.begin(); it != rows_.end();) {
-        if (!used_.count(it->first)) {
-            it->second->deleteLater();
-            it = rows_.erase(it);
-        } else {
-            ++it;
-        }
+    setAccessibleDescription(taskCount_ == 1 ? tr("1 task") : tr("%1 tasks").arg(taskCount_));
+    if (heights_.size() > 4 * (store_.backlog().size() + store_.inProgress().size() + store_.done().size()) + 64) {
+        heights_.clear(); // mostly old versions and widths
+        monthOf_.clear();
     }
-    apply(std::move(items));
-    updateBusy();
+    measuredWidth_ = -1;
+    measure(width());
+    heightChanged();
+    placeVisible();
+    armDayTimer();
 }
 
-void TaskList::addPart(std::vector<QWidget*>& items, Part& part, const std::vector<Issue>& issues, const char* tag,
+void TaskList::addPart(Part& part, const std::vector<Issue>& issues, std::size_t count, const char* tag,
                        const QString& emptyText)
 {
+    taskCount_ += count;
     if (filter_ == TaskFilter::all) {
-        std::size_t count = tag[0] == 'b'   ? store_.backlog().size()
-                            : tag[0] == 'p' ? store_.inProgress().size()
-                                            : store_.done().size();
         part.header->setCount(count);
-        items.push_back(part.header);
+        items_.push_back({Kind::header, part.header});
     }
     if (issues.empty()) {
         part.hint->setText(store_.isLoading() ? tr("Loading…") : emptyText);
-        items.push_back(part.hint);
+        items_.push_back({Kind::hint, part.hint});
         return;
     }
-    addRows(items, issues, tag);
+    addRows(issues, tag);
 }
 
-void TaskList::addRows(std::vector<QWidget*>& items, const std::vector<Issue>& issues, const char* tag)
+void TaskList::addRows(const std::vector<Issue>& issues, const char* tag)
 {
+    std::vector<const Issue*> rows;
+    rows.reserve(issues.size());
     for (const Issue& issue : issues) {
-        std::string key = std::string(tag) + ":" + issue.id;
-        while (used_.count(key)) {
-            key += "#"; // the same issue twice in one section still gets a row each
+        rows.push_back(&issue);
+    }
+    addRows(rows, tag);
+}
+
+void TaskList::addRows(const std::vector<const Issue*>& issues, const char* tag)
+{
+    std::set<std::string> keys;
+    for (const Issue* issue : issues) {
+        Item item{Kind::row, nullptr, issue, std::string(tag) + ":" + issue->id};
+        while (!keys.insert(item.key).second) {
+            item.key += "#"; // the same issue twice in one section still gets a row each
         }
-        used_[key] = true;
-        items.push_back(rowFor(issue, key));
+        items_.push_back(std::move(item));
     }
 }
 
-TaskRow* TaskList::rowFor(const Issue& issue, const std::string& key)
+// Done grouped by the calendar month of each issue's date, newest month first, each month's issues in
+// their order; the month of an issue version is worked out once.
+void TaskList::addDoneByMonth()
 {
-    auto found = rows_.find(key);
-    if (found != rows_.end()) {
-        found->second->setIssue(issue);
-        return found->second;
+    struct Month
+    {
+        std::chrono::system_clock::time_point date;
+        QString label;
+        std::vector<const Issue*> issues;
+    };
+    std::vector<Month> months;
+    for (const Issue& issue : store_.done()) {
+        std::string key = issue.id + '|' + issue.fields.updated.value_or(std::string()) + '|' +
+                          issue.fields.resolutiondate.value_or(std::string());
+        auto found = monthOf_.find(key);
+        if (found == monthOf_.end()) {
+            found = monthOf_.emplace(key, QString::fromStdString(JiraDate::monthLabel(issue.sortDate()))).first;
+        }
+        auto month = std::find_if(months.begin(), months.end(),
+                                  [&](const Month& candidate) { return candidate.label == found->second; });
+        if (month == months.end()) {
+            months.push_back({issue.sortDate(), found->second, {}});
+            month = months.end() - 1;
+        }
+        month->issues.push_back(&issue);
     }
-    auto* row = new TaskRow(issue, context_, this);
-    connect(row, &TaskRow::taskDetailRequested, this, &TaskList::taskDetailRequested);
-    row->hide();
-    rows_.emplace(key, row);
-    return row;
+    std::stable_sort(months.begin(), months.end(), [](const Month& a, const Month& b) { return a.date > b.date; });
+    for (const Month& month : months) {
+        items_.push_back({Kind::month, monthLabel(month.label)});
+        addRows(month.issues, "d");
+    }
 }
 
 QLabel* TaskList::monthLabel(const QString& label)
@@ -138,27 +193,195 @@ QLabel* TaskList::monthLabel(const QString& label)
     return heading;
 }
 
-void TaskList::apply(std::vector<QWidget*> items)
+void TaskList::measure(int width)
 {
-    if (items == shown_) {
+    if (width == measuredWidth_ || width <= 0) {
         return;
     }
-    setUpdatesEnabled(false);
-    std::set<QWidget*> next(items.begin(), items.end());
-    while (layout_->count() > 0) {
-        delete layout_->takeAt(0);
+    measuredWidth_ = width;
+    totalHeight_ = place(width, true);
+}
+
+// The list's height at `width`; with `keep`, each item's place is kept for that width.
+int TaskList::place(int width, bool keep)
+{
+    int inner = width - 2 * kMargin;
+    int top = kMargin;
+    for (Item& item : items_) {
+        int height = 0;
+        if (item.kind == Kind::row) {
+            height = rowHeight(item, inner);
+        } else if (item.widget->hasHeightForWidth()) {
+            height = item.widget->heightForWidth(inner);
+        } else {
+            height = item.widget->sizeHint().height();
+        }
+        if (keep) {
+            item.top = top;
+            item.height = height;
+        }
+        top += height + kSpacing;
+    }
+    return items_.empty() ? 2 * kMargin : top - kSpacing + kMargin;
+}
+
+int TaskList::rowHeight(const Item& item, int width)
+{
+    const Issue& issue = *item.issue;
+    std::string key = issue.id + '|' + issue.fields.updated.value_or(std::string()) + '|' + std::to_string(width);
+    auto found = heights_.find(key);
+    if (found != heights_.end()) {
+        return found->second;
+    }
+    if (pool_.empty()) {
+        free_.push_back(takeRow()); // the pool's first row measures for the others
+    }
+    int height = pool_.front()->heightFor(issue, width);
+    heights_.emplace(std::move(key), height);
+    return height;
+}
+
+int TaskList::heightForWidth(int width) const
+{
+    if (width == measuredWidth_) {
+        return totalHeight_;
+    }
+    // Asked for widths the list is not shown at (the scroll area tries one without its scroll bar):
+    // measured rows are cached, the places stay those of the current width.
+    return const_cast<TaskList*>(this)->place(width, false);
+}
+
+QSize TaskList::sizeHint() const
+{
+    return {400, totalHeight_};
+}
+
+void TaskList::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    placeVisible();
+}
+
+void TaskList::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    int before = totalHeight_;
+    measure(width());
+    if (totalHeight_ != before) {
+        heightChanged();
+    }
+    placeVisible();
+}
+
+// The scroll area sizes this widget by its height for the viewport's width, asked again on a layout request.
+void TaskList::heightChanged()
+{
+    updateGeometry();
+    if (QScrollArea* area = scrollAreaOf(this); area != nullptr && height() != totalHeight_) {
+        QEvent request(QEvent::LayoutRequest);
+        QCoreApplication::sendEvent(area, &request);
+    }
+}
+
+TaskRow* TaskList::takeRow()
+{
+    if (!free_.empty()) {
+        TaskRow* row = free_.back();
+        free_.pop_back();
+        return row;
+    }
+    Issue none;
+    auto* row = new TaskRow(none, context_, this);
+    row->hide();
+    connect(row, &TaskRow::taskDetailRequested, this, &TaskList::taskDetailRequested);
+    pool_.push_back(row);
+    return row;
+}
+
+void TaskList::placeVisible()
+{
+    if (stale_ || width() <= 0) {
+        return;
+    }
+    measure(width());
+    // The visible part, in this widget's coordinates, widened by a quarter screen each way.
+    QWidget* viewport = parentWidget();
+    int viewTop = viewport != nullptr ? -y() : 0;
+    int viewHeight = viewport != nullptr ? viewport->height() : height();
+    int from = viewTop - viewHeight / 4;
+    int to = viewTop + viewHeight + viewHeight / 4;
+    auto begin = std::partition_point(items_.begin(), items_.end(),
+                                      [from](const Item& item) { return item.top + item.height < from; });
+    auto end = std::partition_point(begin, items_.end(), [to](const Item& item) { return item.top <= to; });
+    // One more row past each end, so focus can always step onto a built row.
+    if (begin != items_.begin()) {
+        --begin;
+    }
+    if (end != items_.end()) {
+        ++end;
+    }
+
+    std::vector<QWidget*> next;
+    std::map<std::string, TaskRow*> bound;
+    std::vector<Item*> unbound;
+    for (auto it = begin; it != end; ++it) {
+        if (it->kind != Kind::row) {
+            continue;
+        }
+        auto found = bound_.find(it->key);
+        if (found != bound_.end()) {
+            bound.emplace(it->key, found->second);
+            bound_.erase(found);
+        } else {
+            unbound.push_back(&*it);
+        }
+    }
+    for (auto& [key, row] : bound_) {
+        row->hide();
+        free_.push_back(row);
+    }
+    for (Item* item : unbound) {
+        bound.emplace(item->key, takeRow());
+    }
+    bound_ = std::move(bound);
+    int width = measuredWidth_ - 2 * kMargin;
+    for (auto it = begin; it != end; ++it) {
+        QWidget* widget = it->widget;
+        if (it->kind == Kind::row) {
+            auto* row = bound_.at(it->key);
+            row->setIssue(*it->issue);
+            row->setBusy(store_.isBusy(QString::fromStdString(it->issue->key)));
+            widget = row;
+        }
+        widget->setGeometry(kMargin, it->top, width, it->height);
+        next.push_back(widget);
     }
     for (QWidget* widget : shown_) {
-        if (!next.count(widget)) {
+        if (qobject_cast<TaskRow*>(widget) == nullptr && std::find(next.begin(), next.end(), widget) == next.end()) {
             widget->hide();
         }
     }
-    for (QWidget* widget : items) {
-        layout_->addWidget(widget);
+    for (QWidget* widget : next) {
         widget->show();
     }
-    shown_ = std::move(items);
-    setUpdatesEnabled(true);
+    bool changed = next != shown_;
+    shown_ = std::move(next);
+    if (changed) {
+        chainFocus();
+    }
+}
+
+void TaskList::chainFocus()
+{
+    QWidget* previous = this;
+    for (QWidget* widget : shown_) {
+        if (auto* row = qobject_cast<TaskRow*>(widget)) {
+            for (QWidget* stop : row->focusStops()) {
+                QWidget::setTabOrder(previous, stop);
+                previous = stop;
+            }
+        }
+    }
 }
 
 void TaskList::updateBusy()
@@ -168,6 +391,25 @@ void TaskList::updateBusy()
             row->setBusy(store_.isBusy(QString::fromStdString(row->issue().key)));
         }
     }
+}
+
+void TaskList::refreshDates()
+{
+    for (QWidget* widget : shown_) {
+        if (auto* row = qobject_cast<TaskRow*>(widget)) {
+            row->setIssue(row->issue()); // the texts, the date line with them, follow the clock
+        }
+    }
+}
+
+// Fires just after the next local midnight by the row clock, when "today" becomes "yesterday".
+void TaskList::armDayTimer()
+{
+    auto now = context_.now();
+    qint64 nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+    QDateTime midnight = QDateTime::fromMSecsSinceEpoch(nowMs).date().addDays(1).startOfDay();
+    qint64 wait = std::clamp<qint64>(midnight.toMSecsSinceEpoch() - nowMs + 1, 0, qint64(24) * 3600 * 1000);
+    dayTimer_.start(std::chrono::milliseconds(wait));
 }
 
 void TaskList::ensureTransitions(const QRect& visible)
@@ -189,6 +431,89 @@ std::vector<TaskRow*> TaskList::shownRows() const
         }
     }
     return rows;
+}
+
+int TaskList::itemIndexOf(const QWidget* widget) const
+{
+    while (widget != nullptr && widget->parentWidget() != this) {
+        widget = widget->parentWidget();
+    }
+    if (widget == nullptr) {
+        return -1;
+    }
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        if (items_[i].widget == widget ||
+            (items_[i].kind == Kind::row && bound_.count(items_[i].key) && bound_.at(items_[i].key) == widget)) {
+            return int(i);
+        }
+    }
+    return -1;
+}
+
+// Moves focus to the copy area of the first row from `index` on in direction `step`, building it first.
+void TaskList::focusRow(int index, int step)
+{
+    for (int i = index; i >= 0 && i < int(items_.size()); i += step) {
+        if (items_[i].kind != Kind::row) {
+            continue;
+        }
+        if (!bound_.count(items_[i].key)) {
+            if (QScrollArea* area = scrollAreaOf(this)) {
+                area->ensureVisible(0, items_[i].top + items_[i].height / 2, 0, items_[i].height / 2 + kSpacing);
+            }
+            placeVisible();
+        }
+        auto found = bound_.find(items_[i].key);
+        if (found != bound_.end()) {
+            found->second->focusStops().front()->setFocus(Qt::OtherFocusReason);
+        }
+        return;
+    }
+}
+
+void TaskList::keyPressEvent(QKeyEvent* event)
+{
+    int step = event->key() == Qt::Key_Down ? 1 : event->key() == Qt::Key_Up ? -1 : 0;
+    int current = itemIndexOf(QApplication::focusWidget());
+    if (step != 0 && current >= 0) {
+        focusRow(current + step, step);
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TaskList::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    if (event->reason() == Qt::BacktabFocusReason) {
+        focusPreviousChild(); // coming back from below: on to what precedes the list
+        return;
+    }
+    // Coming in: the first row on screen, or past the list when it has none.
+    int top = parentWidget() != nullptr ? -y() : 0;
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        if (items_[i].kind == Kind::row && items_[i].top + items_[i].height > top) {
+            focusRow(int(i), 1);
+            return;
+        }
+    }
+    focusNextChild();
+}
+
+void TaskList::onFocusChanged(QWidget* now)
+{
+    if (now == nullptr || now == this || !isAncestorOf(now)) {
+        return;
+    }
+    int index = itemIndexOf(now);
+    if (index < 0) {
+        return;
+    }
+    // Brings the whole row into view; scrolling builds the rows beyond it.
+    const Item& item = items_[index];
+    if (QScrollArea* area = scrollAreaOf(this)) {
+        area->ensureVisible(0, item.top + item.height / 2, 0, item.height / 2 + kSpacing);
+    }
 }
 
 } // namespace taskbell::app

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 #include <map>
 #include <string>
@@ -9,7 +10,6 @@
 #include "core/jira/task_filter.h"
 
 class QLabel;
-class QVBoxLayout;
 
 namespace taskbell::app {
 
@@ -19,9 +19,13 @@ class ErrorBanner;
 class SectionHeader;
 
 // The scrolling content of the panel: the error banner, then the Backlog, In Progress and Done parts the
-// filter shows (headers only on "All", Done grouped by month). The rows shown are kept per issue and
-// section and reused across reloads, so a refresh that changes nothing changes no widget, and the scroll
-// position stays where it was.
+// filter shows (headers only on "All", Done grouped by month), all items of one list. Only the items in
+// and near the visible part of the enclosing scroll area have widgets: task rows come from a pool that
+// grows with the window's height, not with the number of issues, and are re-bound as the list scrolls.
+// Each row's height is measured from its texts at the list's width, once per issue version and width, so
+// the list has its full height (and the scroll bar its range) from the first frame. Keyboard focus that
+// reaches a row near the edge scrolls it into view, which builds the next rows, so Tab and the arrow keys
+// walk every issue.
 class TaskList : public QWidget
 {
     Q_OBJECT
@@ -31,48 +35,92 @@ public:
 
     void setFilter(TaskFilter filter);
     TaskFilter filter() const { return filter_; }
-    // Brings the shown widgets in line with the store.
+    // Brings the list in line with the store.
     void rebuild();
-    // Marks the rows whose key is busy in the store.
+    // Marks the built rows whose key is busy in the store.
     void updateBusy();
-    // Asks for the transitions of the rows that intersect `visible` (in this widget's coordinates).
+    // Asks for the transitions of the built rows that intersect `visible` (in this widget's coordinates).
     void ensureTransitions(const QRect& visible);
+    // The number of tasks the current tab holds.
+    std::size_t taskCount() const { return taskCount_; }
 
-    // For tests and benchmarks: the widgets currently laid out, top to bottom.
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+
+    // For tests and benchmarks: the widgets currently placed, top to bottom, and the rows ever made.
     const std::vector<QWidget*>& shownWidgets() const { return shown_; }
     std::vector<TaskRow*> shownRows() const;
-    std::size_t rowCount() const { return rows_.size(); }
+    std::size_t rowCount() const { return pool_.size(); }
 
 signals:
     // A row asked for the issue's detail window.
     void taskDetailRequested(const Issue& issue);
 
+protected:
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+
 private:
+    enum class Kind { error, header, hint, month, row };
+    struct Item
+    {
+        Kind kind;
+        QWidget* widget = nullptr; // the fixed widget of a non-row item
+        const Issue* issue = nullptr;
+        std::string key{}; // a row's section and issue id
+        int top = 0;
+        int height = 0;
+    };
     struct Part
     {
         SectionHeader* header;
         EmptyHint* hint;
     };
 
-    void addPart(std::vector<QWidget*>& items, Part& part, const std::vector<Issue>& issues, const char* tag,
+    void addPart(Part& part, const std::vector<Issue>& issues, std::size_t count, const char* tag,
                  const QString& emptyText);
-    void addRows(std::vector<QWidget*>& items, const std::vector<Issue>& issues, const char* tag);
-    TaskRow* rowFor(const Issue& issue, const std::string& key);
+    void addRows(const std::vector<Issue>& issues, const char* tag);
+    void addRows(const std::vector<const Issue*>& issues, const char* tag);
+    void addDoneByMonth();
     QLabel* monthLabel(const QString& label);
-    void apply(std::vector<QWidget*> items);
+    // Places the items at `width`, measuring the rows not yet measured at it.
+    void measure(int width);
+    int place(int width, bool keep);
+    int rowHeight(const Item& item, int width);
+    void heightChanged();
+    // Gives widgets to the items near the visible part, and takes them from the others.
+    void placeVisible();
+    TaskRow* takeRow();
+    void chainFocus();
+    int itemIndexOf(const QWidget* widget) const;
+    void focusRow(int index, int step);
+    void onFocusChanged(QWidget* now);
+    void armDayTimer();
+    void refreshDates();
 
     AppStore& store_;
     RowContext context_;
     TaskFilter filter_ = TaskFilter::inProgress;
-    QVBoxLayout* layout_;
     ErrorBanner* error_;
     Part backlog_;
     Part inProgress_;
     Part done_;
-    std::map<std::string, TaskRow*> rows_; // by section and issue id
-    std::map<std::string, bool> used_;     // the row keys the current rebuild placed
+    std::vector<Item> items_;
+    std::size_t taskCount_ = 0;
+    int measuredWidth_ = -1;
+    int totalHeight_ = 0;
+    bool stale_ = false;                    // the store changed since the last rebuild: the items point at old issues
+    std::vector<TaskRow*> pool_;            // every row made
+    std::vector<TaskRow*> free_;            // the rows bound to no item
+    std::map<std::string, TaskRow*> bound_; // built rows by item key
+    std::map<std::string, int> heights_;    // by issue id, version and width
     std::map<QString, QLabel*> monthLabels_;
+    std::map<std::string, QString> monthOf_; // a done issue's month, by issue id and version
     std::vector<QWidget*> shown_;
+    QTimer dayTimer_;
 };
 
 } // namespace taskbell::app

@@ -144,12 +144,12 @@ TaskRow::TaskRow(const Issue& issue, const RowContext& context, QWidget* parent)
     auto* controls = new QHBoxLayout(controls_);
     controls->setContentsMargins(0, 0, 0, 0);
     controls->setSpacing(6);
-    auto* details = new TileButton("text.magnifyingglass", secondary, 0.10, tr("Show full details"));
-    connect(details, &QToolButton::clicked, actions_->details(), &QAction::trigger);
+    details_ = new TileButton("text.magnifyingglass", secondary, 0.10, tr("Show full details"));
+    connect(details_, &QToolButton::clicked, actions_->details(), &QAction::trigger);
     statusMenu_ = new StatusMenu(issue_, *context_.store, actions_);
     markDone_ = new TileButton("checkmark", look::green(), 0.12, actions_->markDone()->text());
     connect(markDone_, &QToolButton::clicked, actions_->markDone(), &QAction::trigger);
-    controls->addWidget(details);
+    controls->addWidget(details_);
     controls->addWidget(statusMenu_);
     controls->addWidget(markDone_);
     row->addWidget(controls_, 0, Qt::AlignTop);
@@ -160,6 +160,7 @@ TaskRow::TaskRow(const Issue& issue, const RowContext& context, QWidget* parent)
 void TaskRow::setIssue(const Issue& issue)
 {
     if (issue == issue_) {
+        showTexts(); // the same issue a day later: the date line moves on
         return;
     }
     bool other = issue.id != issue_.id;
@@ -197,6 +198,35 @@ void TaskRow::showTexts()
     }
     markDone_->setVisible(!texts.dateIsDone);
     setAccessibleName(texts.key + QStringLiteral(": ") + texts.summary);
+}
+
+int TaskRow::heightFor(const Issue& issue, int width) const
+{
+    const QMargins margins = layout()->contentsMargins();
+    int textWidth = width - margins.left() - margins.right() - layout()->spacing() - controls_->sizeHint().width();
+    auto wrapped = [textWidth](const QLabel* label, const QString& text) {
+        return label->fontMetrics()
+            .boundingRect(QRect(0, 0, std::max(textWidth, 1), 1 << 20), Qt::TextWordWrap, text)
+            .height();
+    };
+    constexpr int kInfoSpacing = 3;
+    int info = std::max(key_->sizeHint().height(), priority_->sizeHint().height());
+    info += kInfoSpacing + wrapped(summary_, QString::fromStdString(issue.summaryText()));
+    if (auto description = issue.descriptionText(); description && !description->empty()) {
+        QString preview = QString::fromStdString(*description).left(kDescriptionPreviewChars);
+        info += kInfoSpacing + std::min(wrapped(description_, preview), description_->maximumHeight());
+    }
+    bool dated =
+        issue.isDone() ? issue.finishedDate().has_value() : JiraDate::parse(view(issue.fields.created)).has_value();
+    if (dated) {
+        info += kInfoSpacing + std::max(12, dateText_->fontMetrics().height());
+    }
+    return margins.top() + margins.bottom() + std::max(info, controls_->sizeHint().height());
+}
+
+std::vector<QWidget*> TaskRow::focusStops() const
+{
+    return {copyArea_, details_, statusMenu_, markDone_};
 }
 
 void TaskRow::setBusy(bool busy)

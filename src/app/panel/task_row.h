@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <chrono>
 #include <functional>
+#include <vector>
 
 #include "core/jira/models.h"
 
@@ -81,6 +82,11 @@ public:
     bool isBusy() const { return busy_; }
     // Fetches the status menu's transitions unless they are cached or already on their way.
     void ensureTransitions();
+    // The height this row takes for `issue` at `width`, from the texts' fonts and the controls' size alone,
+    // so a list can place rows it has not built.
+    int heightFor(const Issue& issue, int width) const;
+    // The widgets keyboard focus stops at, in order.
+    std::vector<QWidget*> focusStops() const;
     // Copies the issue and flashes "Copied".
     void copy();
     bool isCopiedShown() const;
@@ -109,6 +115,7 @@ private:
     QLabel* dateText_;
     IssueActions* actions_;
     QWidget* controls_;
+    QToolButton* details_;
     QToolButton* markDone_;
     StatusMenu* statusMenu_;
     QWidget* busyBox_ = nullptr;

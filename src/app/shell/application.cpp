@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <QTranslator>
 #include <iostream>
+#include <optional>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -21,20 +22,13 @@
 namespace taskbell::app {
 
 TaskbellApp::TaskbellApp(AppStore* store, Updater* updater, QObject* parent)
-    : QObject(parent), store_(store), updater_(updater), tray_(new TrayItem(this)),
-      panel_(std::make_unique<PanelWindow>())
+    : QObject(parent), store_(store), updater_(updater), tray_(new TrayItem(this))
 {
     windows_ = std::make_unique<AuxWindows>(windowContents(*store_, *updater_));
-    windows_->setMenuBarPanel(panel_.get());
-    makeContent();
 
     connect(tray_, &TrayItem::clicked, this, &TaskbellApp::togglePanel);
     connect(tray_, &TrayItem::showSettingsRequested, windows_.get(), &AuxWindows::showSettings);
     connect(tray_, &TrayItem::quitRequested, qApp, &QCoreApplication::quit);
-    // Each showing of the panel (re)arms the updater with the saved feed and flag.
-    connect(panel_.get(), &PanelWindow::shown, this, [this] {
-        updater_->start(QString::fromStdString(store_->settings().updateFeedURL), store_->settings().autoUpdate);
-    });
     for (auto signal : {&AppStore::tasksChanged, &AppStore::settingsChanged}) {
         connect(store_, signal, this, &TaskbellApp::updateTray);
     }
@@ -49,10 +43,38 @@ TaskbellApp::TaskbellApp(AppStore* store, Updater* updater, QObject* parent)
 
 TaskbellApp::~TaskbellApp() = default;
 
+// The panel is made when it is first wanted: a start shows the tray icon alone.
+PanelWindow& TaskbellApp::panel()
+{
+    if (!panel_) {
+        panel_ = std::make_unique<PanelWindow>();
+        windows_->setMenuBarPanel(panel_.get());
+        // Each showing of the panel (re)arms the updater with the saved feed and flag.
+        connect(panel_.get(), &PanelWindow::shown, this, [this] {
+            updater_->start(QString::fromStdString(store_->settings().updateFeedURL), store_->settings().autoUpdate);
+        });
+        makeContent();
+    }
+    return *panel_;
+}
+
+ContentView& TaskbellApp::content()
+{
+    panel();
+    return *content_;
+}
+
 void TaskbellApp::makeContent()
 {
+    std::optional<ContentView::State> state;
+    if (content_ != nullptr) {
+        state = content_->state();
+    }
     delete content_;
     content_ = new ContentView(*store_, *updater_);
+    if (state) {
+        content_->restore(*state);
+    }
     // What the panel asks for, in one place with the tray item's requests above.
     AuxWindows* windows = windows_.get();
     connect(content_, &ContentView::addTaskRequested, windows, &AuxWindows::showAddTask);
@@ -66,10 +88,12 @@ void TaskbellApp::makeContent()
 bool TaskbellApp::eventFilter(QObject* watched, QEvent* event)
 {
     // The desktop switched between light and dark: colours and tinted symbols are chosen when the panel is
-    // built, so it is built again (and opens on In Progress, as a new panel does).
+    // built, so it is built again, on the same tab and scroll position, without loading again.
     if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) {
         QTimer::singleShot(0, this, [this] {
-            makeContent();
+            if (panel_) {
+                makeContent();
+            }
             tray_->refreshIcon();
         });
     }
@@ -83,12 +107,12 @@ void TaskbellApp::start()
 
 void TaskbellApp::showPanel()
 {
-    panel_->showAt(tray_->geometry());
+    panel().showAt(tray_->geometry());
 }
 
 void TaskbellApp::togglePanel()
 {
-    panel_->toggle(tray_->geometry());
+    panel().toggle(tray_->geometry());
 }
 
 void TaskbellApp::updateTray()

@@ -34,8 +34,9 @@ public:
     Updater& updater() { return *updater_; }
     AuxWindows& windows() { return *windows_; }
     TrayItem& tray() { return *tray_; }
-    PanelWindow& panel() { return *panel_; }
-    ContentView& content() { return *content_; }
+    // The panel and its content, made on first use.
+    PanelWindow& panel();
+    ContentView& content();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -432,6 +432,10 @@
 <context>
     <name>taskbell::app::TaskList</name>
     <message>
+        <source>Tasks</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
         <source>Backlog</source>
         <translation type="unfinished"></translation>
     </message>
@@ -453,6 +457,14 @@
     </message>
     <message>
         <source>No completed tasks in this period.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>1 task</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 tasks</source>
         <translation type="unfinished"></translation>
     </message>
     <message>

@@ -1,5 +1,7 @@
 #include <QAbstractButton>
 #include <QAccessible>
+#include <QApplication>
+#include <QDateTime>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
@@ -233,27 +235,126 @@ private slots:
         QVERIFY(visibleTexts(&panel.view).contains(QStringLiteral("Ana Pereira")));
     }
 
-    void reloadReusesRowsAndKeepsTheScrollPosition()
+    void rowsAreMadeOnlyNearTheViewport()
     {
         Panel panel;
-        std::vector<std::string> keys;
-        for (int i = 0; i < 40; ++i) {
-            keys.push_back(panel.fixture.addIssue("Task " + std::to_string(i), "3"));
+        for (int i = 0; i < 200; ++i) {
+            panel.fixture.addIssue("Task " + std::to_string(i), "3");
         }
-        panel.view.show();
-        QVERIFY(QTest::qWaitFor([&] { return panel.view.taskList()->shownRows().size() == 40; }, 10000));
-        QCoreApplication::processEvents();
-        std::vector<TaskRow*> before = panel.view.taskList()->shownRows();
-        QScrollBar* bar = panel.view.scrollArea()->verticalScrollBar();
-        QVERIFY(bar->maximum() > 0);
-        bar->setValue(bar->maximum() / 2);
-        int position = bar->value();
+        QVERIFY(panel.open());
+        panel.settle();
+        TaskList* list = panel.view.taskList();
+        const std::vector<Issue>& issues = panel.fixture.store->inProgress();
+        std::size_t made = list->rowCount();
+        QVERIFY2(made > 0 && made < 40, QByteArray::number(qulonglong(made)));
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(list);
+        QCOMPARE(accessible->role(), QAccessible::List);
+        QCOMPARE(accessible->text(QAccessible::Description), QStringLiteral("200 tasks"));
 
+        // The scroll range spans every row from the first frame; its end shows the last issue.
+        QScrollBar* bar = panel.view.scrollArea()->verticalScrollBar();
+        bar->setValue(bar->maximum());
+        QCOMPARE(list->shownRows().back()->issue().key, issues.back().key);
+        QVERIFY(list->shownRows().back()->isVisibleTo(&panel.view));
+        QCOMPARE(list->rowCount(), made);
+
+        // A reload keeps the position and the rows on screen.
+        bar->setValue(bar->maximum() / 2);
+        std::vector<TaskRow*> before = list->shownRows();
         QVERIFY(panel.fixture.load(true));
         panel.settle();
-        QCOMPARE(panel.view.taskList()->shownRows(), before);
-        QCOMPARE(bar->value(), position);
-        QCOMPARE(panel.view.taskList()->rowCount(), std::size_t(40));
+        QCOMPARE(bar->value(), bar->maximum() / 2);
+        QCOMPARE(list->shownRows(), before);
+    }
+
+    void keyboardReachesEveryIssue()
+    {
+        Panel panel;
+        for (int i = 0; i < 60; ++i) {
+            panel.fixture.addIssue("Task " + std::to_string(i), "3");
+        }
+        QVERIFY(panel.open());
+        panel.settle();
+        QApplication::setActiveWindow(&panel.view);
+        QVERIFY(QTest::qWaitForWindowActive(&panel.view));
+        TaskList* list = panel.view.taskList();
+        const std::vector<Issue>& issues = panel.fixture.store->inProgress();
+        auto focusedKey = [] {
+            for (QWidget* widget = QApplication::focusWidget(); widget != nullptr; widget = widget->parentWidget()) {
+                if (auto* row = qobject_cast<TaskRow*>(widget)) {
+                    return row->issue().key;
+                }
+            }
+            return std::string();
+        };
+        struct Case
+        {
+            const char* name;
+            Qt::Key key;
+            int pressesPerRow;
+        };
+        for (const Case& test : {Case{"Tab", Qt::Key_Tab, 4}, Case{"Down", Qt::Key_Down, 1}}) {
+            panel.view.scrollArea()->verticalScrollBar()->setValue(0);
+            // Tab from the last tab enters the list at its first row.
+            QWidget* lastTab = panel.view.filterTabs()->button(TaskFilter::done);
+            lastTab->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(lastTab, Qt::Key_Tab);
+            QCOMPARE(focusedKey(), issues.front().key);
+            std::vector<std::string> reached{focusedKey()};
+            for (int press = 0; press < int(issues.size()) * test.pressesPerRow; ++press) {
+                QTest::keyClick(QApplication::focusWidget(), test.key);
+                if (focusedKey() != reached.back() && !focusedKey().empty()) {
+                    reached.push_back(focusedKey());
+                }
+            }
+            QCOMPARE(int(reached.size()), int(issues.size()));
+            QCOMPARE(reached.back(), issues.back().key);
+            QVERIFY2(list->rowCount() < issues.size() / 2, test.name);
+        }
+    }
+
+    void dateLineFollowsReloadsAndTheDayChange()
+    {
+        PanelFixture f;
+        auto at = [](int day, int hour, int minute, int second, int ms) {
+            qint64 epoch = QDateTime(QDate(2026, 3, day), QTime(hour, minute, second, ms)).toMSecsSinceEpoch();
+            return std::chrono::system_clock::time_point(std::chrono::milliseconds(epoch));
+        };
+        test::FakeIssue dated;
+        dated.created = f.jira.timestamp(
+            std::chrono::duration_cast<std::chrono::milliseconds>(at(10, 12, 0, 0, 0).time_since_epoch()).count());
+        f.addIssue("Dated", "3", dated);
+        QVERIFY(f.load());
+        auto now = std::make_shared<std::chrono::system_clock::time_point>(at(10, 23, 59, 59, 950));
+        RowContext context;
+        context.store = f.store.get();
+        context.now = [now] { return *now; };
+        QScrollArea area;
+        auto* list = new TaskList(*f.store, context);
+        area.setWidget(list);
+        area.setWidgetResizable(true);
+        area.resize(560, 600);
+        area.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&area));
+        list->rebuild();
+        auto dateLine = [list] {
+            if (list->shownRows().empty()) {
+                return QString();
+            }
+            for (QLabel* label : list->shownRows().front()->findChildren<QLabel*>()) {
+                if (label->text().contains(u'\u00B7')) {
+                    return label->text();
+                }
+            }
+            return QString();
+        };
+        QVERIFY2(dateLine().endsWith(" today"), qPrintable(dateLine()));
+        *now = at(11, 0, 30, 0, 0); // midnight passes with the panel open
+        QVERIFY(QTest::qWaitFor([&] { return dateLine().endsWith(" yesterday"); }, 2000));
+        *now = at(12, 9, 0, 0, 0); // a reload of the unchanged issue the next morning
+        QVERIFY(f.load(true));
+        list->rebuild();
+        QVERIFY2(dateLine().endsWith(" 2 days ago"), qPrintable(dateLine()));
     }
 
     void errorBannerStaysUntilASilentLoadSucceeds()

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QTest>
+#include <QTextDocumentFragment>
 #include <QTimer>
 #include <QToolButton>
 
@@ -153,6 +154,26 @@ private slots:
         QVERIFY(markDone != nullptr && !markDone->isVisible());
         row.setIssue(issueWith("Ship", "indeterminate", {}, {}, {}));
         QVERIFY(markDone->isVisible());
+
+        // A summary holding markup shows as typed in the help text, and the height a list reserves for a
+        // row is the one its layout takes.
+        const char* markup = "<p>Fix</p><br><style>p { color: red }</style> the <b>parser</b> and its retries "
+                             "when the answer is cut short";
+        Issue marked = issueWith(markup, "indeterminate", {}, {}, "2026-07-09T09:00:00.000+0000");
+        std::string words;
+        for (int i = 0; i < 30; ++i) {
+            words += "a description that wraps ";
+        }
+        ADFNode text{"text", words, std::nullopt};
+        marked.fields.description =
+            ADFNode{"doc", std::nullopt, std::vector<ADFNode>{{"paragraph", std::nullopt, std::vector<ADFNode>{text}}}};
+        row.setIssue(marked);
+        QString tip = row.findChild<CopyArea*>()->toolTip();
+        QString seen = Qt::mightBeRichText(tip) ? QTextDocumentFragment::fromHtml(tip).toPlainText() : tip;
+        QCOMPARE(seen, QStringLiteral("Click to copy \u201CTB-1: %1\u201D").arg(markup));
+        for (int width : {300, 536}) {
+            QCOMPARE(row.heightFor(marked, width), row.heightForWidth(width));
+        }
     }
 
     void statusMenuLoadsTransitionsAndAddsTheRowActions()

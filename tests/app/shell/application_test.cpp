@@ -1,9 +1,14 @@
 #include <QApplication>
 #include <QPointer>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
+#include <QToolButton>
 
 #include "app/panel/content_view.h"
+#include "app/panel/filter_tabs.h"
 #include "app/panel/panel_fixture.h"
+#include "app/panel/task_list.h"
 #include "app/shell/application.h"
 #include "app/shell/panel_window.h"
 #include "app/shell/tray_item.h"
@@ -50,10 +55,23 @@ private slots:
         QVERIFY(!app.panel().isVisible());
     }
 
-    void darkPaletteRebuildsThePanel()
+    void darkPaletteRebuildsThePanelAsItWas()
     {
-        PanelFixture f(false);
+        PanelFixture f;
+        for (int i = 0; i < 60; ++i) {
+            f.addIssue("Task " + std::to_string(i), "3");
+        }
         TaskbellApp app(f.store.get(), f.updater.get());
+        app.togglePanel();
+        QVERIFY(QTest::qWaitFor([&] { return f.store->inProgress().size() == 60; }, 10000));
+        QCoreApplication::processEvents();
+        app.content().filterTabs()->button(TaskFilter::all)->toggle();
+        QScrollBar* bar = app.content().scrollArea()->verticalScrollBar();
+        bar->setValue(bar->maximum() / 2);
+        int position = bar->value();
+        auto loads = [&] { return f.jira.requests("GET", "/rest/api/3/myself").size(); }; // one per load
+        std::size_t loaded = loads();
+
         QPointer<ContentView> before = &app.content();
         QPalette saved = QApplication::palette();
         QPalette dark = saved;
@@ -62,6 +80,13 @@ private slots:
         QApplication::setPalette(dark);
         QVERIFY(QTest::qWaitFor([&] { return before.isNull(); }, 2000)); // replaced by a new one
         QCOMPARE(app.content().parentWidget(), &app.panel());
+        QCOMPARE(app.content().palette().color(QPalette::Window), QColor(30, 30, 30));
+        QCOMPARE(app.content().filter(), TaskFilter::all);
+        QVERIFY(QTest::qWaitFor([&] { return app.content().scrollArea()->verticalScrollBar()->value() == position; },
+                                2000));
+        QVERIFY(!app.content().taskList()->shownRows().empty());
+        QTest::qWait(50);
+        QCOMPARE(loads(), loaded); // nothing loaded again
         QApplication::setPalette(saved);
     }
 };
