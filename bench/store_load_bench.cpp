@@ -59,8 +59,7 @@ Run runOnce(std::chrono::milliseconds connect, std::chrono::milliseconds latency
     SettingsStore store(folder / "settings");
     settings.save(store);
 
-    app::AppStore appStore(store, app::Timing{});
-    appStore.setApiToken(QString::fromStdString(jira.token()));
+    app::AppStore appStore(store, app::Timing{}, QString::fromStdString(jira.token()));
     QEventLoop loop;
     auto start = std::chrono::steady_clock::now();
     appStore.load(false, [&] { loop.quit(); });
