@@ -1,5 +1,6 @@
-// One end-to-end session through the official MCP TypeScript SDK client: all five tools against the fake
-// Jira Cloud server, with the settings in a temporary XDG folder and the token in the (private) keyring.
+// One end-to-end session through the official MCP TypeScript SDK client: the handshake, then all five tools
+// against the fake Jira Cloud server, with the settings in a temporary XDG folder and the token in the
+// (private) keyring.
 // Usage: node tools_session.mjs TASKBELL FAKE_JIRA
 import assert from 'node:assert/strict';
 import { spawn, spawnSync } from 'node:child_process';
@@ -53,7 +54,13 @@ async function call(name, args) {
 }
 
 try {
+    // The SDK refuses a handshake in a protocol version it does not support; any schema error fails too.
     await client.connect(transport);
+    assert.deepEqual(client.getServerVersion(), { name: 'taskbell', version: '1.10.0' });
+    assert.deepEqual(client.getServerCapabilities(), { tools: { listChanged: false } });
+    await client.ping();
+    const { tools } = await client.listTools();
+    assert.deepEqual(tools.map((t) => t.name), ['create_task', 'list_tasks', 'set_status', 'get_task', 'update_task']);
 
     const created = await call('create_task', { summary: 'From the SDK', status: 'in_progress' });
     assert.equal(created.isError, false, created.text);

@@ -1,9 +1,11 @@
 #include "child_process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -18,42 +20,70 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+int millisecondsLeft(Clock::time_point deadline)
+{
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 60'000));
+}
+
 std::vector<std::string> mergedEnvironment(const std::map<std::string, std::optional<std::string>>& changes)
 {
-    std::map<std::string, std::string> merged;
+    std::vector<std::string> result;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         std::string text(*entry);
-        auto eq = text.find('=');
-        if (eq != std::string::npos) {
-            merged[text.substr(0, eq)] = text.substr(eq + 1);
+        if (changes.count(text.substr(0, text.find('='))) == 0) {
+            result.push_back(text);
         }
     }
     for (const auto& [name, value] : changes) {
         if (value) {
-            merged[name] = *value;
-        } else {
-            merged.erase(name);
+            result.push_back(name + "=" + *value);
         }
-    }
-    std::vector<std::string> result;
-    for (const auto& [name, value] : merged) {
-        result.push_back(name + "=" + value);
     }
     return result;
 }
 
-int spawn(const std::vector<std::string>& argv, const std::map<std::string, std::optional<std::string>>& env, int& in,
-          int& out, int& err)
+// Appends everything the (non-blocking) descriptor holds; closes it at the end of the stream.
+void drain(int& fd, std::string& into)
 {
-    int inPipe[2], outPipe[2], errPipe[2];
-    if (::pipe2(inPipe, O_CLOEXEC) != 0 || ::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            into.append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+            ::close(fd);
+            fd = -1;
+            return;
+        } else if (errno == EAGAIN) {
+            return;
+        }
+    }
+}
+
+} // namespace
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options)
+{
+    ChildProcess child(argv, options.env);
+    child.write(options.input);
+    return child.wait(options.timeout);
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv,
+                           const std::map<std::string, std::optional<std::string>>& env)
+{
+    int pipes[3][2];
+    for (auto& pipe : pipes) {
+        if (::pipe2(pipe, O_CLOEXEC) != 0) {
+            throw std::runtime_error("pipe failed");
+        }
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+    for (int stream = 0; stream < 3; ++stream) {
+        posix_spawn_file_actions_adddup2(&actions, pipes[stream][stream == 0 ? 0 : 1], stream);
+    }
     std::vector<char*> args;
     for (const auto& arg : argv) {
         args.push_back(const_cast<char*>(arg.c_str()));
@@ -65,89 +95,22 @@ int spawn(const std::vector<std::string>& argv, const std::map<std::string, std:
         envp.push_back(entry.data());
     }
     envp.push_back(nullptr);
-    pid_t pid = -1;
-    int rc = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+    int rc = ::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    ::close(inPipe[0]);
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
+    in_ = pipes[0][1];
+    out_ = pipes[1][0];
+    err_ = pipes[2][0];
+    for (int stream = 0; stream < 3; ++stream) {
+        ::close(pipes[stream][stream == 0 ? 0 : 1]);
+        int ours = pipes[stream][stream == 0 ? 1 : 0];
+        ::fcntl(ours, F_SETFL, ::fcntl(ours, F_GETFL) | O_NONBLOCK);
+    }
     if (rc != 0) {
-        ::close(inPipe[1]);
-        ::close(outPipe[0]);
-        ::close(errPipe[0]);
+        for (int fd : {in_, out_, err_}) {
+            ::close(fd);
+        }
         throw std::runtime_error(std::string("posix_spawn failed: ") + std::strerror(rc));
     }
-    in = inPipe[1];
-    out = outPipe[0];
-    err = errPipe[0];
-    return pid;
-}
-
-enum class ReadState { data, wouldBlock, end };
-
-ReadState readSome(int fd, std::string& into)
-{
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            into.append(buffer, static_cast<std::size_t>(n));
-            return ReadState::data;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        return n < 0 && errno == EAGAIN ? ReadState::wouldBlock : ReadState::end;
-    }
-}
-
-ProcessResult reap(int pid, std::chrono::milliseconds timeout)
-{
-    ProcessResult result;
-    auto deadline = Clock::now() + timeout;
-    int status = 0;
-    for (;;) {
-        pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
-            break;
-        }
-        if (Clock::now() >= deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            result.timedOut = true;
-            break;
-        }
-        ::usleep(2000);
-    }
-    if (WIFEXITED(status)) {
-        result.exitCode = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result.signal = WTERMSIG(status);
-    }
-    return result;
-}
-
-} // namespace
-
-ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options)
-{
-    ChildProcess child(argv, options.env);
-    child.write(options.input);
-    child.closeInput();
-    std::string out;
-    while (auto line = child.readLine(options.timeout)) {
-        out += *line + "\n";
-    }
-    ProcessResult result = child.wait(options.timeout);
-    result.out = out + result.out;
-    return result;
-}
-
-ChildProcess::ChildProcess(const std::vector<std::string>& argv,
-                           const std::map<std::string, std::optional<std::string>>& env)
-{
-    pid_ = spawn(argv, env, in_, out_, err_);
-    ::fcntl(err_, F_SETFL, ::fcntl(err_, F_GETFL) | O_NONBLOCK);
 }
 
 ChildProcess::~ChildProcess()
@@ -163,42 +126,32 @@ ChildProcess::~ChildProcess()
     }
 }
 
+// Waits for a pipe (or the deadline), then moves what the child wrote into our buffers, so the child never
+// blocks on a full pipe. With `input`, tells whether standard input takes bytes now.
+bool ChildProcess::pump(Clock::time_point deadline, bool input)
+{
+    pollfd fds[3] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}, {input ? in_ : -1, POLLOUT, 0}};
+    ::poll(fds, 3, millisecondsLeft(deadline));
+    if (fds[0].revents != 0) {
+        drain(out_, outBuffer_);
+    }
+    if (fds[1].revents != 0) {
+        drain(err_, errBuffer_);
+    }
+    return fds[2].revents != 0;
+}
+
 void ChildProcess::write(const std::string& bytes)
 {
     std::signal(SIGPIPE, SIG_IGN);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        pollfd fds[2] = {{in_, POLLOUT, 0}, {err_, POLLIN, 0}};
-        ::poll(fds, 2, 1000);
-        if (fds[1].revents & POLLIN) {
-            drainErr();
-        }
-        if (fds[0].revents & (POLLERR | POLLHUP)) {
-            return;
-        }
-        if (fds[0].revents & POLLOUT) {
+    for (std::size_t done = 0; done < bytes.size() && in_ >= 0;) {
+        if (pump(Clock::now() + std::chrono::seconds(1), true)) {
             ssize_t n = ::write(in_, bytes.data() + done, bytes.size() - done);
             if (n < 0 && errno != EINTR && errno != EAGAIN) {
-                return;
+                return; // the child closed its input
             }
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
-            }
+            done += static_cast<std::size_t>(std::max<ssize_t>(n, 0));
         }
-    }
-}
-
-void ChildProcess::drainErr()
-{
-    if (err_ < 0) {
-        return;
-    }
-    ReadState state;
-    while ((state = readSome(err_, errBuffer_)) == ReadState::data) {
-    }
-    if (state == ReadState::end) {
-        ::close(err_);
-        err_ = -1;
     }
 }
 
@@ -206,30 +159,15 @@ std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds time
 {
     auto deadline = Clock::now() + timeout;
     for (;;) {
-        auto newline = outBuffer_.find('\n');
-        if (newline != std::string::npos) {
+        if (auto newline = outBuffer_.find('\n'); newline != std::string::npos) {
             std::string line = outBuffer_.substr(0, newline);
             outBuffer_.erase(0, newline + 1);
             return line;
         }
-        if (out_ < 0) {
+        if (out_ < 0 || Clock::now() >= deadline) {
             return std::nullopt;
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            return std::nullopt;
-        }
-        pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-        ::poll(fds, 2, static_cast<int>(left));
-        if (fds[1].revents & POLLIN) {
-            drainErr();
-        }
-        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            if (readSome(out_, outBuffer_) == ReadState::end) {
-                ::close(out_);
-                out_ = -1;
-            }
-        }
+        pump(deadline, false);
     }
 }
 
@@ -245,32 +183,29 @@ ProcessResult ChildProcess::wait(std::chrono::milliseconds timeout)
 {
     closeInput();
     auto deadline = Clock::now() + timeout;
-    // Keep draining both pipes so the child can never block on a full one.
-    while (out_ >= 0 || err_ >= 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
+    while ((out_ >= 0 || err_ >= 0) && Clock::now() < deadline) {
+        pump(deadline, false);
+    }
+    ProcessResult result;
+    int status = 0;
+    pid_t done;
+    while ((done = ::waitpid(pid_, &status, WNOHANG)) == 0) {
+        if (Clock::now() >= deadline) {
+            ::kill(pid_, SIGKILL);
+            done = ::waitpid(pid_, &status, 0);
+            result.timedOut = true;
             break;
         }
-        pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-        if (::poll(fds, 2, static_cast<int>(left)) <= 0) {
-            continue;
-        }
-        if (out_ >= 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) &&
-            readSome(out_, outBuffer_) == ReadState::end) {
-            ::close(out_);
-            out_ = -1;
-        }
-        if (err_ >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-            drainErr();
-        }
+        ::usleep(2000);
     }
-    auto left = std::max<std::chrono::milliseconds>(
-        std::chrono::milliseconds(1), std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
-    ProcessResult result = reap(pid_, left);
     waited_ = true;
-    result.out = outBuffer_;
+    if (done == pid_ && WIFEXITED(status)) {
+        result.exitCode = WEXITSTATUS(status);
+    } else if (done == pid_ && WIFSIGNALED(status)) {
+        result.signal = WTERMSIG(status);
+    }
+    result.out = std::exchange(outBuffer_, {});
     result.err = errBuffer_;
-    outBuffer_.clear();
     return result;
 }
 

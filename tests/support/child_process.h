@@ -55,7 +55,7 @@ private:
     std::string outBuffer_;
     std::string errBuffer_;
     bool waited_ = false;
-    void drainErr();
+    bool pump(std::chrono::steady_clock::time_point deadline, bool input);
 };
 
 // A process id that certainly belongs to nobody any more: a child of ours that has exited and been reaped.

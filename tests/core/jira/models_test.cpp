@@ -177,12 +177,6 @@ TEST(JiraModels, StrictTypesFailTheWholeDocument)
     for (const auto& c : cases) {
         EXPECT_EQ(failure(decodeEnhancedSearchResponse, c.document), c.message) << c.document;
     }
-    for (const char* notAnObject : {"[]", "null", "\"issues\"", "3", "true"}) {
-        EXPECT_NE(failure(decodeEnhancedSearchResponse, notAnObject), "") << notAnObject;
-        EXPECT_NE(failure(decodeIssue, notAnObject), "") << notAnObject;
-        EXPECT_NE(failure(decodeJiraUser, notAnObject), "") << notAnObject;
-        EXPECT_NE(failure(decodeADFNode, notAnObject), "") << notAnObject;
-    }
     EXPECT_EQ(failure(decodeJiraUser, "[]"), "expected an object, got array");
 
     EnhancedSearchResponse empty = decodeEnhancedSearchResponse(*parseJson(R"({"issues":[],"nextPageToken":null})", 8));

@@ -62,29 +62,32 @@ TEST(McpTransport, InitializeNegotiatesTheProtocolVersion)
               "2025-06-18");
 }
 
-TEST(McpTransport, IdsAreEchoedUnchangedAndNotificationsGetNothing)
+TEST(McpTransport, EachLineGetsItsWholeAnswer)
 {
-    EXPECT_EQ(feed({R"({"jsonrpc":"2.0","id":"abc","method":"ping"})"}).out,
-              "{\"id\":\"abc\",\"jsonrpc\":\"2.0\",\"result\":{}}\n");
-    EXPECT_EQ(feed({R"({"id":7,"method":"ping"})"}).out, "{\"id\":7,\"jsonrpc\":\"2.0\",\"result\":{}}\n");
-    EXPECT_EQ(feed({R"({"id":{"k":[1,2]},"method":"ping"})"}).out,
-              "{\"id\":{\"k\":[1,2]},\"jsonrpc\":\"2.0\",\"result\":{}}\n");
-    Transcript quiet = feed({R"({"jsonrpc":"2.0","method":"notifications/initialized"})",
-                             R"({"jsonrpc":"2.0","id":null,"method":"ping"})", R"({"method":"initialize"})",
-                             R"({"id":null,"method":"resources/list"})", R"({"method":"tools/list"})"});
-    EXPECT_EQ(quiet.out, "");
-    EXPECT_EQ(quiet.err, "");
-}
-
-TEST(McpTransport, UnknownMethodsAnswerMethodNotFound)
-{
-    EXPECT_EQ(
-        feed({R"({"jsonrpc":"2.0","id":5,"method":"resources/list"})"}).out,
-        "{\"error\":{\"code\":-32601,\"message\":\"Method not found: resources/list\"},\"id\":5,\"jsonrpc\":\"2.0\"}"
-        "\n");
-    EXPECT_EQ(onlyResponse(feed({R"({"id":6})"}))["error"]["message"], "Method not found: ");
-    EXPECT_EQ(onlyResponse(feed({R"({"id":6,"method":42})"}))["error"]["message"], "Method not found: ");
-    EXPECT_EQ(onlyResponse(feed({R"({"id":6,"method":"Ping"})"}))["error"]["message"], "Method not found: Ping");
+    const std::string pong = R"(,"jsonrpc":"2.0","result":{}})";
+    const std::string notFound = R"({"error":{"code":-32601,"message":"Method not found: )";
+    const std::pair<std::string, std::string> cases[] = {
+        // Ids are echoed unchanged; blanks and a carriage return around a line are tolerated.
+        {R"({"jsonrpc":"2.0","id":"abc","method":"ping"})", R"({"id":"abc")" + pong},
+        {R"({"id":{"k":[1,2]},"method":"ping"})", R"({"id":{"k":[1,2]})" + pong},
+        {"  {\"id\":7,\"method\":\"ping\"}\r", R"({"id":7)" + pong},
+        {R"({"jsonrpc":"2.0","id":5,"method":"resources/list"})",
+         notFound + R"(resources/list"},"id":5,"jsonrpc":"2.0"})"},
+        {R"({"id":6})", notFound + R"("},"id":6,"jsonrpc":"2.0"})"},
+        {R"({"id":6,"method":42})", notFound + R"("},"id":6,"jsonrpc":"2.0"})"},
+        {R"({"id":6,"method":"Ping"})", notFound + R"(Ping"},"id":6,"jsonrpc":"2.0"})"},
+        // Notifications (no id, or a null one) get nothing, whatever their method.
+        {R"({"jsonrpc":"2.0","method":"notifications/initialized"})", ""},
+        {R"({"jsonrpc":"2.0","id":null,"method":"ping"})", ""},
+        {R"({"method":"initialize"})", ""},
+        {R"({"id":null,"method":"resources/list"})", ""},
+        {R"({"method":"tools/list"})", ""},
+    };
+    for (const auto& [line, answer] : cases) {
+        Transcript t = feed({line});
+        EXPECT_EQ(t.out, answer.empty() ? "" : answer + "\n") << line;
+        EXPECT_EQ(t.err, "") << line;
+    }
 }
 
 TEST(McpTransport, UnparsableLinesGoToStandardErrorOnly)
@@ -108,11 +111,6 @@ TEST(McpTransport, HostileNestingIsRefusedBeforeAnythingCopiesIt)
     EXPECT_EQ(t.err, "[taskbell-mcp] ignoring unparsable line\n");
     std::string limit = "{\"id\":" + std::string(63, '[') + std::string(63, ']') + ",\"method\":\"ping\"}";
     EXPECT_NE(feed({limit}).out, "");
-}
-
-TEST(McpTransport, CarriageReturnsAndSurroundingBlanksAreTolerated)
-{
-    EXPECT_EQ(feed({"  {\"id\":1,\"method\":\"ping\"}\r"}).out, "{\"id\":1,\"jsonrpc\":\"2.0\",\"result\":{}}\n");
 }
 
 TEST(McpTransport, ToolsListCarriesTheCatalogueByteForByte)

@@ -6,9 +6,7 @@
 #include <unistd.h>
 
 #include "child_process.h"
-#include "core/mcp/settings.h"
 #include "core/platform/keychain.h"
-#include "core/settings/app_settings.h"
 #include "temp_dir.h"
 
 using namespace taskbell;
@@ -134,34 +132,7 @@ TEST(Keychain, DataThatIsNotUtf8ReadsAsNothing)
     EXPECT_EQ(itemCount(account), 0);
 }
 
-TEST(Keychain, TheTokenItemIsSharedWithTheMcpMode)
-{
-    REQUIRE_PRIVATE_KEYRING();
-    TempDir dir;
-    SettingsStore store(dir / "app");
-    AppSettings settings;
-    settings.baseURL = "https://acme.atlassian.net";
-    settings.email = "me@example.com";
-    settings.save(store);
-    ASSERT_TRUE(Keychain::set("shared-token", Keychain::kTokenAccount));
-    EXPECT_EQ(lookupWithSecretTool("apiToken"), "shared-token");
-
-    std::vector<std::string> diagnostics;
-    auto collect = [&](std::string_view line) { diagnostics.emplace_back(line); };
-    MCPServer::Settings loaded = MCPServer::Settings::load(store, collect);
-    EXPECT_EQ(loaded.config, jiraConfig(settings, "shared-token"));
-    EXPECT_TRUE(loaded.config.isComplete());
-    EXPECT_TRUE(diagnostics.empty());
-
-    // No token stored is not a failure worth a diagnostic.
-    ASSERT_TRUE(Keychain::set("", Keychain::kTokenAccount));
-    loaded = MCPServer::Settings::load(store, collect);
-    EXPECT_EQ(loaded.config.apiToken, "");
-    EXPECT_FALSE(loaded.config.isComplete());
-    EXPECT_TRUE(diagnostics.empty());
-    EXPECT_EQ(itemCount("apiToken"), 0);
-}
-
+// That the MCP mode reads the token item the application saves is checked through the tools (tools_test.cpp).
 TEST(Keychain, WithoutASessionBusEveryCallGivesUpAtOnce)
 {
     TempDir dir;

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cstdlib>
+#include <regex>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -24,73 +26,39 @@ UpdateManifest manifestFor(std::string url, std::optional<std::string> sha256 = 
     return manifest;
 }
 
-// "TaskbellUpdate-" and a version 4 UUID in upper-case 8-4-4-4-12 form.
-bool isUpdateFolderName(const std::string& name)
-{
-    const std::string prefix = "TaskbellUpdate-";
-    if (!name.starts_with(prefix) || name.size() != prefix.size() + 36) {
-        return false;
-    }
-    std::string uuid = name.substr(prefix.size());
-    for (std::size_t i = 0; i < uuid.size(); ++i) {
-        bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-        bool hex = (uuid[i] >= '0' && uuid[i] <= '9') || (uuid[i] >= 'A' && uuid[i] <= 'F');
-        if (dash ? uuid[i] != '-' : !hex) {
-            return false;
-        }
-    }
-    return uuid[14] == '4' && std::string("89AB").find(uuid[19]) != std::string::npos;
-}
-
 } // namespace
 
-TEST(UpdateFeed, FetchesAndComparesWithTheRunningVersion)
+// The texts of failed checks and downloads as the user sees them are checked in tests/app/model/updater_test.cpp;
+// these cases are the addresses and answers the updater's table does not reach.
+TEST(UpdateFeed, FetchesTheManifestAndRefusesBadAddressesAndAnswers)
 {
     test::WebServer server;
-    server.serve("/newer.json", 200, R"({"version":"1.10.0","url":"https://example.com/a.zip","sha256":null})");
-    server.serve("/equal.json", 200, R"({"version":"1.9.3","url":"https://example.com/a.zip"})");
     server.serve("/older.json", 200, R"({"version":"1.9","url":"https://example.com/a.zip","build":"7"})");
-
-    auto newer = update::fetchManifest(server.url("/newer.json"));
-    EXPECT_EQ(newer.version, "1.10.0");
-    EXPECT_FALSE(newer.sha256.has_value());
-    EXPECT_EQ(update::checkOutcome(newer, "1.9.3"), update::CheckOutcome::offer);
-    EXPECT_EQ(update::checkOutcome(update::fetchManifest(server.url("/equal.json")), "1.9.3"),
-              update::CheckOutcome::latest);
-    auto older = update::fetchManifest(server.url("/older.json"));
-    EXPECT_EQ(older.build, "7");
-    EXPECT_EQ(update::checkOutcome(older, "1.9.3"), update::CheckOutcome::latest);
-}
-
-TEST(UpdateFeed, FailuresCarryTheirTexts)
-{
-    test::WebServer server;
-    server.serve("/gone.json", 404, "not here", "text/plain");
     server.serve("/broken.json", 500, R"({"version":"9.9.9","url":"https://example.com/a.zip"})");
     server.serve("/no-url.json", 200, R"({"version":"2.0.0"})");
     server.serve("/huge.json", 200, R"({"version":"2.0.0","url":"u","notes":")" + std::string(70000, 'x') + "\"}");
 
-    EXPECT_EQ(updateErrorText([&] { update::fetchManifest(server.url("/gone.json")); }),
-              "Update check failed: HTTP 404");
+    auto older = update::fetchManifest(server.url("/older.json"));
+    EXPECT_EQ(older.build, "7");
+    EXPECT_EQ(update::checkOutcome(older, "1.9.3"), update::CheckOutcome::latest);
     // A failing status wins even when the body would decode.
     EXPECT_EQ(updateErrorText([&] { update::fetchManifest(server.url("/broken.json")); }),
               "Update check failed: HTTP 500");
     EXPECT_THROW(update::fetchManifest(server.url("/no-url.json")), ManifestDecodeError);
     EXPECT_THROW(update::fetchManifest(server.url("/huge.json")), http::TransferError);
-
     for (const std::string bad :
          {"", "not a url", "appcast.json", "ftp://127.0.0.1/feed.json", "http://", "https://exa mple.com/feed.json"}) {
         EXPECT_EQ(updateErrorText([&] { update::fetchManifest(bad); }), "Update check failed: bad feed URL") << bad;
     }
-    EXPECT_EQ(server.hits("/gone.json"), 1);
 }
 
-TEST(UpdateDownload, StoresTheArchiveInAFreshPrivateFolder)
+TEST(UpdateDownload, StoresTheArchiveInAFreshPrivateFolderOrLeavesNothing)
 {
     test::TempDir temp;
     test::WebServer server;
     std::string payload = "PK\x03\x04 pretend archive";
     server.serve("/T.zip", 200, payload);
+    server.serve("/error.zip", 503, "busy");
     fs::path root = temp / "nested" / "tmp"; // missing parents are created
 
     auto first = update::download(manifestFor(server.url("/T.zip")), root);
@@ -98,47 +66,37 @@ TEST(UpdateDownload, StoresTheArchiveInAFreshPrivateFolder)
     EXPECT_EQ(first.filename(), "update.zip");
     EXPECT_EQ(first.parent_path().parent_path(), root);
     EXPECT_NE(first.parent_path(), second.parent_path());
-    EXPECT_TRUE(isUpdateFolderName(first.parent_path().filename().string())) << first.parent_path().filename();
+    const std::regex folderName("TaskbellUpdate-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
+    EXPECT_TRUE(std::regex_match(first.parent_path().filename().string(), folderName)) << first;
     EXPECT_EQ(test::readFile(first), payload);
     struct stat info
     {
     };
     ASSERT_EQ(::stat(first.parent_path().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0700u);
-    // Only the archive remains: no partial file beside it.
-    EXPECT_EQ(test::listTree(first.parent_path()), std::vector<std::string>{"update.zip"});
-}
+    EXPECT_EQ(test::listTree(first.parent_path()), std::vector<std::string>{"update.zip"}) << "no partial file";
 
-TEST(UpdateDownload, RefusesBadAddressesAndFailedAnswersLeavingNothingBehind)
-{
-    test::TempDir temp;
-    test::WebServer server;
-    server.serve("/missing.zip", 404, "no");
-    server.serve("/error.zip", 503, "busy");
-
-    for (const std::string bad :
-         {"", "not a url", "file:///etc/passwd", "http://example.com/T.zip", "ftp://127.0.0.1/T.zip"}) {
-        EXPECT_EQ(updateErrorText([&] { update::download(manifestFor(bad), temp.path()); }),
+    fs::remove_all(root);
+    for (const std::string bad : {"", "not a url", "file:///etc/passwd", "http://example.com/T.zip"}) {
+        EXPECT_EQ(updateErrorText([&] { update::download(manifestFor(bad), root); }),
                   "Download failed: bad download URL")
             << bad;
     }
-    EXPECT_EQ(updateErrorText([&] { update::download(manifestFor(server.url("/missing.zip")), temp.path()); }),
-              "Download failed: HTTP 404");
-    EXPECT_EQ(updateErrorText([&] { update::download(manifestFor(server.url("/error.zip")), temp.path()); }),
+    EXPECT_EQ(updateErrorText([&] { update::download(manifestFor(server.url("/error.zip")), root); }),
               "Download failed: HTTP 503");
     // A refused connection is a transport failure with the transport's own text.
-    EXPECT_THROW(update::download(manifestFor("http://127.0.0.1:1/T.zip"), temp.path()), http::TransferError);
-    EXPECT_TRUE(test::listTree(temp.path()).empty());
+    EXPECT_THROW(update::download(manifestFor("http://127.0.0.1:1/T.zip"), root), http::TransferError);
+    EXPECT_TRUE(test::listTree(root).empty());
 }
 
 TEST(UpdateDownload, TemporaryDirectoryFollowsTmpdir)
 {
     const char* saved = std::getenv("TMPDIR");
     std::string previous = saved != nullptr ? saved : "";
-    ::setenv("TMPDIR", "/var/tmp/elsewhere", 1);
-    EXPECT_EQ(update::userTemporaryDirectory(), "/var/tmp/elsewhere");
-    ::setenv("TMPDIR", "", 1);
-    EXPECT_EQ(update::userTemporaryDirectory(), "/tmp");
+    for (const auto& [value, folder] : {std::pair{"/var/tmp/elsewhere", "/var/tmp/elsewhere"}, {"", "/tmp"}}) {
+        ::setenv("TMPDIR", value, 1);
+        EXPECT_EQ(update::userTemporaryDirectory(), folder);
+    }
     ::unsetenv("TMPDIR");
     EXPECT_EQ(update::userTemporaryDirectory(), "/tmp");
     if (saved != nullptr) {
@@ -151,26 +109,13 @@ TEST(UpdateChecksum, ComparesIgnoringCaseAndSkipsWithoutAValue)
     test::TempDir temp;
     fs::path archive = temp / "update.zip";
     test::writeFile(archive, "archive bytes");
-    std::string lower = sha256Hex("archive bytes");
+    std::string lower = sha256HexOfFile(archive);
+    EXPECT_EQ(lower, sha256Hex("archive bytes"));
     std::string upper = lower;
-    for (auto& c : upper) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-
-    EXPECT_NO_THROW(update::verifyChecksum(archive, manifestFor("u", lower)));
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
     EXPECT_NO_THROW(update::verifyChecksum(archive, manifestFor("u", upper)));
-    EXPECT_EQ(sha256HexOfFile(archive), lower);
-    EXPECT_EQ(lower.size(), 64u);
-
-    std::string wrong = lower;
-    wrong[10] = wrong[10] == '0' ? '1' : '0';
-    EXPECT_EQ(updateErrorText([&] { update::verifyChecksum(archive, manifestFor("u", wrong)); }),
-              "Download rejected: checksum doesn't match the manifest.");
-    EXPECT_EQ(updateErrorText([&] { update::verifyChecksum(archive, manifestFor("u", lower + "0")); }),
-              "Download rejected: checksum doesn't match the manifest.");
-
+    EXPECT_THROW(update::verifyChecksum(archive, manifestFor("u", lower + "0")), UpdateError);
     // Without a checksum the file is not even read.
-    EXPECT_NO_THROW(update::verifyChecksum(temp / "absent.zip", manifestFor("u")));
     EXPECT_NO_THROW(update::verifyChecksum(temp / "absent.zip", manifestFor("u", "")));
     EXPECT_THROW(update::verifyChecksum(temp / "absent.zip", manifestFor("u", lower)), std::system_error);
 }

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "core/update/engine.h"
 #include "core/update/manifest.h"
 #include "core/update/version_compare.h"
 #include "failure.h"
@@ -39,41 +38,25 @@ TEST(UpdateManifest, DecodesAllFieldsAndTreatsNullAsAbsent)
 
 TEST(UpdateManifest, RefusesMissingOrMistypedFields)
 {
-    EXPECT_EQ(decodeError(R"({"version":"1.0"})"), "The update feed has no \"url\".");
-    EXPECT_EQ(decodeError(R"({"version":null,"url":"u"})"), "The update feed has no \"version\".");
-    EXPECT_EQ(decodeError(R"({"version":1.2,"url":"u"})"), "The update feed's \"version\" is not a string.");
-    EXPECT_EQ(decodeError(R"({"version":"1","url":"u","sha256":5})"), "The update feed's \"sha256\" is not a string.");
-    EXPECT_EQ(decodeError(R"({"version":"1","url":"u","notes":["a"]})"),
-              "The update feed's \"notes\" is not a string.");
-    EXPECT_EQ(decodeError(R"({"version":"1","url":"u","minimumSystemVersion":false})"),
-              "The update feed's \"minimumSystemVersion\" is not a string.");
-    EXPECT_EQ(decodeError(R"(["version","url"])"), "The update feed is not a JSON object.");
-    EXPECT_EQ(decodeError("{\"version\":"), "The update feed is not valid JSON.");
-    EXPECT_EQ(decodeError(std::string(100000, '[')), "The update feed is not valid JSON.");
-    EXPECT_EQ(decodeError(""), "The update feed is not valid JSON.");
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"version":"1.0"})", "The update feed has no \"url\"."},
+        {R"({"version":null,"url":"u"})", "The update feed has no \"version\"."},
+        {R"({"version":1.2,"url":"u"})", "The update feed's \"version\" is not a string."},
+        {R"({"version":"1","url":"u","sha256":5})", "The update feed's \"sha256\" is not a string."},
+        {R"({"version":"1","url":"u","notes":["a"]})", "The update feed's \"notes\" is not a string."},
+        {R"({"version":"1","url":"u","minimumSystemVersion":false})",
+         "The update feed's \"minimumSystemVersion\" is not a string."},
+        {R"(["version","url"])", "The update feed is not a JSON object."},
+        {"{\"version\":", "The update feed is not valid JSON."},
+        {std::string(100000, '['), "The update feed is not valid JSON."},
+        {"", "The update feed is not valid JSON."},
+    };
+    for (const auto& [body, message] : cases) {
+        EXPECT_EQ(decodeError(body), message) << body.substr(0, 80);
+    }
 }
 
-TEST(UpdateError, TextsAreExact)
-{
-    EXPECT_STREQ(UpdateError::badFeed("HTTP 404").what(), "Update check failed: HTTP 404");
-    EXPECT_STREQ(UpdateError::badFeed("bad feed URL").what(), "Update check failed: bad feed URL");
-    EXPECT_STREQ(UpdateError::badDownload("no .app inside the archive").what(),
-                 "Download failed: no .app inside the archive");
-    EXPECT_STREQ(UpdateError::signature("Contents/bin/taskbell: modified").what(),
-                 "Download rejected: not signed by the expected developer.\nContents/bin/taskbell: modified");
-    EXPECT_STREQ(UpdateError::versionMismatch("1.4", "1.4.0").what(),
-                 "Download rejected: bundle is v1.4, manifest promised v1.4.0.");
-    EXPECT_STREQ(UpdateError::notNewer("1.9.0", "1.10.0").what(),
-                 "Download rejected: v1.9.0 is not newer than the running v1.10.0.");
-    EXPECT_STREQ(UpdateError::notWritable("/opt/Taskbell.app").what(),
-                 "Can't replace /opt/Taskbell.app \xE2\x80\x94 no write permission.");
-    EXPECT_STREQ(UpdateError::checksumMismatch().what(), "Download rejected: checksum doesn't match the manifest.");
-
-    auto mismatch = UpdateError::versionMismatch("1.4", "1.4.0");
-    EXPECT_EQ(mismatch.kind(), UpdateError::Kind::versionMismatch);
-    EXPECT_EQ(mismatch.detail(), "1.4");
-    EXPECT_EQ(mismatch.expectedVersion(), "1.4.0");
-}
+// The error texts themselves are checked where the updater shows them (tests/app/model/updater_test.cpp).
 
 TEST(VersionCompare, NumericRunsAndPrefixes)
 {
@@ -92,14 +75,4 @@ TEST(VersionCompare, NumericRunsAndPrefixes)
     EXPECT_LT(compareVersions("1.2-beta", "1.2.0"), 0); // '-' orders before '.'
     EXPECT_LT(compareVersions("", "0"), 0);
     EXPECT_EQ(compareVersions("", ""), 0);
-}
-
-TEST(VersionCompare, CheckOutcomeOffersOnlyNewer)
-{
-    UpdateManifest manifest{"1.10.0", {}, {}, "https://example.com/a.zip", {}, {}, {}};
-    EXPECT_EQ(update::checkOutcome(manifest, "1.9.3"), update::CheckOutcome::offer);
-    EXPECT_EQ(update::checkOutcome(manifest, "1.10.0"), update::CheckOutcome::latest);
-    EXPECT_EQ(update::checkOutcome(manifest, "1.10.1"), update::CheckOutcome::latest);
-    manifest.version = "1.2";
-    EXPECT_EQ(update::checkOutcome(manifest, "1.2.0"), update::CheckOutcome::latest);
 }
