@@ -24,7 +24,7 @@
 #include "app/panel/filter_tabs.h"
 #include "app/panel/task_list.h"
 #include "core/settings/app_settings.h"
-#include "support/fake_jira.h"
+#include "fake_jira.h"
 #include "support/temp_dir.h"
 
 using namespace taskbell;

@@ -18,7 +18,7 @@
 #include "app/windows/settings_view.h"
 #include "core/platform/keychain.h"
 #include "core/settings/app_settings.h"
-#include "support/fake_jira.h"
+#include "fake_jira.h"
 #include "support/temp_dir.h"
 
 using namespace taskbell;

@@ -7,7 +7,7 @@
 
 #include "app/model/app_store.h"
 #include "app/model/updater.h"
-#include "support/fake_jira.h"
+#include "fake_jira.h"
 #include "support/temp_dir.h"
 
 namespace taskbell::test {
