@@ -214,8 +214,7 @@ std::string render(const std::vector<Issue>& issues, const std::string& title, s
     for (std::size_t i = 0; i < shown; ++i) {
         const Issue& issue = issues[i];
         const IssueFields& fields = issue.fields;
-        text += "\n  " + issue.key + "  [" + orUnknown(fields.status) + "]  " +
-                issue.summaryText() + "  (" +
+        text += "\n  " + issue.key + "  [" + orUnknown(fields.status) + "]  " + issue.summaryText() + "  (" +
                 (fields.issuetype && fields.issuetype->name ? *fields.issuetype->name : "Issue") + ", " +
                 JiraDate::relativeDays(issue.sortDate(), now) + ")";
     }
@@ -354,9 +353,9 @@ std::string getTask(const JiraClient& client, const Settings& settings, const Js
     }
     std::string assignee =
         fields.assignee && fields.assignee->displayName ? *fields.assignee->displayName : "unassigned";
-    return key + " \u2014 " + issue.summaryText() + "\n" + joined(facts, " \u00b7 ") +
-           "\nAssignee: " + assignee + "\n" + joined(dates, " \u00b7 ") + "\n" + browseLink(settings, key) +
-           "\n\nDescription:\n" + issue.descriptionText().value_or("(none)");
+    return key + " \u2014 " + issue.summaryText() + "\n" + joined(facts, " \u00b7 ") + "\nAssignee: " + assignee +
+           "\n" + joined(dates, " \u00b7 ") + "\n" + browseLink(settings, key) + "\n\nDescription:\n" +
+           issue.descriptionText().value_or("(none)");
 }
 
 std::string updateTask(const JiraClient& client, const Settings& settings, const Json& arguments)
@@ -397,8 +396,7 @@ std::string updateTask(const JiraClient& client, const Settings& settings, const
 
     std::vector<std::string> lines{"Updated " + key + "."};
     if (summary) {
-        lines.push_back("Summary: \"" + current.issue.summaryText() + "\" \u2192 \"" +
-                        *summary + "\"");
+        lines.push_back("Summary: \"" + current.issue.summaryText() + "\" \u2192 \"" + *summary + "\"");
     }
     if (description) {
         lines.push_back(trimmed(*description).empty() ? "Description cleared." : "Description replaced.");
