@@ -54,6 +54,7 @@ AppStore::AppStore(SettingsStore settings, Timing timing, QObject* parent)
 {
     pool_->setMaxThreadCount(kPoolThreads);
     settings_ = AppSettings::load(settingsStore_);
+    connectActivity();
     applyToken(Keychain::read(Keychain::kTokenAccount));
     startAutoRefresh();
 }
@@ -63,6 +64,7 @@ AppStore::AppStore(SettingsStore settings, Timing timing, const QString& token, 
 {
     pool_->setMaxThreadCount(kPoolThreads);
     settings_ = AppSettings::load(settingsStore_);
+    connectActivity();
     applyToken({token.isEmpty() ? Keychain::ReadStatus::notStored : Keychain::ReadStatus::found, text(token)});
     startAutoRefresh();
 }
@@ -172,7 +174,7 @@ void AppStore::load(bool silent, std::function<void()> finished)
     state->cancel = newCancelFlag();
     state->finished = std::move(finished);
     const std::atomic<bool>* cancel = state->cancel.get();
-    JiraClient client{current};
+    JiraClient client = this->client(current);
 
     runInPool(
         *pool_, this, [client, cancel] { return client.myself(cancel); },

@@ -2,7 +2,8 @@
 
 namespace taskbell::app {
 
-// How assistive technology sees the panel's own widgets: a task row is one group named after its issue,
+// How assistive technology sees the panel's own widgets: a task row is one group named after its issue (the
+// assistant's changes one named by its title),
 // its copy area a pressable button, a filter tab a radio button (checked when selected) that its Toggle
 // and Press actions select. Installed once; later calls do nothing.
 void installPanelAccessibility();

@@ -36,6 +36,7 @@ TaskbellApp::TaskbellApp(AppStore* store, Updater* updater, QObject* parent)
     for (auto signal : {&AppStore::tasksChanged, &AppStore::settingsChanged}) {
         connect(store_, signal, this, &TaskbellApp::updateTray);
     }
+    connect(&store_->activity(), &ActivityLog::entriesAdded, this, &TaskbellApp::notifyActivity);
     updateTray();
     qApp->installEventFilter(this);
 #if defined(__GLIBC__)
@@ -94,6 +95,16 @@ void TaskbellApp::updateTray()
     tray_->setLabel(store_->menuBarLabel());
 }
 
+void TaskbellApp::notifyActivity(const std::vector<Activity::Entry>& entries)
+{
+    if (!store_->settings().notifyAssistantChanges) {
+        return;
+    }
+    for (const Activity::Entry& entry : entries) {
+        tray_->notify(QString::fromStdString(Activity::notificationText(entry)));
+    }
+}
+
 int runApplication(int argc, char** argv)
 {
     if (auto reason = missingDisplayReason()) {
@@ -114,6 +125,7 @@ int runApplication(int argc, char** argv)
         return 0; // the running instance shows its panel
     }
     AppStore store;
+    store.activity().watch(Activity::Journal());
     Updater updater;
     TaskbellApp app(&store, &updater);
     QObject::connect(&instance, &SingleInstance::activationRequested, &app, &TaskbellApp::showPanel);
