@@ -1,6 +1,7 @@
 #include "app/model/activity_log.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileSystemWatcher>
 #include <QTimer>
 #include <algorithm>
@@ -47,8 +48,8 @@ void ActivityLog::watch(Activity::Journal journal)
 // be the one that created it.
 void ActivityLog::watchPaths()
 {
-    QString folder = QString::fromStdString(journal_->folder().string());
-    QString file = QString::fromStdString(journal_->file().string());
+    QString folder = QFile::decodeName(QByteArray::fromStdString(journal_->folder().string()));
+    QString file = QFile::decodeName(QByteArray::fromStdString(journal_->file().string()));
     if (!watcher_->directories().contains(folder)) {
         watcher_->addPath(folder);
     }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/model/background.h"
+#include "app/model/text.h"
 #include "core/jira/client.h"
 #include "core/jira/error_text.h"
 #include "core/jira/jql.h"
@@ -22,16 +23,6 @@ constexpr std::array<std::chrono::milliseconds, 3> kFollowupDelays = {1500ms, 30
 // A load's four requests run at once; actions on other issues and overlapping loads run beside them.
 constexpr int kPoolThreads = 16;
 constexpr int kSearchCap = 300;
-
-std::string text(const QString& value)
-{
-    return value.toStdString();
-}
-
-QString qtext(const std::string& value)
-{
-    return QString::fromStdString(value);
-}
 
 } // namespace
 
@@ -65,7 +56,7 @@ AppStore::AppStore(SettingsStore settings, Timing timing, const QString& token, 
     pool_->setMaxThreadCount(kPoolThreads);
     settings_ = AppSettings::load(settingsStore_);
     connectActivity();
-    applyToken({token.isEmpty() ? Keychain::ReadStatus::notStored : Keychain::ReadStatus::found, text(token)});
+    applyToken({token.isEmpty() ? Keychain::ReadStatus::notStored : Keychain::ReadStatus::found, utf8(token)});
     startAutoRefresh();
 }
 
@@ -84,7 +75,7 @@ AppStore::~AppStore()
 void AppStore::applyToken(const Keychain::ReadResult& result)
 {
     tokenStatus_ = result.status;
-    apiToken_ = qtext(result.value);
+    apiToken_ = qs(result.value);
 }
 
 bool AppStore::tokenUnreadable() const
@@ -125,16 +116,16 @@ bool AppStore::saveSettings(const AppSettings& values, const std::optional<QStri
     try {
         AppSettings(values).save(settingsStore_);
     } catch (const std::exception& error) {
-        setSaveError(qtext(errorText(error)));
+        setSaveError(qs(errorText(error)));
         return false;
     }
     settings_ = values;
     bool tokenSaved = true;
     if (token) {
-        tokenSaved = Keychain::set(text(*token), Keychain::kTokenAccount);
+        tokenSaved = Keychain::set(utf8(*token), Keychain::kTokenAccount);
         if (tokenSaved) {
             applyToken(
-                {token->isEmpty() ? Keychain::ReadStatus::notStored : Keychain::ReadStatus::found, text(*token)});
+                {token->isEmpty() ? Keychain::ReadStatus::notStored : Keychain::ReadStatus::found, utf8(*token)});
         }
     }
     setSaveError(tokenSaved ? std::nullopt
@@ -146,7 +137,7 @@ bool AppStore::saveSettings(const AppSettings& values, const std::optional<QStri
 
 JiraConfig AppStore::config() const
 {
-    return jiraConfig(settings_, text(apiToken_));
+    return jiraConfig(settings_, utf8(apiToken_));
 }
 
 std::shared_ptr<std::atomic<bool>> AppStore::newCancelFlag()
@@ -226,7 +217,7 @@ void AppStore::applyLoad(LoadResult& result)
             setErrorMessage(std::nullopt);
         }
     } else if (!result.silent) {
-        setErrorMessage(qtext(errorText(*failure)));
+        setErrorMessage(qs(errorText(*failure)));
     }
     if (!result.silent) {
         setIsLoading(false);

@@ -8,16 +8,12 @@
 
 #include "app/model/app_store.h"
 #include "app/model/background.h"
+#include "app/model/text.h"
 #include "core/jira/client.h"
 #include "core/jira/error_text.h"
 
 namespace taskbell::app {
 namespace {
-
-QString qtext(const std::string& value)
-{
-    return QString::fromStdString(value);
-}
 
 // Blanks only: Unicode space separators and tabs, never line breaks.
 bool isBlank(QChar c)
@@ -83,15 +79,15 @@ void AppStore::createTask(const QString& projectKey, const QString& summary, con
             }
         };
         if (!outcome.value) {
-            setErrorMessage(qtext(errorText(outcome.error)));
+            setErrorMessage(qs(errorText(outcome.error)));
             reply(QString());
             return;
         }
-        QString key = qtext(outcome.value->key);
+        QString key = qs(outcome.value->key);
         if (outcome.value->moveError) {
             // Kept until dismissed: the panel is hidden behind the new-task window when this arrives.
-            setErrorMessage(key + " was created but couldn't be moved to " + qtext(categoryLabel(*category)) + ". " +
-                                qtext(*outcome.value->moveError),
+            setErrorMessage(key + " was created but couldn't be moved to " + qs(categoryLabel(*category)) + ". " +
+                                qs(*outcome.value->moveError),
                             true);
         }
         load(false, [this, key, reply] {
@@ -108,7 +104,7 @@ void AppStore::createTask(const QString& projectKey, const QString& summary, con
 
 void AppStore::ensureTransitions(const Issue& issue, std::function<void()> finished)
 {
-    QString key = qtext(issue.key);
+    QString key = qs(issue.key);
     if (!config().isComplete() || transitionsByKey_.count(key) > 0) {
         if (finished) {
             finished();
@@ -156,7 +152,7 @@ void AppStore::runStatusChange(const Issue& issue,
                                std::function<void(const JiraClient&, const std::atomic<bool>*)> change,
                                std::function<void()> finished)
 {
-    QString key = qtext(issue.key);
+    QString key = qs(issue.key);
     setBusy(key, true);
     JiraClient client = this->client(config());
     auto cancel = newCancelFlag();
@@ -164,7 +160,7 @@ void AppStore::runStatusChange(const Issue& issue,
         *pool_, this, [client, cancel, change] { change(client, cancel.get()); },
         [this, key, finished](Outcome<std::monostate>& outcome) {
             if (outcome.error) {
-                setErrorMessage(qtext(errorText(outcome.error)));
+                setErrorMessage(qs(errorText(outcome.error)));
                 setBusy(key, false);
                 if (finished) {
                     finished();
@@ -206,19 +202,19 @@ void AppStore::testConnection(const JiraConfig& config, QObject* context, std::f
                 return;
             }
             if (!outcome.value) {
-                done(qtext(errorText(outcome.error)));
+                done(qs(errorText(outcome.error)));
                 return;
             }
             const JiraUser& user = *outcome.value;
             // The presence of a name counts, not its emptiness.
             std::string name = user.displayName ? *user.displayName : user.emailAddress.value_or("user");
-            done(tr("Connected as %1.").arg(qtext(name)));
+            done(tr("Connected as %1.").arg(qs(name)));
         });
 }
 
 QString AppStore::browseURL(const Issue& issue) const
 {
-    return qtext(config().normalizedBaseURL()) + "/browse/" + qtext(issue.key);
+    return qs(config().normalizedBaseURL()) + "/browse/" + qs(issue.key);
 }
 
 void AppStore::openInBrowser(const Issue& issue) const
@@ -231,7 +227,7 @@ void AppStore::openInBrowser(const Issue& issue) const
 
 QString AppStore::clipboardText(const Issue& issue)
 {
-    return qtext(issue.key) + ": " + qtext(issue.summaryText());
+    return qs(issue.key) + ": " + qs(issue.summaryText());
 }
 
 void AppStore::copyToClipboard(const Issue& issue) const

@@ -4,6 +4,7 @@
 
 #include "app/model/app_store.h"
 #include "app/model/background.h"
+#include "app/model/text.h"
 #include "core/activity/undo.h"
 #include "core/jira/error_text.h"
 
@@ -26,7 +27,7 @@ JiraClient AppStore::client(const JiraConfig& config) const
 void AppStore::undo(const Activity::Entry& entry, std::function<void()> finished)
 {
     const auto& journal = activity_->journal();
-    QString key = QString::fromStdString(entry.issueKey);
+    QString key = qs(entry.issueKey);
     if (!journal || !config().isComplete() || isBusy(key)) {
         if (finished) {
             finished();
@@ -42,7 +43,7 @@ void AppStore::undo(const Activity::Entry& entry, std::function<void()> finished
         [client, cancel, journal = *journal, entry] { return Activity::undo(client, journal, entry, cancel.get()); },
         [this, key, id = entry.id, finished](Outcome<Activity::UndoResult>& outcome) {
             if (!outcome.value) {
-                setErrorMessage(QString::fromStdString(errorText(outcome.error)));
+                setErrorMessage(qs(errorText(outcome.error)));
                 setBusy(key, false);
                 if (finished) {
                     finished();

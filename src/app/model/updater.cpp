@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "app/model/background.h"
+#include "app/model/text.h"
 #include "core/base/app_info.h"
 #include "core/base/bundle.h"
 #include "core/base/cancel.h"
@@ -30,11 +31,6 @@ const QString kNotInBundle =
 // A build without a pinned release key can check the feed but can never verify a download.
 const QString kCannotVerify = QStringLiteral(
     "This copy of Taskbell can’t verify updates — it was built without a release key, so it installs none.");
-
-QString qtext(const std::string& value)
-{
-    return QString::fromStdString(value);
-}
 
 // Every call into the update engine an install makes, in order, on a pool thread: download, verify
 // (checksum, unpack, signature, version), swap. `stage` announces "Verifying…" and "Installing…" before
@@ -99,7 +95,7 @@ bool Updater::isArmed() const
 
 bool Updater::hasVisibleOffer() const
 {
-    return available_ && (!dismissedVersion_ || *dismissedVersion_ != qtext(available_->version));
+    return available_ && (!dismissedVersion_ || *dismissedVersion_ != qs(available_->version));
 }
 
 void Updater::start(const QString& feedURL, bool autoUpdate)
@@ -149,13 +145,13 @@ void Updater::check(const QString& feedURL, bool manual, std::function<void()> f
                 } else {
                     setAvailable(std::nullopt);
                     setStatus(manual ? std::optional<QString>("You're on the latest version (v" +
-                                                              qtext(environment_.runningVersion) + ").")
+                                                              qs(environment_.runningVersion) + ").")
                                      : std::nullopt);
                 }
             } else {
                 setStatus(std::nullopt);
                 if (manual) {
-                    setErrorMessage(qtext(errorText(outcome.error)));
+                    setErrorMessage(qs(errorText(outcome.error)));
                 }
             }
             if (manual && outcome.value && !canVerifyUpdates()) {
@@ -172,7 +168,7 @@ void Updater::dismiss()
 {
     std::optional<QString> version;
     if (available_) {
-        version = qtext(available_->version);
+        version = qs(available_->version);
     }
     if (dismissedVersion_ != version) {
         dismissedVersion_ = version;
@@ -199,7 +195,7 @@ void Updater::install(std::function<void()> finished)
     UpdateManifest offer = *available_;
     setErrorMessage(std::nullopt);
     setIsChecking(true);
-    setStatus("Downloading v" + qtext(offer.version) + "…");
+    setStatus("Downloading v" + qs(offer.version) + "…");
     // Stage texts are queued to this object ahead of the outcome, so they show in the order they happen.
     auto stage = [this](QString text) {
         QMetaObject::invokeMethod(
@@ -219,7 +215,7 @@ void Updater::install(std::function<void()> finished)
                 return;
             }
             setStatus(std::nullopt);
-            setErrorMessage(qtext(errorText(outcome.error)));
+            setErrorMessage(qs(errorText(outcome.error)));
             setIsChecking(false);
             if (finished) {
                 finished();

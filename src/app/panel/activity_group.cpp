@@ -10,6 +10,7 @@
 #include "app/look/look.h"
 #include "app/look/widgets.h"
 #include "app/model/app_store.h"
+#include "app/model/text.h"
 #include "app/panel/accessibility.h"
 #include "core/activity/undo.h"
 
@@ -18,11 +19,6 @@ namespace {
 
 // Entry texts are cut to one line of this width; the whole text stays the name and the tooltip.
 constexpr int kTextWidth = 230;
-
-QString qtext(const std::string& value)
-{
-    return QString::fromStdString(value);
-}
 
 } // namespace
 
@@ -79,7 +75,7 @@ void ActivityGroup::refresh()
     QStringList state;
     for (std::size_t i = 0; i < count; ++i) {
         const Activity::Entry& entry = entries[i];
-        state << qtext(entry.id) + (entry.undone ? "u" : "") + (store_.isBusy(qtext(entry.issueKey)) ? "b" : "") +
+        state << qs(entry.id) + (entry.undone ? "u" : "") + (store_.isBusy(qs(entry.issueKey)) ? "b" : "") +
                      agoText(now - entry.time);
     }
     state << QString::number(entries.size());
@@ -103,7 +99,7 @@ void ActivityGroup::refresh()
 
 QWidget* ActivityGroup::makeRow(const Activity::Entry& entry, const QString& age)
 {
-    QString text = qtext(Activity::entryText(entry));
+    QString text = qs(Activity::entryText(entry));
     auto* row = new QWidget;
     row->setAccessibleName(text);
     auto* layout = new QHBoxLayout(row);
@@ -142,7 +138,7 @@ QWidget* ActivityGroup::makeAction(const Activity::Entry& entry)
     }
     QToolButton* undo = look::plainButton(tr("Undo"), look::FontRole::Caption, look::accent(palette()));
     undo->setObjectName(QStringLiteral("activityUndo"));
-    undo->setEnabled(!store_.isBusy(qtext(entry.issueKey)));
+    undo->setEnabled(!store_.isBusy(qs(entry.issueKey)));
     connect(undo, &QToolButton::clicked, this, [this, entry] { store_.undo(entry); });
     return undo;
 }
@@ -150,7 +146,7 @@ QWidget* ActivityGroup::makeAction(const Activity::Entry& entry)
 // The store's copy when the issue is in a section, otherwise what the entry knows of it.
 Issue ActivityGroup::issueOf(const Activity::Entry& entry) const
 {
-    if (auto loaded = store_.issue(qtext(entry.issueKey))) {
+    if (auto loaded = store_.issue(qs(entry.issueKey))) {
         return *loaded;
     }
     Issue issue;

@@ -5,6 +5,7 @@
 
 #include "app/look/look.h"
 #include "app/look/style_sheets.h"
+#include "app/model/text.h"
 
 namespace taskbell::app {
 
@@ -42,8 +43,7 @@ FilterTabs::FilterTabs(QWidget* parent) : SegmentedControl(titles(), indexOf(Tas
 
 QString FilterTabs::label(TaskFilter filter, std::size_t backlog, std::size_t inProgress, std::size_t done)
 {
-    return QString::fromUtf8(title(filter).data(), static_cast<qsizetype>(title(filter).size())) + QLatin1Char(' ') +
-           QString::number(taskbell::count(filter, backlog, inProgress, done));
+    return qs(title(filter)) + QLatin1Char(' ') + QString::number(taskbell::count(filter, backlog, inProgress, done));
 }
 
 void FilterTabs::setCounts(std::size_t backlog, std::size_t inProgress, std::size_t done)

@@ -16,6 +16,7 @@
 #include "app/look/tile_button.h"
 #include "app/look/widgets.h"
 #include "app/model/app_store.h"
+#include "app/model/text.h"
 #include "app/panel/accessibility.h"
 #include "app/panel/issue_actions.h"
 #include "app/panel/status_menu.h"
@@ -33,23 +34,18 @@ std::optional<std::string_view> view(const std::optional<std::string>& text)
     return text ? std::optional<std::string_view>(*text) : std::nullopt;
 }
 
-QString fromUtf8(const std::string& text)
-{
-    return QString::fromStdString(text);
-}
-
 } // namespace
 
 RowTexts RowTexts::of(const Issue& issue, std::chrono::system_clock::time_point now)
 {
     RowTexts texts;
-    texts.key = fromUtf8(issue.key);
-    texts.summary = fromUtf8(issue.summaryText());
+    texts.key = qs(issue.key);
+    texts.summary = qs(issue.summaryText());
     if (issue.fields.priority && issue.fields.priority->name) {
-        texts.priority = fromUtf8(*issue.fields.priority->name);
+        texts.priority = qs(*issue.fields.priority->name);
     }
     if (auto description = issue.descriptionText()) {
-        texts.description = fromUtf8(*description).left(kDescriptionPreviewChars);
+        texts.description = qs(*description).left(kDescriptionPreviewChars);
     }
     texts.helpText = QStringLiteral("Click to copy \u201C%1: %2\u201D").arg(texts.key, texts.summary);
     texts.dateIsDone = issue.isDone();
@@ -60,8 +56,8 @@ RowTexts RowTexts::of(const Issue& issue, std::chrono::system_clock::time_point 
         date = JiraDate::parse(view(issue.fields.created));
     }
     if (date) {
-        QString line = fromUtf8(JiraDate::dayLabel(*date)) + QStringLiteral(" \u00B7 ") +
-                       fromUtf8(JiraDate::relativeDays(*date, now));
+        QString line =
+            qs(JiraDate::dayLabel(*date)) + QStringLiteral(" \u00B7 ") + qs(JiraDate::relativeDays(*date, now));
         texts.dateLine = texts.dateIsDone ? QStringLiteral("Done ") + line : line;
     }
     return texts;

@@ -8,6 +8,7 @@
 #endif
 
 #include "app/model/app_store.h"
+#include "app/model/text.h"
 #include "app/model/updater.h"
 #include "app/panel/content_view.h"
 #include "app/shell/display_check.h"
@@ -30,9 +31,8 @@ TaskbellApp::TaskbellApp(AppStore* store, Updater* updater, QObject* parent)
     connect(tray_, &TrayItem::showSettingsRequested, windows_.get(), &AuxWindows::showSettings);
     connect(tray_, &TrayItem::quitRequested, qApp, &QCoreApplication::quit);
     // Each showing of the panel (re)arms the updater with the saved feed and flag.
-    connect(panel_.get(), &PanelWindow::shown, this, [this] {
-        updater_->start(QString::fromStdString(store_->settings().updateFeedURL), store_->settings().autoUpdate);
-    });
+    connect(panel_.get(), &PanelWindow::shown, this,
+            [this] { updater_->start(qs(store_->settings().updateFeedURL), store_->settings().autoUpdate); });
     for (auto signal : {&AppStore::tasksChanged, &AppStore::settingsChanged}) {
         connect(store_, signal, this, &TaskbellApp::updateTray);
     }
@@ -101,7 +101,7 @@ void TaskbellApp::notifyActivity(const std::vector<Activity::Entry>& entries)
         return;
     }
     for (const Activity::Entry& entry : entries) {
-        tray_->notify(QString::fromStdString(Activity::notificationText(entry)));
+        tray_->notify(qs(Activity::notificationText(entry)));
     }
 }
 

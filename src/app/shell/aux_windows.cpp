@@ -6,13 +6,11 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "app/look/window_sizes.h"
+
 namespace taskbell::app {
 
 namespace {
-
-// The sizes of windows whose content does not fix its own.
-constexpr QSize kFormSize{400, 560};
-constexpr QSize kDetailSize{520, 560};
 
 QDialog* placeholder(const QString& text)
 {
@@ -80,7 +78,7 @@ void AuxWindows::showTaskDetail(const Issue& issue)
         return;
     }
     QDialog* window = contents_.taskDetail(issue);
-    prepare(window, key, kDetailSize, detailWindows_.size());
+    prepare(window, key, windowSize::detail, detailWindows_.size());
     detailWindows_[key] = window;
     activate(window);
 }
@@ -108,7 +106,7 @@ void AuxWindows::showForm(QPointer<QDialog>& field, const QString& title, const 
 {
     if (field == nullptr) {
         field = factory();
-        prepare(field, title, kFormSize, 0);
+        prepare(field, title, windowSize::form, 0);
         // Forms keep their size: stretched or maximized they would only add empty space.
         field->setFixedSize(field->size());
     }

@@ -4,6 +4,8 @@
 #include <QRect>
 #include <QWidget>
 
+#include "app/look/window_sizes.h"
+
 namespace taskbell::app {
 
 // Where the panel goes: its preferred size clamped to the screen's available area, centred under the
@@ -19,7 +21,7 @@ class PanelWindow : public QWidget
     Q_OBJECT
 
 public:
-    static constexpr QSize kPreferredSize{560, 870};
+    static constexpr QSize kPreferredSize = windowSize::panel;
 
     explicit PanelWindow(QWidget* parent = nullptr);
 

@@ -7,6 +7,8 @@
 #include <QShowEvent>
 
 #include "app/look/symbols.h"
+#include "app/look/window_sizes.h"
+#include "app/model/text.h"
 #include "app/windows/form_parts.h"
 #include "core/base/app_info.h"
 #include "core/platform/executable.h"
@@ -14,11 +16,6 @@
 namespace taskbell::app {
 
 namespace {
-
-QString qs(const std::string& text)
-{
-    return QString::fromStdString(text);
-}
 
 QWidget* changelogBlock(const ChangelogEntry& entry, QWidget* parent)
 {
@@ -55,7 +52,7 @@ QWidget* changelogBlock(const ChangelogEntry& entry, QWidget* parent)
 
 AboutView::AboutView(QWidget* parent) : FormDialog("aboutView", parent)
 {
-    setFixedSize(420, 440);
+    setFixedSize(windowSize::about);
     auto* buttons = new QDialogButtonBox(this);
     done_ = addButton(buttons, tr("Done"), QDialogButtonBox::AcceptRole, "aboutDone");
     done_->setDefault(true);

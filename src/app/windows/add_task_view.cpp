@@ -13,7 +13,9 @@
 #include "app/look/segmented_control.h"
 #include "app/look/spinner.h"
 #include "app/look/style_sheets.h"
+#include "app/look/window_sizes.h"
 #include "app/model/app_store.h"
+#include "app/model/text.h"
 #include "app/windows/form_parts.h"
 #include "core/jira/task_filter.h"
 
@@ -56,7 +58,7 @@ int indexOf(CreateTarget target)
 
 AddTaskView::AddTaskView(AppStore& store, QWidget* parent) : FormDialog("addTaskView", parent), store_(store)
 {
-    setFixedSize(400, 520);
+    setFixedSize(windowSize::addTask);
     auto* buttons = new QDialogButtonBox(this);
     cancel_ = addButton(buttons, tr("Cancel"), QDialogButtonBox::RejectRole, "addTaskCancel");
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -103,7 +105,7 @@ QWidget* AddTaskView::makeForm()
 
     QStringList titles;
     for (CreateTarget target : kAllCreateTargets) {
-        titles << QString::fromUtf8(title(target).data(), static_cast<qsizetype>(title(target).size()));
+        titles << qs(title(target));
     }
     target_ = new SegmentedControl(titles, indexOf(kDefaultTarget), content);
     target_->setObjectName("target");
@@ -189,7 +191,7 @@ void AddTaskView::submit()
     const QString issueType = issueType_->text().isEmpty() ? QStringLiteral("Task") : issueType_->text();
     std::optional<QString> category;
     if (auto key = statusCategory(kAllCreateTargets[static_cast<std::size_t>(target_->current())])) {
-        category = QString::fromUtf8(key->data(), static_cast<qsizetype>(key->size()));
+        category = qs(*key);
     }
     store_.createTask(projectKey_->text(), summary_->text(), issueType, assignToMe_->isChecked(),
                       description_->toPlainText(), category, this,

@@ -15,7 +15,9 @@
 #include "app/look/error_banner.h"
 #include "app/look/spinner.h"
 #include "app/look/style_sheets.h"
+#include "app/look/window_sizes.h"
 #include "app/model/app_store.h"
+#include "app/model/text.h"
 #include "app/model/updater.h"
 #include "app/windows/form_parts.h"
 #include "app/windows/mcp_section.h"
@@ -64,7 +66,7 @@ QWidget* group(QWidget* parent, int spacing, QVBoxLayout*& column)
 SettingsView::SettingsView(AppStore& store, Updater& updater, QWidget* parent)
     : FormDialog("settingsView", parent), store_(store), updater_(updater)
 {
-    setFixedSize(400, 620);
+    setFixedSize(windowSize::settings);
     auto* buttons = new QDialogButtonBox(this);
     addButton(buttons, tr("Cancel"), QDialogButtonBox::RejectRole, "settingsCancel");
     addButton(buttons, tr("Done"), QDialogButtonBox::AcceptRole, "settingsDone")->setDefault(true);
@@ -219,7 +221,7 @@ QWidget* SettingsView::makeUpdatesGroup(QWidget* parent)
     autoUpdate_->setObjectName("autoUpdate");
     autoUpdate_->setAccessibleName(autoUpdate_->text());
     column->addWidget(autoUpdate_);
-    feedURL_ = lineEdit("feedURL", QString::fromUtf8(kDefaultUpdateFeedURL.data(), kDefaultUpdateFeedURL.size()), box);
+    feedURL_ = lineEdit("feedURL", qs(kDefaultUpdateFeedURL), box);
     column->addWidget(form::titled("Feed URL", feedURL_, box));
 
     auto* row = new QHBoxLayout;

@@ -11,7 +11,9 @@
 #include <QScrollArea>
 
 #include "app/look/spinner.h"
+#include "app/look/window_sizes.h"
 #include "app/model/app_store.h"
+#include "app/model/text.h"
 #include "app/panel/issue_actions.h"
 #include "app/panel/status_menu.h"
 #include "app/windows/form_parts.h"
@@ -20,11 +22,6 @@
 namespace taskbell::app {
 
 namespace {
-
-QString qs(const std::string& text)
-{
-    return QString::fromStdString(text);
-}
 
 QPushButton* borderlessButton(const QString& title, const QString& objectName, QWidget* parent)
 {
@@ -42,7 +39,7 @@ TaskDetailView::TaskDetailView(AppStore& store, Issue issue, QWidget* parent)
     : FormDialog("taskDetailView", parent), store_(store), initial_(std::move(issue)),
       now_([] { return Clock::now(); }), actions_(new IssueActions(store_, initial_, this))
 {
-    setMinimumSize(420, 320);
+    setMinimumSize(windowSize::detailMinimum);
     setParts(makeHeader(), makeBody(), makeFooter());
 
     for (auto signal : {&AppStore::tasksChanged, &AppStore::stateChanged}) {

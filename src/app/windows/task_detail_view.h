@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 
+#include "app/look/window_sizes.h"
 #include "app/windows/form_dialog.h"
 #include "core/jira/models.h"
 
@@ -41,7 +42,7 @@ public:
 
     // Tests fix "now" for the relative dates.
     void setClock(std::function<Clock::time_point()> now);
-    QSize sizeHint() const override { return {520, 560}; }
+    QSize sizeHint() const override { return windowSize::detail; }
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -151,6 +151,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(f.newestText(), QString::fromStdString("Moved " + key + " to Done"), 5000);
         QCOMPARE(f.app.tray().lastNotification(),
                  QString::fromStdString("Your assistant moved " + key + " to In Progress"));
+
+        f.group()->findChild<QToolButton*>("clearActivity")->click();
+        QVERIFY(f.group()->isHidden());
     }
 
     // Undo of an edit restores what the assistant overwrote, but never over a later edit by someone else.
@@ -165,6 +168,8 @@ private slots:
         f.newestAction("activityUndo")->click();
         QTRY_VERIFY(f.group()->findChild<QLabel*>("activityUndone") != nullptr);
         QCOMPARE(f.jira.issue(key)->summary, std::string("Write notes"));
+        f.group()->findChild<QToolButton*>("activityText")->click(); // the text opens the detail window
+        QVERIFY(f.app.windows().detailWindow(QString::fromStdString(key)) != nullptr);
 
         f.call("update_task", {{"issueKey", key}, {"summary", "Assistant's title"}});
         QTRY_VERIFY_WITH_TIMEOUT(f.newestAction("activityUndo") != nullptr, 5000);
