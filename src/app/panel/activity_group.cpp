@@ -84,8 +84,11 @@ void ActivityGroup::refresh()
         return;
     }
     shownState_ = state;
+    // Later: the click that changed the state may still be running in one of these rows' buttons.
     for (QWidget* row : rowWidgets_) {
-        delete row;
+        row->hide();
+        row->setParent(nullptr);
+        row->deleteLater();
     }
     rowWidgets_.clear();
     for (std::size_t i = 0; i < count; ++i) {
