@@ -11,7 +11,7 @@ packages=(
     libcpp-httplib-dev libsimdjson-dev
     dbus gnome-keyring libsecret-tools
     zip unzip patchelf
-    qt6-base-dev qt6-svg-dev qt6-wayland libgl-dev fonts-dejavu-core
+    qt6-base-dev qt6-svg-dev qt6-wayland qt6-l10n-tools qt6-tools-dev libgl-dev fonts-dejavu-core
     xvfb xauth trayer xdotool x11-utils openbox xclip at-spi2-core python3-gi gir1.2-atspi-2.0 imagemagick
     gcovr desktop-file-utils
 )

@@ -1,6 +1,5 @@
 #include "app/model/activity_log.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileSystemWatcher>
 #include <QTimer>
@@ -122,15 +121,15 @@ QString agoText(std::chrono::system_clock::duration age)
     using namespace std::chrono;
     auto minutes = duration_cast<std::chrono::minutes>(age).count();
     if (minutes < 1) {
-        return QCoreApplication::translate("ActivityLog", "just now");
+        return ActivityLog::tr("just now");
     }
     if (minutes < 60) {
-        return QCoreApplication::translate("ActivityLog", "%1 min ago").arg(minutes);
+        return ActivityLog::tr("%1 min ago").arg(minutes);
     }
     if (minutes < 24 * 60) {
-        return QCoreApplication::translate("ActivityLog", "%1 h ago").arg(minutes / 60);
+        return ActivityLog::tr("%1 h ago").arg(minutes / 60);
     }
-    return QCoreApplication::translate("ActivityLog", "%1 d ago").arg(minutes / (24 * 60));
+    return ActivityLog::tr("%1 d ago").arg(minutes / (24 * 60));
 }
 
 } // namespace taskbell::app

@@ -86,8 +86,8 @@ void AppStore::createTask(const QString& projectKey, const QString& summary, con
         QString key = qs(outcome.value->key);
         if (outcome.value->moveError) {
             // Kept until dismissed: the panel is hidden behind the new-task window when this arrives.
-            setErrorMessage(key + " was created but couldn't be moved to " + qs(categoryLabel(*category)) + ". " +
-                                qs(*outcome.value->moveError),
+            setErrorMessage(tr("%1 was created but couldn't be moved to %2. %3")
+                                .arg(key, qs(categoryLabel(*category)), qs(*outcome.value->moveError)),
                             true);
         }
         load(false, [this, key, reply] {

@@ -25,11 +25,13 @@ constexpr std::chrono::milliseconds kCheckPeriod = 6h;
 // Automatic checks closer together than this to the last one are skipped.
 constexpr std::chrono::seconds kAutomaticCheckGuard{60};
 
-const QString kNotInBundle =
-    QStringLiteral("This copy of Taskbell can’t update itself — it doesn’t run from an installed Taskbell.app bundle.");
+const char* const kNotInBundle = QT_TRANSLATE_NOOP(
+    "taskbell::app::Updater",
+    "This copy of Taskbell can’t update itself — it doesn’t run from an installed Taskbell.app bundle.");
 
 // A build without a pinned release key can check the feed but can never verify a download.
-const QString kCannotVerify = QStringLiteral(
+const char* const kCannotVerify = QT_TRANSLATE_NOOP(
+    "taskbell::app::Updater",
     "This copy of Taskbell can’t verify updates — it was built without a release key, so it installs none.");
 
 // Every call into the update engine an install makes, in order, on a pool thread: download, verify
@@ -43,11 +45,11 @@ void runInstall(const UpdateManifest& offer, const UpdaterEnvironment& environme
     auto archive = update::download(offer, environment.temporaryDirectory, cancel);
     try {
         throwIfCancelled(cancel);
-        stage(QStringLiteral("Verifying…"));
+        stage(Updater::tr("Verifying…"));
         auto bundle =
             update::verifyDownload(archive, offer, environment.runningVersion, environment.trustedPublicKey, cancel);
         throwIfCancelled(cancel);
-        stage(QStringLiteral("Installing…"));
+        stage(Updater::tr("Installing…"));
         update::swapAndRelaunch(bundle, *environment.installedBundle);
     } catch (...) {
         update::removeUpdateFolder(archive);
@@ -131,7 +133,7 @@ void Updater::check(const QString& feedURL, bool manual, std::function<void()> f
     setIsChecking(true);
     setErrorMessage(std::nullopt);
     if (manual) {
-        setStatus(QStringLiteral("Checking…"));
+        setStatus(tr("Checking…"));
     }
     runInPool(
         *pool_, this,
@@ -144,9 +146,10 @@ void Updater::check(const QString& feedURL, bool manual, std::function<void()> f
                     setStatus(std::nullopt);
                 } else {
                     setAvailable(std::nullopt);
-                    setStatus(manual ? std::optional<QString>("You're on the latest version (v" +
-                                                              qs(environment_.runningVersion) + ").")
-                                     : std::nullopt);
+                    setStatus(manual
+                                  ? std::optional<QString>(
+                                        tr("You're on the latest version (v%1).").arg(qs(environment_.runningVersion)))
+                                  : std::nullopt);
                 }
             } else {
                 setStatus(std::nullopt);
@@ -155,7 +158,7 @@ void Updater::check(const QString& feedURL, bool manual, std::function<void()> f
                 }
             }
             if (manual && outcome.value && !canVerifyUpdates()) {
-                setErrorMessage(kCannotVerify);
+                setErrorMessage(tr(kCannotVerify));
             }
             setIsChecking(false);
             if (finished) {
@@ -186,7 +189,7 @@ void Updater::install(std::function<void()> finished)
     }
     if (!environment_.installedBundle || !canVerifyUpdates()) {
         setStatus(std::nullopt);
-        setErrorMessage(environment_.installedBundle ? kCannotVerify : kNotInBundle);
+        setErrorMessage(tr(environment_.installedBundle ? kCannotVerify : kNotInBundle));
         if (finished) {
             finished();
         }
@@ -195,7 +198,7 @@ void Updater::install(std::function<void()> finished)
     UpdateManifest offer = *available_;
     setErrorMessage(std::nullopt);
     setIsChecking(true);
-    setStatus("Downloading v" + qs(offer.version) + "…");
+    setStatus(tr("Downloading v%1…").arg(qs(offer.version)));
     // Stage texts are queued to this object ahead of the outcome, so they show in the order they happen.
     auto stage = [this](QString text) {
         QMetaObject::invokeMethod(

@@ -41,7 +41,7 @@ QString transitionLabel(const Transition& transition)
     } else if (transition.name) {
         target = *transition.name;
     }
-    return QStringLiteral("Move to ") + QString::fromStdString(target);
+    return StatusMenu::tr("Move to %1").arg(QString::fromStdString(target));
 }
 
 StatusMenu::StatusMenu(const Issue& issue, AppStore& store, IssueActions* actions, QWidget* parent)

@@ -47,7 +47,7 @@ RowTexts RowTexts::of(const Issue& issue, std::chrono::system_clock::time_point 
     if (auto description = issue.descriptionText()) {
         texts.description = qs(*description).left(kDescriptionPreviewChars);
     }
-    texts.helpText = QStringLiteral("Click to copy \u201C%1: %2\u201D").arg(texts.key, texts.summary);
+    texts.helpText = TaskRow::tr("Click to copy \u201C%1: %2\u201D").arg(texts.key, texts.summary);
     texts.dateIsDone = issue.isDone();
     std::optional<JiraDate::TimePoint> date;
     if (texts.dateIsDone) {
@@ -58,7 +58,7 @@ RowTexts RowTexts::of(const Issue& issue, std::chrono::system_clock::time_point 
     if (date) {
         QString line =
             qs(JiraDate::dayLabel(*date)) + QStringLiteral(" \u00B7 ") + qs(JiraDate::relativeDays(*date, now));
-        texts.dateLine = texts.dateIsDone ? QStringLiteral("Done ") + line : line;
+        texts.dateLine = texts.dateIsDone ? TaskRow::tr("Done %1").arg(line) : line;
     }
     return texts;
 }

@@ -1,7 +1,9 @@
 #include "app/shell/application.h"
 
 #include <QApplication>
+#include <QLocale>
 #include <QTimer>
+#include <QTranslator>
 #include <iostream>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -117,6 +119,11 @@ int runApplication(int argc, char** argv)
     QApplication::setApplicationDisplayName(QStringLiteral("Taskbell"));
     QApplication::setOrganizationDomain(QStringLiteral("quillet.com"));
     QApplication::setDesktopFileName(QStringLiteral("com.quillet.taskbell"));
+    // The texts come from the catalogue of the user's language where there is one (English is built in).
+    QTranslator translator;
+    if (translator.load(QLocale(), QStringLiteral("taskbell"), QStringLiteral("_"), QStringLiteral(":/i18n"))) {
+        QApplication::installTranslator(&translator);
+    }
     // Closing the last window leaves the tray item running.
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -26,7 +26,7 @@ QWidget* changelogBlock(const ChangelogEntry& entry, QWidget* parent)
 
     auto* titleRow = new QHBoxLayout;
     titleRow->setSpacing(8);
-    QLabel* version = form::label("v" + qs(entry.version), look::FontRole::Callout, false, block);
+    QLabel* version = form::label(QStringLiteral("v") + qs(entry.version), look::FontRole::Callout, false, block);
     QFont bold = version->font();
     bold.setBold(true);
     version->setFont(bold);
@@ -99,7 +99,7 @@ QWidget* AboutView::makeChangelog()
     auto* area = new QScrollArea(this);
     area->setObjectName("aboutChangelog");
     QBoxLayout* column = form::scrollingColumn(area, 16, 12);
-    QLabel* title = form::label("Changelog", look::FontRole::Subheadline, true, area->widget());
+    QLabel* title = form::label(tr("Changelog"), look::FontRole::Subheadline, true, area->widget());
     QFont bold = title->font();
     bold.setBold(true);
     title->setFont(bold);

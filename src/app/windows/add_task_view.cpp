@@ -87,10 +87,10 @@ QWidget* AddTaskView::makeForm()
     QBoxLayout* column = form::scrollingColumn(area, 14, 12);
     QWidget* content = area->widget();
 
-    projectKey_ = lineEdit("projectKey", "e.g. QLT", content);
-    column->addWidget(form::titled("Project key", projectKey_, content));
-    summary_ = lineEdit("summary", "What needs doing?", content);
-    column->addWidget(form::titled("Summary", summary_, content));
+    projectKey_ = lineEdit("projectKey", tr("e.g. QLT"), content);
+    column->addWidget(form::titled(tr("Project key"), projectKey_, content));
+    summary_ = lineEdit("summary", tr("What needs doing?"), content);
+    column->addWidget(form::titled(tr("Summary"), summary_, content));
 
     description_ = new QPlainTextEdit(content);
     description_->setObjectName("description");
@@ -98,10 +98,10 @@ QWidget* AddTaskView::makeForm()
     description_->setTabChangesFocus(true);
     description_->setFont(look::font(look::FontRole::Callout));
     description_->setStyleSheet(look::sheet::fieldBorder(palette()));
-    column->addWidget(form::titled("Description (optional)", description_, content));
+    column->addWidget(form::titled(tr("Description (optional)"), description_, content));
 
-    issueType_ = lineEdit("issueType", "Task", content);
-    column->addWidget(form::titled("Issue type", issueType_, content));
+    issueType_ = lineEdit("issueType", tr("Task"), content);
+    column->addWidget(form::titled(tr("Issue type"), issueType_, content));
 
     QStringList titles;
     for (CreateTarget target : kAllCreateTargets) {
@@ -109,13 +109,13 @@ QWidget* AddTaskView::makeForm()
     }
     target_ = new SegmentedControl(titles, indexOf(kDefaultTarget), content);
     target_->setObjectName("target");
-    column->addWidget(form::titled("Add to", target_, content));
+    column->addWidget(form::titled(tr("Add to"), target_, content));
 
-    assignToMe_ = new QCheckBox("Assign to me", content);
+    assignToMe_ = new QCheckBox(tr("Assign to me"), content);
     assignToMe_->setObjectName("assignToMe");
     assignToMe_->setChecked(true);
     assignToMe_->setFont(look::font(look::FontRole::Callout));
-    form::describe(assignToMe_, "Assign to me");
+    form::describe(assignToMe_, tr("Assign to me"));
     column->addWidget(assignToMe_);
 
     errorBanner_ = new ErrorBanner(content);
@@ -206,7 +206,7 @@ void AddTaskView::finish(const std::optional<QString>& createdKey)
         accept();
         return;
     }
-    error_ = store_.errorMessage().value_or(QStringLiteral("Could not create the task."));
+    error_ = store_.errorMessage().value_or(tr("Could not create the task."));
     updateState();
 }
 

@@ -46,8 +46,8 @@ McpSection::McpSection(QWidget* parent)
 
     disclosure_ = new QToolButton(this);
     disclosure_->setObjectName("mcpDisclosure");
-    disclosure_->setText("MCP server (Claude Code)");
-    disclosure_->setAccessibleName("MCP server (Claude Code)");
+    disclosure_->setText(tr("MCP server (Claude Code)"));
+    disclosure_->setAccessibleName(tr("MCP server (Claude Code)"));
     disclosure_->setCheckable(true);
     disclosure_->setAutoRaise(true);
     disclosure_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -62,14 +62,14 @@ McpSection::McpSection(QWidget* parent)
     auto* inner = new QVBoxLayout(content_);
     inner->setContentsMargins(0, 6, 0, 0);
     inner->setSpacing(8);
-    inner->addWidget(note("Create, list and re-status these tasks from Claude Code. It reuses the settings above, so "
-                          "there is nothing else to configure. Run this in the repo you want it in:",
+    inner->addWidget(note(tr("Create, list and re-status these tasks from Claude Code. It reuses the settings above, "
+                             "so there is nothing else to configure. Run this in the repo you want it in:"),
                           content_));
     inner->addWidget(makeSnippet(kCommand, command_, copyCommand_, content_));
-    inner->addWidget(note("`-s project` adds it to that repo only. Restart Claude Code afterwards and approve it, "
-                          "then check with `claude mcp list`.",
+    inner->addWidget(note(tr("`-s project` adds it to that repo only. Restart Claude Code afterwards and approve it, "
+                             "then check with `claude mcp list`."),
                           content_));
-    inner->addWidget(note("That writes a `.mcp.json` in the repo root. To create it by hand instead:", content_));
+    inner->addWidget(note(tr("That writes a `.mcp.json` in the repo root. To create it by hand instead:"), content_));
     inner->addWidget(makeSnippet(kJson, json_, copyJson_, content_));
     QLabel* tools = note(toolsLine(), content_);
     tools->setObjectName("mcpTools");
@@ -102,10 +102,10 @@ QWidget* McpSection::makeSnippet(const QString& id, QLabel*& text, QPushButton*&
     text->setStyleSheet(look::sheet::codeBlock(palette()));
     layout->addWidget(text, 1);
 
-    button = new QPushButton("Copy", row);
+    button = new QPushButton(tr("Copy"), row);
     button->setObjectName(id + "Copy");
     button->setFont(look::font(look::FontRole::Caption));
-    form::describe(button, "Copy");
+    form::describe(button, tr("Copy"));
     connect(button, &QPushButton::clicked, this, [this, id, text] { copy(text->text(), id); });
     layout->addWidget(button, 0, Qt::AlignTop);
     return row;
@@ -167,7 +167,7 @@ void McpSection::copy(const QString& text, const QString& id)
 void McpSection::updateButtons()
 {
     for (const QString& id : {kCommand, kJson}) {
-        const QString title = copied_ == id ? QStringLiteral("Copied") : QStringLiteral("Copy");
+        const QString title = copied_ == id ? tr("Copied") : tr("Copy");
         copyButton(id)->setText(title);
         copyButton(id)->setAccessibleName(title);
     }

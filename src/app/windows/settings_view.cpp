@@ -113,14 +113,14 @@ SettingsView::SettingsView(AppStore& store, Updater& updater, QWidget* parent)
 
 QString SettingsView::monthsSuffix(int months)
 {
-    return months == 1 ? QStringLiteral(" month") : QStringLiteral(" months");
+    return months == 1 ? tr(" month") : tr(" months");
 }
 
 const std::vector<std::pair<QString, int>>& SettingsView::refreshChoices()
 {
-    static const std::vector<std::pair<QString, int>> choices = {{"Off", 0},           {"Every 5 min", 5},
-                                                                 {"Every 10 min", 10}, {"Every 15 min", 15},
-                                                                 {"Every 30 min", 30}, {"Every hour", 60}};
+    static const std::vector<std::pair<QString, int>> choices = {{tr("Off"), 0},           {tr("Every 5 min"), 5},
+                                                                 {tr("Every 10 min"), 10}, {tr("Every 15 min"), 15},
+                                                                 {tr("Every 30 min"), 30}, {tr("Every hour"), 60}};
     return choices;
 }
 
@@ -129,14 +129,14 @@ QWidget* SettingsView::makeConnectionGroup(QWidget* parent)
     QVBoxLayout* column = nullptr;
     QWidget* box = group(parent, 14, column);
     baseURL_ = lineEdit("baseURL", "https://your-team.atlassian.net", box);
-    column->addWidget(form::titled("Jira site URL", baseURL_, box));
-    email_ = lineEdit("email", "you@example.com", box);
-    column->addWidget(form::titled("Email", email_, box));
-    apiToken_ = lineEdit("apiToken", "Paste your Atlassian API token", box);
+    column->addWidget(form::titled(tr("Jira site URL"), baseURL_, box));
+    email_ = lineEdit("email", tr("you@example.com"), box);
+    column->addWidget(form::titled(tr("Email"), email_, box));
+    apiToken_ = lineEdit("apiToken", tr("Paste your Atlassian API token"), box);
     apiToken_->setEchoMode(QLineEdit::Password);
-    column->addWidget(form::titled("API token", apiToken_, box));
+    column->addWidget(form::titled(tr("API token"), apiToken_, box));
 
-    tokenLink_ = new QPushButton(QStringLiteral("Create an API token ↗"), box);
+    tokenLink_ = new QPushButton(tr("Create an API token ↗"), box);
     tokenLink_->setObjectName("tokenLink");
     tokenLink_->setFlat(true);
     tokenLink_->setCursor(Qt::PointingHandCursor);
@@ -152,10 +152,10 @@ QWidget* SettingsView::makeDefaultsGroup(QWidget* parent)
 {
     QVBoxLayout* column = nullptr;
     QWidget* box = group(parent, 14, column);
-    projectKey_ = lineEdit("defaultProjectKey", "e.g. QLT", box);
-    column->addWidget(form::titled("Default project key", projectKey_, box));
-    defaultIssueType_ = lineEdit("defaultIssueType", "Task", box);
-    column->addWidget(form::titled("Default issue type", defaultIssueType_, box));
+    projectKey_ = lineEdit("defaultProjectKey", tr("e.g. QLT"), box);
+    column->addWidget(form::titled(tr("Default project key"), projectKey_, box));
+    defaultIssueType_ = lineEdit("defaultIssueType", tr("Task"), box);
+    column->addWidget(form::titled(tr("Default issue type"), defaultIssueType_, box));
 
     monthsBack_ = new QSpinBox(box);
     monthsBack_->setObjectName("monthsBack");
@@ -165,7 +165,7 @@ QWidget* SettingsView::makeDefaultsGroup(QWidget* parent)
     monthsBack_->setFont(look::font(look::FontRole::Callout));
     connect(monthsBack_, &QSpinBox::valueChanged, this,
             [this](int value) { monthsBack_->setSuffix(monthsSuffix(value)); });
-    labelledRow("Show Done from the last", monthsBack_, box, column);
+    labelledRow(tr("Show Done from the last"), monthsBack_, box, column);
 
     refreshMinutes_ = new QComboBox(box);
     refreshMinutes_->setObjectName("refreshMinutes");
@@ -173,11 +173,11 @@ QWidget* SettingsView::makeDefaultsGroup(QWidget* parent)
     for (const auto& [title, minutes] : refreshChoices()) {
         refreshMinutes_->addItem(title, minutes);
     }
-    labelledRow("Auto-refresh", refreshMinutes_, box, column);
+    labelledRow(tr("Auto-refresh"), refreshMinutes_, box, column);
 
-    launchAtLogin_ = new QCheckBox("Launch at login", box);
+    launchAtLogin_ = new QCheckBox(tr("Launch at login"), box);
     launchAtLogin_->setObjectName("launchAtLogin");
-    launchAtLogin_->setAccessibleName("Launch at login");
+    launchAtLogin_->setAccessibleName(tr("Launch at login"));
     // `toggled`, not `clicked`, so that a Toggle action of assistive technology applies it as well.
     connect(launchAtLogin_, &QCheckBox::toggled, this, &SettingsView::applyLaunchAtLogin);
     column->addWidget(launchAtLogin_);
@@ -195,9 +195,9 @@ QWidget* SettingsView::makeTestRow(QWidget* parent)
     auto* row = new QHBoxLayout(box);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(10);
-    test_ = new QPushButton("Test connection", box);
+    test_ = new QPushButton(tr("Test connection"), box);
     test_->setObjectName("testConnection");
-    form::describe(test_, "Test connection");
+    form::describe(test_, tr("Test connection"));
     connect(test_, &QPushButton::clicked, this, &SettingsView::runTest);
     row->addWidget(test_);
     testSpinner_ = new look::Spinner(12, box);
@@ -216,17 +216,17 @@ QWidget* SettingsView::makeUpdatesGroup(QWidget* parent)
 {
     QVBoxLayout* column = nullptr;
     QWidget* box = group(parent, 8, column);
-    column->addWidget(form::label("Updates", look::FontRole::Caption, true, box));
-    autoUpdate_ = new QCheckBox("Check for updates automatically", box);
+    column->addWidget(form::label(tr("Updates"), look::FontRole::Caption, true, box));
+    autoUpdate_ = new QCheckBox(tr("Check for updates automatically"), box);
     autoUpdate_->setObjectName("autoUpdate");
     autoUpdate_->setAccessibleName(autoUpdate_->text());
     column->addWidget(autoUpdate_);
     feedURL_ = lineEdit("feedURL", qs(kDefaultUpdateFeedURL), box);
-    column->addWidget(form::titled("Feed URL", feedURL_, box));
+    column->addWidget(form::titled(tr("Feed URL"), feedURL_, box));
 
     auto* row = new QHBoxLayout;
     row->setSpacing(8);
-    checkNow_ = new QPushButton("Check now", box);
+    checkNow_ = new QPushButton(tr("Check now"), box);
     checkNow_->setObjectName("checkNow");
     connect(checkNow_, &QPushButton::clicked, this, &SettingsView::checkNow);
     row->addWidget(checkNow_);
@@ -241,9 +241,9 @@ QWidget* SettingsView::makeUpdatesGroup(QWidget* parent)
     look::setTextColour(updateError_, look::red());
     form::makeSelectable(updateError_);
     column->addWidget(updateError_);
-    column->addWidget(form::wrappingLabel("Downloads are only installed if their checksum matches the feed and the "
-                                          "bundle is signed by team " +
-                                              kTeam + ".",
+    column->addWidget(form::wrappingLabel(tr("Downloads are only installed if their checksum matches the feed and "
+                                             "the bundle is signed by team %1.")
+                                              .arg(kTeam),
                                           look::FontRole::Caption2, true, box));
     return box;
 }
@@ -377,7 +377,7 @@ void SettingsView::updateTestRow()
 void SettingsView::updateUpdatesGroup()
 {
     const bool checking = updater_.isChecking();
-    const QString title = checking ? QStringLiteral("Checking…") : QStringLiteral("Check now");
+    const QString title = checking ? tr("Checking…") : tr("Check now");
     checkNow_->setText(title);
     form::describe(checkNow_, title);
     checkNow_->setEnabled(!checking && !feedURL_->text().isEmpty());

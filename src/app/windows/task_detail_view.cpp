@@ -110,7 +110,7 @@ QWidget* TaskDetailView::makeBody()
 
     auto* block = new QVBoxLayout;
     block->setSpacing(6);
-    QLabel* title = form::label("Description", look::FontRole::Subheadline, true, content);
+    QLabel* title = form::label(tr("Description"), look::FontRole::Subheadline, true, content);
     QFont bold = title->font();
     bold.setBold(true);
     title->setFont(bold);
@@ -139,10 +139,10 @@ QWidget* TaskDetailView::makeFooter()
     auto* row = new QHBoxLayout(footer);
     row->setContentsMargins(12, 10, 12, 10);
     row->setSpacing(10);
-    copySummary_ = borderlessButton("Copy key + summary", "copySummary", footer);
+    copySummary_ = borderlessButton(tr("Copy key + summary"), "copySummary", footer);
     connect(copySummary_, &QPushButton::clicked, actions_->copy(), &QAction::trigger);
     row->addWidget(copySummary_);
-    copyDescription_ = borderlessButton("Copy description", "copyDescription", footer);
+    copyDescription_ = borderlessButton(tr("Copy description"), "copyDescription", footer);
     connect(copyDescription_, &QPushButton::clicked, this, [this] {
         if (auto text = current().descriptionText()) {
             QGuiApplication::clipboard()->setText(qs(*text));
@@ -150,7 +150,7 @@ QWidget* TaskDetailView::makeFooter()
     });
     row->addWidget(copyDescription_);
     row->addStretch(1);
-    openInBrowser_ = borderlessButton("Open in browser", "openInBrowser", footer);
+    openInBrowser_ = borderlessButton(tr("Open in browser"), "openInBrowser", footer);
     connect(openInBrowser_, &QPushButton::clicked, actions_->openInBrowser(), &QAction::trigger);
     row->addWidget(openInBrowser_);
     auto* buttons = new QDialogButtonBox(footer);
@@ -181,7 +181,7 @@ void TaskDetailView::refresh()
 
     summary_->setText(qs(issue.summaryText()));
     const auto description = issue.descriptionText();
-    description_->setText(description ? qs(*description) : QStringLiteral("No description."));
+    description_->setText(description ? qs(*description) : tr("No description."));
     look::setTextColour(description_, description ? palette().color(QPalette::WindowText) : look::secondary(palette()));
     copyDescription_->setVisible(description.has_value());
     fillDetails(issue);
@@ -219,23 +219,23 @@ std::vector<std::pair<QString, QString>> TaskDetailView::detailRows(const Issue&
     const IssueFields& fields = issue.fields;
     std::vector<std::pair<QString, QString>> rows;
     const auto statusName = fields.status ? fields.status->name : std::nullopt;
-    rows.emplace_back("Status", qs(statusName.value_or("Unknown")));
+    rows.emplace_back(tr("Status"), (statusName ? qs(*statusName) : tr("Unknown")));
     if (fields.project && fields.project->key) {
-        rows.emplace_back("Project", qs(*fields.project->key));
+        rows.emplace_back(tr("Project"), qs(*fields.project->key));
     }
     if (fields.assignee && fields.assignee->displayName) {
-        rows.emplace_back("Assignee", qs(*fields.assignee->displayName));
+        rows.emplace_back(tr("Assignee"), qs(*fields.assignee->displayName));
     }
     if (auto created = JiraDate::parse(fields.created)) {
-        rows.emplace_back("Created", dateText(*created, now));
+        rows.emplace_back(tr("Created"), dateText(*created, now));
     }
     const auto updated = JiraDate::parse(fields.updated);
     if (updated) {
-        rows.emplace_back("Updated", dateText(*updated, now));
+        rows.emplace_back(tr("Updated"), dateText(*updated, now));
     }
     if (issue.isDone()) {
         if (auto finished = issue.finishedDate()) {
-            rows.emplace_back("Done", dateText(*finished, now));
+            rows.emplace_back(tr("Done"), dateText(*finished, now));
         }
     }
     return rows;
