@@ -45,6 +45,7 @@ AppStore::AppStore(SettingsStore settings, Timing timing, QObject* parent)
 {
     pool_->setMaxThreadCount(kPoolThreads);
     settings_ = AppSettings::load(settingsStore_);
+    connectActivity();
     applyToken(Keychain::read(Keychain::kTokenAccount));
     startAutoRefresh();
 }
@@ -54,6 +55,7 @@ AppStore::AppStore(SettingsStore settings, Timing timing, const QString& token, 
 {
     pool_->setMaxThreadCount(kPoolThreads);
     settings_ = AppSettings::load(settingsStore_);
+    connectActivity();
     applyToken({token.isEmpty() ? Keychain::ReadStatus::notStored : Keychain::ReadStatus::found, utf8(token)});
     startAutoRefresh();
 }
@@ -163,7 +165,7 @@ void AppStore::load(bool silent, std::function<void()> finished)
     state->cancel = newCancelFlag();
     state->finished = std::move(finished);
     const std::atomic<bool>* cancel = state->cancel.get();
-    JiraClient client{current};
+    JiraClient client = this->client(current);
 
     runInPool(
         *pool_, this, [client, cancel] { return client.myself(cancel); },

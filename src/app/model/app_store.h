@@ -14,11 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "app/model/activity_log.h"
 #include "app/model/timing.h"
+#include "core/activity/entry.h"
 #include "core/jira/client.h"
 #include "core/jira/config.h"
 #include "core/jira/models.h"
 #include "core/jira/month_group.h"
+#include "core/jira/recent_writes.h"
 #include "core/platform/keychain.h"
 #include "core/settings/app_settings.h"
 #include "core/settings/store.h"
@@ -123,6 +126,14 @@ public:
     // First issue with exactly this key in Backlog, In Progress, Done.
     std::optional<Issue> issue(const QString& key) const;
 
+    // What assistants changed (empty until it watches a journal). Its new entries start a silent load, and
+    // every read feeds the registry of recent writes that each client the store builds carries.
+    ActivityLog& activity() { return *activity_; }
+    const ActivityLog& activity() const { return *activity_; }
+    // Undoes an assistant's change: the issue is busy meanwhile, a refusal or failure lands in errorMessage,
+    // a success marks the entry undone and reloads.
+    void undo(const Activity::Entry& entry, std::function<void()> finished = {});
+
     // The URL openInBrowser opens, and the text copyToClipboard writes.
     QString browseURL(const Issue& issue) const;
     static QString clipboardText(const Issue& issue);
@@ -142,6 +153,9 @@ signals:
 private:
     struct LoadResult;
 
+    void connectActivity();
+    // A client for these settings that records its writes in, and reconciles searches with, recentWrites_.
+    JiraClient client(const JiraConfig& config) const;
     void readToken();
     void applyToken(const Keychain::ReadResult& result);
     std::shared_ptr<std::atomic<bool>> newCancelFlag();
@@ -161,6 +175,8 @@ private:
     SettingsStore settingsStore_;
     Timing timing_;
     QThreadPool* pool_;
+    std::shared_ptr<RecentWrites> recentWrites_ = std::make_shared<RecentWrites>(timing_.now);
+    ActivityLog* activity_ = new ActivityLog(recentWrites_, timing_.now, this);
 
     AppSettings settings_;
     QString apiToken_;

@@ -56,7 +56,7 @@ void AppStore::createTask(const QString& projectKey, const QString& summary, con
     if (targetCategory) {
         category = targetCategory->toStdString();
     }
-    JiraClient client{config()};
+    JiraClient client = this->client(config());
     auto cancel = newCancelFlag();
     auto work = [client, cancel, project = trimBlanks(projectKey).toStdString(),
                  title = trimBlanks(summary).toStdString(), type = trimBlanks(issueType).toStdString(), assignee,
@@ -111,7 +111,7 @@ void AppStore::ensureTransitions(const Issue& issue, std::function<void()> finis
         }
         return;
     }
-    JiraClient client{config()};
+    JiraClient client = this->client(config());
     auto cancel = newCancelFlag();
     runInPool(
         *pool_, this, [client, cancel, key = issue.key] { return client.transitions(key, cancel.get()); },
@@ -154,7 +154,7 @@ void AppStore::runStatusChange(const Issue& issue,
 {
     QString key = qs(issue.key);
     setBusy(key, true);
-    JiraClient client{config()};
+    JiraClient client = this->client(config());
     auto cancel = newCancelFlag();
     runInPool(
         *pool_, this, [client, cancel, change] { change(client, cancel.get()); },
@@ -193,7 +193,7 @@ void AppStore::afterStatusChange(const QString& key, std::function<void()> finis
 
 void AppStore::testConnection(const JiraConfig& config, QObject* context, std::function<void(QString)> done)
 {
-    JiraClient client{config};
+    JiraClient client = this->client(config);
     auto cancel = newCancelFlag();
     runInPool(
         *pool_, this, [client, cancel] { return client.myself(cancel.get()); },

@@ -33,7 +33,9 @@ QAccessibleInterface* panelAccessibleFactory(const QString& className, QObject* 
         return nullptr;
     }
     auto* widget = static_cast<QWidget*>(object);
-    if (className == QLatin1String("taskbell::app::TaskRow")) {
+    // The assistant's changes are one group too, named by its title.
+    if (className == QLatin1String("taskbell::app::TaskRow") ||
+        className == QLatin1String("taskbell::app::ActivityGroup")) {
         return new QAccessibleWidget(widget, QAccessible::Grouping);
     }
     if (className == QLatin1String("taskbell::app::TaskList")) {

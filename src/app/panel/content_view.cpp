@@ -16,6 +16,7 @@
 #include "app/look/widgets.h"
 #include "app/model/app_store.h"
 #include "app/model/updater.h"
+#include "app/panel/activity_group.h"
 #include "app/panel/filter_tabs.h"
 #include "app/panel/task_list.h"
 #include "app/panel/update_banner.h"
@@ -54,6 +55,9 @@ ContentView::ContentView(AppStore& store, Updater& updater, QWidget* parent)
     layout->addWidget(banner_);
     bannerDivider_ = divider();
     layout->addWidget(bannerDivider_);
+    auto* activity = new ActivityGroup(store_);
+    connect(activity, &ActivityGroup::taskDetailRequested, this, &ContentView::taskDetailRequested);
+    layout->addWidget(activity);
     tabs_ = new FilterTabs;
     layout->addWidget(tabs_);
 

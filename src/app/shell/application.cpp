@@ -11,6 +11,7 @@
 #endif
 
 #include "app/model/app_store.h"
+#include "app/model/text.h"
 #include "app/model/updater.h"
 #include "app/panel/content_view.h"
 #include "app/shell/display_check.h"
@@ -32,6 +33,7 @@ TaskbellApp::TaskbellApp(AppStore* store, Updater* updater, QObject* parent)
     for (auto signal : {&AppStore::tasksChanged, &AppStore::settingsChanged}) {
         connect(store_, signal, this, &TaskbellApp::updateTray);
     }
+    connect(&store_->activity(), &ActivityLog::entriesAdded, this, &TaskbellApp::notifyActivity);
     updateTray();
     qApp->installEventFilter(this);
 #if defined(__GLIBC__)
@@ -50,9 +52,8 @@ PanelWindow& TaskbellApp::panel()
         panel_ = std::make_unique<PanelWindow>();
         windows_->setMenuBarPanel(panel_.get());
         // Each showing of the panel (re)arms the updater with the saved feed and flag.
-        connect(panel_.get(), &PanelWindow::shown, this, [this] {
-            updater_->start(QString::fromStdString(store_->settings().updateFeedURL), store_->settings().autoUpdate);
-        });
+        connect(panel_.get(), &PanelWindow::shown, this,
+                [this] { updater_->start(qs(store_->settings().updateFeedURL), store_->settings().autoUpdate); });
         makeContent();
     }
     return *panel_;
@@ -120,6 +121,16 @@ void TaskbellApp::updateTray()
     tray_->setLabel(store_->menuBarLabel());
 }
 
+void TaskbellApp::notifyActivity(const std::vector<Activity::Entry>& entries)
+{
+    if (!store_->settings().notifyAssistantChanges) {
+        return;
+    }
+    for (const Activity::Entry& entry : entries) {
+        tray_->notify(qs(Activity::notificationText(entry)));
+    }
+}
+
 int runApplication(int argc, char** argv)
 {
     if (auto reason = missingDisplayReason()) {
@@ -145,6 +156,7 @@ int runApplication(int argc, char** argv)
         return 0; // the running instance shows its panel
     }
     AppStore store;
+    store.activity().watch(Activity::Journal());
     Updater updater;
     TaskbellApp app(&store, &updater);
     QObject::connect(&instance, &SingleInstance::activationRequested, &app, &TaskbellApp::showPanel);

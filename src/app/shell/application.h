@@ -2,8 +2,10 @@
 
 #include <QObject>
 #include <memory>
+#include <vector>
 
 #include "app/shell/aux_windows.h"
+#include "core/activity/entry.h"
 
 namespace taskbell::app {
 
@@ -44,6 +46,8 @@ protected:
 private:
     void makeContent();
     void updateTray();
+    // A desktop notification for each change an assistant made, while the settings ask for them.
+    void notifyActivity(const std::vector<Activity::Entry>& entries);
 
     AppStore* store_;
     Updater* updater_;

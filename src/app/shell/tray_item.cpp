@@ -50,6 +50,12 @@ void TrayItem::setLabel(const QString& label)
     icon_->setToolTip(toolTip());
 }
 
+void TrayItem::notify(const QString& message)
+{
+    lastNotification_ = message;
+    icon_->showMessage(QStringLiteral("Taskbell"), message, QSystemTrayIcon::Information);
+}
+
 void TrayItem::refreshIcon()
 {
     icon_->setIcon(iconFor(label_));

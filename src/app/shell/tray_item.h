@@ -26,6 +26,10 @@ public:
     // The menu-bar label: the In Progress count, or empty for the icon alone.
     void setLabel(const QString& label);
     const QString& label() const { return label_; }
+    // A desktop notification from the icon (freedesktop Notifications where the desktop has them).
+    void notify(const QString& message);
+    // The text of the last notification shown; empty before the first.
+    const QString& lastNotification() const { return lastNotification_; }
     // Draws the icon again (after the desktop's palette changed).
     void refreshIcon();
     QString toolTip() const;
@@ -44,6 +48,7 @@ private:
     QSystemTrayIcon* icon_;
     QMenu* menu_;
     QString label_;
+    QString lastNotification_;
 };
 
 } // namespace taskbell::app

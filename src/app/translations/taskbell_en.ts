@@ -32,6 +32,52 @@
     </message>
 </context>
 <context>
+    <name>taskbell::app::ActivityGroup</name>
+    <message>
+        <source>Changed by your assistant</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 more</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Undone</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Undo</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>taskbell::app::ActivityLog</name>
+    <message>
+        <source>just now</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 min ago</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 h ago</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 d ago</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>taskbell::app::AddTaskView</name>
     <message>
         <source>Cancel</source>
@@ -312,6 +358,10 @@
     </message>
     <message>
         <source>Launch at login</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Notify me about changes made by assistants</source>
         <translation type="unfinished"></translation>
     </message>
     <message>

@@ -181,6 +181,11 @@ QWidget* SettingsView::makeDefaultsGroup(QWidget* parent)
     // `toggled`, not `clicked`, so that a Toggle action of assistive technology applies it as well.
     connect(launchAtLogin_, &QCheckBox::toggled, this, &SettingsView::applyLaunchAtLogin);
     column->addWidget(launchAtLogin_);
+
+    notifyAssistantChanges_ = new QCheckBox(tr("Notify me about changes made by assistants"), box);
+    notifyAssistantChanges_->setObjectName("notifyAssistantChanges");
+    notifyAssistantChanges_->setAccessibleName(notifyAssistantChanges_->text());
+    column->addWidget(notifyAssistantChanges_);
     return box;
 }
 
@@ -289,6 +294,7 @@ void SettingsView::fill(const AppSettings& settings)
         refreshMinutes_->setCurrentIndex(-1);
         refreshMinutes_->setPlaceholderText(tr("Every %1 min").arg(settings.refreshMinutes));
     }
+    notifyAssistantChanges_->setChecked(settings.notifyAssistantChanges);
     autoUpdate_->setChecked(settings.autoUpdate);
     feedURL_->setText(qs(settings.updateFeedURL));
 }
@@ -304,6 +310,7 @@ AppSettings SettingsView::read() const
     if (refreshMinutes_->currentIndex() >= 0) {
         settings.refreshMinutes = refreshMinutes_->currentData().toInt();
     }
+    settings.notifyAssistantChanges = notifyAssistantChanges_->isChecked();
     settings.autoUpdate = autoUpdate_->isChecked();
     settings.updateFeedURL = feedURL_->text().toStdString();
     return settings;

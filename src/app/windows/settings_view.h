@@ -74,6 +74,7 @@ private:
     QSpinBox* monthsBack_ = nullptr;
     QComboBox* refreshMinutes_ = nullptr;
     QCheckBox* launchAtLogin_ = nullptr;
+    QCheckBox* notifyAssistantChanges_ = nullptr;
     QPushButton* test_ = nullptr;
     look::Spinner* testSpinner_ = nullptr;
     QLabel* testResult_ = nullptr;

@@ -36,11 +36,11 @@ if [[ "${1:-}" != "--inner" ]]; then
         sleep 0.1
     done
     [[ -s "$work/display" ]] || { echo "desktop session: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-    mkdir -p "$work/home" "$work/config" "$work/runtime" "$work/cache" "$work/data" "$work/tmp"
+    mkdir -p "$work/home" "$work/config" "$work/state" "$work/runtime" "$work/cache" "$work/data" "$work/tmp"
     chmod 700 "$work/runtime"
     status=0
     env -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS -u SESSION_MANAGER \
-        DISPLAY=":$(tr -d '\n' <"$work/display")" HOME="$work/home" XDG_CONFIG_HOME="$work/config" \
+        DISPLAY=":$(tr -d '\n' <"$work/display")" HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" \
         XDG_RUNTIME_DIR="$work/runtime" XDG_CACHE_HOME="$work/cache" XDG_DATA_HOME="$work/data" \
         TMPDIR="$work/tmp" SESSION_WORK="$work" GSETTINGS_BACKEND=memory NO_AT_BRIDGE=0 \
         QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_QPA_PLATFORM=xcb \

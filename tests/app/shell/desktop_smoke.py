@@ -1,7 +1,9 @@
 """Checks the running Taskbell on the smoke test's display: tray icon, click, panel's accessible tree."""
 
+import json
 import os
 import re
+import subprocess
 import sys
 import time
 
@@ -16,11 +18,23 @@ from driver import (  # noqa: E402
     names,
     press,
     tray_icon,
+    wait_find,
     wait_for,
     window,
 )
 
 APP_PID = int(sys.argv[1])
+TASKBELL = sys.argv[2]
+
+
+def assistant_moves(key, status):
+    """One set_status call through a real `taskbell --mcp` run sharing this session's settings and journal."""
+    request = {"jsonrpc": "2.0", "id": 1, "method": "tools/call",
+               "params": {"name": "set_status", "arguments": {"issueKey": key, "status": status}}}
+    done = subprocess.run([TASKBELL, "--mcp"], input=json.dumps(request) + "\n", capture_output=True, text=True,
+                          timeout=TIME_LIMIT, check=False)
+    if '"isError":true' in done.stdout.replace(" ", "") or done.returncode != 0:
+        fail("set_status failed: %s %s" % (done.stdout, done.stderr))
 
 
 def main():
@@ -80,6 +94,21 @@ def main():
 
     wait_for("the section headers after pressing the All tab", headers_shown, 10)
     print("the All tab, pressed through AT-SPI, shows the three section headers")
+
+    # An assistant moves the task; the panel lists the change at once and Undo, pressed through AT-SPI, moves
+    # it back (the In Progress tab counts it again).
+    key = groups[0].split(":")[0]
+    in_progress = find(panel, "radio button", r"In Progress \d+").get_name()
+    assistant_moves(key, "done")
+    written = time.monotonic()
+    wait_find(panel, "panel", r"Changed by your assistant", 10)
+    wait_find(panel, "push button", r"Moved %s to Done" % re.escape(key), 10)
+    wait_find(panel, "radio button", r"In Progress %d" % (int(in_progress.split()[-1]) - 1), 10)
+    print("the panel lists and counts the assistant's move of %s %.2f s after the write" % (key, time.monotonic() - written))
+    press(wait_find(panel, "push button", r"Undo", 10))
+    wait_find(panel, "label", r"Undone", 10)
+    wait_find(panel, "radio button", re.escape(in_progress), 10)
+    print("Undo, pressed through AT-SPI, moved %s back (%s)" % (key, in_progress))
     print("PASS")
 
 

@@ -2,7 +2,8 @@
 # Desktop smoke test: the real program on a virtual X display with a tray host, a private session bus, a
 # Secret Service and the accessibility bus (see ../desktop/session.sh), against the fake Jira site. The tray
 # icon must appear, a click must open the panel, and the panel's accessible tree must hold its header, tabs
-# and the signed-in user's task. Exits 77 (skipped) only when Xvfb is not installed.
+# and the signed-in user's task; a move made by `taskbell --mcp` must show in the panel and its Undo, pressed
+# through the accessibility interface, must move the task back. Exits 77 (skipped) only when Xvfb is not installed.
 # Usage: desktop_smoke.sh TASKBELL FAKE_JIRA
 set -uo pipefail
 
@@ -37,7 +38,7 @@ wait_for 20 grep -q "no system tray is running yet" "$work/taskbell.log" || { ec
 start_trayer || exit 1
 
 # The checks.
-/usr/bin/python3 "$here/desktop_smoke.py" "$app" 2>&1 | tee "$work/checks.log"
+/usr/bin/python3 "$here/desktop_smoke.py" "$app" "$taskbell" 2>&1 | tee "$work/checks.log"
 result=${PIPESTATUS[0]}
 if ((result == 0)) && (($(grep -c "no system tray" "$work/taskbell.log") != 1)); then
     echo "the wait for a tray was reported more than once"

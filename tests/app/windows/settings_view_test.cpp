@@ -220,6 +220,7 @@ void SettingsViewTest::formIsRefilledEachTimeItIsShown()
     values.monthsBack = 1;
     values.refreshMinutes = 60;
     values.autoUpdate = false;
+    values.notifyAssistantChanges = false;
     QVERIFY(fixture.store->saveSettings(values, std::nullopt));
     Updater updater(quickUpdater());
     SettingsView view(*fixture.store, updater);
@@ -230,6 +231,7 @@ void SettingsViewTest::formIsRefilledEachTimeItIsShown()
     QCOMPARE(months->text(), QString("1 month"));
     QCOMPARE(child<QComboBox>(&view, "refreshMinutes")->currentText(), QString("Every hour"));
     QVERIFY(!child<QCheckBox>(&view, "autoUpdate")->isChecked());
+    QVERIFY(!child<QCheckBox>(&view, "notifyAssistantChanges")->isChecked());
 
     // The stepper stays within 1 and 12 months.
     months->setValue(0);
@@ -272,6 +274,7 @@ void SettingsViewTest::returnSavesAnEmptyIssueTypeAsTask()
     child<QLineEdit>(&view, "defaultProjectKey")->setText("QLT");
     child<QComboBox>(&view, "refreshMinutes")->setCurrentIndex(0);
     child<QCheckBox>(&view, "autoUpdate")->setChecked(false);
+    child<QCheckBox>(&view, "notifyAssistantChanges")->setChecked(false);
     QTest::keyClick(child<QLineEdit>(&view, "defaultProjectKey"), Qt::Key_Return);
 
     QCOMPARE(closed, 1);
@@ -279,6 +282,7 @@ void SettingsViewTest::returnSavesAnEmptyIssueTypeAsTask()
     QCOMPARE(fixture.store->settings().projectKey, std::string("QLT"));
     QCOMPARE(fixture.store->settings().refreshMinutes, 0);
     QVERIFY(!fixture.store->settings().autoUpdate);
+    QVERIFY(!fixture.store->settings().notifyAssistantChanges);
     QCOMPARE(fixture.store->apiToken(), QString::fromStdString(fixture.jira.token())); // not typed, not written
     QVERIFY(!updater.isArmed());
     const SettingsValues saved = SettingsStore(fixture.dir / "settings").load();
@@ -305,6 +309,7 @@ void SettingsViewTest::escapeCancelsWithoutSaving()
     test::screenshot(&view, "settings");
     child<QLineEdit>(&view, "defaultProjectKey")->setText("QLT");
     child<QCheckBox>(&view, "autoUpdate")->setChecked(false);
+    child<QCheckBox>(&view, "notifyAssistantChanges")->setChecked(false);
     QTest::keyClick(child<QLineEdit>(&view, "defaultProjectKey"), Qt::Key_Escape);
     QCOMPARE(closed, 1);
     QCOMPARE(fixture.store->settings().projectKey, std::string("TB"));
@@ -435,11 +440,12 @@ void SettingsViewTest::controlsAreNamedAndTabbedInVisualOrder()
         }
         widget = widget->nextInFocusChain();
     } while (widget != child<QPushButton>(&view, "settingsCancel"));
-    QCOMPARE(chain,
-             QStringList({"Cancel", "Done", "Jira site URL", "Email", "API token",
-                          QStringLiteral("Create an API token ↗"), "Default project key", "Default issue type",
-                          "Show Done from the last", "Auto-refresh", "Launch at login", "Test connection",
-                          "Check for updates automatically", "Feed URL", "Check now", "MCP server (Claude Code)"}));
+    QCOMPARE(
+        chain,
+        QStringList({"Cancel", "Done", "Jira site URL", "Email", "API token", QStringLiteral("Create an API token ↗"),
+                     "Default project key", "Default issue type", "Show Done from the last", "Auto-refresh",
+                     "Launch at login", "Notify me about changes made by assistants", "Test connection",
+                     "Check for updates automatically", "Feed URL", "Check now", "MCP server (Claude Code)"}));
     const auto labels = view.findChildren<QLabel*>();
     for (const char* name : {"baseURL", "email", "apiToken", "defaultProjectKey", "defaultIssueType", "monthsBack",
                              "refreshMinutes", "feedURL"}) {
