@@ -96,17 +96,19 @@ SecretService* cachedService = nullptr;
 
 // libsecret leaves an idle callback behind on the calling thread's default main context after each call.
 // Nothing runs the global one in the MCP mode, and the application's event loop must not run ours, so
-// each conversation brings its own context and dispatches what is left before it ends.
+// every conversation pushes one context of its own and dispatches what is left before it ends. It is the
+// same context each time, kept like the service: the service's signal subscriptions, and the clean-up
+// queued when it is released, belong to the context it was opened in, and a context per conversation
+// would leave them on contexts that never run again.
 class PrivateMainContext
 {
 public:
-    PrivateMainContext() : context_(g_main_context_new()) { g_main_context_push_thread_default(context_); }
+    PrivateMainContext() : context_(shared()) { g_main_context_push_thread_default(context_); }
     ~PrivateMainContext()
     {
         for (int i = 0; i < kMaxLeftovers && g_main_context_iteration(context_, FALSE); ++i) {
         }
         g_main_context_pop_thread_default(context_);
-        g_main_context_unref(context_);
     }
     PrivateMainContext(const PrivateMainContext&) = delete;
     PrivateMainContext& operator=(const PrivateMainContext&) = delete;
@@ -114,6 +116,12 @@ public:
 private:
     static constexpr int kMaxLeftovers = 1000;
     GMainContext* context_;
+
+    static GMainContext* shared()
+    {
+        static GMainContext* const context = g_main_context_new();
+        return context;
+    }
 };
 
 // One bounded conversation: the lock, the deadline and the opened service (null when unreachable).
