@@ -40,13 +40,16 @@ void TrayItem::show()
     icon_->show();
 }
 
-void TrayItem::setLabel(const QString& label)
+void TrayItem::setLabel(const QString& label, const QString& note)
 {
-    if (label == label_) {
+    if (label == label_ && note == note_) {
         return;
     }
+    if (label != label_) {
+        icon_->setIcon(iconFor(label));
+    }
     label_ = label;
-    icon_->setIcon(iconFor(label_));
+    note_ = note;
     icon_->setToolTip(toolTip());
 }
 
@@ -63,7 +66,10 @@ void TrayItem::refreshIcon()
 
 QString TrayItem::toolTip() const
 {
-    return label_.isEmpty() ? QStringLiteral("Taskbell") : label_;
+    if (!label_.isEmpty()) {
+        return label_;
+    }
+    return note_.isEmpty() ? QStringLiteral("Taskbell") : note_;
 }
 
 QRect TrayItem::geometry() const
