@@ -1,6 +1,8 @@
 #include "app/shell/tray_item.h"
 
 #include <QApplication>
+#include <QHash>
+#include <QIconEngine>
 #include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
@@ -77,13 +79,44 @@ QRect TrayItem::geometry() const
     return icon_->geometry();
 }
 
+namespace {
+
+// The tray icon drawn at the size the host asks for, when it asks: a start renders only the one it shows.
+class TrayIconEngine : public QIconEngine
+{
+public:
+    explicit TrayIconEngine(QString label) : label_(std::move(label)) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        painter->drawPixmap(rect, pixmap(rect.size(), mode, state));
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override
+    {
+        int pixels = std::max(1, std::min(size.width(), size.height()));
+        auto found = drawn_.constFind(pixels);
+        if (found == drawn_.constEnd()) {
+            found = drawn_.insert(pixels, TrayItem::pixmapFor(label_, pixels));
+        }
+        return *found;
+    }
+    QIconEngine* clone() const override { return new TrayIconEngine(*this); }
+    // The sizes a StatusNotifierItem host is sent.
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
+    {
+        return {{16, 16}, {22, 22}, {24, 24}, {32, 32}, {48, 48}, {64, 64}};
+    }
+
+private:
+    QString label_;
+    QHash<int, QPixmap> drawn_;
+};
+
+} // namespace
+
 QIcon TrayItem::iconFor(const QString& label)
 {
-    QIcon icon;
-    for (int pixels : {16, 22, 24, 32, 48, 64}) {
-        icon.addPixmap(pixmapFor(label, pixels));
-    }
-    return icon;
+    return QIcon(new TrayIconEngine(label));
 }
 
 QPixmap TrayItem::pixmapFor(const QString& label, int pixels)
