@@ -26,9 +26,12 @@ StatusBadge::StatusBadge(QWidget* parent) : QLabel(parent)
 
 void StatusBadge::setStatus(const QString& name, const std::optional<std::string>& categoryKey)
 {
-    colour_ = statusCategoryColour(categoryKey);
+    QColor colour = statusCategoryColour(categoryKey);
     setText(name);
-    look::setTextColour(this, colour_);
+    if (colour != colour_) { // a re-bound row's badge mostly keeps its colour; a palette change costs
+        colour_ = colour;
+        look::setTextColour(this, colour_);
+    }
 }
 
 void StatusBadge::paintEvent(QPaintEvent* event)

@@ -38,15 +38,22 @@ struct AppStore::LoadResult
     std::array<bool, 4> arrived{};
 };
 
-AppStore::AppStore(Timing timing, QObject* parent) : AppStore(SettingsStore(), std::move(timing), parent) {}
-
 AppStore::AppStore(SettingsStore settings, Timing timing, QObject* parent)
+    : AppStore(std::move(settings), std::move(timing), TokenRead::atOnce, parent)
+{
+}
+
+AppStore::AppStore(SettingsStore settings, Timing timing, TokenRead read, QObject* parent)
     : QObject(parent), settingsStore_(std::move(settings)), timing_(std::move(timing)), pool_(new QThreadPool(this))
 {
     pool_->setMaxThreadCount(kPoolThreads);
     settings_ = AppSettings::load(settingsStore_);
     connectActivity();
-    applyToken(Keychain::read(Keychain::kTokenAccount));
+    if (read == TokenRead::atOnce) {
+        applyToken(Keychain::read(Keychain::kTokenAccount));
+    } else {
+        readToken([this] { startAutoRefresh(); });
+    }
     startAutoRefresh();
 }
 
@@ -76,6 +83,12 @@ void AppStore::applyToken(const Keychain::ReadResult& result)
 {
     tokenStatus_ = result.status;
     apiToken_ = qs(result.value);
+    tokenRead_ = true;
+}
+
+bool AppStore::isTokenPending() const
+{
+    return readingToken_ && !tokenRead_ && !settings_.baseURL.empty() && !settings_.email.empty();
 }
 
 bool AppStore::tokenUnreadable() const
@@ -88,17 +101,27 @@ void AppStore::retryToken()
     if (readingToken_) {
         return;
     }
+    readToken([this] {
+        startAutoRefresh();
+        load(false);
+    });
+}
+
+void AppStore::readToken(std::function<void()> then)
+{
     readingToken_ = true;
     emit stateChanged();
     runInPool(
         *pool_, this, [] { return Keychain::read(Keychain::kTokenAccount); },
-        [this](Outcome<Keychain::ReadResult>& outcome) {
+        [this, then = std::move(then), generation = tokenGeneration_](Outcome<Keychain::ReadResult>& outcome) {
             readingToken_ = false;
-            applyToken(outcome.value.value_or(Keychain::ReadResult{Keychain::ReadStatus::unreachable, {}}));
+            // A token saved while the keyring was being asked is newer than anything the read found.
+            if (generation == tokenGeneration_) {
+                applyToken(outcome.value.value_or(Keychain::ReadResult{Keychain::ReadStatus::unreachable, {}}));
+            }
             emit settingsChanged();
             emit stateChanged();
-            startAutoRefresh();
-            load(false);
+            then();
         });
 }
 
@@ -124,6 +147,7 @@ bool AppStore::saveSettings(const AppSettings& values, const std::optional<QStri
     if (token) {
         tokenSaved = Keychain::set(utf8(*token), Keychain::kTokenAccount);
         if (tokenSaved) {
+            ++tokenGeneration_;
             applyToken(
                 {token->isEmpty() ? Keychain::ReadStatus::notStored : Keychain::ReadStatus::found, utf8(*token)});
         }

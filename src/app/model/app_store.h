@@ -46,10 +46,14 @@ class AppStore : public QObject
     Q_OBJECT
 
 public:
-    // Reads the settings from the settings store (the application's XDG folder by default) and the token
-    // from the Secret Service, then starts the periodic refresh. Does not load the sections.
-    explicit AppStore(Timing timing = {}, QObject* parent = nullptr);
+    // When the token is read from the Secret Service: before the constructor returns, or on the pool, so that
+    // a slow or stalled keyring does not hold up the caller (the application's tray icon).
+    enum class TokenRead { atOnce, inBackground };
+
+    // Reads the settings from the settings store and the token from the Secret Service, then starts the
+    // periodic refresh. Does not load the sections, not even when a token read in the background arrives.
     AppStore(SettingsStore settings, Timing timing, QObject* parent = nullptr);
+    AppStore(SettingsStore settings, Timing timing, TokenRead read, QObject* parent = nullptr);
     // With the token already known: the Secret Service is not asked.
     AppStore(SettingsStore settings, Timing timing, const QString& token, QObject* parent = nullptr);
     ~AppStore() override;
@@ -60,8 +64,11 @@ public:
     Keychain::ReadStatus tokenStatus() const { return tokenStatus_; }
     // The token is stored but could not be read (keyring locked, Secret Service slow or absent).
     bool tokenUnreadable() const;
-    // A retryToken is under way.
+    // A token read (the first one, or a retryToken) is under way.
     bool isReadingToken() const { return readingToken_; }
+    // The site and e-mail are saved and the token is still being read for the first time: whether the
+    // store is configured is not known yet.
+    bool isTokenPending() const;
     // The connection settings as saved.
     JiraConfig config() const;
 
@@ -156,7 +163,8 @@ private:
     void connectActivity();
     // A client for these settings that records its writes in, and reconciles searches with, recentWrites_.
     JiraClient client(const JiraConfig& config) const;
-    void readToken();
+    // Reads the token on the pool; a result that a saved token has overtaken meanwhile is dropped.
+    void readToken(std::function<void()> then);
     void applyToken(const Keychain::ReadResult& result);
     std::shared_ptr<std::atomic<bool>> newCancelFlag();
     void arrive(const std::shared_ptr<LoadResult>& state, std::size_t slot, std::exception_ptr error);
@@ -182,6 +190,8 @@ private:
     QString apiToken_;
     Keychain::ReadStatus tokenStatus_ = Keychain::ReadStatus::notStored;
     bool readingToken_ = false;
+    bool tokenRead_ = false;       // a read has finished (or the token was given or saved)
+    unsigned tokenGeneration_ = 0; // counts saved tokens
 
     std::optional<JiraUser> currentUser_;
     std::vector<Issue> backlog_;

@@ -94,6 +94,7 @@ ContentView::ContentView(AppStore& store, Updater& updater, QWidget* parent)
         connect(&store_, signal, this, &ContentView::scheduleRefresh);
     }
     connect(&store_, &AppStore::stateChanged, list_, &TaskList::updateBusy);
+    connect(&store_, &AppStore::settingsChanged, this, &ContentView::considerFirstLoad);
     connect(&updater_, &Updater::changed, this, &ContentView::scheduleRefresh);
     refresh();
 }
@@ -154,7 +155,8 @@ QWidget* ContentView::makePrompt()
     return prompt;
 }
 
-// The token is stored but could not be read: saying "not configured" would invite typing it again.
+// The token is stored but could not be read, or is still being read: saying "not configured" would invite
+// typing it again.
 QWidget* ContentView::makeKeyringPrompt()
 {
     auto* prompt = new QWidget;
@@ -163,12 +165,11 @@ QWidget* ContentView::makeKeyringPrompt()
     layout->setSpacing(12);
     layout->addStretch(1);
     layout->addWidget(look::symbolLabel("exclamationmark.triangle.fill", look::orange(), 45), 0, Qt::AlignHCenter);
-    QLabel* text = look::textLabel(tr("Taskbell couldn't read your API token from the keyring."),
-                                   look::FontRole::Caption, look::secondary(palette()));
-    text->setWordWrap(true);
-    text->setAlignment(Qt::AlignCenter);
-    text->setContentsMargins(24, 0, 24, 0);
-    layout->addWidget(text);
+    keyringText_ = look::textLabel({}, look::FontRole::Caption, look::secondary(palette()));
+    keyringText_->setWordWrap(true);
+    keyringText_->setAlignment(Qt::AlignCenter);
+    keyringText_->setContentsMargins(24, 0, 24, 0);
+    layout->addWidget(keyringText_);
     retryToken_ = new QPushButton(tr("Try Again"));
     retryToken_->setObjectName(QStringLiteral("retryToken"));
     retryToken_->setAccessibleName(retryToken_->text());
@@ -230,10 +231,14 @@ void ContentView::refresh()
 
     const AppSettings& settings = store_.settings();
     bool unreadable = !configured && store_.tokenUnreadable() && !settings.baseURL.empty() && !settings.email.empty();
+    bool pending = !configured && store_.isTokenPending();
     tabs_->setVisible(configured);
     scroll_->setVisible(configured);
-    prompt_->setVisible(!configured && !unreadable);
-    keyringPrompt_->setVisible(unreadable);
+    prompt_->setVisible(!configured && !unreadable && !pending);
+    keyringPrompt_->setVisible(unreadable || pending);
+    keyringText_->setText(pending ? tr("Reading your API token from the keyring…")
+                                  : tr("Taskbell couldn't read your API token from the keyring."));
+    retryToken_->setVisible(!pending);
     retryToken_->setEnabled(!store_.isReadingToken());
     counts_->setVisible(configured);
     if (configured) {
@@ -274,14 +279,21 @@ void ContentView::restore(const State& state)
 void ContentView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    if (!hasLoaded_) {
-        // Considered once per view, even unconfigured: completing the settings later loads from there.
-        hasLoaded_ = true;
-        if (store_.config().isComplete()) {
-            store_.load(false);
-        }
-    }
+    considerFirstLoad();
     QTimer::singleShot(0, this, &ContentView::ensureVisibleTransitions);
+}
+
+// Considered once per view, even unconfigured: completing the settings later loads from there. A token
+// still being read when the panel first shows is waited for.
+void ContentView::considerFirstLoad()
+{
+    if (hasLoaded_ || !isVisible() || store_.isTokenPending()) {
+        return;
+    }
+    hasLoaded_ = true;
+    if (store_.config().isComplete()) {
+        store_.load(false);
+    }
 }
 
 void ContentView::ensureVisibleTransitions()

@@ -67,6 +67,7 @@ private:
     QWidget* makeKeyringPrompt();
     QWidget* makeFooter();
     void scheduleRefresh();
+    void considerFirstLoad();
     void ensureVisibleTransitions();
 
     AppStore& store_;
@@ -86,6 +87,7 @@ private:
     TaskList* list_ = nullptr;
     QWidget* prompt_ = nullptr;
     QWidget* keyringPrompt_ = nullptr;
+    QLabel* keyringText_ = nullptr;
     QPushButton* retryToken_ = nullptr;
     QLabel* counts_ = nullptr;
 };

@@ -228,7 +228,13 @@ int TaskList::place(int width, bool keep)
 int TaskList::rowHeight(const Item& item, int width)
 {
     const Issue& issue = *item.issue;
-    std::string key = issue.id + '|' + issue.fields.updated.value_or(std::string()) + '|' + std::to_string(width);
+    // Asked for every row of the tab on each rebuild: the key is written into one reused buffer.
+    std::string& key = heightKey_;
+    key.assign(issue.id).append(1, '|');
+    if (issue.fields.updated) {
+        key.append(*issue.fields.updated);
+    }
+    key.append(1, '|').append(std::to_string(width));
     auto found = heights_.find(key);
     if (found != heights_.end()) {
         return found->second;
@@ -237,7 +243,7 @@ int TaskList::rowHeight(const Item& item, int width)
         free_.push_back(takeRow()); // the pool's first row measures for the others
     }
     int height = pool_.front()->heightFor(issue, width);
-    heights_.emplace(std::move(key), height);
+    heights_.emplace(key, height);
     return height;
 }
 

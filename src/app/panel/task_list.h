@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "app/panel/task_row.h"
@@ -116,7 +117,8 @@ private:
     std::vector<TaskRow*> pool_;            // every row made
     std::vector<TaskRow*> free_;            // the rows bound to no item
     std::map<std::string, TaskRow*> bound_; // built rows by item key
-    std::map<std::string, int> heights_;    // by issue id, version and width
+    std::unordered_map<std::string, int> heights_; // by issue id, version and width
+    std::string heightKey_;
     std::map<QString, QLabel*> monthLabels_;
     std::map<std::string, QString> monthOf_; // a done issue's month, by issue id and version
     std::vector<QWidget*> shown_;

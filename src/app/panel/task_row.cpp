@@ -191,10 +191,14 @@ void TaskRow::showTexts()
     dateSymbol_->setVisible(!texts.dateLine.isEmpty());
     dateText_->setVisible(!texts.dateLine.isEmpty());
     if (!texts.dateLine.isEmpty()) {
-        QColor colour = texts.dateIsDone ? look::green() : look::secondary(palette());
-        look::setSymbol(dateSymbol_, texts.dateIsDone ? "checkmark.circle" : "calendar", colour, 12);
+        // A re-bound row mostly keeps its kind of date line: the symbol and colour are set only when it changes.
+        if (dateIsDone_ != texts.dateIsDone) {
+            dateIsDone_ = texts.dateIsDone;
+            QColor colour = texts.dateIsDone ? look::green() : look::secondary(palette());
+            look::setSymbol(dateSymbol_, texts.dateIsDone ? "checkmark.circle" : "calendar", colour, 12);
+            look::setTextColour(dateText_, colour);
+        }
         dateText_->setText(texts.dateLine);
-        look::setTextColour(dateText_, colour);
     }
     markDone_->setVisible(!texts.dateIsDone);
     setAccessibleName(texts.key + QStringLiteral(": ") + texts.summary);

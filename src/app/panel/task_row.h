@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "core/jira/models.h"
@@ -105,6 +106,7 @@ private:
     RowContext context_;
     bool busy_ = false;
     bool transitionsRequested_ = false;
+    std::optional<bool> dateIsDone_; // the kind of date line the symbol and colour were set for
     QLabel* key_;
     QLabel* priority_;
     QHBoxLayout* keyLine_;

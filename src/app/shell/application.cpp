@@ -30,7 +30,7 @@ TaskbellApp::TaskbellApp(AppStore* store, Updater* updater, QObject* parent)
     connect(tray_, &TrayItem::clicked, this, &TaskbellApp::togglePanel);
     connect(tray_, &TrayItem::showSettingsRequested, windows_.get(), &AuxWindows::showSettings);
     connect(tray_, &TrayItem::quitRequested, qApp, &QCoreApplication::quit);
-    for (auto signal : {&AppStore::tasksChanged, &AppStore::settingsChanged}) {
+    for (auto signal : {&AppStore::tasksChanged, &AppStore::settingsChanged, &AppStore::stateChanged}) {
         connect(store_, signal, this, &TaskbellApp::updateTray);
     }
     connect(&store_->activity(), &ActivityLog::entriesAdded, this, &TaskbellApp::notifyActivity);
@@ -118,7 +118,9 @@ void TaskbellApp::togglePanel()
 
 void TaskbellApp::updateTray()
 {
-    tray_->setLabel(store_->menuBarLabel());
+    // While the token is still on its way the icon stands alone, but does not say it is not configured.
+    tray_->setLabel(store_->menuBarLabel(),
+                    store_->isTokenPending() ? tr("Taskbell — reading your API token…") : QString());
 }
 
 void TaskbellApp::notifyActivity(const std::vector<Activity::Entry>& entries)
@@ -155,7 +157,8 @@ int runApplication(int argc, char** argv)
     if (!instance.claim()) {
         return 0; // the running instance shows its panel
     }
-    AppStore store;
+    // The token is read on the pool: a slow or stalled keyring must not hold up the tray icon.
+    AppStore store(SettingsStore(), Timing{}, AppStore::TokenRead::inBackground);
     store.activity().watch(Activity::Journal());
     Updater updater;
     TaskbellApp app(&store, &updater);

@@ -2,7 +2,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -80,13 +80,20 @@ bool connectsTcp(const QString& host, int port)
 // in /tmp/.X11-unix), a host is TCP port 6000 + N. Forms this does not know are left to Qt.
 bool x11DisplayReachable(const QString& display)
 {
-    static const QRegularExpression form(QStringLiteral("^(.*):(\\d+)(?:\\.\\d+)?$"));
-    auto match = form.match(display);
-    if (!match.hasMatch() || match.captured(1).startsWith(QLatin1Char('/'))) {
+    // Read by hand: a regular expression here would load and compile PCRE before the tray icon shows.
+    qsizetype colon = display.lastIndexOf(QLatin1Char(':'));
+    QStringView rest = colon < 0 ? QStringView() : QStringView(display).mid(colon + 1);
+    qsizetype dot = rest.indexOf(QLatin1Char('.'));
+    QStringView screen = dot < 0 ? QStringView() : rest.mid(dot + 1);
+    QStringView server = dot < 0 ? rest : rest.left(dot);
+    auto allDigits = [](QStringView text) {
+        return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    };
+    if (colon < 0 || !allDigits(server) || (dot >= 0 && !allDigits(screen)) || display.startsWith(QLatin1Char('/'))) {
         return true;
     }
-    QString host = match.captured(1);
-    int number = match.captured(2).toInt();
+    QString host = display.left(colon);
+    int number = server.toInt();
     if (host.isEmpty() || host == QLatin1String("unix")) {
         QByteArray socket = "/tmp/.X11-unix/X" + QByteArray::number(number);
         return connectsLocal(socket, true) || connectsLocal(socket, false);

@@ -1,6 +1,8 @@
 #include "app/shell/tray_item.h"
 
 #include <QApplication>
+#include <QHash>
+#include <QIconEngine>
 #include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
@@ -40,13 +42,16 @@ void TrayItem::show()
     icon_->show();
 }
 
-void TrayItem::setLabel(const QString& label)
+void TrayItem::setLabel(const QString& label, const QString& note)
 {
-    if (label == label_) {
+    if (label == label_ && note == note_) {
         return;
     }
+    if (label != label_) {
+        icon_->setIcon(iconFor(label));
+    }
     label_ = label;
-    icon_->setIcon(iconFor(label_));
+    note_ = note;
     icon_->setToolTip(toolTip());
 }
 
@@ -63,7 +68,10 @@ void TrayItem::refreshIcon()
 
 QString TrayItem::toolTip() const
 {
-    return label_.isEmpty() ? QStringLiteral("Taskbell") : label_;
+    if (!label_.isEmpty()) {
+        return label_;
+    }
+    return note_.isEmpty() ? QStringLiteral("Taskbell") : note_;
 }
 
 QRect TrayItem::geometry() const
@@ -71,13 +79,44 @@ QRect TrayItem::geometry() const
     return icon_->geometry();
 }
 
+namespace {
+
+// The tray icon drawn at the size the host asks for, when it asks: a start renders only the one it shows.
+class TrayIconEngine : public QIconEngine
+{
+public:
+    explicit TrayIconEngine(QString label) : label_(std::move(label)) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        painter->drawPixmap(rect, pixmap(rect.size(), mode, state));
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override
+    {
+        int pixels = std::max(1, std::min(size.width(), size.height()));
+        auto found = drawn_.constFind(pixels);
+        if (found == drawn_.constEnd()) {
+            found = drawn_.insert(pixels, TrayItem::pixmapFor(label_, pixels));
+        }
+        return *found;
+    }
+    QIconEngine* clone() const override { return new TrayIconEngine(*this); }
+    // The sizes a StatusNotifierItem host is sent.
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
+    {
+        return {{16, 16}, {22, 22}, {24, 24}, {32, 32}, {48, 48}, {64, 64}};
+    }
+
+private:
+    QString label_;
+    QHash<int, QPixmap> drawn_;
+};
+
+} // namespace
+
 QIcon TrayItem::iconFor(const QString& label)
 {
-    QIcon icon;
-    for (int pixels : {16, 22, 24, 32, 48, 64}) {
-        icon.addPixmap(pixmapFor(label, pixels));
-    }
-    return icon;
+    return QIcon(new TrayIconEngine(label));
 }
 
 QPixmap TrayItem::pixmapFor(const QString& label, int pixels)

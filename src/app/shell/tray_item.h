@@ -23,8 +23,9 @@ public:
     // Shows the icon; says once on standard error when no status-area host runs yet (the icon appears
     // as soon as one starts).
     void show();
-    // The menu-bar label: the In Progress count, or empty for the icon alone.
-    void setLabel(const QString& label);
+    // The menu-bar label: the In Progress count, or empty for the icon alone; `note` is the tooltip of an
+    // icon alone ("Taskbell" when empty).
+    void setLabel(const QString& label, const QString& note = {});
     const QString& label() const { return label_; }
     // A desktop notification from the icon (freedesktop Notifications where the desktop has them).
     void notify(const QString& message);
@@ -48,6 +49,7 @@ private:
     QSystemTrayIcon* icon_;
     QMenu* menu_;
     QString label_;
+    QString note_;
     QString lastNotification_;
 };
 

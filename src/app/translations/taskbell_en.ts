@@ -193,10 +193,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Taskbell couldn&apos;t read your API token from the keyring.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Try Again</source>
         <translation type="unfinished"></translation>
     </message>
@@ -206,6 +202,14 @@
     </message>
     <message>
         <source>Quit</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Reading your API token from the keyring…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Taskbell couldn&apos;t read your API token from the keyring.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -538,6 +542,13 @@
     </message>
     <message>
         <source>Copied</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>taskbell::app::TaskbellApp</name>
+    <message>
+        <source>Taskbell — reading your API token…</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

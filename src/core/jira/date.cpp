@@ -105,6 +105,61 @@ std::optional<TimePoint> localStartOfDay(UDate utcMidnight)
     return fromUDate(start);
 }
 
+// The digits at [at, at + count) as a number, or -1 when one of them is not a digit.
+int digits(std::string_view text, std::size_t at, std::size_t count)
+{
+    int value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return -1;
+        }
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+// Jira's own timestamps, read without ICU: a panel reads hundreds of them on every reload. Only texts whose
+// every field is plainly valid are read here (ordinary years and offsets); everything else goes to ICU.
+std::optional<TimePoint> parseTimestamp(std::string_view text)
+{
+    bool withMillis = text.size() == 28;
+    if (!withMillis && text.size() != 24) {
+        return std::nullopt;
+    }
+    std::size_t zone = withMillis ? 23 : 19;
+    if (text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':' ||
+        (withMillis && text[19] != '.') || (text[zone] != '+' && text[zone] != '-')) {
+        return std::nullopt;
+    }
+    int year = digits(text, 0, 4);
+    int month = digits(text, 5, 2);
+    int day = digits(text, 8, 2);
+    int hour = digits(text, 11, 2);
+    int minute = digits(text, 14, 2);
+    int second = digits(text, 17, 2);
+    int millis = withMillis ? digits(text, 20, 3) : 0;
+    int offsetHours = digits(text, zone + 1, 2);
+    int offsetMinutes = digits(text, zone + 3, 2);
+    std::chrono::year_month_day date{std::chrono::year{year}, std::chrono::month(static_cast<unsigned>(month)),
+                                     std::chrono::day(static_cast<unsigned>(day))};
+    if (year < 1900 || year > 2200 || !date.ok() || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 ||
+        second > 59 || millis < 0 || offsetHours < 0 || offsetHours > 14 || offsetMinutes < 0 || offsetMinutes > 59) {
+        return std::nullopt;
+    }
+    auto offset = std::chrono::hours(offsetHours) + std::chrono::minutes(offsetMinutes);
+    auto local = std::chrono::sys_days(date) + std::chrono::hours(hour) + std::chrono::minutes(minute) +
+                 std::chrono::seconds(second) + milliseconds(millis);
+    return TimePoint(text[zone] == '+' ? local - offset : local + offset);
+}
+
+// The day label's formatter, made again when the default locale or time zone changed.
+struct DayFormat
+{
+    std::mutex mutex;
+    std::string locale;
+    std::unique_ptr<icu::SimpleDateFormat> format;
+};
+
 } // namespace
 
 std::optional<TimePoint> parse(std::optional<std::string_view> text)
@@ -112,6 +167,9 @@ std::optional<TimePoint> parse(std::optional<std::string_view> text)
     if (!text || text->empty() || text->size() > kLongestTimestamp ||
         !std::all_of(text->begin(), text->end(), isTimestampCharacter)) {
         return std::nullopt;
+    }
+    if (auto timestamp = parseTimestamp(*text)) {
+        return timestamp;
     }
     icu::UnicodeString unicode =
         icu::UnicodeString::fromUTF8(icu::StringPiece(text->data(), static_cast<int32_t>(text->size())));
@@ -133,13 +191,25 @@ std::optional<TimePoint> parse(std::optional<std::string_view> text)
 
 std::string dayLabel(TimePoint date)
 {
-    UErrorCode status = U_ZERO_ERROR;
-    icu::SimpleDateFormat format(icu::UnicodeString(u"dd MMMM yyyy"), icu::Locale::getDefault(), status);
-    if (U_FAILURE(status)) {
-        return {};
+    static DayFormat shared;
+    std::lock_guard lock(shared.mutex);
+    const char* locale = icu::Locale::getDefault().getName();
+    if (!shared.format || shared.locale != locale) {
+        UErrorCode status = U_ZERO_ERROR;
+        shared.format = std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString(u"dd MMMM yyyy"),
+                                                                icu::Locale::getDefault(), status);
+        if (U_FAILURE(status)) {
+            shared.format.reset();
+            return {};
+        }
+        shared.locale = locale;
+    }
+    std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createDefault());
+    if (zone && *zone != shared.format->getTimeZone()) {
+        shared.format->adoptTimeZone(zone.release());
     }
     icu::UnicodeString label;
-    format.format(toUDate(date), label);
+    shared.format->format(toUDate(date), label);
     std::string text;
     label.toUTF8String(text);
     return text;

@@ -15,6 +15,8 @@
 #include "app/model/app_store.h"
 #include "app/model/updater.h"
 #include "app/panel/content_view.h"
+#include "app/shell/application.h"
+#include "app/shell/tray_item.h"
 #include "app/windows/settings_view.h"
 #include "core/platform/keychain.h"
 #include "core/settings/app_settings.h"
@@ -164,6 +166,25 @@ private slots:
         QVERIFY(!scene.panel->findChild<QWidget*>("tokenUnreadable")->isVisible());
         QVERIFY(!scene.panel->findChild<QWidget*>("notConfigured")->isVisible());
         QVERIFY(!scene.store->errorMessage());
+    }
+
+    // The application's store asks the keyring on the pool: the tray item and the panel come up while the
+    // service stalls, say that the token is on its way, and the first load runs once it arrives.
+    void stalledServiceDoesNotHoldUpTheTray()
+    {
+        Scene scene;
+        StalledService stalled;
+        QVERIFY(stalled.stopped());
+        AppStore store(scene.settings(), Timing{}, AppStore::TokenRead::inBackground);
+        TaskbellApp app(&store, scene.updater.get());
+        app.start();
+        QCOMPARE(app.tray().toolTip(), QString("Taskbell \u2014 reading your API token\u2026"));
+        app.showPanel();
+        QVERIFY(app.content().findChild<QWidget*>("tokenUnreadable")->isVisible());
+        QVERIFY(!app.content().findChild<QPushButton*>("retryToken")->isVisible());
+        stalled.resume();
+        QVERIFY(QTest::qWaitFor([&] { return app.tray().label() == "0"; }, kWait));
+        QVERIFY(QTest::qWaitFor([&] { return scene.jira.requests().size() >= 4; }, kWait));
     }
 
     // Last: this session's keyring stays locked.
