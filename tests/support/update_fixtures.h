@@ -1,22 +1,17 @@
 #pragma once
 
-// Update test support: zip archives, bundles, signing keys and a loopback web server serving fixed answers.
+// Update test support: zip archives, bundles, a loopback web server and a probe for relaunched programs.
 
 #include <cstddef>
 #include <filesystem>
-#include <functional>
-#include <map>
-#include <mutex>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
-
-#include <httplib.h>
 
 #include "core/update/manifest.h"
 #include "failure.h"
+#include "fake_jira.h"
 
-// Real archives, bundles and a loopback web server for the update engine tests.
 namespace taskbell::test {
 
 struct ZipEntry
@@ -34,14 +29,14 @@ void writeZip(const std::filesystem::path& zip, const std::vector<ZipEntry>& ent
 // Zips a folder tree as it is on disk, the tree's folder name at the top level.
 void zipFolder(const std::filesystem::path& zip, const std::filesystem::path& folder);
 
-// The start of a bundle program that passes the updater's start check: it answers `initialize` under --mcp
-// and ends there, and ends at once under --check-module.
-inline const std::string kStartCheckAnswer =
-    "#!/bin/sh\n[ \"$1\" != --mcp ] || { echo '{\"jsonrpc\":\"2.0\",\"id\":1,\"result\":{}}'; exit 0; }\n"
-    "[ \"$1\" != --check-module ] || exit 0\n";
+// The start of a bundle program that passes the updater's start check: it answers `initialize` under --mcp and ends
+// there, and ends at once under --check-module.
+inline const std::string kStartCheckAnswer = "#!/bin/sh\n[ \"$1\" != --mcp ] || { echo "
+                                             "'{\"jsonrpc\":\"2.0\",\"id\":1,\"result\":{}}'; exit 0; }\n"
+                                             "[ \"$1\" != --check-module ] || exit 0\n";
 
-// A Taskbell-like bundle: Contents/Info.plist (XML) and an executable Contents/bin/taskbell (a shell script,
-// by default one that passes the updater's start check).
+// A Taskbell-like bundle: Contents/Info.plist (XML) and an executable Contents/bin/taskbell (a shell script, by default
+// one that passes the updater's start check).
 struct BundleSpec
 {
     std::string version = "2.0.0";
@@ -51,7 +46,7 @@ struct BundleSpec
 std::filesystem::path makeBundle(const std::filesystem::path& folder, const std::string& name,
                                  const BundleSpec& spec = {});
 
-// The text of the UpdateError the action throws, or "(no UpdateError)".
+// The text of the UpdateError the action throws, or "(no failure)".
 template <typename F> std::string updateErrorText(F&& action)
 {
     return failure<UpdateError>(action);
@@ -60,34 +55,45 @@ template <typename F> std::string updateErrorText(F&& action)
 // Every path below root (files, folders, links), relative, sorted.
 std::vector<std::string> listTree(const std::filesystem::path& root);
 
-// A loopback HTTP server on a free port, serving fixed answers by path.
+// Fixed answers by path, served by the loopback fake site; any other path is a 404.
 class WebServer
 {
 public:
-    WebServer();
-    ~WebServer();
-    WebServer(const WebServer&) = delete;
-    WebServer& operator=(const WebServer&) = delete;
-
     void serve(const std::string& path, int status, std::string body,
-               std::string contentType = "application/octet-stream");
-    std::string url(const std::string& path) const;
+               std::string contentType = "application/octet-stream")
+    {
+        site_.setRoute("GET", path,
+                       [reply = FakeReply(status, std::move(body), std::move(contentType))](const LoggedRequest&) {
+                           return reply;
+                       });
+    }
+    std::string url(const std::string& path) const { return site_.baseUrl() + path; }
     // Number of requests that reached a path.
-    int hits(const std::string& path) const;
+    int hits(const std::string& path) const { return static_cast<int>(site_.requests("GET", path).size()); }
 
 private:
-    struct Answer
-    {
-        int status;
-        std::string body;
-        std::string contentType;
-    };
-    httplib::Server server_;
-    std::thread thread_;
-    int port_ = 0;
-    mutable std::mutex mutex_;
-    std::map<std::string, Answer> answers_;
-    std::map<std::string, int> hits_;
+    FakeJira site_;
+};
+
+// A named pipe a relaunched program writes one line into. The read end is open before anything runs, so the writer
+// never blocks, and reading waits for the line itself rather than for time to pass.
+class LaunchProbe
+{
+public:
+    explicit LaunchProbe(std::filesystem::path path);
+    ~LaunchProbe();
+    LaunchProbe(const LaunchProbe&) = delete;
+    LaunchProbe& operator=(const LaunchProbe&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    // A bundle program that passes the start check and, started plainly, writes its own path into the pipe.
+    std::string executable() const;
+    // The first line written, or nothing when none arrives within a generous safety limit.
+    std::optional<std::string> awaitLine();
+
+private:
+    std::filesystem::path path_;
+    int fd_ = -1;
 };
 
 } // namespace taskbell::test

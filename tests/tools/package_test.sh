@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The sealed release bundle is self-contained: every ELF file in it finds every library it needs inside the
-# bundle (through its $ORIGIN RUNPATH) or on the system list (packaging/system-libraries.txt), as read from the
-# files themselves; the executable links no Qt; and, as root, the bundle's --mcp answers `initialize` and its
-# application module links in a private mount namespace where the system's copies of every bundled library
-# and the system's Qt plugins are hidden.
+# The release key is private and never overwritten; the printed feed entry names the archive and its checksum;
+# the sealed release verifies, reports its own version, and is self-contained: every ELF file in it finds every
+# library it needs inside the bundle (through its $ORIGIN RUNPATH) or on the system list
+# (packaging/system-libraries.txt), as read from the files themselves; the executable links no Qt; and, as
+# root, the bundle's --mcp answers `initialize` and its application module links in a private mount namespace
+# where the system's copies of every bundled library and the system's Qt plugins are hidden.
 # Usage: package_test.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
 source_dir=$1
@@ -14,12 +15,23 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/taskbell-package-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 trap 'exit 1' INT TERM HUP
 
-"$build_dir/tools/sign_bundle" keygen "$work/key.pem" >/dev/null || fail "no signing key"
-"$source_dir/tools/package.sh" "$build_dir" "$work/key.pem" "https://updates.invalid" "$work/out" >/dev/null ||
-    fail "packaging failed"
-unzip -q "$work/out/"Taskbell-*.zip -d "$work/unpacked" || fail "the archive does not unzip"
+sign_bundle="$build_dir/tools/sign_bundle"
+public_key=$("$sign_bundle" keygen "$work/key.pem" | head -n 1) || fail "no signing key"
+[[ "$(stat -c %a "$work/key.pem")" == 600 ]] || fail "the private key is not private"
+"$sign_bundle" keygen "$work/key.pem" >/dev/null 2>&1 && fail "keygen overwrote a key"
+entry=$("$source_dir/tools/package.sh" --version 9.9.9 "$build_dir" "$work/key.pem" "https://updates.invalid/tb/" \
+    "$work/out") || fail "packaging failed"
+zip="$work/out/Taskbell-9.9.9.zip"
+expected="\"version\":\"9.9.9\",.*\"url\":\"https://updates.invalid/tb/Taskbell-9.9.9.zip\",\"sha256\":\"$(sha256sum "$zip" | cut -c1-64)\""
+[[ "$entry" =~ $expected ]] || fail "the feed entry does not name the archive: $entry"
+unzip -q "$zip" -d "$work/unpacked" || fail "the archive does not unzip"
 app="$work/unpacked/Taskbell.app"
-echo "zip $(stat -c %s "$work/out/"Taskbell-*.zip) bytes; unpacked $(du -sb "$app" | cut -f1) bytes"
+echo "zip $(stat -c %s "$zip") bytes; unpacked $(du -sb "$app" | cut -f1) bytes"
+"$sign_bundle" verify "$app" "$public_key" || fail "the release does not verify"
+# Run from inside the bundle, the program reports the bundle's own version, and its module links.
+ready=$(XDG_CONFIG_HOME="$work/config" "$app/Contents/bin/taskbell" --mcp 2>&1 </dev/null)
+[[ "$ready" == "[taskbell-mcp] ready (Taskbell 9.9.9)" ]] || fail "the bundle's program said: $ready"
+"$app/Contents/bin/taskbell" --check-module || fail "the application module does not link"
 
 mapfile -t system_list < <(grep -v '^#' "$source_dir/packaging/system-libraries.txt" | grep .)
 on_system_list() {

@@ -1,8 +1,6 @@
 // The settings file in a temporary folder: lookups, defaults, atomic saves, locking and permissions.
 #include <atomic>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -57,7 +55,8 @@ TEST(SettingsStore, FolderFollowsXdgConfigHomeOnlyWhenAbsolute)
 
 TEST(SettingsValues, LookupsFollowTheStoredTypes)
 {
-    SettingsValues values(Json::parse(R"({"s":"text","i":42,"neg":-7,"f":2.0,"half":2.5,"is":"15","bad":"15 ",
+    SettingsValues values(Json::parse(
+        R"({"s":"text","i":42,"neg":-7,"f":2.0,"half":2.5,"is":"15","bad":"15 ",
         "b":true,"big":18446744073709551615,"o":{"x":1}})"));
     using Text = std::optional<std::string>;
     for (const auto& [key, text] : std::vector<std::pair<std::string, Text>>{
@@ -105,7 +104,8 @@ TEST(AppSettings, IntegerSettingsDifferInHowTheyTreatZeroAndOtherTypes)
 
 TEST(AppSettings, TextsAreKeptAsStored)
 {
-    AppSettings settings = loadFrom(R"({"defaultIssueType":"","baseURL":" acme.atlassian.net/ ","email":7,
+    AppSettings settings = loadFrom(
+        R"({"defaultIssueType":"","baseURL":" acme.atlassian.net/ ","email":7,
         "projectKey":null,"updateFeedURL":"http://localhost:1/feed.json"})");
     EXPECT_EQ(settings,
               (AppSettings{" acme.atlassian.net/ ", "7", "", "", 2, 30, true, "http://localhost:1/feed.json"}));
@@ -124,7 +124,8 @@ TEST(AppSettings, SaveWritesAllKeysAndKeepsOthers)
     settings.save(store);
 
     Json stored = Json::parse(readFile(store.filePath()));
-    EXPECT_EQ(stored, Json::parse(R"({"someoneElses":{"kept":[1,2]},"baseURL":"  https://acme.atlassian.net  ",
+    EXPECT_EQ(stored, Json::parse(
+                          R"({"someoneElses":{"kept":[1,2]},"baseURL":"  https://acme.atlassian.net  ",
         "email":"me@example.com","projectKey":"OPS","defaultIssueType":"","monthsBack":12,"refreshMinutes":0,
         "autoUpdate":false,"updateFeedURL":"https://example.com/taskbell/appcast.json",
         "notifyAssistantChanges":false})"));
@@ -199,23 +200,50 @@ TEST(SettingsStore, UnreadableFileReadsAsNothingAndIsKeptAside)
     EXPECT_EQ(AppSettings::load(store), AppSettings{});
 }
 
-TEST(SettingsStore, FileAndFolderArePrivateWhateverTheUmask)
+// Only Taskbell's own folder is tightened: one reached through a symbolic link keeps its mode, and special bits of our
+// own folder are never dropped.
+TEST(SettingsStore, OwnFolderAndFileArePrivateWhateverTheUmask)
 {
-    TempDir dir;
-    mode_t previous = ::umask(022);
-    SettingsStore store(dir / "config" / "com.quillet.taskbell");
-    AppSettings{}.save(store);
-    EXPECT_EQ(modeOf(store.folder()), 0700u);
-    EXPECT_EQ(modeOf(store.filePath()), 0600u);
-    EXPECT_EQ(modeOf(store.folder() / "settings.lock"), 0600u);
-
-    // An older, wider folder and file are narrowed by the next save.
-    ::chmod(store.folder().c_str(), 0755);
-    ::chmod(store.filePath().c_str(), 0644);
-    ::umask(0);
-    AppSettings{}.save(store);
-    EXPECT_EQ(modeOf(store.folder()), 0700u);
-    EXPECT_EQ(modeOf(store.filePath()), 0600u);
+    struct Case
+    {
+        const char* name;
+        bool linked;
+        unsigned folderBefore, fileBefore, folderAfter; // 0: not there before
+    };
+    const Case cases[] = {
+        {"new folder and file", false, 0, 0, 0700},
+        {"own folder and file, group and other bits go", false, 0755, 0644, 0700},
+        {"own folder, the sticky bit stays", false, 01777, 0, 01700},
+        {"linked folder, left as it is", true, 01777, 0, 01777},
+        {"linked folder, wide but not ours", true, 0755, 0, 0755},
+    };
+    mode_t previous = ::umask(0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        SettingsStore store(dir / "config" / "com.quillet.taskbell");
+        fs::path real = c.linked ? dir / "shared" : store.folder();
+        fs::create_directories(store.folder().parent_path());
+        if (c.folderBefore != 0) {
+            fs::create_directories(real);
+            ::chmod(real.c_str(), c.folderBefore);
+        }
+        if (c.linked) {
+            fs::create_directory_symlink(real, store.folder());
+        }
+        if (c.fileBefore != 0) {
+            writeFile(store.filePath(), "{}");
+            ::chmod(store.filePath().c_str(), c.fileBefore);
+        }
+        AppSettings settings;
+        settings.projectKey = "TB";
+        settings.save(store);
+        EXPECT_EQ(modeOf(real), c.folderAfter);
+        EXPECT_EQ(modeOf(store.filePath()), 0600u);
+        EXPECT_EQ(modeOf(store.folder() / "settings.lock"), 0600u);
+        EXPECT_EQ(fs::is_symlink(store.folder()), c.linked);
+        EXPECT_EQ(AppSettings::load(store).projectKey, "TB");
+    }
     ::umask(previous);
 }
 
@@ -224,18 +252,14 @@ TEST(SettingsStore, ConcurrentReaderNeverSeesATornFile)
     TempDir dir;
     SettingsStore store(dir / "app");
     std::atomic<bool> done{false};
-    std::atomic<int> reads{0};
-    std::atomic<int> torn{0};
-    std::atomic<int> backwards{0};
+    int reads = 0, torn = 0, backwards = 0;
     std::thread reader([&] {
-        std::int64_t last = -1;
         // Keep reading until the writer is done, and at least a few times after the first file exists.
-        while (!done || reads < 10) {
-            std::ifstream in(store.filePath(), std::ios::binary);
-            if (!in) {
+        for (std::int64_t last = -1; !done || reads < 10;) {
+            std::string text = readFile(store.filePath());
+            if (text.empty()) {
                 continue; // not written yet
             }
-            std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
             ++reads;
             std::optional<Json> parsed = parseJson(text, 64);
             if (!parsed || !parsed->is_object() || parsed->size() != 9) {
@@ -243,9 +267,7 @@ TEST(SettingsStore, ConcurrentReaderNeverSeesATornFile)
                 continue;
             }
             std::int64_t counter = std::stoll((*parsed)["email"].get<std::string>());
-            if (counter < last) {
-                ++backwards;
-            }
+            backwards += counter < last;
             last = counter;
         }
     });
@@ -256,9 +278,8 @@ TEST(SettingsStore, ConcurrentReaderNeverSeesATornFile)
     }
     done = true;
     reader.join();
-    EXPECT_GT(reads.load(), 0);
-    EXPECT_EQ(torn.load(), 0);
-    EXPECT_EQ(backwards.load(), 0);
+    EXPECT_EQ(torn, 0);
+    EXPECT_EQ(backwards, 0);
     EXPECT_EQ(AppSettings::load(store).email, "1999");
 }
 
@@ -296,7 +317,8 @@ TEST(McpSettings, FallbacksDifferFromTheApplicationOnlyWhereStated)
             s.config.baseURL, s.config.email, s.projectKey, s.defaultIssueType, s.monthsBack};
     };
     EXPECT_EQ(loaded(), std::make_tuple("", "", "", "Task", 2));
-    writeFile(store.filePath(), R"({"baseURL":"acme","email":"me@x","projectKey":"OPS","defaultIssueType":"",
+    writeFile(store.filePath(),
+              R"({"baseURL":"acme","email":"me@x","projectKey":"OPS","defaultIssueType":"",
         "monthsBack":0})");
     EXPECT_EQ(loaded(), std::make_tuple("acme", "me@x", "OPS", "", 2));
     writeFile(store.filePath(), R"({"monthsBack":6})");

@@ -1,3 +1,5 @@
+// The feed's and the download's addresses and answers that the updater's own table (tests/app/model) does not reach;
+// the texts of ordinary failures are checked there.
 #include <algorithm>
 #include <cstdlib>
 #include <regex>
@@ -19,32 +21,19 @@ namespace {
 
 UpdateManifest manifestFor(std::string url, std::optional<std::string> sha256 = std::nullopt)
 {
-    UpdateManifest manifest;
-    manifest.version = "2.0.0";
-    manifest.url = std::move(url);
-    manifest.sha256 = std::move(sha256);
-    return manifest;
+    return UpdateManifest{"2.0.0", {}, {}, std::move(url), std::move(sha256), {}, {}};
 }
 
 } // namespace
 
-// The texts of failed checks and downloads as the user sees them are checked in tests/app/model/updater_test.cpp;
-// these cases are the addresses and answers the updater's table does not reach.
-TEST(UpdateFeed, FetchesTheManifestAndRefusesBadAddressesAndAnswers)
+TEST(UpdateFeed, RefusesBadAddressesAndAnswers)
 {
     test::WebServer server;
-    server.serve("/older.json", 200, R"({"version":"1.9","url":"https://example.com/a.zip","build":"7"})");
     server.serve("/broken.json", 500, R"({"version":"9.9.9","url":"https://example.com/a.zip"})");
-    server.serve("/no-url.json", 200, R"({"version":"2.0.0"})");
     server.serve("/huge.json", 200, R"({"version":"2.0.0","url":"u","notes":")" + std::string(70000, 'x') + "\"}");
-
-    auto older = update::fetchManifest(server.url("/older.json"));
-    EXPECT_EQ(older.build, "7");
-    EXPECT_EQ(update::checkOutcome(older, "1.9.3"), update::CheckOutcome::latest);
     // A failing status wins even when the body would decode.
     EXPECT_EQ(updateErrorText([&] { update::fetchManifest(server.url("/broken.json")); }),
               "Update check failed: HTTP 500");
-    EXPECT_THROW(update::fetchManifest(server.url("/no-url.json")), ManifestDecodeError);
     EXPECT_THROW(update::fetchManifest(server.url("/huge.json")), http::TransferError);
     for (const std::string bad :
          {"", "not a url", "appcast.json", "ftp://127.0.0.1/feed.json", "http://", "https://exa mple.com/feed.json"}) {
@@ -56,9 +45,7 @@ TEST(UpdateDownload, StoresTheArchiveInAFreshPrivateFolderOrLeavesNothing)
 {
     test::TempDir temp;
     test::WebServer server;
-    std::string payload = "PK\x03\x04 pretend archive";
-    server.serve("/T.zip", 200, payload);
-    server.serve("/error.zip", 503, "busy");
+    server.serve("/T.zip", 200, "PK\x03\x04 pretend archive");
     fs::path root = temp / "nested" / "tmp"; // missing parents are created
 
     auto first = update::download(manifestFor(server.url("/T.zip")), root);
@@ -66,24 +53,20 @@ TEST(UpdateDownload, StoresTheArchiveInAFreshPrivateFolderOrLeavesNothing)
     EXPECT_EQ(first.filename(), "update.zip");
     EXPECT_EQ(first.parent_path().parent_path(), root);
     EXPECT_NE(first.parent_path(), second.parent_path());
-    const std::regex folderName("TaskbellUpdate-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
+    const std::regex folderName("TaskbellUpdate-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]"
+                                "{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
     EXPECT_TRUE(std::regex_match(first.parent_path().filename().string(), folderName)) << first;
-    EXPECT_EQ(test::readFile(first), payload);
-    struct stat info
-    {
-    };
-    ASSERT_EQ(::stat(first.parent_path().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0700u);
+    EXPECT_EQ(test::readFile(first), "PK\x03\x04 pretend archive");
+    EXPECT_EQ(fs::status(first.parent_path()).permissions(), fs::perms::owner_all);
     EXPECT_EQ(test::listTree(first.parent_path()), std::vector<std::string>{"update.zip"}) << "no partial file";
 
     fs::remove_all(root);
+    // Only https, except to this machine.
     for (const std::string bad : {"", "not a url", "file:///etc/passwd", "http://example.com/T.zip"}) {
         EXPECT_EQ(updateErrorText([&] { update::download(manifestFor(bad), root); }),
                   "Download failed: bad download URL")
             << bad;
     }
-    EXPECT_EQ(updateErrorText([&] { update::download(manifestFor(server.url("/error.zip")), root); }),
-              "Download failed: HTTP 503");
     // A refused connection is a transport failure with the transport's own text.
     EXPECT_THROW(update::download(manifestFor("http://127.0.0.1:1/T.zip"), root), http::TransferError);
     EXPECT_TRUE(test::listTree(root).empty());
@@ -92,7 +75,7 @@ TEST(UpdateDownload, StoresTheArchiveInAFreshPrivateFolderOrLeavesNothing)
 TEST(UpdateDownload, TemporaryDirectoryFollowsTmpdir)
 {
     const char* saved = std::getenv("TMPDIR");
-    std::string previous = saved != nullptr ? saved : "";
+    const std::string previous = saved != nullptr ? saved : "";
     for (const auto& [value, folder] : {std::pair{"/var/tmp/elsewhere", "/var/tmp/elsewhere"}, {"", "/tmp"}}) {
         ::setenv("TMPDIR", value, 1);
         EXPECT_EQ(update::userTemporaryDirectory(), folder);

@@ -1,11 +1,10 @@
 // Installing across file systems, modes that survive packing, and archive names under any locale.
 #include <clocale>
-#include <fstream>
 
 #include <gtest/gtest.h>
 #include <locale.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "child_process.h"
@@ -20,13 +19,12 @@
 
 using namespace taskbell;
 using test::deadPid;
-using test::waitExit;
 namespace fs = std::filesystem;
 
 namespace {
 
-// A small tmpfs standing in for the disk the application is installed on, while the update folder lives
-// on another file system. Needs root; unmounted again on destruction.
+// A small tmpfs standing in for the disk the application is installed on, while the update folder lives on another file
+// system. Needs root; unmounted again on destruction.
 class SmallFileSystem
 {
 public:
@@ -99,7 +97,7 @@ TEST(Staging, AFailedCopyToAFullDiskLeavesTheInstalledBundleRunning)
     test::writeFile(staging / "Taskbell.app" / "half-copied", std::string(1000, 'x'));
     auto fits = signedBundle(temp / "update" / "unpacked", "2.0.0", key);
     pid_t script = update::swapAndRelaunch(fits, installed, deadPid());
-    EXPECT_EQ(waitExit(script), 0);
+    EXPECT_EQ(test::waitExit(script), 0);
     EXPECT_EQ(startOutput(installed), "2.0.0\n");
     EXPECT_EQ(test::listTree(staging),
               (std::vector<std::string>{"install.sh", "start-check", "start-check/initialize.json"}));
@@ -112,9 +110,7 @@ TEST(Staging, OnTheSameFileSystemTheVerifiedBundleIsMoved)
     auto installed = test::makeBundle(temp / "Applications", "Taskbell.app", {"1.0.0"});
     auto fresh = test::makeBundle(temp / "update" / "unpacked", "Taskbell.app", {"2.0.0"});
     auto inode = [](const fs::path& path) {
-        struct stat info
-        {
-        };
+        struct stat info = {};
         ::stat(path.c_str(), &info);
         return info.st_ino;
     };
@@ -129,8 +125,8 @@ TEST(Staging, OnTheSameFileSystemTheVerifiedBundleIsMoved)
     EXPECT_EQ(fs::status(temp / "Applications" / ".Taskbell.app.update").permissions(), fs::perms::owner_all);
 }
 
-// A bundle signed from files with modes the unpack does not keep (group write, set-id bits) still verifies
-// after sign_bundle, zip and the hardened unpack, the way tools/package.sh builds a release.
+// A bundle signed from files with modes the unpack does not keep (group write, set-id bits) still verifies after
+// signing, zip and the hardened unpack, the way tools/package.sh builds a release.
 TEST(SignedModes, SurviveTheZipAndUnpackRoundTrip)
 {
     if (::access("/usr/bin/zip", X_OK) != 0) {
@@ -139,41 +135,31 @@ TEST(SignedModes, SurviveTheZipAndUnpackRoundTrip)
     test::TempDir temp;
     auto bundle = test::makeBundle(temp / "stage", "Taskbell.app");
     test::writeFile(bundle / "Contents" / "Resources" / "helper", "#!/bin/sh\n");
-    struct Case
-    {
-        fs::path file;
-        unsigned mode;
-        unsigned sealed;
-    };
-    std::vector<Case> cases{{bundle / "Contents" / "Info.plist", 0664, 0644},
-                            {bundle / "Contents" / "bin" / "taskbell", 0775, 0755},
-                            {bundle / "Contents" / "Resources" / "helper", 04777, 0755}};
-    for (const Case& c : cases) {
-        fs::permissions(c.file, static_cast<fs::perms>(c.mode));
+    const std::tuple<fs::path, unsigned, unsigned> cases[] = {
+        {bundle / "Contents" / "Info.plist", 0664, 0644},
+        {bundle / "Contents" / "bin" / "taskbell", 0775, 0755},
+        {bundle / "Contents" / "Resources" / "helper", 04777, 0755}};
+    for (const auto& [file, mode, sealed] : cases) {
+        fs::permissions(file, static_cast<fs::perms>(mode));
     }
-    fs::path keyFile = temp / "release.pem";
-    auto keygen = test::runProcess({SIGN_BUNDLE_EXE, "keygen", keyFile.string()});
-    ASSERT_EQ(keygen.exitCode, 0) << keygen.err;
-    std::string publicKey = keygen.out.substr(0, keygen.out.find('\n'));
-    auto signedNow = test::runProcess({SIGN_BUNDLE_EXE, "sign", bundle.string(), keyFile.string()});
-    ASSERT_EQ(signedNow.exitCode, 0) << signedNow.err;
-    for (const Case& c : cases) {
-        EXPECT_EQ(static_cast<unsigned>(fs::status(c.file).permissions()), c.sealed) << c.file;
+    auto key = update::generateSigningKey();
+    update::signBundle(bundle, key.privateKeyPem);
+    for (const auto& [file, mode, sealed] : cases) {
+        EXPECT_EQ(static_cast<unsigned>(fs::status(file).permissions()), sealed) << file;
     }
-
     fs::create_directories(temp / "update");
-    auto zipped = test::runProcess({"/bin/sh", "-c", "cd \"$0\" && zip -qrX \"$1\" Taskbell.app",
-                                    (temp / "stage").string(), (temp / "update" / "update.zip").string()});
-    ASSERT_EQ(zipped.exitCode, 0) << zipped.err;
-    auto unpacked = update::unpack(temp / "update" / "update.zip");
-    EXPECT_NO_THROW(update::verifySignature(unpacked, publicKey));
+    auto zipped = run("/bin/sh", {"-c", "cd \"$0\" && zip -qrX \"$1\" Taskbell.app", (temp / "stage").string(),
+                                  (temp / "update" / "update.zip").string()});
+    ASSERT_EQ(zipped.status, 0) << zipped.output;
+    EXPECT_NO_THROW(update::verifySignature(update::unpack(temp / "update" / "update.zip"), key.publicKey));
 }
 
 // Entry names are UTF-8 in the archive; the C locale of a service or a minimal session must not lose them.
 TEST(ArchiveNames, NonAsciiNamesUnpackUnderTheCLocale)
 {
     test::TempDir temp;
-    const std::string name = "Taskbell.app/Contents/Resources/R\u00e9sum\u00e9 \u2713 \u65e5\u672c.txt";
+    const std::string name = "Taskbell.app/Contents/Resources/R\u00e9sum\u00e9 "
+                             "\u2713 \u65e5\u672c.txt";
     {
         // Written as a UTF-8 session would write it (the zip's UTF-8 name flag set).
         locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
