@@ -6,11 +6,11 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "app/app_fixture.h"
 #include "app/look/error_banner.h"
 #include "app/panel/activity_group.h"
 #include "app/panel/content_view.h"
 #include "app/panel/filter_tabs.h"
-#include "app/app_fixture.h"
 #include "app/panel/task_list.h"
 #include "app/shell/application.h"
 #include "app/shell/panel_window.h"

@@ -1,9 +1,9 @@
 #include <QApplication>
 #include <QTest>
 
+#include "app/app_fixture.h"
 #include "app/model/updater.h"
 #include "app/windows/window_contents.h"
-#include "app/app_fixture.h"
 
 using namespace taskbell;
 using namespace taskbell::app;

@@ -17,13 +17,12 @@
 #include "app/app_fixture.h"
 #include "app/look/error_banner.h"
 #include "app/look/look.h"
+#include "app/model/updater.h"
 #include "app/windows/mcp_section.h"
 #include "app/windows/mcp_snippets.h"
 #include "app/windows/settings_view.h"
 #include "core/platform/login_item.h"
 #include "core/settings/app_settings.h"
-
-#include "app/model/updater.h"
 
 using namespace taskbell;
 using namespace taskbell::app;
