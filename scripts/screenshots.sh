@@ -8,4 +8,4 @@ build=${BUILD_DIR:-$root/build}
 cmake --build "$build" --target panel_screenshots >&2
 # Fixed fonts and locale, so the pictures do not depend on the machine that made them.
 LC_ALL=C.UTF-8 LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen QT_FONT_DPI=96 \
-    "$build/tests/app/panel_screenshots" "$root/docs/screenshots"
+    "$build/tools/screenshots/panel_screenshots" "$root/docs/screenshots"

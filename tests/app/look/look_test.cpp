@@ -14,32 +14,18 @@ class LookTest : public QObject
 private slots:
     void everySymbolOfTheInterfaceHasAnIcon()
     {
-        const char* names[] = {"checklist",
-                               "gearshape",
-                               "plus.circle.fill",
-                               "arrow.clockwise",
-                               "arrow.down.circle.fill",
-                               "tray",
-                               "circle.dashed",
-                               "checkmark.circle",
-                               "checkmark.circle.fill",
-                               "circle.lefthalf.filled",
-                               "circle",
-                               "link.badge.plus",
-                               "exclamationmark.triangle.fill",
-                               "text.magnifyingglass",
-                               "checkmark",
-                               "doc.on.doc",
-                               "doc.on.doc.fill",
-                               "safari",
-                               "chevron.down",
-                               "calendar"};
-        for (const char* name : names) {
-            QVERIFY2(look::hasSymbol(name), name);
-            QVERIFY2(QFile::exists(look::symbolFile(name)), name);
+        const QStringList names = QString("checklist gearshape plus.circle.fill arrow.clockwise arrow.down.circle.fill "
+                                          "tray circle.dashed checkmark.circle checkmark.circle.fill "
+                                          "circle.lefthalf.filled circle link.badge.plus exclamationmark.triangle.fill "
+                                          "text.magnifyingglass checkmark doc.on.doc doc.on.doc.fill safari "
+                                          "chevron.down calendar")
+                                      .split(' ');
+        for (const QString& name : names) {
+            QVERIFY2(look::hasSymbol(name), qPrintable(name));
+            QVERIFY2(QFile::exists(look::symbolFile(name)), qPrintable(name));
             QImage image = look::symbolPixmap(name, look::green(), 24, 2.0).toImage();
             QCOMPARE(image.size(), QSize(48, 48));
-            QVERIFY2(countTinted(image, look::green()) > 20, name);
+            QVERIFY2(countTinted(image, look::green()) > 20, qPrintable(name));
         }
         QVERIFY(!look::hasSymbol("no.such.symbol"));
         QVERIFY(look::symbolFile("no.such.symbol").isEmpty());

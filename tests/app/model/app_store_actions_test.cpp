@@ -1,12 +1,10 @@
-#include <QClipboard>
 #include <QDesktopServices>
-#include <QGuiApplication>
 #include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
 
+#include "app/app_fixture.h"
 #include "app/model/app_store.h"
-#include "app/model/store_fixture.h"
 #include "core/jira/adf.h"
 #include "core/jira/error.h"
 
@@ -42,102 +40,79 @@ class AppStoreActionsTest : public QObject
     Q_OBJECT
 
 private slots:
-    void createTaskTrimsAndMovesIntoTheTarget_data();
     void createTaskTrimsAndMovesIntoTheTarget();
     void failingCreateReturnsNothingAndLoadsNothing();
     void createAssignsToMeOnlyOnceTheUserIsKnown();
     void transitionsAreCachedUntilATransitionSucceeds();
     void markDoneKeepsTheIssueBusyUntilTheReloadThenFollowsUp();
     void failedStatusChangeShowsTheErrorAndKeepsTheCache();
-    void connectionTestTexts_data();
     void connectionTestTexts();
-    void clipboardBrowserAndLookupByKey();
+    void browserAndLookupByKey();
 };
-
-void AppStoreActionsTest::createTaskTrimsAndMovesIntoTheTarget_data()
-{
-    QTest::addColumn<QString>("project");
-    QTest::addColumn<QString>("target");  // empty: none
-    QTest::addColumn<QString>("status");  // where the issue ends up
-    QTest::addColumn<QString>("message"); // after the key; empty: no error
-    QTest::newRow("to do") << "TB"
-                           << ""
-                           << "Backlog"
-                           << "";
-    QTest::newRow("in progress") << "TB"
-                                 << "indeterminate"
-                                 << "In Progress"
-                                 << "";
-    QTest::newRow("done") << "TB"
-                          << "done"
-                          << "Done"
-                          << "";
-    QTest::newRow("no route to done") << "FROZEN"
-                                      << "done"
-                                      << "Frozen"
-                                      << " was created but couldn't be moved to Done. ";
-    QTest::newRow("no route to in progress") << "FROZEN"
-                                             << "indeterminate"
-                                             << "Frozen"
-                                             << " was created but couldn't be moved to In Progress. ";
-    QTest::newRow("other category") << "FROZEN"
-                                    << "weird"
-                                    << "Frozen"
-                                    << " was created but couldn't be moved to weird. ";
-}
 
 void AppStoreActionsTest::createTaskTrimsAndMovesIntoTheTarget()
 {
-    QFETCH(QString, project);
-    QFETCH(QString, target);
-    QFETCH(QString, status);
-    QFETCH(QString, message);
-    test::StoreFixture fixture;
-    auto store = fixture.configuredStore();
-    QSignalSpy loads(store.get(), &AppStore::loadFinished);
-    std::optional<std::optional<QString>> result;
-    qsizetype loadsAtAnswer = -1;
-    std::optional<QString> errorAtAnswer;
-    store->createTask(" " + project + "\t", "  Write the notes \u00a0", " Task ", false, "  keep\nthis",
-                      target.isEmpty() ? std::nullopt : std::optional<QString>(target), this,
-                      [&](std::optional<QString> key) {
-                          result = key;
-                          loadsAtAnswer = loads.count();
-                          errorAtAnswer = store->errorMessage();
-                      });
-    QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), kWait);
-    QVERIFY(result->has_value());
-    std::string key = (*result)->toStdString();
-    auto created = fixture.jira.issue(key);
-    QVERIFY(created);
-    QCOMPARE(QString::fromStdString(created->summary), QString("Write the notes"));
-    QCOMPARE(QString::fromStdString(created->projectKey), project);
-    QCOMPARE(QString::fromStdString(fixture.jira.status(created->statusId)->name), status);
-    auto posts = fixture.jira.requests("POST", "/rest/api/3/issue");
-    QCOMPARE(posts.size(), std::size_t{1});
-    QVERIFY(posts[0].json()["fields"]["description"] == *ADF::documentFromPlainText("  keep\nthis"));
-    QVERIFY(!posts[0].json()["fields"].contains("assignee"));
-    if (message.isEmpty()) {
-        QVERIFY(!errorAtAnswer);
-    } else {
-        QVERIFY(errorAtAnswer);
-        QVERIFY2(errorAtAnswer->startsWith(QString::fromStdString(key) + message), qPrintable(*errorAtAnswer));
+    struct Case
+    {
+        QString project, target, status; // target empty: none; status: where the issue ends up
+        QString message;                 // after the key; empty: no error
+    };
+    const Case cases[] = {
+        {"TB", "", "Backlog", ""},
+        {"TB", "indeterminate", "In Progress", ""},
+        {"TB", "done", "Done", ""},
+        {"FROZEN", "done", "Frozen", " was created but couldn't be moved to Done. "},
+        {"FROZEN", "indeterminate", "Frozen", " was created but couldn't be moved to In Progress. "},
+        {"FROZEN", "weird", "Frozen", " was created but couldn't be moved to weird. "},
+    };
+    for (const auto& [project, target, status, message] : cases) {
+        test::AppFixture fixture;
+        auto& store = fixture.store;
+        QSignalSpy loads(store.get(), &AppStore::loadFinished);
+        std::optional<std::optional<QString>> result;
+        qsizetype loadsAtAnswer = -1;
+        std::optional<QString> errorAtAnswer;
+        store->createTask(" " + project + "\t", "  Write the notes \u00a0", " Task ", false, "  keep\nthis",
+                          target.isEmpty() ? std::nullopt : std::optional<QString>(target), this,
+                          [&](std::optional<QString> key) {
+                              result = key;
+                              loadsAtAnswer = loads.count();
+                              errorAtAnswer = store->errorMessage();
+                          });
+        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), kWait);
+        QVERIFY(result->has_value());
+        std::string key = (*result)->toStdString();
+        auto created = fixture.jira.issue(key);
+        QVERIFY(created);
+        QCOMPARE(QString::fromStdString(created->summary), QString("Write the notes"));
+        QCOMPARE(QString::fromStdString(created->projectKey), project);
+        QCOMPARE(QString::fromStdString(fixture.jira.status(created->statusId)->name), status);
+        auto posts = fixture.jira.requests("POST", "/rest/api/3/issue");
+        QCOMPARE(posts.size(), std::size_t{1});
+        QVERIFY(posts[0].json()["fields"]["description"] == *ADF::documentFromPlainText("  keep\nthis"));
+        QVERIFY(!posts[0].json()["fields"].contains("assignee"));
+        if (message.isEmpty()) {
+            QVERIFY(!errorAtAnswer);
+        } else {
+            QVERIFY(errorAtAnswer);
+            QVERIFY2(errorAtAnswer->startsWith(QString::fromStdString(key) + message), qPrintable(*errorAtAnswer));
+        }
+        // The visible reload ran before the key came back; the three follow-ups come after it.
+        QCOMPARE(loadsAtAnswer, 1);
+        QCOMPARE(loads.at(0).at(0).toBool(), false);
+        QTRY_COMPARE_WITH_TIMEOUT(loads.count(), 4, kWait);
+        // A failed move stays shown through the follow-ups until the user dismisses it.
+        QCOMPARE(store->errorMessage(), errorAtAnswer);
+        QCOMPARE(store->isErrorKept(), !message.isEmpty());
+        store->dismissError();
+        QVERIFY(!store->errorMessage());
     }
-    // The visible reload ran before the key came back; the three follow-ups come after it.
-    QCOMPARE(loadsAtAnswer, 1);
-    QCOMPARE(loads.at(0).at(0).toBool(), false);
-    QTRY_COMPARE_WITH_TIMEOUT(loads.count(), 4, kWait);
-    // A failed move stays shown through the follow-ups until the user dismisses it.
-    QCOMPARE(store->errorMessage(), errorAtAnswer);
-    QCOMPARE(store->isErrorKept(), !message.isEmpty());
-    store->dismissError();
-    QVERIFY(!store->errorMessage());
 }
 
 void AppStoreActionsTest::failingCreateReturnsNothingAndLoadsNothing()
 {
-    test::StoreFixture fixture;
-    auto store = fixture.configuredStore();
+    test::AppFixture fixture;
+    auto& store = fixture.store;
     QSignalSpy loads(store.get(), &AppStore::loadFinished);
     std::optional<std::optional<QString>> result;
     store->createTask("NOPE", "Lost", "Task", false, "", std::nullopt, this,
@@ -161,8 +136,8 @@ void AppStoreActionsTest::failingCreateReturnsNothingAndLoadsNothing()
 
 void AppStoreActionsTest::createAssignsToMeOnlyOnceTheUserIsKnown()
 {
-    test::StoreFixture fixture;
-    auto store = fixture.configuredStore();
+    test::AppFixture fixture;
+    auto& store = fixture.store;
     int answers = 0;
     store->createTask("TB", "Early", "Task", true, "", std::nullopt, this, [&](std::optional<QString>) { ++answers; });
     QTRY_COMPARE_WITH_TIMEOUT(answers, 1, kWait); // its reload also made the user known
@@ -176,9 +151,9 @@ void AppStoreActionsTest::createAssignsToMeOnlyOnceTheUserIsKnown()
 
 void AppStoreActionsTest::transitionsAreCachedUntilATransitionSucceeds()
 {
-    test::StoreFixture fixture;
+    test::AppFixture fixture;
     Issue issue = issueWithKey(fixture.addIssue("Plan", "10000"));
-    auto store = fixture.configuredStore();
+    auto& store = fixture.store;
     const std::string path = "/rest/api/3/issue/" + issue.key + "/transitions";
     auto fetch = [&] {
         bool finished = false;
@@ -235,9 +210,9 @@ void AppStoreActionsTest::transitionsAreCachedUntilATransitionSucceeds()
 
 void AppStoreActionsTest::markDoneKeepsTheIssueBusyUntilTheReloadThenFollowsUp()
 {
-    test::StoreFixture fixture;
+    test::AppFixture fixture;
     Issue issue = issueWithKey(fixture.addIssue("Build", "3"));
-    auto store = fixture.configuredStore();
+    auto& store = fixture.store;
     QString key = QString::fromStdString(issue.key);
 
     // Record, each time the busy set changes, whether the visible reload had finished by then.
@@ -260,13 +235,13 @@ void AppStoreActionsTest::markDoneKeepsTheIssueBusyUntilTheReloadThenFollowsUp()
 
 void AppStoreActionsTest::failedStatusChangeShowsTheErrorAndKeepsTheCache()
 {
-    test::StoreFixture fixture;
+    test::AppFixture fixture;
     test::FakeIssue frozen;
     frozen.projectKey = "FROZEN";
     frozen.summary = "Stuck";
     frozen.assigneeAccountId = fixture.jira.accountId();
     Issue issue = issueWithKey(fixture.jira.addIssue(frozen));
-    auto store = fixture.configuredStore();
+    auto& store = fixture.store;
     QString key = QString::fromStdString(issue.key);
     bool fetched = false;
     store->ensureTransitions(issue, [&] { fetched = true; });
@@ -289,66 +264,50 @@ void AppStoreActionsTest::failedStatusChangeShowsTheErrorAndKeepsTheCache()
     QCOMPARE(loads.count(), 0);
 }
 
-void AppStoreActionsTest::connectionTestTexts_data()
-{
-    QTest::addColumn<QString>("user"); // the /myself body; empty: the normal user
-    QTest::addColumn<QString>("token");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("display name") << ""
-                                  << ""
-                                  << "Connected as Ana Pereira.";
-    QTest::newRow("e-mail only") << R"({"accountId":"a","emailAddress":"a@example.com"})"
-                                 << ""
-                                 << "Connected as a@example.com.";
-    QTest::newRow("empty name counts") << R"({"accountId":"a","displayName":"","emailAddress":"a@example.com"})"
-                                       << ""
-                                       << "Connected as .";
-    QTest::newRow("neither") << R"({"accountId":"a"})"
-                             << ""
-                             << "Connected as user.";
-    QTest::newRow("rejected token") << ""
-                                    << "wrong" << QString::fromStdString(JiraError::http(401, "").what());
-}
-
 void AppStoreActionsTest::connectionTestTexts()
 {
-    QFETCH(QString, user);
-    QFETCH(QString, token);
-    QFETCH(QString, text);
-    test::StoreFixture fixture;
-    auto store = fixture.configuredStore();
-    if (!user.isEmpty()) {
-        fixture.jira.setRoute("GET", "/rest/api/3/myself", [body = user.toStdString()](const test::LoggedRequest&) {
-            return test::FakeReply(200, body);
-        });
+    struct Case
+    {
+        QString user; // the /myself body; empty: the normal user
+        QString token, text;
+    };
+    const Case cases[] = {
+        {"", "", "Connected as Ana Pereira."},
+        {R"({"accountId":"a","emailAddress":"a@example.com"})", "", "Connected as a@example.com."},
+        {R"({"accountId":"a","displayName":"","emailAddress":"a@example.com"})", "", "Connected as ."},
+        {R"({"accountId":"a"})", "", "Connected as user."},
+        {"", "wrong", QString::fromStdString(JiraError::http(401, "").what())},
+    };
+    for (const auto& [user, token, text] : cases) {
+        test::AppFixture fixture;
+        auto& store = fixture.store;
+        if (!user.isEmpty()) {
+            fixture.jira.setRoute("GET", "/rest/api/3/myself", [body = user.toStdString()](const test::LoggedRequest&) {
+                return test::FakeReply(200, body);
+            });
+        }
+        JiraConfig typed = store->config();
+        if (!token.isEmpty()) {
+            typed.apiToken = token.toStdString();
+        }
+        QSignalSpy anything(store.get(), &AppStore::tasksChanged);
+        std::optional<QString> answer;
+        store->testConnection(typed, this, [&](QString reply) { answer = reply; });
+        QTRY_VERIFY_WITH_TIMEOUT(answer.has_value(), kWait);
+        QCOMPARE(*answer, text);
+        QCOMPARE(anything.count(), 0);
+        QVERIFY(!store->errorMessage());
     }
-    JiraConfig typed = store->config();
-    if (!token.isEmpty()) {
-        typed.apiToken = token.toStdString();
-    }
-    QSignalSpy anything(store.get(), &AppStore::tasksChanged);
-    std::optional<QString> answer;
-    store->testConnection(typed, this, [&](QString reply) { answer = reply; });
-    QTRY_VERIFY_WITH_TIMEOUT(answer.has_value(), kWait);
-    QCOMPARE(*answer, text);
-    QCOMPARE(anything.count(), 0);
-    QVERIFY(!store->errorMessage());
 }
 
-void AppStoreActionsTest::clipboardBrowserAndLookupByKey()
+void AppStoreActionsTest::browserAndLookupByKey()
 {
-    test::StoreFixture fixture;
+    test::AppFixture fixture;
     std::string both = fixture.addIssue("Build", "3");
     AppSettings site = fixture.siteSettings();
     site.baseURL += "/ ";
-    fixture.saveSettings(site);
-    auto store = std::make_unique<AppStore>(fixture.settings(), test::StoreFixture::fastTiming(),
-                                            QString::fromStdString(fixture.jira.token()));
-
-    store->copyToClipboard(issueWithKey("TB-7", "Fix the bell"));
-    QCOMPARE(QGuiApplication::clipboard()->text(), QString("TB-7: Fix the bell"));
-    store->copyToClipboard(issueWithKey("TB-8"));
-    QCOMPARE(QGuiApplication::clipboard()->text(), QString("TB-8: (no summary)"));
+    auto& store = fixture.store;
+    QVERIFY(store->saveSettings(site, std::nullopt));
 
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("http", &catcher, "open");
@@ -356,9 +315,7 @@ void AppStoreActionsTest::clipboardBrowserAndLookupByKey()
     QDesktopServices::unsetUrlHandler("http");
     QCOMPARE(catcher.opened, QList<QUrl>{QUrl(QString::fromStdString(fixture.jira.baseUrl()) + "/browse/TB-7")});
 
-    bool loaded = false;
-    store->load(false, [&] { loaded = true; });
-    QTRY_VERIFY_WITH_TIMEOUT(loaded, kWait);
+    QVERIFY(fixture.load());
     QVERIFY(store->issue(QString::fromStdString(both)));
     QCOMPARE(store->issue(QString::fromStdString(both))->fields.summary, std::optional<std::string>("Build"));
     QVERIFY(!store->issue(QString::fromStdString(both).toLower()));

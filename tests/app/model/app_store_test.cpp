@@ -2,8 +2,8 @@
 #include <QTest>
 #include <climits>
 
+#include "app/app_fixture.h"
 #include "app/model/app_store.h"
-#include "app/model/store_fixture.h"
 #include "core/jira/error.h"
 #include "core/platform/keychain.h"
 
@@ -14,23 +14,6 @@ namespace {
 
 constexpr int kWait = 10000; // ms; only a ceiling for a hung test, never a measured time
 
-std::vector<std::string> keys(const std::vector<Issue>& issues)
-{
-    std::vector<std::string> result;
-    for (const Issue& issue : issues) {
-        result.push_back(issue.key);
-    }
-    return result;
-}
-
-// Runs a load and waits until it has been applied.
-void loadAndWait(AppStore& store, bool silent)
-{
-    bool finished = false;
-    store.load(silent, [&] { finished = true; });
-    QTRY_VERIFY_WITH_TIMEOUT(finished, kWait);
-}
-
 } // namespace
 
 class AppStoreTest : public QObject
@@ -40,14 +23,11 @@ class AppStoreTest : public QObject
 private slots:
     void firstStartReadsDefaultsAndTheStoredToken();
     void failedSaveKeepsTheSavedStateAndTheOldToken();
-    void loadAppliesUserAndSectionsTogether();
     void incompleteSettingsSendNothing();
     void failingBacklogSearchAppliesNothingAndCancelsTheRest();
-    void silentLoadsNeverShowFailuresAndClearStaleOnes();
     void overlappingLoadsBothFinish();
     void periodicRefreshRunsSilentLoadsAfterEachPeriod();
     void followupSeriesRunsThreeSilentLoadsAndStopsWithTheStore();
-    void doneByMonthAndMenuBarLabel();
     void storeGoingAwayCancelsItsRequests();
     void delaysScaleAndStayWithinATimersRange();
 };
@@ -57,10 +37,12 @@ void AppStoreTest::firstStartReadsDefaultsAndTheStoredToken()
     if (!Keychain::sessionBusAvailable()) {
         QSKIP("needs the private keyring of scripts/with-keyring.sh");
     }
-    test::StoreFixture fixture;
+    test::AppFixture fixture(false);
+    AppSettings site = fixture.siteSettings();
+    site.refreshMinutes = 5;
     Keychain::set("", Keychain::kTokenAccount);
     {
-        AppStore store(fixture.settings(), test::StoreFixture::fastTiming());
+        AppStore store(fixture.settings(), test::AppFixture::timing());
         QVERIFY(store.settings() == AppSettings());
         QCOMPARE(store.apiToken(), QString());
         QCOMPARE(store.tokenStatus(), Keychain::ReadStatus::notStored);
@@ -68,19 +50,19 @@ void AppStoreTest::firstStartReadsDefaultsAndTheStoredToken()
         QVERIFY(!store.isAutoRefreshing()); // nothing to refresh without settings
 
         QSignalSpy changed(&store, &AppStore::settingsChanged);
-        QVERIFY(store.saveSettings(fixture.siteSettings(), QString::fromStdString(fixture.jira.token())));
+        QVERIFY(store.saveSettings(site, QString::fromStdString(fixture.jira.token())));
         QCOMPARE(changed.count(), 1);
         QVERIFY(!store.saveError());
         QVERIFY(store.isAutoRefreshing());
     }
-    AppStore reopened(fixture.settings(), test::StoreFixture::fastTiming());
+    AppStore reopened(fixture.settings(), test::AppFixture::timing());
     QCOMPARE(reopened.apiToken(), QString::fromStdString(fixture.jira.token()));
     QCOMPARE(reopened.tokenStatus(), Keychain::ReadStatus::found);
-    QVERIFY(reopened.settings() == fixture.siteSettings());
+    QVERIFY(reopened.settings() == site);
     QVERIFY(reopened.isAutoRefreshing());
 
     // Saving without a token leaves the stored one; an empty token deletes it.
-    AppSettings other = fixture.siteSettings();
+    AppSettings other = site;
     other.monthsBack = 5;
     QVERIFY(reopened.saveSettings(other, std::nullopt));
     QCOMPARE(Keychain::get(Keychain::kTokenAccount), std::optional<std::string>(fixture.jira.token()));
@@ -94,15 +76,16 @@ void AppStoreTest::failedSaveKeepsTheSavedStateAndTheOldToken()
     if (!Keychain::sessionBusAvailable()) {
         QSKIP("needs the private keyring of scripts/with-keyring.sh");
     }
-    test::StoreFixture fixture;
+    test::AppFixture fixture(false);
     Keychain::set("old-token", Keychain::kTokenAccount);
-    AppStore store(fixture.settings(), test::StoreFixture::fastTiming());
+    AppStore store(fixture.settings(), test::AppFixture::timing());
     // A file where the settings folder belongs fails every save, for root too.
     std::filesystem::create_directories(fixture.settings().folder().parent_path());
     test::writeFile(fixture.settings().folder(), "in the way");
 
     QSignalSpy changed(&store, &AppStore::settingsChanged);
     AppSettings typed = fixture.siteSettings();
+    typed.refreshMinutes = 5;
     typed.email = "typed@example.com";
     QVERIFY(!store.saveSettings(typed, QString("new-token")));
     QVERIFY(store.saveError() && !store.saveError()->isEmpty());
@@ -121,35 +104,10 @@ void AppStoreTest::failedSaveKeepsTheSavedStateAndTheOldToken()
     Keychain::set("", Keychain::kTokenAccount);
 }
 
-void AppStoreTest::loadAppliesUserAndSectionsTogether()
-{
-    test::StoreFixture fixture;
-    std::string backlog = fixture.addIssue("Plan", "10000");
-    std::string active = fixture.addIssue("Build", "3");
-    std::string finished = fixture.addIssue("Ship", "10002");
-    auto store = fixture.configuredStore();
-
-    QSignalSpy loading(store.get(), &AppStore::stateChanged);
-    QSignalSpy sections(store.get(), &AppStore::tasksChanged);
-    loadAndWait(*store, false);
-    QCOMPARE(loading.count(), 2); // loading, then not
-    QVERIFY(!store->isLoading());
-    QCOMPARE(sections.count(), 1);
-    QVERIFY(store->currentUser());
-    QCOMPARE(store->currentUser()->accountId, std::optional<std::string>(fixture.jira.accountId()));
-    QCOMPARE(keys(store->backlog()), std::vector<std::string>{backlog});
-    QCOMPARE(keys(store->inProgress()), std::vector<std::string>{active});
-    QCOMPARE(keys(store->done()), std::vector<std::string>{finished});
-    QVERIFY(!store->errorMessage());
-    QCOMPARE(fixture.jira.requests().size(), std::size_t{4});
-    QCOMPARE(store->menuBarLabel(), QString("1"));
-}
-
 void AppStoreTest::incompleteSettingsSendNothing()
 {
-    test::StoreFixture fixture;
-    fixture.saveSettings(fixture.siteSettings());
-    AppStore store(fixture.settings(), test::StoreFixture::fastTiming(), QString());
+    test::AppFixture fixture;
+    AppStore store(fixture.settings(), test::AppFixture::timing(), QString());
     QSignalSpy loading(&store, &AppStore::stateChanged);
     bool called = false;
     store.load(false, [&] { called = true; });
@@ -162,10 +120,10 @@ void AppStoreTest::incompleteSettingsSendNothing()
 
 void AppStoreTest::failingBacklogSearchAppliesNothingAndCancelsTheRest()
 {
-    test::StoreFixture fixture;
+    test::AppFixture fixture;
     fixture.addIssue("Build", "3");
-    auto store = fixture.configuredStore();
-    loadAndWait(*store, false);
+    auto& store = fixture.store;
+    QVERIFY(fixture.load());
     QCOMPARE(store->inProgress().size(), std::size_t{1});
     std::string userBefore = store->currentUser()->accountId.value_or("");
 
@@ -196,38 +154,11 @@ void AppStoreTest::failingBacklogSearchAppliesNothingAndCancelsTheRest()
     fixture.jira.setInterceptor(nullptr);
 }
 
-void AppStoreTest::silentLoadsNeverShowFailuresAndClearStaleOnes()
-{
-    test::StoreFixture fixture;
-    fixture.addIssue("Build", "3");
-    auto store = fixture.configuredStore();
-    fixture.revokeToken(true);
-    loadAndWait(*store, false);
-    QVERIFY(store->errorMessage());
-    QString shown = *store->errorMessage();
-
-    // A later visible success leaves the banner; a silent failure changes nothing; a silent success clears it.
-    fixture.revokeToken(false);
-    loadAndWait(*store, false);
-    QCOMPARE(store->errorMessage(), std::optional<QString>(shown));
-    fixture.revokeToken(true);
-    QSignalSpy state(store.get(), &AppStore::stateChanged);
-    QSignalSpy sections(store.get(), &AppStore::tasksChanged);
-    loadAndWait(*store, true);
-    QCOMPARE(store->errorMessage(), std::optional<QString>(shown));
-    QCOMPARE(state.count(), 0);
-    QCOMPARE(sections.count(), 0);
-    fixture.revokeToken(false);
-    loadAndWait(*store, true);
-    QVERIFY(!store->errorMessage());
-    QCOMPARE(state.count(), 1); // the message went; no loading shown
-}
-
 void AppStoreTest::overlappingLoadsBothFinish()
 {
-    test::StoreFixture fixture;
+    test::AppFixture fixture;
     fixture.addIssue("Build", "3");
-    auto store = fixture.configuredStore();
+    auto& store = fixture.store;
     QSignalSpy finished(store.get(), &AppStore::loadFinished);
     store->load(false);
     store->load(false);
@@ -240,13 +171,10 @@ void AppStoreTest::overlappingLoadsBothFinish()
 
 void AppStoreTest::periodicRefreshRunsSilentLoadsAfterEachPeriod()
 {
-    test::StoreFixture fixture;
-    AppSettings values = fixture.siteSettings();
-    values.refreshMinutes = 0;
-    fixture.saveSettings(values);
+    test::AppFixture fixture;
+    AppSettings values = fixture.siteSettings(); // 0 is off
     // One minute becomes 30 ms.
-    AppStore store(fixture.settings(), test::StoreFixture::fastTiming(0.0005),
-                   QString::fromStdString(fixture.jira.token()));
+    AppStore store(fixture.settings(), test::AppFixture::timing(0.0005), QString::fromStdString(fixture.jira.token()));
     QVERIFY(!store.isAutoRefreshing()); // 0 is off
 
     QSignalSpy finished(&store, &AppStore::loadFinished);
@@ -269,8 +197,8 @@ void AppStoreTest::periodicRefreshRunsSilentLoadsAfterEachPeriod()
 
 void AppStoreTest::followupSeriesRunsThreeSilentLoadsAndStopsWithTheStore()
 {
-    test::StoreFixture fixture;
-    auto store = fixture.configuredStore();
+    test::AppFixture fixture;
+    auto& store = fixture.store;
     QSignalSpy finished(store.get(), &AppStore::loadFinished);
     store->scheduleFollowupReload();
     store->scheduleFollowupReload(); // two writes: their series run side by side
@@ -288,25 +216,10 @@ void AppStoreTest::followupSeriesRunsThreeSilentLoadsAndStopsWithTheStore()
     QVERIFY(fixture.jira.requests().empty());
 }
 
-void AppStoreTest::doneByMonthAndMenuBarLabel()
-{
-    test::StoreFixture fixture;
-    auto store = fixture.configuredStore();
-    QCOMPARE(store->menuBarLabel(), QString("0"));
-    QVERIFY(store->doneByMonth().empty());
-    fixture.addIssue("Ship", "10002");
-    fixture.addIssue("Ship again", "10002");
-    loadAndWait(*store, false);
-    auto groups = store->doneByMonth();
-    QCOMPARE(groups.size(), std::size_t{1});
-    QCOMPARE(groups[0].issues.size(), std::size_t{2});
-    QVERIFY(!groups[0].label.empty());
-}
-
 void AppStoreTest::storeGoingAwayCancelsItsRequests()
 {
-    test::StoreFixture fixture;
-    auto store = fixture.configuredStore();
+    test::AppFixture fixture;
+    auto& store = fixture.store;
     auto gate = std::make_shared<test::Gate>();
     fixture.jira.setInterceptor([gate](const test::LoggedRequest&) -> std::optional<test::FakeReply> {
         gate->pass();

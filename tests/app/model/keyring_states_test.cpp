@@ -11,6 +11,7 @@
 #include <csignal>
 #include <memory>
 
+#include "app/app_fixture.h"
 #include "app/look/error_banner.h"
 #include "app/model/app_store.h"
 #include "app/model/updater.h"
@@ -20,8 +21,6 @@
 #include "app/windows/settings_view.h"
 #include "core/platform/keychain.h"
 #include "core/settings/app_settings.h"
-#include "fake_jira.h"
-#include "support/temp_dir.h"
 
 using namespace taskbell;
 using namespace taskbell::app;
@@ -80,30 +79,12 @@ bool lockDefaultCollection()
     return locked.contains(path);
 }
 
-struct Scene
+// The fixture's site saved, its token in the keyring, and a panel built once the store is.
+struct Scene : test::AppFixture
 {
-    test::FakeJira jira;
-    test::TempDir folder;
-    std::unique_ptr<AppStore> store;
-    std::unique_ptr<Updater> updater;
     std::unique_ptr<ContentView> panel;
 
-    Scene()
-    {
-        AppSettings site;
-        site.baseURL = jira.baseUrl();
-        site.email = jira.email();
-        site.refreshMinutes = 0;
-        SettingsStore store = settings();
-        site.save(store);
-        Keychain::set(jira.token(), Keychain::kTokenAccount);
-        UpdaterEnvironment environment;
-        environment.runningVersion = "1.0.0";
-        environment.temporaryDirectory = folder.path();
-        environment.quit = [] {};
-        updater = std::make_unique<Updater>(environment);
-    }
-    SettingsStore settings() const { return SettingsStore(folder / "settings"); }
+    Scene() { Keychain::set(jira.token(), Keychain::kTokenAccount); }
 
     // The store reads the token now, as the application does when it starts.
     void start()

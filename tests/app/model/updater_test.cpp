@@ -135,85 +135,55 @@ class UpdaterTest : public QObject
     Q_OBJECT
 
 private slots:
-    void checkOutcomesAndTexts_data();
     void checkOutcomesAndTexts();
     void guardsAgainstOverlapAndAutomaticChecksWithinAMinute();
     void startArmsAndDisarmsThePeriodicChecks();
     void dismissPostponesTheOffer();
-    void installFailingAtEachStageLeavesNoUpdateFolder_data();
     void installFailingAtEachStageLeavesNoUpdateFolder();
-    void installFromOutsideABundleFailsBeforeDownloading();
-    void aBuildWithoutReleaseKeySaysItCannotVerify();
+    void installThatCannotSucceedDownloadsNothing();
     void installSucceedsAndQuits();
     void quittingDuringAnInstallStopsItAndLeavesNoUpdateFolder();
 };
 
-void UpdaterTest::checkOutcomesAndTexts_data()
-{
-    QTest::addColumn<int>("status"); // HTTP status of the feed
-    QTest::addColumn<QString>("body");
-    QTest::addColumn<bool>("manual");
-    QTest::addColumn<QString>("offered"); // version on offer afterwards, empty: none
-    QTest::addColumn<QString>("shown");   // status afterwards, "-": none
-    QTest::addColumn<QString>("error");   // errorMessage afterwards, "-": none, "*": any text
-
-    const QString same = QString::fromStdString(feed("1.0.0", "https://example.com/u.zip"));
-    const QString newer = QString::fromStdString(feed("1.10.0", "https://example.com/u.zip", R"(,"sha256":null)"));
-    const QString shorter = QString::fromStdString(feed("1.0", "https://example.com/u.zip"));
-    const QString noUrl = R"({"version":"2.0.0"})";
-    QTest::newRow("latest, manual") << 200 << same << true << ""
-                                    << "You're on the latest version (v1.0.0)."
-                                    << "-";
-    QTest::newRow("latest, automatic") << 200 << same << false << ""
-                                       << "-"
-                                       << "-";
-    QTest::newRow("1.0 is not newer") << 200 << shorter << true << ""
-                                      << "You're on the latest version (v1.0.0)."
-                                      << "-";
-    QTest::newRow("newer, manual") << 200 << newer << true << "1.10.0"
-                                   << "-"
-                                   << "-";
-    QTest::newRow("newer, automatic") << 200 << newer << false << "1.10.0"
-                                      << "-"
-                                      << "-";
-    QTest::newRow("404, manual") << 404 << "" << true << ""
-                                 << "-"
-                                 << "Update check failed: HTTP 404";
-    QTest::newRow("500, automatic") << 500 << "" << false << ""
-                                    << "-"
-                                    << "-";
-    QTest::newRow("no url, manual") << 200 << noUrl << true << ""
-                                    << "-"
-                                    << "*";
-    QTest::newRow("no url, automatic") << 200 << noUrl << false << ""
-                                       << "-"
-                                       << "-";
-}
-
 void UpdaterTest::checkOutcomesAndTexts()
 {
-    QFETCH(int, status);
-    QFETCH(QString, body);
-    QFETCH(bool, manual);
-    QFETCH(QString, offered);
-    QFETCH(QString, shown);
-    QFETCH(QString, error);
-    UpdaterFixture fixture;
-    fixture.server.serve("/appcast.json", status, body.toStdString(), "application/json");
-    fixture.check("/appcast.json", manual);
-    QCOMPARE(fixture.checkingFlips, 2);
-    QVERIFY(!fixture.updater->isChecking());
-    QCOMPARE(fixture.updater->lastCheck(), std::optional(fixture.now));
-    QCOMPARE(fixture.updater->available() ? QString::fromStdString(fixture.updater->available()->version) : "",
-             offered);
-    QCOMPARE(fixture.updater->status().value_or("-"), shown);
-    if (manual) {
-        QCOMPARE(fixture.statuses.value(0), QString("Checking…"));
-    }
-    if (error == "*") {
-        QVERIFY(fixture.updater->errorMessage() && !fixture.updater->errorMessage()->isEmpty());
-    } else {
-        QCOMPARE(fixture.updater->errorMessage().value_or("-"), error);
+    const std::string same = feed("1.0.0", "https://example.com/u.zip");
+    const std::string newer = feed("1.10.0", "https://example.com/u.zip", R"(,"sha256":null)");
+    const std::string shorter = feed("1.0", "https://example.com/u.zip");
+    const std::string noUrl = R"({"version":"2.0.0"})";
+    const QString latest = "You're on the latest version (v1.0.0).";
+    struct Case
+    {
+        int status; // HTTP status of the feed
+        std::string body;
+        bool manual;
+        QString offered; // version on offer afterwards, empty: none
+        QString shown;   // status afterwards, "-": none
+        QString error;   // errorMessage afterwards, "-": none, "*": any text
+    };
+    const Case cases[] = {
+        {200, same, true, "", latest, "-"},      {200, same, false, "", "-", "-"},
+        {200, shorter, true, "", latest, "-"},   {200, newer, true, "1.10.0", "-", "-"},
+        {200, newer, false, "1.10.0", "-", "-"}, {404, "", true, "", "-", "Update check failed: HTTP 404"},
+        {500, "", false, "", "-", "-"},          {200, noUrl, true, "", "-", "*"},
+        {200, noUrl, false, "", "-", "-"},
+    };
+    for (const Case& c : cases) {
+        UpdaterFixture fixture;
+        fixture.server.serve("/appcast.json", c.status, c.body, "application/json");
+        fixture.check("/appcast.json", c.manual);
+        QCOMPARE(fixture.checkingFlips, 2);
+        QVERIFY(!fixture.updater->isChecking());
+        QCOMPARE(fixture.updater->lastCheck(), std::optional(fixture.now));
+        const auto& offer = fixture.updater->available();
+        QCOMPARE(offer ? QString::fromStdString(offer->version) : "", c.offered);
+        QCOMPARE(fixture.updater->status().value_or("-"), c.shown);
+        QCOMPARE(fixture.statuses.value(0) == "Checking…", c.manual);
+        if (c.error == "*") {
+            QVERIFY(fixture.updater->errorMessage() && !fixture.updater->errorMessage()->isEmpty());
+        } else {
+            QCOMPARE(fixture.updater->errorMessage().value_or("-"), c.error);
+        }
     }
 }
 
@@ -305,103 +275,92 @@ void UpdaterTest::dismissPostponesTheOffer()
     QVERIFY(fixture.updater->hasVisibleOffer());
 }
 
-void UpdaterTest::installFailingAtEachStageLeavesNoUpdateFolder_data()
+void UpdaterTest::installFailingAtEachStageLeavesNoUpdateFolder()
 {
-    QTest::addColumn<QString>("stage");
-    QTest::addColumn<QString>("error"); // the start of the text shown
-    QTest::addColumn<QStringList>("statuses");
     const QString downloading = "Downloading v2.0.0…";
     const QStringList afterDownload = {downloading, "-"};
     const QStringList afterVerify = {downloading, "Verifying…", "-"};
-    QTest::newRow("bad url") << "bad url"
-                             << "Download failed: bad download URL" << afterDownload;
-    QTest::newRow("404") << "404"
-                         << "Download failed: HTTP 404" << afterDownload;
-    QTest::newRow("checksum") << "checksum"
-                              << "Download rejected: checksum doesn't match the manifest." << afterVerify;
-    QTest::newRow("no app") << "no app"
-                            << "Download failed: no .app inside the archive" << afterVerify;
-    QTest::newRow("unsigned") << "unsigned"
-                              << "Download rejected: not signed by the expected developer.\n"
-                              << afterVerify;
-    QTest::newRow("version") << "version"
-                             << "Download rejected: bundle is v2.0, manifest promised v2.0.0." << afterVerify;
-    QTest::newRow("not writable") << "not writable"
-                                  << "Can't replace " << QStringList{downloading, "Verifying…", "Installing…", "-"};
-}
+    struct Case
+    {
+        QString stage, error; // error: the start of the text shown
+        QStringList statuses;
+    };
+    const Case cases[] = {
+        {"bad url", "Download failed: bad download URL", afterDownload},
+        {"404", "Download failed: HTTP 404", afterDownload},
+        {"checksum", "Download rejected: checksum doesn't match the manifest.", afterVerify},
+        {"no app", "Download failed: no .app inside the archive", afterVerify},
+        {"unsigned", "Download rejected: not signed by the expected developer.\n", afterVerify},
+        {"version", "Download rejected: bundle is v2.0, manifest promised v2.0.0.", afterVerify},
+        {"not writable", "Can't replace ", {downloading, "Verifying…", "Installing…", "-"}},
+    };
+    for (const auto& [stage, error, statuses] : cases) {
+        UpdaterFixture fixture;
+        std::string feedURL;
+        if (stage == "bad url") {
+            fixture.server.serve("/appcast.json", 200, feed("2.0.0", "not a url"), "application/json");
+            feedURL = fixture.server.url("/appcast.json");
+        } else if (stage == "404") {
+            fixture.server.serve("/appcast.json", 200, feed("2.0.0", fixture.server.url("/missing.zip")),
+                                 "application/json");
+            feedURL = fixture.server.url("/appcast.json");
+        } else if (stage == "checksum") {
+            feedURL = fixture.publish("2.0.0", "2.0.0", std::string(64, 'a'));
+        } else if (stage == "no app") {
+            feedURL = fixture.publish("2.0.0", "2.0.0", "", true, "Taskbell.bundle");
+        } else if (stage == "unsigned") {
+            feedURL = fixture.publish("2.0.0", "2.0.0", "match", false);
+        } else if (stage == "version") {
+            feedURL = fixture.publish("2.0", "2.0.0", "match");
+        } else {
+            feedURL = fixture.publish("2.0.0", "2.0.0", "match");
+            fs::remove_all(fixture.temp / "Applications"); // nothing to write into
+        }
+        bool finished = false;
+        fixture.updater->check(QString::fromStdString(feedURL), true, [&] { finished = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(finished, kWait);
+        QVERIFY(fixture.updater->available());
+        fixture.statuses.clear();
 
-void UpdaterTest::installFailingAtEachStageLeavesNoUpdateFolder()
-{
-    QFETCH(QString, stage);
-    QFETCH(QString, error);
-    QFETCH(QStringList, statuses);
-    UpdaterFixture fixture;
-    std::string feedURL;
-    if (stage == "bad url") {
-        fixture.server.serve("/appcast.json", 200, feed("2.0.0", "not a url"), "application/json");
-        feedURL = fixture.server.url("/appcast.json");
-    } else if (stage == "404") {
-        fixture.server.serve("/appcast.json", 200, feed("2.0.0", fixture.server.url("/missing.zip")),
-                             "application/json");
-        feedURL = fixture.server.url("/appcast.json");
-    } else if (stage == "checksum") {
-        feedURL = fixture.publish("2.0.0", "2.0.0", std::string(64, 'a'));
-    } else if (stage == "no app") {
-        feedURL = fixture.publish("2.0.0", "2.0.0", "", true, "Taskbell.bundle");
-    } else if (stage == "unsigned") {
-        feedURL = fixture.publish("2.0.0", "2.0.0", "match", false);
-    } else if (stage == "version") {
-        feedURL = fixture.publish("2.0", "2.0.0", "match");
-    } else {
-        feedURL = fixture.publish("2.0.0", "2.0.0", "match");
-        fs::remove_all(fixture.temp / "Applications"); // nothing to write into
+        fixture.install();
+        QCOMPARE(fixture.quits, 0);
+        QVERIFY(!fixture.updater->isChecking());
+        QVERIFY(!fixture.updater->status());
+        QVERIFY(fixture.updater->errorMessage());
+        QVERIFY2(fixture.updater->errorMessage()->startsWith(error), qPrintable(*fixture.updater->errorMessage()));
+        QCOMPARE(fixture.statuses, statuses);
+        QVERIFY(fixture.updater->available()); // the user may try again
+        QCOMPARE(updateFolders(fixture.temp / "tmp").size(), std::size_t{0});
     }
-    bool finished = false;
-    fixture.updater->check(QString::fromStdString(feedURL), true, [&] { finished = true; });
-    QTRY_VERIFY_WITH_TIMEOUT(finished, kWait);
-    QVERIFY(fixture.updater->available());
-    fixture.statuses.clear();
-
-    fixture.install();
-    QCOMPARE(fixture.quits, 0);
-    QVERIFY(!fixture.updater->isChecking());
-    QVERIFY(!fixture.updater->status());
-    QVERIFY(fixture.updater->errorMessage());
-    QVERIFY2(fixture.updater->errorMessage()->startsWith(error), qPrintable(*fixture.updater->errorMessage()));
-    QCOMPARE(fixture.statuses, statuses);
-    QVERIFY(fixture.updater->available()); // the user may try again
-    QCOMPARE(updateFolders(fixture.temp / "tmp").size(), std::size_t{0});
 }
 
-void UpdaterTest::installFromOutsideABundleFailsBeforeDownloading()
+void UpdaterTest::installThatCannotSucceedDownloadsNothing()
 {
-    UpdaterFixture fixture(false);
-    std::string feedURL = fixture.publish("2.0.0", "2.0.0", "match");
-    fixture.check("/appcast.json", true);
-    fixture.install();
-    QCOMPARE(fixture.server.hits("/Taskbell.zip"), 0);
-    QVERIFY(fixture.updater->errorMessage());
-    QVERIFY(fixture.updater->errorMessage()->contains("can’t update itself"));
-    QVERIFY(!fixture.updater->isChecking());
-    QVERIFY(!fixture.updater->status());
-    QCOMPARE(updateFolders(fixture.temp / "tmp").size(), std::size_t{0});
-}
-
-void UpdaterTest::aBuildWithoutReleaseKeySaysItCannotVerify()
-{
-    UpdaterFixture fixture(true, 0.001, false);
-    fixture.publish("2.0.0", "2.0.0", "match");
-    fixture.check("/appcast.json", false);
-    QVERIFY(fixture.updater->available());
-    QVERIFY(!fixture.updater->errorMessage()); // automatic checks stay quiet
-    fixture.check("/appcast.json", true);
-    QVERIFY(fixture.updater->available());
-    QVERIFY(fixture.updater->errorMessage() && fixture.updater->errorMessage()->contains("can’t verify updates"));
-    fixture.install();
-    QCOMPARE(fixture.server.hits("/Taskbell.zip"), 0);
-    QVERIFY(fixture.updater->errorMessage()->contains("can’t verify updates"));
-    QVERIFY(!fixture.updater->isChecking());
-    QCOMPARE(fixture.quits, 0);
+    // Outside an installed bundle there is nothing to replace; a build without the release key cannot verify.
+    struct Case
+    {
+        bool inBundle, withKey;
+        QString says;
+    };
+    for (const Case& c : {Case{false, true, "can’t update itself"}, Case{true, false, "can’t verify updates"}}) {
+        UpdaterFixture fixture(c.inBundle, 0.001, c.withKey);
+        fixture.publish("2.0.0", "2.0.0", "match");
+        fixture.check("/appcast.json", false);
+        QVERIFY(fixture.updater->available());
+        QVERIFY(!fixture.updater->errorMessage()); // automatic checks stay quiet
+        if (!c.withKey) {
+            fixture.check("/appcast.json", true);
+            QVERIFY(fixture.updater->available());
+            QVERIFY(fixture.updater->errorMessage() && fixture.updater->errorMessage()->contains(c.says));
+        }
+        fixture.install();
+        QCOMPARE(fixture.server.hits("/Taskbell.zip"), 0);
+        QVERIFY(fixture.updater->errorMessage() && fixture.updater->errorMessage()->contains(c.says));
+        QVERIFY(!fixture.updater->isChecking());
+        QVERIFY(!fixture.updater->status());
+        QCOMPARE(fixture.quits, 0);
+        QCOMPARE(updateFolders(fixture.temp / "tmp").size(), std::size_t{0});
+    }
 }
 
 void UpdaterTest::installSucceedsAndQuits()

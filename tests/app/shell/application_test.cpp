@@ -6,11 +6,11 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "app/app_fixture.h"
 #include "app/look/error_banner.h"
 #include "app/panel/activity_group.h"
 #include "app/panel/content_view.h"
 #include "app/panel/filter_tabs.h"
-#include "app/panel/panel_fixture.h"
 #include "app/panel/task_list.h"
 #include "app/shell/application.h"
 #include "app/shell/panel_window.h"
@@ -20,14 +20,14 @@
 
 using namespace taskbell;
 using namespace taskbell::app;
-using taskbell::test::PanelFixture;
+using taskbell::test::AppFixture;
 using namespace std::chrono_literals;
 
 namespace {
 
 // The app beside a real `taskbell --mcp` server configured for the same fake site, sharing its journal. The
 // site's search lags a minute behind writes, so only reconciled searches show an assistant's change.
-struct AssistantFixture : PanelFixture
+struct AssistantFixture : AppFixture
 {
     test::TempDir home;
     TaskbellApp app{store.get(), updater.get()};
@@ -77,7 +77,7 @@ class ApplicationTest : public QObject
 private slots:
     void trayShowsTheIconAloneUntilConfigured()
     {
-        PanelFixture f(false);
+        AppFixture f(false);
         TaskbellApp app(f.store.get(), f.updater.get());
         QCOMPARE(app.tray().label(), QString());
         f.configure();
@@ -91,7 +91,7 @@ private slots:
 
     void panelTogglesAndAWindowClosesIt()
     {
-        PanelFixture f;
+        AppFixture f;
         TaskbellApp app(f.store.get(), f.updater.get());
         app.togglePanel();
         QVERIFY(app.panel().isVisible());
@@ -110,7 +110,7 @@ private slots:
 
     void darkPaletteRebuildsThePanelAsItWas()
     {
-        PanelFixture f;
+        AppFixture f;
         for (int i = 0; i < 60; ++i) {
             f.addIssue("Task " + std::to_string(i), "3");
         }

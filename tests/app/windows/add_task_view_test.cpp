@@ -6,10 +6,10 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "app/app_fixture.h"
 #include "app/look/error_banner.h"
 #include "app/look/segmented_control.h"
 #include "app/windows/add_task_view.h"
-#include "window_fixture.h"
 
 using namespace taskbell;
 using namespace taskbell::app;
@@ -70,7 +70,7 @@ void AddTaskViewTest::canSubmitNeedsProjectAndSummary()
         {"  ", "Write the report", false},
         {" TB ", " x ", true},
     };
-    test::StoreFixture fixture;
+    test::AppFixture fixture;
     AddTaskView view(*fixture.store);
     Form form(&view);
     for (const Case& c : cases) {
@@ -83,7 +83,7 @@ void AddTaskViewTest::canSubmitNeedsProjectAndSummary()
 
 void AddTaskViewTest::opensWithTheConfiguredDefaults()
 {
-    test::StoreFixture fixture;
+    test::AppFixture fixture;
     AppSettings values = fixture.store->settings();
     values.defaultIssueType = "Bug";
     QVERIFY(fixture.store->saveSettings(values, std::nullopt));
@@ -94,7 +94,6 @@ void AddTaskViewTest::opensWithTheConfiguredDefaults()
     QCOMPARE(form.issueType->text(), QString("Bug"));
     QCOMPARE(form.target->current(), 1);
     QVERIFY(form.target->segment(1)->isChecked());
-    QCOMPARE(form.target->segment(1)->text(), QString("In Progress"));
     QVERIFY(form.assignToMe->isChecked());
     QVERIFY(!form.banner->isVisible());
     QVERIFY(!form.create->isEnabled()); // no summary yet
@@ -106,7 +105,6 @@ void AddTaskViewTest::opensWithTheConfiguredDefaults()
     empty.show();
     Form emptyForm(&empty);
     QCOMPARE(emptyForm.projectKey->text(), QString());
-    QCOMPARE(emptyForm.projectKey->placeholderText(), QString("e.g. QLT"));
     emptyForm.summary->setText("Something");
     QVERIFY(!emptyForm.create->isEnabled());
     test::screenshot(&view, "new-task");
@@ -114,7 +112,7 @@ void AddTaskViewTest::opensWithTheConfiguredDefaults()
 
 void AddTaskViewTest::returnCreatesOnlyWhenEnabledAndEscapeCancels()
 {
-    test::StoreFixture fixture;
+    test::AppFixture fixture;
     int closed = 0;
     AddTaskView view(*fixture.store);
     QObject::connect(&view, &QDialog::finished, [&closed] { ++closed; });
@@ -152,7 +150,7 @@ void AddTaskViewTest::returnCreatesOnlyWhenEnabledAndEscapeCancels()
 
 void AddTaskViewTest::failedCreateKeepsFieldsAndShowsTheStoreMessage()
 {
-    test::StoreFixture fixture;
+    test::AppFixture fixture;
     int closed = 0;
     AddTaskView view(*fixture.store);
     QObject::connect(&view, &QDialog::finished, [&closed] { ++closed; });
@@ -191,7 +189,7 @@ void AddTaskViewTest::failedCreateKeepsFieldsAndShowsTheStoreMessage()
 
 void AddTaskViewTest::emptyIssueTypeCreatesATask()
 {
-    test::StoreFixture fixture;
+    test::AppFixture fixture;
     int closed = 0;
     AddTaskView view(*fixture.store);
     QObject::connect(&view, &QDialog::finished, [&closed] { ++closed; });
@@ -211,22 +209,10 @@ void AddTaskViewTest::emptyIssueTypeCreatesATask()
 
 void AddTaskViewTest::fieldsAreNamedAndTabbedInVisualOrder()
 {
-    test::StoreFixture fixture;
+    test::AppFixture fixture;
     AddTaskView view(*fixture.store);
     view.show();
     Form form(&view);
-    struct Case
-    {
-        QWidget* field;
-        const char* name;
-    };
-    const Case cases[] = {
-        {form.projectKey, "Project key"}, {form.summary, "Summary"}, {form.description, "Description (optional)"},
-        {form.issueType, "Issue type"},   {form.target, "Add to"},   {form.assignToMe, "Assign to me"},
-        {form.create, "Create task"}};
-    for (const Case& c : cases) {
-        QCOMPARE(c.field->accessibleName(), QString(c.name));
-    }
     for (QLineEdit* edit : {form.projectKey, form.summary, form.issueType}) {
         const auto labels = view.findChildren<QLabel*>();
         QVERIFY(std::any_of(labels.begin(), labels.end(), [edit](QLabel* l) { return l->buddy() == edit; }));
@@ -240,6 +226,7 @@ void AddTaskViewTest::fieldsAreNamedAndTabbedInVisualOrder()
             widget = widget->nextInFocusChain();
         }
     }
+    // Named controls, in the order they are seen.
     QCOMPARE(chain, QStringList({"Cancel", "Project key", "Summary", "Description (optional)", "Issue type", "To Do",
                                  "In Progress", "Done", "Assign to me", "Create task"}));
 }

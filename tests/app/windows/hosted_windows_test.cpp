@@ -1,9 +1,9 @@
 #include <QApplication>
 #include <QTest>
 
+#include "app/app_fixture.h"
 #include "app/model/updater.h"
 #include "app/windows/window_contents.h"
-#include "window_fixture.h"
 
 using namespace taskbell;
 using namespace taskbell::app;
@@ -20,7 +20,7 @@ private slots:
 
 void HostedWindowsTest::windowsTakeTheirTitlesAndSizesAndCloseByKey()
 {
-    test::StoreFixture fixture;
+    test::AppFixture fixture;
     Updater updater;
     AuxWindows windows(windowContents(*fixture.store, updater));
     struct Case

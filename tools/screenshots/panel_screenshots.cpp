@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <iostream>
@@ -17,7 +18,6 @@
 #include "app/panel/status_menu.h"
 #include "app/panel/task_list.h"
 #include "fake_jira.h"
-#include "support/temp_dir.h"
 
 using namespace taskbell;
 using namespace taskbell::app;
@@ -33,12 +33,12 @@ struct Scene
         options.sampleIssues = true;
         return options;
     }()};
-    test::TempDir folder;
-    AppStore store{SettingsStore(folder.path()), Timing{}, QString::fromStdString(jira.token())};
+    QTemporaryDir folder;
+    AppStore store{SettingsStore(folder.path().toStdString()), Timing{}, QString::fromStdString(jira.token())};
     Updater updater{[this] {
         UpdaterEnvironment environment;
         environment.runningVersion = "1.10.0";
-        environment.temporaryDirectory = folder.path();
+        environment.temporaryDirectory = folder.path().toStdString();
         environment.quit = [] {};
         return environment;
     }()};
