@@ -91,8 +91,6 @@ TEST(JiraModels, TransitionsUsersCreatedIssuesAndClassicPages)
     EXPECT_EQ(response.transitions[3], (Transition{"41", "Reopen", std::nullopt})); // no "to"
     EXPECT_EQ(decodeJiraUser(json(R"({"accountId":"7:4f","emailAddress":null,"displayName":"Ana","active":true})")),
               (JiraUser{"7:4f", "Ana", std::nullopt}));
-    CreatedIssue created = decodeCreatedIssue(json(R"({"id":"10240","key":"ORCA-8","self":"https://o/10240"})"));
-    EXPECT_EQ(created.id + " " + created.key, "10240 ORCA-8");
 
     // Integers are whole JSON integers in range; null is absent.
     auto classic = decodeClassicSearchResponse(json(R"({"issues":[],"maxResults":100,"total":9223372036854775807})"));
