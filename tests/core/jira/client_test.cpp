@@ -133,14 +133,6 @@ TEST(JiraClientRequest, AnswersBecomeHttpNetworkOrDecodingErrors)
             EXPECT_EQ(error.body(), c.body) << c.text;
         }
     }
-    jira.setRoute("GET", "/rest/api/3/issue/TB-9/transitions", [](const LoggedRequest&) {
-        return FakeReply{200, R"({"transitions":[{"id":21}]})"};
-    });
-    EXPECT_NE(std::string(failure(jira, [&] { clientFor(jira).transitions("TB-9"); }).what()).find("id"),
-              std::string::npos);
-    jira.setRoute("GET", "/s/204", [](const LoggedRequest&) { return FakeReply{204, ""}; });
-    EXPECT_EQ(clientFor(jira).request("GET", "/s/204"), "");
-
     FakeJira tls(FakeJira::Options{.https = true});
     JiraError selfSigned = failure(tls, [&] { clientFor(tls).myself(); });
     EXPECT_TRUE(std::string(selfSigned.what()).starts_with("Network error: ")) << selfSigned.what();
