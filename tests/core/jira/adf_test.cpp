@@ -15,12 +15,7 @@ namespace {
 
 const Json kAdf = Json::parse(taskbell::test::readFile(TASKBELL_TEST_DATA "/jira/adf.json"));
 
-Json orNull(const std::optional<Json>& value)
-{
-    return value ? *value : Json();
-}
-
-Json orNull(const std::optional<std::string>& value)
+template <typename T> Json orNull(const std::optional<T>& value)
 {
     return value ? Json(*value) : Json();
 }

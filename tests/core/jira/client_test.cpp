@@ -120,6 +120,7 @@ TEST(JiraClientRequest, AnswersBecomeHttpNetworkOrDecodingErrors)
          JiraError::Kind::network,
          "Network error: "},
         {{200, "<html>"}, JiraError::Kind::decoding, "Could not read Jira's response: "},
+        {{200, R"({"accountId":7})"}, JiraError::Kind::decoding, "Could not read Jira's response: accountId: "},
         {{200, std::string(600, '[') + std::string(600, ']')},
          JiraError::Kind::decoding,
          "Could not read Jira's response: "},

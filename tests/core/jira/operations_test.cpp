@@ -97,11 +97,14 @@ TEST(JiraOperations, TheClassicSearchPagesByStartAtUntilTheCapOrTheTotal)
     EXPECT_EQ(jira.requests().size(), 2u);
 }
 
-// The tools only move into the three categories; the client names any other by its key.
-TEST(JiraOperations, AMoveIntoAnUnknownCategoryNamesIt)
+// The tools validate before they call: here an edit with nothing to change, and a move into a category other
+// than the three, which the client names by its key.
+TEST(JiraOperations, CallsTheToolsNeverMake)
 {
     FakeJira jira;
     std::string key = jira.addIssue(FakeIssue{});
+    clientFor(jira).updateIssue(key, std::nullopt, std::nullopt);
+    EXPECT_TRUE(jira.requests().empty()) << "nothing to change sends nothing";
     EXPECT_EQ(failure<JiraError>([&] { clientFor(jira).move(key, "review"); }),
               "No workflow transition to review is available for this issue.");
 }
