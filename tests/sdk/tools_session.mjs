@@ -62,30 +62,18 @@ try {
     const { tools } = await client.listTools();
     assert.deepEqual(tools.map((t) => t.name), ['create_task', 'list_tasks', 'set_status', 'get_task', 'update_task']);
 
+    // The tools' texts are pinned by the scenes of the C++ tool tests; here each call must pass the SDK's
+    // schema checks and succeed, and a rejected argument must come back as a tool error.
     const created = await call('create_task', { summary: 'From the SDK', status: 'in_progress' });
     assert.equal(created.isError, false, created.text);
     const key = created.text.match(/^Created (\S+) \u2014 From the SDK\n/)[1];
-    assert.ok(created.text.endsWith(`${site}/browse/${key}\nStatus: In Progress`), created.text);
-
-    const listed = await call('list_tasks', { filter: 'all' });
-    assert.equal(listed.isError, false, listed.text);
-    assert.match(listed.text, /^Backlog \u2014 \d+:\n/);
-    assert.ok(listed.text.includes(`  ${key}  [In Progress]  From the SDK  (Task, today)`), listed.text);
-    assert.match(listed.text, /\n\nDone \(last 2 months\) \u2014 1:\n/);
-
-    const moved = await call('set_status', { issueKey: key.toLowerCase(), status: 'done' });
-    assert.equal(moved.text, `${key} moved to Done.\n${site}/browse/${key}`);
-
-    const updated = await call('update_task', { issueKey: key, summary: 'Renamed', description: 'Body\n- one' });
-    assert.equal(updated.isError, false, updated.text);
-    assert.ok(updated.text.includes('Summary: "From the SDK" \u2192 "Renamed"\nDescription replaced.'));
-
-    const read = await call('get_task', { issueKey: key });
-    assert.equal(read.isError, false, read.text);
-    assert.ok(read.text.startsWith(`${key} \u2014 Renamed\nStatus: Done \u00b7 Type: Task \u00b7 Project: TB\n`),
-        read.text);
-    assert.ok(read.text.endsWith('\n\nDescription:\nBody\n\u2022 one'), read.text);
-
+    for (const [name, args] of [['list_tasks', { filter: 'all' }], ['set_status', { issueKey: key, status: 'done' }],
+        ['update_task', { issueKey: key, summary: 'Renamed', description: 'Body\n- one' }]]) {
+        const result = await call(name, args);
+        assert.equal(result.isError, false, `${name}: ${result.text}`);
+    }
+    const read = await call('get_task', { issueKey: key.toLowerCase() });
+    assert.ok(read.text.startsWith(`${key} \u2014 Renamed\nStatus: Done \u00b7 Type: Task`), read.text);
     const failed = await call('set_status', { issueKey: 'TB', status: 'done' });
     assert.deepEqual(failed, { text: "`issueKey` must look like PROJ-123 \u2014 got 'TB'.", isError: true });
     console.log('sdk tools session ok');

@@ -1,27 +1,22 @@
-// Bounds on what text and answers from outside may cost or carry: the sanitiser for text from Jira, the
-// budget of a parsed Jira answer, and the line limit of a description sent to Jira.
+// Bounds on what text and answers from outside may cost or carry: the sanitiser for text from Jira and the
+// budget of a parsed Jira answer. (What a tool shows of hostile text is the MCP hardening test's.)
 #include <functional>
 
 #include <gtest/gtest.h>
 
 #include "core/base/json_util.h"
 #include "core/base/text_util.h"
-#include "core/jira/adf.h"
 #include "core/jira/body.h"
 #include "core/jira/error.h"
 #include "core/jira/models.h"
+#include "failure.h"
 
 using namespace taskbell;
 
 TEST(SanitizeText, ReplacesControlsOverridesAndBrokenBytes)
 {
-    struct Case
-    {
-        std::string in;
-        std::string out;
-    };
     const std::string r = "\uFFFD";
-    for (const Case& c : std::vector<Case>{
+    for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{
              {"plain text, tabs\tand\nline feeds", "plain text, tabs\tand\nline feeds"},
              {"clear\x1b[2Jscreen", "clear" + r + "[2Jscreen"},
              {"\x1b]0;title\x07", r + "]0;title" + r},
@@ -33,138 +28,71 @@ TEST(SanitizeText, ReplacesControlsOverridesAndBrokenBytes)
              {"kept: \u200F\u2028 \u00e9 \U0001F600", "kept: \u200F\u2028 \u00e9 \U0001F600"},
              {"bad \xff\xfe bytes \xe2\x82", "bad " + r + r + " bytes " + r + r},
          }) {
-        EXPECT_EQ(sanitizeText(c.in), c.out) << c.in;
+        EXPECT_EQ(sanitizeText(in), out) << in;
     }
-}
-
-TEST(JiraText, DecodedRecordsAndErrorExcerptsAreSanitised)
-{
-    Json issue = {{"id", "1\x1b"},
-                  {"key", "TB-1"},
-                  {"fields",
-                   {{"summary", "a\x1b[31mred"},
-                    {"status", {{"name", "Done\u202E"}}},
-                    {"assignee", {{"displayName", "Eve\x07"}}},
-                    {"description",
-                     {{"type", "doc"},
-                      {"content", {{{"type", "paragraph"}, {"content", {{{"type", "text"}, {"text", "x\ry"}}}}}}}}}}}};
-    Issue decoded = decodeIssue(issue);
-    EXPECT_EQ(decoded.id, "1\uFFFD");
-    EXPECT_EQ(decoded.fields.summary, "a\uFFFD[31mred");
-    EXPECT_EQ(decoded.fields.status->name, "Done\uFFFD");
-    EXPECT_EQ(decoded.fields.assignee->displayName, "Eve\uFFFD");
-    EXPECT_EQ(decoded.descriptionText(), "x\uFFFDy");
 }
 
 TEST(JiraBody, DescriptionsBeyondTheBudgetEndInAnEllipsis)
 {
-    auto page = [](int issues, int nodesEach, const std::string& text) {
-        Json list = Json::array();
-        for (int i = 0; i < issues; ++i) {
-            Json content = Json::array();
-            for (int n = 0; n < nodesEach; ++n) {
-                content.push_back({{"type", "paragraph"}, {"content", {{{"type", "text"}, {"text", text}}}}});
-            }
-            list.push_back({{"id", std::to_string(i)},
-                            {"key", "TB-" + std::to_string(i)},
-                            {"fields",
-                             {{"summary", "s"},
-                              {"status", {{"name", "Open"}, {"description", "a status has one too"}}},
-                              {"description", {{"type", "doc"}, {"content", std::move(content)}}}}}});
-        }
-        return Json{{"issues", std::move(list)}}.dump();
+    auto page = [](int issues, const std::string& text) { // two paragraphs of one text each
+        Json paragraph = {{"type", "paragraph"}, {"content", {{{"type", "text"}, {"text", text}}}}};
+        Json issue = {{"id", "1"},
+                      {"key", "TB-1"},
+                      {"fields",
+                       {{"status", {{"name", "Open"}, {"description", "a status has one too"}}},
+                        {"description", {{"type", "doc"}, {"content", {paragraph, paragraph}}}}}}};
+        return Json{{"issues", std::vector<Json>(issues, issue)}}.dump();
     };
     struct Case
     {
-        std::string name;
         BodyBudget budget;
-        std::string body;
+        std::string text;
         std::vector<std::string> descriptions; // flattened, per issue
     };
     for (const Case& c : std::vector<Case>{
-             {"within the budget", {100, 100, 1000}, page(2, 2, "ab"), {"ab\nab", "ab\nab"}},
-             // Two nodes per paragraph: the second issue's description runs out after one paragraph.
-             {"out of nodes", {11, 100, 1000}, page(2, 2, "ab"), {"ab\nab", "ab\n\u2026"}},
-             {"out of nodes at once", {7, 100, 1000}, page(2, 2, "ab"), {"ab\nab", "\u2026"}},
+             {{100, 100, 1000}, "ab", {"ab\nab", "ab\nab"}},
+             // Two nodes per paragraph: the second issue's description runs out after one paragraph, or at once.
+             {{11, 100, 1000}, "ab", {"ab\nab", "ab\n\u2026"}},
+             {{7, 100, 1000}, "ab", {"ab\nab", "\u2026"}},
              // Never half a character: the second text keeps nothing of its first two-byte letter.
-             {"out of text", {100, 5, 1000}, page(2, 2, "\u00e9\u00e9"), {"\u00e9\u00e9\n\u2026", "\u2026"}},
+             {{100, 5, 1000}, "\u00e9\u00e9", {"\u00e9\u00e9\n\u2026", "\u2026"}},
          }) {
-        SCOPED_TRACE(c.name);
         // The search pages decoded from their text, and a body parsed to a document tree first.
         BodyBudget budget = c.budget;
         for (const EnhancedSearchResponse& response :
-             {SearchPages(c.budget).enhanced(c.body), decodeEnhancedSearchResponse(parseJiraBody(c.body, budget))}) {
-            ASSERT_EQ(response.issues.size(), c.descriptions.size());
-            for (std::size_t i = 0; i < c.descriptions.size(); ++i) {
-                EXPECT_EQ(response.issues[i].descriptionText(), c.descriptions[i]);
-            }
+             {SearchPages(c.budget).enhanced(page(2, c.text)),
+              decodeEnhancedSearchResponse(parseJiraBody(page(2, c.text), budget))}) {
+            ASSERT_EQ(response.issues.size(), 2u);
+            EXPECT_EQ(response.issues[0].descriptionText(), c.descriptions[0]) << c.budget.descriptionNodes;
+            EXPECT_EQ(response.issues[1].descriptionText(), c.descriptions[1]) << c.budget.descriptionNodes;
         }
     }
-
     // Pages of one search draw on one budget: the second page gets what the first left.
     SearchPages pages(BodyBudget{11, 100, 1000});
-    pages.enhanced(page(1, 2, "ab"));
+    pages.enhanced(page(1, "ab"));
     EXPECT_EQ(pages.remaining().descriptionNodes, 4u);
-    EXPECT_EQ(pages.enhanced(page(1, 2, "ab")).issues[0].descriptionText(), "ab\n\u2026");
-    BodyBudget shared{11, 100, 1000};
-    parseJiraBody(page(1, 2, "ab"), shared);
-    EXPECT_EQ(shared.descriptionNodes, 4u);
+    EXPECT_EQ(pages.enhanced(page(1, "ab")).issues[0].descriptionText(), "ab\n\u2026");
 
     // An integer past 64 bits is valid JSON: the page still decodes, within the same budget.
     EXPECT_EQ(SearchPages().enhanced(R"({"issues":[],"huge":100000000000000000000000,"isLast":true})").isLast, true);
-    for (const std::string& broken :
-         {std::string("{\"issues\":[}"), std::string("{\"issues\":[],\"x\":tru}"), std::string("{\"issues\":[]} {}"),
-          std::string(600, '[') + std::string(600, ']')}) {
+    for (const std::string& broken : {std::string("{\"issues\":[}"), std::string("{\"issues\":[]} {}"),
+                                      std::string(600, '[') + std::string(600, ']')}) {
         EXPECT_THROW(parseJiraBody(broken), JiraError) << broken;
         EXPECT_THROW(SearchPages().enhanced(broken), JiraError) << broken;
     }
-
     const std::string overValues = "[[{},{},{},{},{},{},{},{},{},{},{}]]";
-    for (const auto& read :
-         std::vector<std::function<void()>>{[&] {
-                                                BodyBudget few{100, 100, 10};
-                                                parseJiraBody(overValues, few);
-                                            },
-                                            [&] {
-                                                SearchPages(BodyBudget{100, 100, 10}).enhanced(overValues);
-                                            }}) {
-        try {
-            read();
-            FAIL() << "a body over the value budget was accepted";
-        } catch (const JiraError& error) {
-            EXPECT_EQ(std::string(error.what()),
-                      "Could not read Jira's response: The response holds more than 10 values.");
-        }
-    }
+    const std::string tooMany = "Could not read Jira's response: The response holds more than 10 values.";
+    BodyBudget few{100, 100, 10};
+    EXPECT_EQ(test::failure<JiraError>([&] { parseJiraBody(overValues, few); }), tooMany);
+    EXPECT_EQ(test::failure<JiraError>([&] { SearchPages(BodyBudget{100, 100, 10}).enhanced(overValues); }), tooMany);
 }
 
 TEST(MessageValues, AreCountedBeforeAnythingIsBuilt)
 {
-    struct Case
-    {
-        std::string text;
-        std::size_t count;
-    };
-    for (const Case& c :
-         std::vector<Case>{{"1", 1}, {"[1,2,3]", 4}, {R"({"a":"[,{,","b":[{}]})", 5}, {R"(["\"[,", 2])", 3}}) {
-        EXPECT_EQ(jsonValueCount(c.text), c.count) << c.text;
+    for (const auto& [text, count] : std::vector<std::pair<std::string, std::size_t>>{
+             {"1", 1}, {"[1,2,3]", 4}, {R"({"a":"[,{,","b":[{}]})", 5}, {R"(["\"[,", 2])", 3}}) {
+        EXPECT_EQ(jsonValueCount(text), count) << text;
     }
     EXPECT_TRUE(parseJson("[1,2,3]", 8, 4));
     EXPECT_FALSE(parseJson("[1,2,3]", 8, 3));
-}
-
-TEST(PlainTextToADF, RefusesMoreLinesThanJiraKeeps)
-{
-    std::string lines;
-    for (std::size_t i = 0; i < ADF::maxLines; ++i) {
-        lines += "- a\n\n";
-    }
-    EXPECT_TRUE(ADF::documentFromPlainText(lines));
-    try {
-        ADF::documentFromPlainText(lines + "b");
-        FAIL() << "accepted too many lines";
-    } catch (const ADF::TooManyLines& error) {
-        EXPECT_EQ(std::string(error.what()),
-                  "The description is too long for Jira \u2014 it has more than 20,000 lines.");
-    }
 }

@@ -9,8 +9,7 @@ TEST(TaskFilter, CasesInOrderWithRawValuesTitlesAndSections)
     struct Case
     {
         TaskFilter filter;
-        std::string_view raw;
-        std::string_view title;
+        std::string_view raw, title;
         bool backlog, inProgress, done;
         std::size_t count; // of 3 Backlog, 5 In Progress, 7 Done
     };
@@ -23,15 +22,14 @@ TEST(TaskFilter, CasesInOrderWithRawValuesTitlesAndSections)
     ASSERT_EQ(std::size(cases), kAllTaskFilters.size());
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
-        SCOPED_TRACE(c.raw);
         EXPECT_EQ(kAllTaskFilters[i], c.filter);
-        EXPECT_EQ(rawValue(c.filter), c.raw);
-        EXPECT_EQ(taskFilter(c.raw), c.filter);
-        EXPECT_EQ(title(c.filter), c.title);
-        EXPECT_EQ(showsBacklog(c.filter), c.backlog);
-        EXPECT_EQ(showsInProgress(c.filter), c.inProgress);
-        EXPECT_EQ(showsDone(c.filter), c.done);
-        EXPECT_EQ(count(c.filter, 3, 5, 7), c.count);
+        EXPECT_EQ(taskFilter(rawValue(c.filter)), c.filter);
+        EXPECT_EQ(std::tuple(rawValue(c.filter), title(c.filter), showsBacklog(c.filter), showsInProgress(c.filter),
+                             showsDone(c.filter), count(c.filter, 3, 5, 7)),
+                  std::tuple(c.raw, c.title, c.backlog, c.inProgress, c.done, c.count));
+    }
+    for (std::string_view text : {"In Progress", "All", "ALL", "", "inprogress", " done"}) {
+        EXPECT_FALSE(taskFilter(text)) << text;
     }
 }
 
@@ -40,8 +38,7 @@ TEST(CreateTarget, CasesInOrderWithRawValuesTitlesAndCategories)
     struct Case
     {
         CreateTarget target;
-        std::string_view raw;
-        std::string_view title;
+        std::string_view raw, title;
         std::optional<std::string_view> category;
     };
     const Case cases[] = {
@@ -52,19 +49,10 @@ TEST(CreateTarget, CasesInOrderWithRawValuesTitlesAndCategories)
     ASSERT_EQ(std::size(cases), kAllCreateTargets.size());
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
-        SCOPED_TRACE(c.raw);
         EXPECT_EQ(kAllCreateTargets[i], c.target);
-        EXPECT_EQ(rawValue(c.target), c.raw);
-        EXPECT_EQ(createTarget(c.raw), c.target);
-        EXPECT_EQ(title(c.target), c.title);
-        EXPECT_EQ(statusCategory(c.target), c.category);
-    }
-}
-
-TEST(TaskFilter, OnlyRawValuesNameACase)
-{
-    for (std::string_view text : {"In Progress", "All", "ALL", "", "inprogress", " done"}) {
-        EXPECT_FALSE(taskFilter(text)) << text;
+        EXPECT_EQ(createTarget(rawValue(c.target)), c.target);
+        EXPECT_EQ(std::tuple(rawValue(c.target), title(c.target), statusCategory(c.target)),
+                  std::tuple(c.raw, c.title, c.category));
     }
     for (std::string_view text : {"To Do", "new", "indeterminate", "Done", ""}) {
         EXPECT_FALSE(createTarget(text)) << text;

@@ -1,346 +1,161 @@
 // The five MCP tools, driven through the real `taskbell --mcp` process with settings in a temporary XDG
-// folder, the token in the private keyring, and the fake Jira Cloud server behind them.
+// folder, the token in the private keyring, and the fake Jira Cloud server behind them. The answers, the
+// requests they send and what they leave in Jira are scenes in tests/data/mcp/tool_calls.json; no scene may
+// leave the token in the process's output or in a file.
 #include <algorithm>
 #include <optional>
 
 #include <gtest/gtest.h>
 
-#include "adf_builder.h"
+#include "core/activity/undo.h"
 #include "core/base/encoding.h"
 #include "core/platform/keychain.h"
+#include "failure.h"
 #include "fake_jira.h"
 #include "mcp_session.h"
 #include "temp_dir.h"
 
 using namespace taskbell;
 using namespace taskbell::test;
-using namespace taskbell::test::adf;
+
+namespace taskbell::test {
+NLOHMANN_JSON_SERIALIZE_ENUM(EndpointMode, {{EndpointMode::normal, "normal"},
+                                            {EndpointMode::notFound, "notFound"},
+                                            {EndpointMode::gone, "gone"},
+                                            {EndpointMode::badRequest, "badRequest"}})
+} // namespace taskbell::test
 
 namespace {
+
+const Json kFixture = Json::parse(readFile(TASKBELL_TEST_DATA "/mcp/tool_calls.json"));
+
+// The fixture's placeholders filled in: {site} is the fake's address, "{fields}" the fields every search asks for.
+Json fill(const Json& value, const FakeJira& jira)
+{
+    std::string text = value.dump();
+    for (std::size_t at; (at = text.find("{site}")) != std::string::npos;) {
+        text.replace(at, 6, jira.baseUrl());
+    }
+    for (std::size_t at; (at = text.find("\"{fields}\"")) != std::string::npos;) {
+        text.replace(at, 10, kFixture["fields"].dump());
+    }
+    return Json::parse(text);
+}
+
+void saveSettings(const TempDir& config, const Json& values)
+{
+    writeFile(config / "com.quillet.taskbell" / "settings.json", values.dump());
+}
+
+// Issues in the fixture's order, each updated a little later than the one before, so "ORDER BY updated DESC"
+// lists them newest first.
+void addIssues(FakeJira& jira, const Json& issues)
+{
+    auto now = std::chrono::system_clock::now().time_since_epoch();
+    std::int64_t updated = std::chrono::duration_cast<std::chrono::milliseconds>(now).count() - 30'000;
+    for (const Json& spec : issues) {
+        for (int i = 0; i < spec.value("repeat", 1); ++i) {
+            FakeIssue issue;
+            issue.summary = spec["summary"];
+            issue.projectKey = spec.value("project", "TB");
+            issue.statusId = spec.value("status", "");
+            issue.description = spec.value("description", Json());
+            issue.assigneeAccountId = jira.accountId();
+            issue.updated = jira.timestamp(updated += 10);
+            issue.created = spec.value("created", issue.updated);
+            jira.addIssue(issue);
+        }
+    }
+}
+
+void applySwitches(FakeJira& jira, const Json& step)
+{
+    const Json& switches = step.value("jira", Json::object());
+    if (switches.contains("enhancedSearch")) {
+        jira.setEnhancedSearch(switches["enhancedSearch"]);
+    }
+    if (switches.contains("classicSearch")) {
+        jira.setClassicSearch(switches["classicSearch"]);
+    }
+    for (const Json& route : switches.value("routes", Json::array())) {
+        FakeReply reply{route[2].get<int>(), route[3].get<std::string>()};
+        const Json headers = route.size() > 4 ? route[4] : Json::object();
+        for (const auto& [name, value] : headers.items()) {
+            reply.headers.emplace_back(name, value);
+        }
+        jira.setRoute(route[0], route[1], [reply](const LoggedRequest&) { return reply; });
+    }
+
+    if (switches.contains("failTransition")) { // Jira refuses that one transition with a conflict
+        jira.setInterceptor([id = switches["failTransition"]](const LoggedRequest& r) -> std::optional<FakeReply> {
+            if (r.method == "POST" && r.json().value("transition", Json::object()).value("id", "") == id) {
+                return FakeReply{409, R"({"errorMessages":["Conflict"],"errors":{}})"};
+            }
+            return std::nullopt;
+        });
+    }
+}
+
+// What someone else does between the assistant's change and its undo.
+void someoneElse(const JiraClient& client, const std::string& does, const std::string& key)
+{
+    if (does == "renames") {
+        client.updateIssue(key, "Theirs", std::nullopt);
+    } else if (does == "moves") {
+        client.move(key, "new");
+    } else { // attaches: a description that embeds a file
+        Json media = {{"type", "media"}, {"attrs", {{"type", "file"}, {"id", "6e7c"}, {"collection", ""}}}};
+        Json description = {
+            {"type", "doc"}, {"version", 1}, {"content", {{{"type", "mediaGroup"}, {"content", {media}}}}}};
+        client.request("PUT", JiraClient::issuePath(key), Json{{"fields", {{"description", description}}}}.dump());
+    }
+}
+
+void checkAnswer(const Json& step, const ToolResult& result)
+{
+    EXPECT_EQ(result.isError, step.contains("error") || step.contains("errorStarts"));
+    if (step.contains("text") || step.contains("error")) {
+        EXPECT_EQ(result.text, step.value("text", step.value("error", "")));
+    } else {
+        EXPECT_TRUE(result.text.starts_with(step.value("starts", step.value("errorStarts", "")))) << result.text;
+    }
+}
+
+// The bodies of the requests the step sent on each named route, and the issues afterwards. No request ever
+// leaves the API's folder, whatever keys Jira hands out.
+void checkEffects(const FakeJira& jira, const Json& step)
+{
+    for (const LoggedRequest& request : jira.requests()) {
+        EXPECT_TRUE(request.path().starts_with("/rest/api/3/") && request.path().find("..") == std::string::npos)
+            << request.target;
+    }
+    const Json routes = step.value("sent", Json::object()), issues = step.value("issues", Json::object());
+    for (const auto& [route, bodies] : routes.items()) {
+        std::string method = route.substr(0, route.find(' '));
+        Json sent = Json::array();
+        for (const LoggedRequest& request : jira.requests(method, route.substr(method.size() + 1))) {
+            sent.push_back(request.json());
+        }
+        EXPECT_EQ(sent, bodies) << route;
+    }
+    for (const auto& [key, expected] : issues.items()) {
+        std::optional<FakeIssue> issue = jira.issue(key);
+        ASSERT_TRUE(issue) << key;
+        Json actual{{"summary", issue->summary},
+                    {"status", jira.status(issue->statusId)->name},
+                    {"issueType", issue->issueType},
+                    {"description", issue->description}};
+        for (const auto& [name, value] : expected.items()) {
+            EXPECT_EQ(actual[name], value) << key << " " << name;
+        }
+    }
+}
 
 class McpTools : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        saveSettings({{"baseURL", jira.baseUrl() + "/"},
-                      {"email", jira.email()},
-                      {"projectKey", "TB"},
-                      {"defaultIssueType", "Task"},
-                      {"monthsBack", 2}});
-        ASSERT_TRUE(Keychain::set(jira.token(), Keychain::kTokenAccount));
-    }
-
     void TearDown() override { Keychain::set("", Keychain::kTokenAccount); }
-
-    void saveSettings(const Json& values)
-    {
-        writeFile(config / "com.quillet.taskbell" / "settings.json", values.dump());
-    }
-
-    ToolResult call(const std::string& tool, const Json& arguments = Json::object())
-    {
-        McpSession session(config.path());
-        ToolResult result = session.call(tool, arguments);
-        ProcessResult end = session.finish();
-        EXPECT_EQ(end.exitCode, 0);
-        return result;
-    }
-
-    std::string link(const std::string& key) const { return jira.baseUrl() + "/browse/" + key; }
-
-    // Each added issue is updated a little later than the one before, so "ORDER BY updated DESC" lists
-    // them newest first.
-    std::string addIssue(const std::string& summary, const std::string& statusId, const std::string& project = "TB")
-    {
-        FakeIssue issue;
-        issue.projectKey = project;
-        issue.summary = summary;
-        issue.statusId = statusId;
-        issue.assigneeAccountId = jira.accountId();
-        issue.updated = jira.timestamp(firstUpdate_ + 10 * added_++);
-        issue.created = issue.updated;
-        return jira.addIssue(issue);
-    }
-
-    FakeJira jira;
-    TempDir config;
-
-private:
-    std::int64_t firstUpdate_ =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-            .count() -
-        30'000;
-    int added_ = 0;
 };
-
-} // namespace
-
-TEST_F(McpTools, IncompleteSettingsAnswerNotConfiguredForEveryToolAndChangesApplyAtTheNextCall)
-{
-    const std::string notConfigured = "Jira is not configured. Open Settings and enter your site, email and API token.";
-    ASSERT_TRUE(Keychain::set("", Keychain::kTokenAccount));
-    McpSession session(config.path());
-    for (const char* tool : {"create_task", "list_tasks", "set_status", "get_task", "update_task", "no_such_tool"}) {
-        ToolResult result = session.call(tool, {{"summary", "x"}, {"issueKey", "TB-1"}});
-        EXPECT_TRUE(result.isError) << tool;
-        EXPECT_EQ(result.text, notConfigured) << tool;
-    }
-    // The same running server picks up a saved token and settings without a restart.
-    ASSERT_TRUE(Keychain::set(jira.token(), Keychain::kTokenAccount));
-    ToolResult unknown = session.call("no_such_tool");
-    EXPECT_TRUE(unknown.isError);
-    EXPECT_EQ(unknown.text, "Unknown tool: no_such_tool");
-    saveSettings({{"email", jira.email()}});
-    EXPECT_EQ(session.call("list_tasks").text, notConfigured);
-    EXPECT_EQ(session.finish().exitCode, 0);
-    EXPECT_TRUE(jira.requests().empty());
-}
-
-TEST_F(McpTools, InvalidArgumentsFailInOrderBeforeAnyRequest)
-{
-    struct Case
-    {
-        const char* tool;
-        Json arguments;
-        std::string message;
-    };
-    std::vector<Case> cases{
-        {"create_task", Json::object(), "`summary` is required."},
-        {"create_task", {{"summary", "  \n "}, {"status", "bogus"}}, "`summary` is required."},
-        {"create_task", {{"summary", 42}}, "`summary` is required."},
-        {"create_task",
-         {{"summary", "Ship"}, {"status", " BOGUS "}},
-         "`status` must be one of todo, in_progress, done \u2014 got 'bogus'."},
-        {"list_tasks", {{"filter", "later"}}, "`filter` must be one of backlog, in_progress, done, all."},
-        {"set_status", {{"status", "done"}}, "`issueKey` is required."},
-        {"set_status", {{"issueKey", "  "}, {"status", "done"}}, "`issueKey` is required."},
-        {"set_status",
-         {{"issueKey", "tb 12"}, {"status", "done"}},
-         "`issueKey` must look like PROJ-123 \u2014 got 'TB 12'."},
-        {"set_status", {{"issueKey", "tb"}}, "`issueKey` must look like PROJ-123 \u2014 got 'TB'."},
-        {"set_status", {{"issueKey", "TB-1"}}, "`status` is required."},
-        {"set_status",
-         {{"issueKey", "TB-1"}, {"status", "In Review"}},
-         "`status` must be one of todo, in_progress, done \u2014 got 'in review'."},
-        {"get_task", {{"issueKey", "1-TB"}}, "`issueKey` must look like PROJ-123 \u2014 got '1-TB'."},
-        {"update_task", {{"issueKey", "TB-1"}, {"summary", " \t"}}, "`summary` cannot be empty."},
-        {"update_task", {{"issueKey", "TB-1"}}, "Nothing to change \u2014 pass `summary` and/or `description`."},
-        {"update_task",
-         {{"issueKey", "TB-1"}, {"summary", 7}},
-         "Nothing to change \u2014 pass `summary` and/or `description`."},
-    };
-    McpSession session(config.path());
-    for (const auto& c : cases) {
-        ToolResult result = session.call(c.tool, c.arguments);
-        EXPECT_TRUE(result.isError) << c.arguments;
-        EXPECT_EQ(result.text, c.message) << c.arguments;
-    }
-    saveSettings({{"baseURL", jira.baseUrl()}, {"email", jira.email()}, {"projectKey", "  "}});
-    ToolResult noProject = session.call("create_task", {{"summary", "Ship"}, {"projectKey", " "}});
-    EXPECT_EQ(noProject.text, "No `projectKey` given and none set in Taskbell Settings.");
-    EXPECT_EQ(session.finish().exitCode, 0);
-    EXPECT_TRUE(jira.requests().empty()) << jira.requests().front().target;
-}
-
-TEST_F(McpTools, CreateTaskIntoEachStatus)
-{
-    ToolResult todo = call("create_task", {{"summary", "  Write notes "}, {"description", "First line\n- a\n- b"}});
-    ASSERT_FALSE(todo.isError) << todo.text;
-    EXPECT_EQ(todo.text, "Created TB-1 \u2014 Write notes\n" + link("TB-1"));
-    auto created = jira.requests("POST", "/rest/api/3/issue");
-    ASSERT_EQ(created.size(), 1u);
-    Json fields = created[0].json()["fields"];
-    EXPECT_EQ(fields["summary"], "Write notes");
-    EXPECT_EQ(fields["project"], Json({{"key", "TB"}}));
-    EXPECT_EQ(fields["issuetype"], Json({{"name", "Task"}}));
-    EXPECT_EQ(fields["assignee"], Json({{"accountId", jira.accountId()}}));
-    EXPECT_EQ(fields["description"]["content"][1]["type"], "bulletList");
-    EXPECT_TRUE(jira.requests("POST", "/rest/api/3/issue/TB-1/transitions").empty());
-
-    jira.clearLog();
-    ToolResult progress =
-        call("create_task",
-             {{"summary", "Start"}, {"status", " In Progress "}, {"assignToMe", false}, {"issueType", "Bug"}});
-    EXPECT_EQ(progress.text, "Created TB-2 \u2014 Start\n" + link("TB-2") + "\nStatus: In Progress");
-    EXPECT_TRUE(jira.requests("GET", "/rest/api/3/myself").empty());
-    EXPECT_FALSE(jira.requests("POST", "/rest/api/3/issue")[0].json()["fields"].contains("assignee"));
-    EXPECT_EQ(jira.issue("TB-2")->issueType, "Bug");
-    EXPECT_EQ(jira.status(jira.issue("TB-2")->statusId)->name, "In Progress");
-
-    ToolResult gated = call("create_task", {{"summary", "Gate"}, {"status", "DONE"}, {"projectKey", "GATE"}});
-    EXPECT_EQ(gated.text, "Created GATE-1 \u2014 Gate\n" + link("GATE-1") + "\nStatus: Done");
-    EXPECT_EQ(jira.status(jira.issue("GATE-1")->statusId)->name, "Done");
-
-    // A failed move leaves the issue created and says so, with the transitions on offer.
-    ToolResult looped = call("create_task", {{"summary", "Spin"}, {"status", "done"}, {"projectKey", "LOOP"}});
-    EXPECT_FALSE(looped.isError);
-    EXPECT_EQ(looped.text, "Created LOOP-1 \u2014 Spin\n" + link("LOOP-1") +
-                               "\n\nThe task was created but could NOT be moved to Done: No workflow transition to "
-                               "Done is available for this issue.\nAvailable transitions for LOOP-1: Test \u2192 "
-                               "Testing");
-    ToolResult frozen = call("create_task", {{"summary", "Ice"}, {"status", "in_progress"}, {"projectKey", "FROZEN"}});
-    EXPECT_EQ(frozen.text, "Created FROZEN-1 \u2014 Ice\n" + link("FROZEN-1") +
-                               "\n\nThe task was created but could NOT be moved to In Progress: No workflow "
-                               "transition to In Progress is available for this issue.");
-
-    ToolResult badType = call("create_task", {{"summary", "x"}, {"issueType", "Epic"}});
-    EXPECT_TRUE(badType.isError);
-    EXPECT_EQ(badType.text.rfind("Jira returned HTTP 400. ", 0), 0u) << badType.text;
-}
-
-TEST_F(McpTools, ListTasksRendersSections)
-{
-    for (int i = 0; i < 3; ++i) {
-        addIssue("Backlog item " + std::to_string(i), "10000");
-    }
-    addIssue("Working", "3");
-    addIssue("Reviewing", "10003");
-    std::string finished = addIssue("Finished", "10002");
-
-    ToolResult progress = call("list_tasks");
-    EXPECT_EQ(progress.text, "In Progress \u2014 2:\n  TB-5  [In Review]  Reviewing  (Task, today)\n"
-                             "  TB-4  [In Progress]  Working  (Task, today)");
-
-    ToolResult all = call("list_tasks", {{"filter", " ALL "}, {"limit", 0}, {"monthsBack", 1}});
-    EXPECT_EQ(all.text, "Backlog \u2014 3 (showing 1):\n  TB-3  [Backlog]  Backlog item 2  (Task, today)\n\n"
-                        "In Progress \u2014 2 (showing 1):\n  TB-5  [In Review]  Reviewing  (Task, today)\n\n"
-                        "Done (last 1 month) \u2014 1:\n  " +
-                            finished + "  [Done]  Finished  (Task, today)");
-    auto searches = jira.requests("POST", "/rest/api/3/search/jql");
-    ASSERT_EQ(searches.size(), 4u);
-    EXPECT_EQ(searches[3].json()["jql"],
-              "assignee = currentUser() AND statusCategory = Done AND updated >= startOfMonth() ORDER BY updated DESC");
-
-    EXPECT_EQ(call("list_tasks", {{"filter", "done"}, {"monthsBack", 3.0}, {"limit", 5}}).text,
-              "Done (last 3 months) \u2014 1:\n  " + finished + "  [Done]  Finished  (Task, today)");
-    EXPECT_EQ(jira.requests("POST", "/rest/api/3/search/jql").back().json()["jql"],
-              "assignee = currentUser() AND statusCategory = Done AND updated >= startOfMonth(\"-2\") ORDER BY "
-              "updated DESC");
-    // The configured months apply when the argument is not a whole number.
-    EXPECT_EQ(call("list_tasks", {{"filter", "done"}, {"monthsBack", "3"}}).text.substr(0, 20), "Done (last 2 months)");
-
-    jira.setEnhancedSearch(EndpointMode::notFound);
-    jira.setClassicSearch(EndpointMode::normal);
-    std::string fallback = call("list_tasks", {{"filter", "backlog"}, {"limit", 2}}).text;
-    EXPECT_EQ(fallback.substr(0, fallback.find('\n')), "Backlog \u2014 3 (showing 2):");
-    jira.setClassicSearch(EndpointMode::gone);
-    ToolResult failed = call("list_tasks", {{"filter", "all"}});
-    EXPECT_TRUE(failed.isError);
-    EXPECT_EQ(failed.text.rfind("Jira returned HTTP 410. {", 0), 0u) << failed.text;
-}
-
-TEST_F(McpTools, EmptySectionsAndLimitsOverOnePage)
-{
-    EXPECT_EQ(call("list_tasks", {{"filter", "backlog"}}).text, "Backlog: none");
-    for (int i = 0; i < 120; ++i) {
-        addIssue("Item " + std::to_string(i), "3");
-    }
-    ToolResult limited = call("list_tasks", {{"limit", 5}});
-    // Searches append whole pages of 100, so the count is the page, not the limit.
-    EXPECT_EQ(limited.text.substr(0, limited.text.find('\n')), "In Progress \u2014 100 (showing 5):");
-    EXPECT_EQ(std::count(limited.text.begin(), limited.text.end(), '\n'), 5);
-}
-
-TEST_F(McpTools, SetStatusMovesThroughWorkflows)
-{
-    std::string key = addIssue("Move me", "10000");
-    ToolResult moved = call("set_status", {{"issueKey", "  tb-1 "}, {"status", "In Progress"}});
-    EXPECT_EQ(moved.text, "TB-1 moved to In Progress.\n" + link("TB-1"));
-    EXPECT_EQ(call("set_status", {{"issueKey", key}, {"status", "todo"}}).text,
-              "TB-1 moved to To Do.\n" + link("TB-1"));
-
-    std::string gated = addIssue("Gated", "10000", "GATE");
-    EXPECT_EQ(call("set_status", {{"issueKey", gated}, {"status", "done"}}).text,
-              gated + " moved to Done.\n" + link(gated));
-    EXPECT_EQ(jira.requests("POST", "/rest/api/3/issue/" + gated + "/transitions").size(), 2u);
-
-    std::string looped = addIssue("Loop", "10003", "LOOP");
-    ToolResult failed = call("set_status", {{"issueKey", looped}, {"status", "done"}});
-    EXPECT_TRUE(failed.isError);
-    EXPECT_EQ(failed.text, "No workflow transition to Done is available for this issue.\nAvailable transitions for " +
-                               looped + ": Test \u2192 Testing");
-
-    ToolResult missing = call("set_status", {{"issueKey", "TB-999"}, {"status", "done"}});
-    EXPECT_TRUE(missing.isError);
-    EXPECT_EQ(missing.text, "Jira returned HTTP 404. Not found \u2014 check your site URL / project key.");
-}
-
-TEST_F(McpTools, GetTaskShowsEverythingAndCopesWithSparseIssues)
-{
-    FakeIssue issue;
-    issue.summary = "Rotate the keys";
-    issue.statusId = "3";
-    issue.assigneeAccountId = jira.accountId();
-    issue.description = doc({paragraph({text("Steps:")}), bulletList({"one", "two"})});
-    issue.created = "2026-07-08T09:12:33.123+0200";
-    issue.updated = jira.now();
-    std::string key = jira.addIssue(issue);
-    ToolResult result = call("get_task", {{"issueKey", key}});
-    ASSERT_FALSE(result.isError) << result.text;
-    EXPECT_EQ(result.text, key +
-                               " \u2014 Rotate the keys\nStatus: In Progress \u00b7 Type: Task \u00b7 Project: TB\n"
-                               "Assignee: Ana Pereira\nCreated: 08 July 2026 \u00b7 Updated: today\n" +
-                               link(key) + "\n\nDescription:\nSteps:\n\u2022 one\n\u2022 two");
-
-    jira.setRoute("GET", "/rest/api/3/issue/TB-77", [](const LoggedRequest&) {
-        return FakeReply{200, R"({"id":"1","key":"TB-77","fields":{"created":"yesterday","assignee":null}})",
-                         "application/json", HeaderList{}};
-    });
-    EXPECT_EQ(call("get_task", {{"issueKey", "tb-77"}}).text,
-              "TB-77 \u2014 (no summary)\nStatus: Unknown\nAssignee: unassigned\n\n" + link("TB-77") +
-                  "\n\nDescription:\n(none)");
-}
-
-TEST_F(McpTools, UpdateTaskReportsPreviousValues)
-{
-    FakeIssue issue;
-    issue.summary = "Old title";
-    issue.description = paragraphs({"Old body"});
-    std::string key = jira.addIssue(issue);
-
-    ToolResult both = call("update_task", {{"issueKey", key}, {"summary", " New title "}, {"description", "New body"}});
-    EXPECT_EQ(both.text, "Updated " + key +
-                             ".\nSummary: \"Old title\" \u2192 \"New title\"\nDescription replaced.\n"
-                             "Previous description:\nOld body\n" +
-                             link(key));
-    EXPECT_EQ(jira.issue(key)->summary, "New title");
-    EXPECT_EQ(jira.issue(key)->description, paragraphs({"New body"}));
-
-    ToolResult cleared = call("update_task", {{"issueKey", key}, {"description", ""}});
-    EXPECT_EQ(cleared.text,
-              "Updated " + key + ".\nDescription cleared.\nPrevious description:\nNew body\n" + link(key));
-    EXPECT_TRUE(jira.issue(key)->description.is_null());
-    auto puts = jira.requests("PUT", "/rest/api/3/issue/" + key);
-    ASSERT_EQ(puts.size(), 2u);
-    EXPECT_EQ(puts[1].json(), Json({{"fields", {{"description", nullptr}}}}));
-}
-
-TEST_F(McpTools, UpdateTaskRefusesToDropEmbeddedAttachments)
-{
-    FakeIssue issue;
-    issue.summary = "With a screenshot";
-    Json media = {{"type", "media"}, {"attrs", {{"type", "file"}, {"id", "6e7c"}, {"collection", ""}}}};
-    Json mediaSingle = {{"type", "mediaSingle"}, {"content", Json::array({media})}};
-    Json mediaGroup = {{"type", "mediaGroup"}, {"content", Json::array({media, media})}};
-    issue.description = doc({paragraph({text("See below")}), mediaSingle, mediaGroup});
-    std::string key = jira.addIssue(issue);
-
-    ToolResult refused = call("update_task", {{"issueKey", key}, {"description", "Replacement"}});
-    EXPECT_TRUE(refused.isError);
-    EXPECT_EQ(refused.text, "The description of " + key +
-                                " embeds 5 attachment(s) that Jira would delete if it were replaced \u2014 edit it "
-                                "in Jira instead.");
-    EXPECT_TRUE(jira.requests("PUT", "/rest/api/3/issue/" + key).empty());
-    EXPECT_EQ(jira.issue(key)->description, issue.description);
-
-    ToolResult renamed = call("update_task", {{"issueKey", key}, {"summary", "Renamed"}});
-    EXPECT_FALSE(renamed.isError) << renamed.text;
-    EXPECT_EQ(jira.issue(key)->summary, "Renamed");
-    EXPECT_EQ(jira.issue(key)->description, issue.description);
-}
-
-namespace {
 
 // Files below the folder whose bytes contain any of the needles.
 std::vector<std::string> filesContaining(const std::filesystem::path& folder, const std::vector<std::string>& needles)
@@ -358,66 +173,92 @@ std::vector<std::string> filesContaining(const std::filesystem::path& folder, co
     return hits;
 }
 
-} // namespace
-
-TEST_F(McpTools, TheTokenNeverLeaksIntoOutputOrFiles)
+// The token as stored, as sent, and as the fake's own; the fixture's other token is a marker that Jira rejects.
+std::vector<std::string> secrets(const FakeJira& jira, const std::string& stored)
 {
-    const std::string marker = "tb-marker-9f2e41c7d3";
-    const std::vector<std::string> secrets{marker, base64Encode(jira.email() + ":" + marker),
-                                           base64Encode(jira.email() + ":" + jira.token())};
-    std::string key = addIssue("Secret-free", "3");
-    auto everyTool = [&](McpSession& session) {
-        std::vector<ToolResult> results{
-            session.call("create_task", {{"summary", "Leak check"}}),
-            session.call("list_tasks", {{"filter", "all"}}),
-            session.call("set_status", {{"issueKey", key}, {"status", "done"}}),
-            session.call("get_task", {{"issueKey", key}}),
-            session.call("update_task", {{"issueKey", key}, {"summary", "Still secret-free"}}),
-        };
-        return results;
-    };
+    return {stored, jira.token(), base64Encode(jira.email() + ":" + stored),
+            base64Encode(jira.email() + ":" + jira.token())};
+}
 
-    std::string tooMany = R"({"errorMessages":["The request has been rate-limited. Please try again later."],)"
-                          R"("errors":{},"status":429})";
-    struct Case
-    {
-        std::string token;
-        std::optional<FakeReply> everywhere; // the answer to the first request of each of the five tools
-        std::string message;
-    };
-    const std::vector<Case> cases{
-        // A rejected token: Jira answers 401 on /myself and serves the other requests anonymously.
-        {marker, std::nullopt, "Jira returned HTTP 401. Authentication failed \u2014 check your email and API token."},
-        // The right token, but rate limiting and server errors everywhere.
-        {jira.token(), FakeReply{429, tooMany, "application/json", {{"Retry-After", "3"}}},
-         "Jira returned HTTP 429. " + tooMany},
-        {jira.token(), FakeReply{500, "", "text/plain", {}}, "Jira returned HTTP 500. "},
-    };
-    for (const auto& c : cases) {
-        ASSERT_TRUE(Keychain::set(c.token, Keychain::kTokenAccount));
-        if (c.everywhere) {
-            for (const auto& [method, path] :
-                 std::vector<std::pair<std::string, std::string>>{{"GET", "/rest/api/3/myself"},
-                                                                  {"POST", "/rest/api/3/search/jql"},
-                                                                  {"GET", "/rest/api/3/issue/" + key + "/transitions"},
-                                                                  {"GET", "/rest/api/3/issue/" + key}}) {
-                jira.setRoute(method, path, [reply = *c.everywhere](const LoggedRequest&) { return reply; });
-            }
-        }
-        McpSession session(config.path());
-        for (const ToolResult& result : everyTool(session)) {
-            EXPECT_TRUE(result.isError);
-            EXPECT_EQ(result.text, c.message);
-        }
-        ProcessResult run = session.finish();
-        for (const auto& secret : secrets) {
-            EXPECT_EQ(run.out.find(secret), std::string::npos);
-            EXPECT_EQ(run.err.find(secret), std::string::npos);
+// Each journal entry as written, with its text, whether it can be undone and whether it was.
+void checkJournal(const Activity::Journal& journal, const Json& expected)
+{
+    std::vector<Activity::Entry> entries = journal.read();
+    EXPECT_EQ(entries.size(), expected.is_null() ? entries.size() : expected.size());
+    for (std::size_t i = 0; i < std::min(entries.size(), expected.size()); ++i) {
+        Json actual = toJson(entries[i]);
+        actual["text"] = entryText(entries[i]);
+        actual["undoable"] = canUndo(entries[i]);
+        actual["undone"] = entries[i].undone;
+        for (const auto& [name, value] : expected[i].items()) {
+            EXPECT_EQ(actual[name], value) << "journal entry " << i << " " << name;
         }
     }
-    EXPECT_EQ(filesContaining(config.path(), secrets), std::vector<std::string>{});
+}
+
+std::string storedToken(const FakeJira& jira, const Json& token)
+{
+    return token.is_string() ? token.get<std::string>() : token.get<bool>() ? jira.token() : "";
+}
+
+} // namespace
+
+TEST_F(McpTools, ScenesAnswerAndSendExactlyWhatTheFixtureSaysAndNeverLeakTheToken)
+{
+    std::vector<std::string> all; // every secret seen so far
+    for (const Json& scene : kFixture["scenes"]) {
+        SCOPED_TRACE(scene["name"].get<std::string>());
+        FakeJira jira;
+        TempDir config;
+        addIssues(jira, scene.value("issues", Json::array()));
+        saveSettings(config, fill(kFixture["settings"], jira));
+        std::string token = storedToken(jira, scene.value("token", Json(true)));
+        ASSERT_TRUE(Keychain::set(token, Keychain::kTokenAccount));
+        McpSession session(config.path());
+        JiraClient client{JiraConfig{jira.baseUrl(), jira.email(), jira.token()}};
+        Activity::Journal journal{config / "state" / "taskbell"};
+        for (const Json& raw : scene["steps"]) {
+            Json step = fill(raw, jira);
+            SCOPED_TRACE(step.dump());
+            if (step.contains("settings")) {
+                saveSettings(config, step["settings"]);
+            }
+            if (step.contains("token")) {
+                ASSERT_TRUE(Keychain::set(storedToken(jira, step["token"]), Keychain::kTokenAccount));
+            }
+            applySwitches(jira, step);
+            if (!scene.value("noRequests", false)) {
+                jira.clearLog();
+            }
+            if (step.contains("call")) {
+                checkAnswer(step, session.call(step["call"], step.value("args", Json::object())));
+            }
+            if (step.contains("someone")) {
+                someoneElse(client, step["someone"], step["key"]);
+            }
+            if (step.contains("undo")) { // the newest journal entry, and what stops it
+                auto refused = caught<Activity::UndoError>([&] { undo(client, journal, journal.read().back()); });
+                EXPECT_EQ(refused ? std::string(refused->what()) : "", step["undo"]);
+            }
+            checkEffects(jira, step);
+            if (step.contains("token")) { // a token is used as stored, never rewritten
+                EXPECT_EQ(Keychain::get(Keychain::kTokenAccount), storedToken(jira, step["token"]));
+            }
+        }
+        ProcessResult run = session.finish();
+        EXPECT_EQ(run.exitCode, 0);
+        if (scene.value("noRequests", false)) {
+            EXPECT_TRUE(jira.requests().empty()) << jira.requests().front().target;
+        }
+        for (const std::string& secret : secrets(jira, token.empty() ? jira.token() : token)) {
+            EXPECT_EQ((run.out + run.err).find(secret), std::string::npos);
+            all.push_back(secret);
+        }
+        EXPECT_EQ(filesContaining(config.path(), all), std::vector<std::string>{});
+        checkJournal(journal, scene.value("journal", Json()));
+    }
     // Under the test script, HOME and the XDG folders are a private sandbox: nothing there may hold the token.
     if (const char* home = std::getenv("HOME"); home != nullptr && std::getenv("TASKBELL_KEYRING_SESSION") != nullptr) {
-        EXPECT_EQ(filesContaining(std::filesystem::path(home).parent_path(), secrets), std::vector<std::string>{});
+        EXPECT_EQ(filesContaining(std::filesystem::path(home).parent_path(), all), std::vector<std::string>{});
     }
 }
