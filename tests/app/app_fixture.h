@@ -1,10 +1,10 @@
 #pragma once
 
+#include <QAbstractSpinBox>
 #include <QCoreApplication>
-#include <QDir>
+#include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
-#include <QWidget>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -145,17 +145,27 @@ inline void settle()
     QTest::qWait(1);
 }
 
-// Saves the widget as <name>.png into $TASKBELL_SCREENSHOT_DIR when that is set (tests/app/windows/screenshots.sh
-// makes docs/screenshots this way); does nothing otherwise.
-inline void screenshot(QWidget* widget, const QString& name)
+// The accessible names (else object names) of the visible tab stops once round the focus chain from `first`; a
+// spin box and its own line edit are one stop.
+inline QStringList tabStops(QWidget* first)
 {
-    const QString folder = qEnvironmentVariable("TASKBELL_SCREENSHOT_DIR");
-    if (!folder.isEmpty()) {
-        QDir().mkpath(folder);
-        QTest::qWait(50); // pending layout requests first
-        widget->repaint();
-        widget->grab().save(QDir(folder).filePath(name + ".png"));
-    }
+    QStringList stops;
+    QWidget* widget = first;
+    do {
+        const bool inner = qobject_cast<QAbstractSpinBox*>(widget->parentWidget()) != nullptr;
+        if (widget->isVisible() && (widget->focusPolicy() & Qt::TabFocus) && !inner) {
+            stops << (widget->accessibleName().isEmpty() ? widget->objectName() : widget->accessibleName());
+        }
+        widget = widget->nextInFocusChain();
+    } while (widget != first);
+    return stops;
+}
+
+// Whether a label of the window names `field` (its buddy), as screen readers announce it.
+inline bool isLabelled(QWidget* window, QWidget* field)
+{
+    const auto labels = window->findChildren<QLabel*>();
+    return std::any_of(labels.begin(), labels.end(), [field](QLabel* label) { return label->buddy() == field; });
 }
 
 } // namespace taskbell::test

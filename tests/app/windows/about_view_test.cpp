@@ -16,26 +16,15 @@ class AboutViewTest : public QObject
     Q_OBJECT
 
 private slots:
-    void headerNamesVersionAndBuild();
-    void changelogRunsNewestToOldest();
+    void showsTheRunningVersionAndTheChangelogNewestFirst();
 };
 
-void AboutViewTest::headerNamesVersionAndBuild()
-{
-    QCOMPARE(AboutView::versionLine("1.10.0", "42"), QString("Version 1.10.0 (build 42)"));
-    AboutView view;
-    QCOMPARE(view.findChild<QLabel*>("aboutName")->text(), QString("Taskbell"));
-    QCOMPARE(view.findChild<QLabel*>("aboutVersion")->text(),
-             AboutView::versionLine(QString::fromStdString(platform::runningVersion()),
-                                    QString::fromStdString(platform::runningBuild())));
-    QCOMPARE(view.size(), QSize(420, 440));
-}
-
-void AboutViewTest::changelogRunsNewestToOldest()
+void AboutViewTest::showsTheRunningVersionAndTheChangelogNewestFirst()
 {
     AboutView view;
     view.show();
-    test::screenshot(&view, "about");
+    QVERIFY(
+        view.findChild<QLabel*>("aboutVersion")->text().contains(QString::fromStdString(platform::runningVersion())));
     QLayout* column = view.findChild<QScrollArea*>("aboutChangelog")->widget()->layout();
     QStringList order;
     for (int i = 0; i < column->count(); ++i) {
