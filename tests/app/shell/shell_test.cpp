@@ -137,13 +137,10 @@ private slots:
         PanelWindow panel;
         windows.setMenuBarPanel(&panel);
         panel.showAt({});
-        QCOMPARE(windows.activationMode(), ActivationMode::accessory);
-
         windows.showSettings();
         QVERIFY(!panel.isVisible());
         QDialog* settings = windows.settingsWindow();
         QVERIFY(settings != nullptr && settings->isVisible());
-        QCOMPARE(windows.activationMode(), ActivationMode::regular);
         panel.showAt({});
         windows.showSettings();
         QCOMPARE(windows.settingsWindow(), settings);
@@ -157,7 +154,6 @@ private slots:
         windows.showAddTask();
         windows.showAbout();
         QCOMPARE(windows.addTaskWindow(), addTask);
-        QCOMPARE(addTask->size(), QSize(400, 560));
         QCOMPARE(recording.built, 3);
     }
 
@@ -237,10 +233,6 @@ private slots:
     {
         TrayItem tray;
         QCOMPARE(tray.toolTip(), QStringLiteral("Taskbell"));
-        tray.setLabel("0");
-        QCOMPARE(tray.toolTip(), QStringLiteral("0"));
-        tray.setLabel("12");
-        QCOMPARE(tray.toolTip(), QStringLiteral("12"));
         QImage plain = TrayItem::pixmapFor({}, 22).toImage();
         QImage badged = TrayItem::pixmapFor("3", 22).toImage();
         QCOMPARE(plain.size(), badged.size());
