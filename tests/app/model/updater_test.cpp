@@ -1,4 +1,3 @@
-#include <QSignalSpy>
 #include <QTest>
 
 #include "app/model/updater.h"
@@ -234,26 +233,6 @@ private slots:
         fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), false);
         QTest::qWait(50);
         QCOMPARE(fixture.server.hits("/appcast.json"), hits);
-    }
-
-    void dismissPostponesTheOffer()
-    {
-        UpdaterFixture fixture;
-        QSignalSpy changed(fixture.updater.get(), &Updater::changed);
-        fixture.updater->dismiss();
-        QVERIFY(!fixture.updater->dismissedVersion());
-        QCOMPARE(changed.count(), 0);
-
-        fixture.server.serve("/appcast.json", 200, feed("2.0.0", "https://example.com/u.zip"), "application/json");
-        fixture.check("/appcast.json", true);
-        QVERIFY(fixture.updater->hasVisibleOffer());
-        fixture.updater->dismiss();
-        QCOMPARE(fixture.updater->dismissedVersion(), std::optional<QString>("2.0.0"));
-        QVERIFY(fixture.updater->available()); // the offer stays, it is only hidden
-        QVERIFY(!fixture.updater->hasVisibleOffer());
-        fixture.server.serve("/appcast.json", 200, feed("2.1.0", "https://example.com/u.zip"), "application/json");
-        fixture.check("/appcast.json", true);
-        QVERIFY(fixture.updater->hasVisibleOffer());
     }
 
     void installFailingAtEachStageLeavesNoUpdateFolder()

@@ -446,6 +446,9 @@ private slots:
         QVERIFY(panel.fixture.offerUpdate("9.9.9"));
         panel.settle();
         QVERIFY(!banner->isVisibleTo(&panel.view)); // the dismissed version stays hidden
+        QVERIFY(panel.fixture.offerUpdate("9.9.10"));
+        panel.settle();
+        QVERIFY(banner->isVisibleTo(&panel.view)); // a newer one is offered again
     }
 
     void textsOfARow()
