@@ -138,13 +138,6 @@ inline std::string jqlOf(const LoggedRequest& request)
     return body.is_object() && body.contains("jql") && body["jql"].is_string() ? body["jql"].get<std::string>() : "";
 }
 
-// Waits until queued work (thread-pool results applied on the GUI thread) has run.
-inline void settle()
-{
-    QCoreApplication::processEvents();
-    QTest::qWait(1);
-}
-
 // The accessible names (else object names) of the visible tab stops once round the focus chain from `first`; a
 // spin box and its own line edit are one stop.
 inline QStringList tabStops(QWidget* first)
