@@ -1,10 +1,10 @@
 #pragma once
 
+#include <QAbstractSpinBox>
 #include <QCoreApplication>
-#include <QDir>
+#include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
-#include <QWidget>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -138,24 +138,27 @@ inline std::string jqlOf(const LoggedRequest& request)
     return body.is_object() && body.contains("jql") && body["jql"].is_string() ? body["jql"].get<std::string>() : "";
 }
 
-// Waits until queued work (thread-pool results applied on the GUI thread) has run.
-inline void settle()
+// The accessible names (else object names) of the visible tab stops once round the focus chain from `first`; a
+// spin box and its own line edit are one stop.
+inline QStringList tabStops(QWidget* first)
 {
-    QCoreApplication::processEvents();
-    QTest::qWait(1);
+    QStringList stops;
+    QWidget* widget = first;
+    do {
+        const bool inner = qobject_cast<QAbstractSpinBox*>(widget->parentWidget()) != nullptr;
+        if (widget->isVisible() && (widget->focusPolicy() & Qt::TabFocus) && !inner) {
+            stops << (widget->accessibleName().isEmpty() ? widget->objectName() : widget->accessibleName());
+        }
+        widget = widget->nextInFocusChain();
+    } while (widget != first);
+    return stops;
 }
 
-// Saves the widget as <name>.png into $TASKBELL_SCREENSHOT_DIR when that is set (tests/app/windows/screenshots.sh
-// makes docs/screenshots this way); does nothing otherwise.
-inline void screenshot(QWidget* widget, const QString& name)
+// Whether a label of the window names `field` (its buddy), as screen readers announce it.
+inline bool isLabelled(QWidget* window, QWidget* field)
 {
-    const QString folder = qEnvironmentVariable("TASKBELL_SCREENSHOT_DIR");
-    if (!folder.isEmpty()) {
-        QDir().mkpath(folder);
-        QTest::qWait(50); // pending layout requests first
-        widget->repaint();
-        widget->grab().save(QDir(folder).filePath(name + ".png"));
-    }
+    const auto labels = window->findChildren<QLabel*>();
+    return std::any_of(labels.begin(), labels.end(), [field](QLabel* label) { return label->buddy() == field; });
 }
 
 } // namespace taskbell::test

@@ -66,13 +66,6 @@ private slots:
         QApplication::setFont(saved);
     }
 
-    void opacityScalesAlphaAndStyleSheetsGetRgba()
-    {
-        QColor half = look::withOpacity(QColor(200, 100, 50), 0.5);
-        QCOMPARE(half.alpha(), 128);
-        QCOMPARE(look::css(half), QStringLiteral("rgba(200, 100, 50, 128)"));
-    }
-
     void secondaryColourFallsBackToFadedText()
     {
         QPalette palette;

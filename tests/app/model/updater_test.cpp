@@ -1,4 +1,3 @@
-#include <QSignalSpy>
 #include <QTest>
 
 #include "app/model/updater.h"
@@ -135,263 +134,225 @@ class UpdaterTest : public QObject
     Q_OBJECT
 
 private slots:
-    void checkOutcomesAndTexts();
-    void guardsAgainstOverlapAndAutomaticChecksWithinAMinute();
-    void startArmsAndDisarmsThePeriodicChecks();
-    void dismissPostponesTheOffer();
-    void installFailingAtEachStageLeavesNoUpdateFolder();
-    void installThatCannotSucceedDownloadsNothing();
-    void installSucceedsAndQuits();
-    void quittingDuringAnInstallStopsItAndLeavesNoUpdateFolder();
-};
-
-void UpdaterTest::checkOutcomesAndTexts()
-{
-    const std::string same = feed("1.0.0", "https://example.com/u.zip");
-    const std::string newer = feed("1.10.0", "https://example.com/u.zip", R"(,"sha256":null)");
-    const std::string shorter = feed("1.0", "https://example.com/u.zip");
-    const std::string noUrl = R"({"version":"2.0.0"})";
-    const QString latest = "You're on the latest version (v1.0.0).";
-    struct Case
+    void checkOutcomesAndTexts()
     {
-        int status; // HTTP status of the feed
-        std::string body;
-        bool manual;
-        QString offered; // version on offer afterwards, empty: none
-        QString shown;   // status afterwards, "-": none
-        QString error;   // errorMessage afterwards, "-": none, "*": any text
-    };
-    const Case cases[] = {
-        {200, same, true, "", latest, "-"},      {200, same, false, "", "-", "-"},
-        {200, shorter, true, "", latest, "-"},   {200, newer, true, "1.10.0", "-", "-"},
-        {200, newer, false, "1.10.0", "-", "-"}, {404, "", true, "", "-", "Update check failed: HTTP 404"},
-        {500, "", false, "", "-", "-"},          {200, noUrl, true, "", "-", "*"},
-        {200, noUrl, false, "", "-", "-"},
-    };
-    for (const Case& c : cases) {
-        UpdaterFixture fixture;
-        fixture.server.serve("/appcast.json", c.status, c.body, "application/json");
-        fixture.check("/appcast.json", c.manual);
-        QCOMPARE(fixture.checkingFlips, 2);
-        QVERIFY(!fixture.updater->isChecking());
-        QCOMPARE(fixture.updater->lastCheck(), std::optional(fixture.now));
-        const auto& offer = fixture.updater->available();
-        QCOMPARE(offer ? QString::fromStdString(offer->version) : "", c.offered);
-        QCOMPARE(fixture.updater->status().value_or("-"), c.shown);
-        QCOMPARE(fixture.statuses.value(0) == "Checking…", c.manual);
-        if (c.error == "*") {
-            QVERIFY(fixture.updater->errorMessage() && !fixture.updater->errorMessage()->isEmpty());
-        } else {
-            QCOMPARE(fixture.updater->errorMessage().value_or("-"), c.error);
+        const std::string same = feed("1.0.0", "https://example.com/u.zip");
+        const std::string newer = feed("1.10.0", "https://example.com/u.zip", R"(,"sha256":null)");
+        const std::string shorter = feed("1.0", "https://example.com/u.zip");
+        const std::string noUrl = R"({"version":"2.0.0"})";
+        const QString latest = "You're on the latest version (v1.0.0).";
+        struct Case
+        {
+            int status; // HTTP status of the feed
+            std::string body;
+            bool manual;
+            QString offered; // version on offer afterwards, empty: none
+            QString shown;   // status afterwards, "-": none
+            QString error;   // errorMessage afterwards, "-": none, "*": any text
+        };
+        const Case cases[] = {
+            {200, same, true, "", latest, "-"},      {200, same, false, "", "-", "-"},
+            {200, shorter, true, "", latest, "-"},   {200, newer, true, "1.10.0", "-", "-"},
+            {200, newer, false, "1.10.0", "-", "-"}, {404, "", true, "", "-", "Update check failed: HTTP 404"},
+            {500, "", false, "", "-", "-"},          {200, noUrl, true, "", "-", "*"},
+            {200, noUrl, false, "", "-", "-"},
+        };
+        for (const Case& c : cases) {
+            UpdaterFixture fixture;
+            fixture.server.serve("/appcast.json", c.status, c.body, "application/json");
+            fixture.check("/appcast.json", c.manual);
+            QCOMPARE(fixture.checkingFlips, 2);
+            QVERIFY(!fixture.updater->isChecking());
+            QCOMPARE(fixture.updater->lastCheck(), std::optional(fixture.now));
+            const auto& offer = fixture.updater->available();
+            QCOMPARE(offer ? QString::fromStdString(offer->version) : "", c.offered);
+            QCOMPARE(fixture.updater->status().value_or("-"), c.shown);
+            QCOMPARE(fixture.statuses.value(0) == "Checking…", c.manual);
+            if (c.error == "*") {
+                QVERIFY(fixture.updater->errorMessage() && !fixture.updater->errorMessage()->isEmpty());
+            } else {
+                QCOMPARE(fixture.updater->errorMessage().value_or("-"), c.error);
+            }
         }
     }
-}
 
-void UpdaterTest::guardsAgainstOverlapAndAutomaticChecksWithinAMinute()
-{
-    for (bool manual : {true, false}) {
-        UpdaterFixture broken;
-        bool finished = false;
-        broken.updater->check("not a url", manual, [&] { finished = true; });
-        QTRY_VERIFY_WITH_TIMEOUT(finished, kWait);
-        QCOMPARE(broken.updater->lastCheck(), std::optional(broken.now));
-        QCOMPARE(broken.updater->errorMessage().value_or("-"),
-                 manual ? QString("Update check failed: bad feed URL") : QString("-"));
-        QVERIFY(!broken.updater->status());
-    }
-
-    UpdaterFixture fixture;
-    fixture.server.serve("/appcast.json", 200, feed("2.0.0", "https://example.com/u.zip"), "application/json");
-    fixture.check("/appcast.json", false);
-    QCOMPARE(fixture.server.hits("/appcast.json"), 1);
-
-    fixture.now += 59s;
-    fixture.check("/appcast.json", false); // refused: within the minute
-    QCOMPARE(fixture.server.hits("/appcast.json"), 1);
-    fixture.check("/appcast.json", true); // a manual check runs
-    QCOMPARE(fixture.server.hits("/appcast.json"), 2);
-    fixture.now += 61s;
-    fixture.check("/appcast.json", false);
-    QCOMPARE(fixture.server.hits("/appcast.json"), 3);
-
-    // A check or an install while one runs is refused without any change.
-    fixture.now += 61s;
-    bool first = false;
-    fixture.updater->check(QString::fromStdString(fixture.server.url("/appcast.json")), true, [&] { first = true; });
-    bool refused = false;
-    fixture.updater->check(QString::fromStdString(fixture.server.url("/appcast.json")), true, [&] { refused = true; });
-    QVERIFY(refused && !first);
-    bool installRefused = false;
-    fixture.updater->install([&] { installRefused = true; });
-    QVERIFY(installRefused);
-    QTRY_VERIFY_WITH_TIMEOUT(first, kWait);
-    QCOMPARE(fixture.server.hits("/appcast.json"), 4);
-    QCOMPARE(fixture.server.hits("/u.zip"), 0);
-}
-
-void UpdaterTest::startArmsAndDisarmsThePeriodicChecks()
-{
-    // Six hours become 216 ms, five seconds become none; the clock moves a minute per reading.
-    UpdaterFixture fixture(true, 0.00001);
-    fixture.server.serve("/appcast.json", 200, feed("1.0.0", "https://example.com/u.zip"), "application/json");
-    fixture.onLastCheck = [&] { fixture.now += 61s; };
-    fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), true);
-    QVERIFY(fixture.updater->isArmed());
-    QTRY_VERIFY_WITH_TIMEOUT(fixture.lastCheckChanges >= 3, kWait); // the first check, then the periodic ones
-    QVERIFY(!fixture.updater->errorMessage());
-    QVERIFY(!fixture.updater->status());
-
-    fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), false);
-    QVERIFY(!fixture.updater->isArmed());
-    QTest::qWait(50); // a check already under way may still end
-    int hits = fixture.server.hits("/appcast.json");
-    QTest::qWait(500);
-    QCOMPARE(fixture.server.hits("/appcast.json"), hits);
-
-    // Arming again schedules a new first check; disarming at once drops it too.
-    fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), true);
-    fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), false);
-    QTest::qWait(50);
-    QCOMPARE(fixture.server.hits("/appcast.json"), hits);
-}
-
-void UpdaterTest::dismissPostponesTheOffer()
-{
-    UpdaterFixture fixture;
-    QSignalSpy changed(fixture.updater.get(), &Updater::changed);
-    fixture.updater->dismiss();
-    QVERIFY(!fixture.updater->dismissedVersion());
-    QCOMPARE(changed.count(), 0);
-
-    fixture.server.serve("/appcast.json", 200, feed("2.0.0", "https://example.com/u.zip"), "application/json");
-    fixture.check("/appcast.json", true);
-    QVERIFY(fixture.updater->hasVisibleOffer());
-    fixture.updater->dismiss();
-    QCOMPARE(fixture.updater->dismissedVersion(), std::optional<QString>("2.0.0"));
-    QVERIFY(fixture.updater->available()); // the offer stays, it is only hidden
-    QVERIFY(!fixture.updater->hasVisibleOffer());
-    fixture.server.serve("/appcast.json", 200, feed("2.1.0", "https://example.com/u.zip"), "application/json");
-    fixture.check("/appcast.json", true);
-    QVERIFY(fixture.updater->hasVisibleOffer());
-}
-
-void UpdaterTest::installFailingAtEachStageLeavesNoUpdateFolder()
-{
-    const QString downloading = "Downloading v2.0.0…";
-    const QStringList afterDownload = {downloading, "-"};
-    const QStringList afterVerify = {downloading, "Verifying…", "-"};
-    struct Case
+    void guardsAgainstOverlapAndAutomaticChecksWithinAMinute()
     {
-        QString stage, error; // error: the start of the text shown
-        QStringList statuses;
-    };
-    const Case cases[] = {
-        {"bad url", "Download failed: bad download URL", afterDownload},
-        {"404", "Download failed: HTTP 404", afterDownload},
-        {"checksum", "Download rejected: checksum doesn't match the manifest.", afterVerify},
-        {"no app", "Download failed: no .app inside the archive", afterVerify},
-        {"unsigned", "Download rejected: not signed by the expected developer.\n", afterVerify},
-        {"version", "Download rejected: bundle is v2.0, manifest promised v2.0.0.", afterVerify},
-        {"not writable", "Can't replace ", {downloading, "Verifying…", "Installing…", "-"}},
-    };
-    for (const auto& [stage, error, statuses] : cases) {
         UpdaterFixture fixture;
-        std::string feedURL;
-        if (stage == "bad url") {
-            fixture.server.serve("/appcast.json", 200, feed("2.0.0", "not a url"), "application/json");
-            feedURL = fixture.server.url("/appcast.json");
-        } else if (stage == "404") {
-            fixture.server.serve("/appcast.json", 200, feed("2.0.0", fixture.server.url("/missing.zip")),
-                                 "application/json");
-            feedURL = fixture.server.url("/appcast.json");
-        } else if (stage == "checksum") {
-            feedURL = fixture.publish("2.0.0", "2.0.0", std::string(64, 'a'));
-        } else if (stage == "no app") {
-            feedURL = fixture.publish("2.0.0", "2.0.0", "", true, "Taskbell.bundle");
-        } else if (stage == "unsigned") {
-            feedURL = fixture.publish("2.0.0", "2.0.0", "match", false);
-        } else if (stage == "version") {
-            feedURL = fixture.publish("2.0", "2.0.0", "match");
-        } else {
-            feedURL = fixture.publish("2.0.0", "2.0.0", "match");
-            fs::remove_all(fixture.temp / "Applications"); // nothing to write into
-        }
-        bool finished = false;
-        fixture.updater->check(QString::fromStdString(feedURL), true, [&] { finished = true; });
-        QTRY_VERIFY_WITH_TIMEOUT(finished, kWait);
-        QVERIFY(fixture.updater->available());
-        fixture.statuses.clear();
-
-        fixture.install();
-        QCOMPARE(fixture.quits, 0);
-        QVERIFY(!fixture.updater->isChecking());
-        QVERIFY(!fixture.updater->status());
-        QVERIFY(fixture.updater->errorMessage());
-        QVERIFY2(fixture.updater->errorMessage()->startsWith(error), qPrintable(*fixture.updater->errorMessage()));
-        QCOMPARE(fixture.statuses, statuses);
-        QVERIFY(fixture.updater->available()); // the user may try again
-        QCOMPARE(updateFolders(fixture.temp / "tmp").size(), std::size_t{0});
-    }
-}
-
-void UpdaterTest::installThatCannotSucceedDownloadsNothing()
-{
-    // Outside an installed bundle there is nothing to replace; a build without the release key cannot verify.
-    struct Case
-    {
-        bool inBundle, withKey;
-        QString says;
-    };
-    for (const Case& c : {Case{false, true, "can’t update itself"}, Case{true, false, "can’t verify updates"}}) {
-        UpdaterFixture fixture(c.inBundle, 0.001, c.withKey);
-        fixture.publish("2.0.0", "2.0.0", "match");
+        fixture.server.serve("/appcast.json", 200, feed("2.0.0", "https://example.com/u.zip"), "application/json");
         fixture.check("/appcast.json", false);
-        QVERIFY(fixture.updater->available());
-        QVERIFY(!fixture.updater->errorMessage()); // automatic checks stay quiet
-        if (!c.withKey) {
-            fixture.check("/appcast.json", true);
-            QVERIFY(fixture.updater->available());
-            QVERIFY(fixture.updater->errorMessage() && fixture.updater->errorMessage()->contains(c.says));
-        }
-        fixture.install();
-        QCOMPARE(fixture.server.hits("/Taskbell.zip"), 0);
-        QVERIFY(fixture.updater->errorMessage() && fixture.updater->errorMessage()->contains(c.says));
-        QVERIFY(!fixture.updater->isChecking());
+        QCOMPARE(fixture.server.hits("/appcast.json"), 1);
+
+        fixture.now += 59s;
+        fixture.check("/appcast.json", false); // refused: within the minute
+        QCOMPARE(fixture.server.hits("/appcast.json"), 1);
+        fixture.check("/appcast.json", true); // a manual check runs
+        QCOMPARE(fixture.server.hits("/appcast.json"), 2);
+        fixture.now += 61s;
+        fixture.check("/appcast.json", false);
+        QCOMPARE(fixture.server.hits("/appcast.json"), 3);
+
+        // A check or an install while one runs is refused without any change.
+        fixture.now += 61s;
+        bool first = false;
+        fixture.updater->check(QString::fromStdString(fixture.server.url("/appcast.json")), true,
+                               [&] { first = true; });
+        bool refused = false;
+        fixture.updater->check(QString::fromStdString(fixture.server.url("/appcast.json")), true,
+                               [&] { refused = true; });
+        QVERIFY(refused && !first);
+        bool installRefused = false;
+        fixture.updater->install([&] { installRefused = true; });
+        QVERIFY(installRefused);
+        QTRY_VERIFY_WITH_TIMEOUT(first, kWait);
+        QCOMPARE(fixture.server.hits("/appcast.json"), 4);
+        QCOMPARE(fixture.server.hits("/u.zip"), 0);
+    }
+
+    void startArmsAndDisarmsThePeriodicChecks()
+    {
+        // Six hours become 216 ms, five seconds become none; the clock moves a minute per reading.
+        UpdaterFixture fixture(true, 0.00001);
+        fixture.server.serve("/appcast.json", 200, feed("1.0.0", "https://example.com/u.zip"), "application/json");
+        fixture.onLastCheck = [&] { fixture.now += 61s; };
+        fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), true);
+        QVERIFY(fixture.updater->isArmed());
+        QTRY_VERIFY_WITH_TIMEOUT(fixture.lastCheckChanges >= 3, kWait); // the first check, then the periodic ones
+        QVERIFY(!fixture.updater->errorMessage());
         QVERIFY(!fixture.updater->status());
-        QCOMPARE(fixture.quits, 0);
-        QCOMPARE(updateFolders(fixture.temp / "tmp").size(), std::size_t{0});
+
+        fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), false);
+        QVERIFY(!fixture.updater->isArmed());
+        QTest::qWait(50); // a check already under way may still end
+        int hits = fixture.server.hits("/appcast.json");
+        QTest::qWait(500);
+        QCOMPARE(fixture.server.hits("/appcast.json"), hits);
+
+        // Arming again schedules a new first check; disarming at once drops it too.
+        fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), true);
+        fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), false);
+        QTest::qWait(50);
+        QCOMPARE(fixture.server.hits("/appcast.json"), hits);
     }
-}
 
-void UpdaterTest::installSucceedsAndQuits()
-{
-    UpdaterFixture fixture;
-    std::string feedURL = fixture.publish("2.0.0", "2.0.0", "match");
-    fixture.check("/appcast.json", true);
-    fixture.statuses.clear();
-    fixture.install();
-    QCOMPARE(fixture.quits, 1);
-    QCOMPARE(fixture.statuses, (QStringList{"Downloading v2.0.0…", "Verifying…", "Installing…"}));
-    QVERIFY(!fixture.updater->errorMessage());
-    // The script takes the new bundle from beside the installed one, so nothing stays in the temporary folder.
-    QVERIFY(updateFolders(fixture.temp / "tmp").empty());
-}
+    void installFailingAtEachStageLeavesNoUpdateFolder()
+    {
+        const QString downloading = "Downloading v2.0.0…";
+        const QStringList afterDownload = {downloading, "-"};
+        const QStringList afterVerify = {downloading, "Verifying…", "-"};
+        struct Case
+        {
+            QString stage, error; // error: the start of the text shown
+            QStringList statuses;
+        };
+        const Case cases[] = {
+            {"bad url", "Download failed: bad download URL", afterDownload},
+            {"404", "Download failed: HTTP 404", afterDownload},
+            {"checksum", "Download rejected: checksum doesn't match the manifest.", afterVerify},
+            {"no app", "Download failed: no .app inside the archive", afterVerify},
+            {"unsigned", "Download rejected: not signed by the expected developer.\n", afterVerify},
+            {"version", "Download rejected: bundle is v2.0, manifest promised v2.0.0.", afterVerify},
+            {"not writable", "Can't replace ", {downloading, "Verifying…", "Installing…", "-"}},
+        };
+        for (const auto& [stage, error, statuses] : cases) {
+            UpdaterFixture fixture;
+            std::string feedURL;
+            if (stage == "bad url") {
+                fixture.server.serve("/appcast.json", 200, feed("2.0.0", "not a url"), "application/json");
+                feedURL = fixture.server.url("/appcast.json");
+            } else if (stage == "404") {
+                fixture.server.serve("/appcast.json", 200, feed("2.0.0", fixture.server.url("/missing.zip")),
+                                     "application/json");
+                feedURL = fixture.server.url("/appcast.json");
+            } else if (stage == "checksum") {
+                feedURL = fixture.publish("2.0.0", "2.0.0", std::string(64, 'a'));
+            } else if (stage == "no app") {
+                feedURL = fixture.publish("2.0.0", "2.0.0", "", true, "Taskbell.bundle");
+            } else if (stage == "unsigned") {
+                feedURL = fixture.publish("2.0.0", "2.0.0", "match", false);
+            } else if (stage == "version") {
+                feedURL = fixture.publish("2.0", "2.0.0", "match");
+            } else {
+                feedURL = fixture.publish("2.0.0", "2.0.0", "match");
+                fs::remove_all(fixture.temp / "Applications"); // nothing to write into
+            }
+            bool finished = false;
+            fixture.updater->check(QString::fromStdString(feedURL), true, [&] { finished = true; });
+            QTRY_VERIFY_WITH_TIMEOUT(finished, kWait);
+            QVERIFY(fixture.updater->available());
+            fixture.statuses.clear();
 
-void UpdaterTest::quittingDuringAnInstallStopsItAndLeavesNoUpdateFolder()
-{
-    // The updater goes away at different moments of the install: before the download starts, during it,
-    // during verification (a bundle with 32 MB to unpack and hash keeps that step busy for a while).
-    for (int waitMillis : {0, 1, 3, 10, 20}) {
+            fixture.install();
+            QCOMPARE(fixture.quits, 0);
+            QVERIFY(!fixture.updater->isChecking());
+            QVERIFY(!fixture.updater->status());
+            QVERIFY(fixture.updater->errorMessage());
+            QVERIFY2(fixture.updater->errorMessage()->startsWith(error), qPrintable(*fixture.updater->errorMessage()));
+            QCOMPARE(fixture.statuses, statuses);
+            QVERIFY(fixture.updater->available()); // the user may try again
+            QCOMPARE(updateFolders(fixture.temp / "tmp").size(), std::size_t{0});
+        }
+    }
+
+    void installThatCannotSucceedDownloadsNothing()
+    {
+        // Outside an installed bundle there is nothing to replace; a build without the release key cannot verify.
+        struct Case
+        {
+            bool inBundle, withKey;
+            QString says;
+        };
+        for (const Case& c : {Case{false, true, "can’t update itself"}, Case{true, false, "can’t verify updates"}}) {
+            UpdaterFixture fixture(c.inBundle, 0.001, c.withKey);
+            fixture.publish("2.0.0", "2.0.0", "match");
+            fixture.check("/appcast.json", false);
+            QVERIFY(fixture.updater->available());
+            QVERIFY(!fixture.updater->errorMessage()); // automatic checks stay quiet
+            if (!c.withKey) {
+                fixture.check("/appcast.json", true);
+                QVERIFY(fixture.updater->available());
+                QVERIFY(fixture.updater->errorMessage() && fixture.updater->errorMessage()->contains(c.says));
+            }
+            fixture.install();
+            QCOMPARE(fixture.server.hits("/Taskbell.zip"), 0);
+            QVERIFY(fixture.updater->errorMessage() && fixture.updater->errorMessage()->contains(c.says));
+            QVERIFY(!fixture.updater->isChecking());
+            QVERIFY(!fixture.updater->status());
+            QCOMPARE(fixture.quits, 0);
+            QCOMPARE(updateFolders(fixture.temp / "tmp").size(), std::size_t{0});
+        }
+    }
+
+    void installSucceedsAndQuits()
+    {
         UpdaterFixture fixture;
-        fixture.publish("2.0.0", "2.0.0", "match", true, "Taskbell.app", std::string(32 << 20, '\0'));
+        std::string feedURL = fixture.publish("2.0.0", "2.0.0", "match");
         fixture.check("/appcast.json", true);
-        fixture.updater->install();
-        QTest::qWait(waitMillis);
-        fixture.updater.reset();
-        QCOMPARE(fixture.quits, 0);
-        QVERIFY2(updateFolders(fixture.temp / "tmp").empty(), qPrintable(QString::number(waitMillis)));
+        fixture.statuses.clear();
+        fixture.install();
+        QCOMPARE(fixture.quits, 1);
+        QCOMPARE(fixture.statuses, (QStringList{"Downloading v2.0.0…", "Verifying…", "Installing…"}));
+        QVERIFY(!fixture.updater->errorMessage());
+        // The script takes the new bundle from beside the installed one, so nothing stays in the temporary folder.
+        QVERIFY(updateFolders(fixture.temp / "tmp").empty());
     }
-}
+
+    void quittingDuringAnInstallStopsItAndLeavesNoUpdateFolder()
+    {
+        // The updater goes away at different moments of the install: before the download starts, during it,
+        // during verification (a bundle with 32 MB to unpack and hash keeps that step busy for a while).
+        for (int waitMillis : {0, 1, 3, 10, 20}) {
+            UpdaterFixture fixture;
+            fixture.publish("2.0.0", "2.0.0", "match", true, "Taskbell.app", std::string(32 << 20, '\0'));
+            fixture.check("/appcast.json", true);
+            fixture.updater->install();
+            QTest::qWait(waitMillis);
+            fixture.updater.reset();
+            QCOMPARE(fixture.quits, 0);
+            QVERIFY2(updateFolders(fixture.temp / "tmp").empty(), qPrintable(QString::number(waitMillis)));
+        }
+    }
+};
 
 QTEST_MAIN(UpdaterTest)
 #include "updater_test.moc"

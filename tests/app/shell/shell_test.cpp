@@ -1,27 +1,49 @@
+// The shell: panel placement, the window manager, the tray item, one instance per user (only an answer
+// from this user's own running instance ends a start), starting without a display, and the whole
+// application with an assistant at work beside it.
 #include <QApplication>
 #include <QDialog>
 #include <QFile>
+#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "app/app_fixture.h"
+#include "app/look/error_banner.h"
+#include "app/panel/activity_group.h"
+#include "app/panel/content_view.h"
+#include "app/panel/filter_tabs.h"
+#include "app/panel/task_list.h"
+#include "app/shell/application.h"
 #include "app/shell/aux_windows.h"
 #include "app/shell/panel_window.h"
 #include "app/shell/single_instance.h"
 #include "app/shell/tray_item.h"
+#include "core/platform/keychain.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
 using namespace taskbell;
 using namespace taskbell::app;
+using taskbell::test::AppFixture;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -62,6 +84,91 @@ struct RecordingContents
             made[name]->reject();
         }
     }
+};
+
+// A listening socket at path that accepts nothing, so nobody ever answers.
+int listenAt(const fs::path& path)
+{
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.string().copy(address.sun_path, sizeof address.sun_path - 1);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 4) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Another user's listener that answers every connection the way an instance would.
+pid_t foreignListener(const fs::path& path)
+{
+    int ready[2];
+    if (::pipe(ready) != 0) {
+        return -1;
+    }
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+            ::_exit(1);
+        }
+        int fd = listenAt(path);
+        (void)::write(ready[1], fd >= 0 ? "y" : "n", 1);
+        for (int client; fd >= 0 && (client = ::accept(fd, nullptr, nullptr)) >= 0; ::close(client)) {
+            char request[16];
+            (void)::read(client, request, sizeof request);
+            (void)::write(client, "shown\n", 6);
+        }
+        ::_exit(0);
+    }
+    char answer = 'n';
+    (void)::read(ready[0], &answer, 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    return answer == 'y' ? pid : -1;
+}
+
+// The app beside a real `taskbell --mcp` server configured for the same fake site, sharing its journal. The
+// site's search lags a minute behind writes, so only reconciled searches show an assistant's change.
+struct AssistantFixture : AppFixture
+{
+    test::TempDir home;
+    TaskbellApp app{store.get(), updater.get()};
+
+    AssistantFixture()
+    {
+        test::writeFile(home / "com.quillet.taskbell" / "settings.json",
+                        Json{{"baseURL", jira.baseUrl()}, {"email", jira.email()}}.dump());
+        Keychain::set(jira.token(), Keychain::kTokenAccount);
+        store->activity().watch(Activity::Journal(home / "state" / "taskbell"));
+        jira.setSearchLag(60s);
+    }
+    ~AssistantFixture() { Keychain::set("", Keychain::kTokenAccount); }
+
+    // One tool call through a fresh server process; the answer line.
+    std::string call(const std::string& tool, const Json& arguments)
+    {
+        test::ChildProcess child({TASKBELL_EXE, "--mcp"}, {{"XDG_CONFIG_HOME", home.path().string()},
+                                                           {"XDG_STATE_HOME", (home / "state").string()}});
+        Json request{{"jsonrpc", "2.0"},
+                     {"id", 1},
+                     {"method", "tools/call"},
+                     {"params", {{"name", tool}, {"arguments", arguments}}}};
+        child.write(request.dump() + "\n");
+        std::optional<std::string> line = child.readLine();
+        child.closeInput();
+        child.wait();
+        return line.value_or("");
+    }
+
+    ActivityGroup* group() { return app.content().findChild<ActivityGroup*>(); }
+    // The text of the newest entry, and its action button.
+    QString newestText()
+    {
+        auto* text = group()->findChild<QToolButton*>("activityText");
+        return text != nullptr ? text->accessibleName() : QString();
+    }
+    QToolButton* newestAction(const char* name) { return group()->findChild<QToolButton*>(name); }
 };
 
 void settleDeletes()
@@ -137,13 +244,10 @@ private slots:
         PanelWindow panel;
         windows.setMenuBarPanel(&panel);
         panel.showAt({});
-        QCOMPARE(windows.activationMode(), ActivationMode::accessory);
-
         windows.showSettings();
         QVERIFY(!panel.isVisible());
         QDialog* settings = windows.settingsWindow();
         QVERIFY(settings != nullptr && settings->isVisible());
-        QCOMPARE(windows.activationMode(), ActivationMode::regular);
         panel.showAt({});
         windows.showSettings();
         QCOMPARE(windows.settingsWindow(), settings);
@@ -157,7 +261,6 @@ private slots:
         windows.showAddTask();
         windows.showAbout();
         QCOMPARE(windows.addTaskWindow(), addTask);
-        QCOMPARE(addTask->size(), QSize(400, 560));
         QCOMPARE(recording.built, 3);
     }
 
@@ -237,10 +340,6 @@ private slots:
     {
         TrayItem tray;
         QCOMPARE(tray.toolTip(), QStringLiteral("Taskbell"));
-        tray.setLabel("0");
-        QCOMPARE(tray.toolTip(), QStringLiteral("0"));
-        tray.setLabel("12");
-        QCOMPARE(tray.toolTip(), QStringLiteral("12"));
         QImage plain = TrayItem::pixmapFor({}, 22).toImage();
         QImage badged = TrayItem::pixmapFor("3", 22).toImage();
         QCOMPARE(plain.size(), badged.size());
@@ -305,6 +404,183 @@ private slots:
             QCOMPARE(std::count(result.err.begin(), result.err.end(), '\n'), 1);
             QVERIFY2(result.err.find(row.says) != std::string::npos, result.err.c_str());
         }
+    }
+
+    void onlyTheUsersOwnAnswerEndsAStart()
+    {
+        test::TempDir folder;
+        fs::path silentPath = folder / "silent";
+        int silent = listenAt(silentPath);
+        QVERIFY(silent >= 0);
+        SingleInstance beside(QString::fromStdString(silentPath.string()));
+        beside.setAnswerTimeout(50ms);
+        QVERIFY(beside.claim()); // runs, rather than exit because something listens there
+        ::close(silent);
+
+        if (::geteuid() != 0) {
+            QSKIP("a listener of another user needs root to start");
+        }
+        // Another user listens where this user's instance would, and answers as one: this start still runs.
+        char shared[] = "/tmp/taskbell-foreign-XXXXXX"; // a folder the other user can reach
+        QVERIFY(::mkdtemp(shared) != nullptr);
+        fs::permissions(shared, fs::perms::all);
+        fs::path foreignPath = fs::path(shared) / "instance";
+        pid_t foreign = foreignListener(foreignPath);
+        bool claimed = foreign > 0 && SingleInstance(QString::fromStdString(foreignPath.string())).claim();
+        if (foreign > 0) {
+            ::kill(foreign, SIGKILL);
+            ::waitpid(foreign, nullptr, 0);
+        }
+        fs::remove_all(shared);
+        QVERIFY(foreign > 0);
+        QVERIFY(claimed);
+    }
+
+    void withoutARuntimeFolderTheSocketStaysPrivate()
+    {
+        test::TempDir temp;
+        QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        QByteArray tmpdir = qgetenv("TMPDIR");
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", QByteArray::fromStdString(temp.path().string()));
+        fs::path own = temp / ("taskbell-" + std::to_string(::geteuid()));
+        QCOMPARE(SingleInstance::defaultSocketPath().toStdString(), (own / "com.quillet.taskbell.instance").string());
+        QCOMPARE(fs::status(own).permissions(), fs::perms::owner_all);
+
+        // A folder of that name that others may change is no place for it: no hand-over, but a start.
+        fs::permissions(own, fs::perms::all);
+        QVERIFY(SingleInstance::defaultSocketPath().isEmpty());
+        QVERIFY(SingleInstance().claim());
+        qputenv("XDG_RUNTIME_DIR", runtime);
+        qputenv("TMPDIR", tmpdir);
+    }
+
+    void trayShowsTheIconAloneUntilConfigured()
+    {
+        AppFixture f(false);
+        TaskbellApp app(f.store.get(), f.updater.get());
+        QCOMPARE(app.tray().label(), QString());
+        f.configure();
+        QCOMPARE(app.tray().label(), QStringLiteral("0")); // configured, nothing in progress yet
+        f.addIssue("One", "3");
+        f.addIssue("Two", "3");
+        QVERIFY(f.load());
+        QCOMPARE(app.tray().label(), QStringLiteral("2"));
+        QCOMPARE(app.tray().toolTip(), QStringLiteral("2"));
+    }
+
+    void panelTogglesAndAWindowClosesIt()
+    {
+        AppFixture f;
+        TaskbellApp app(f.store.get(), f.updater.get());
+        app.togglePanel();
+        QVERIFY(app.panel().isVisible());
+        QVERIFY(QTest::qWaitFor([&] { return f.jira.requests().size() >= 4; }, 10000)); // the first load
+        app.windows().showSettings();
+        QVERIFY(!app.panel().isVisible());
+        app.windows().settingsWindow()->close();
+        QTest::qWait(400); // past the grace time in which a tray click only closes the panel
+        app.togglePanel();
+        QVERIFY(app.panel().isVisible());
+        app.togglePanel();
+        QVERIFY(!app.panel().isVisible());
+    }
+
+    void darkPaletteRebuildsThePanelAsItWas()
+    {
+        AppFixture f;
+        for (int i = 0; i < 60; ++i) {
+            f.addIssue("Task " + std::to_string(i), "3");
+        }
+        TaskbellApp app(f.store.get(), f.updater.get());
+        app.togglePanel();
+        QVERIFY(QTest::qWaitFor([&] { return f.store->inProgress().size() == 60; }, 10000));
+        QCoreApplication::processEvents();
+        app.content().filterTabs()->button(TaskFilter::all)->toggle();
+        QScrollBar* bar = app.content().scrollArea()->verticalScrollBar();
+        bar->setValue(bar->maximum() / 2);
+        int position = bar->value();
+        auto loads = [&] { return f.jira.requests("GET", "/rest/api/3/myself").size(); }; // one per load
+        std::size_t loaded = loads();
+
+        QPointer<ContentView> before = &app.content();
+        QPalette saved = QApplication::palette();
+        QPalette dark = saved;
+        dark.setColor(QPalette::Window, QColor(30, 30, 30));
+        dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+        QApplication::setPalette(dark);
+        QVERIFY(QTest::qWaitFor([&] { return before.isNull(); }, 2000)); // replaced by a new one
+        QCOMPARE(app.content().parentWidget(), &app.panel());
+        QCOMPARE(app.content().palette().color(QPalette::Window), QColor(30, 30, 30));
+        QCOMPARE(app.content().filter(), TaskFilter::all);
+        QVERIFY(QTest::qWaitFor([&] { return app.content().scrollArea()->verticalScrollBar()->value() == position; },
+                                2000));
+        QVERIFY(!app.content().taskList()->shownRows().empty());
+        QTest::qWait(50);
+        QCOMPARE(loads(), loaded); // nothing loaded again
+        QApplication::setPalette(saved);
+    }
+
+    // An assistant's move reaches the tray, the panel and a notification without a refresh; Undo moves it back
+    // and the entry stays "Undone" for a later run. Notifications follow the setting.
+    void assistantMoveShowsAtOnceAndUndoes()
+    {
+        AssistantFixture f;
+        std::string key = f.addIssue("Write notes", "10000");
+        QVERIFY(f.load());
+        QVERIFY(f.group()->isHidden());
+        f.call("set_status", {{"issueKey", key}, {"status", "in_progress"}});
+        QTRY_COMPARE_WITH_TIMEOUT(f.app.tray().label(), QStringLiteral("1"), 5000);
+        QVERIFY(!f.group()->isHidden());
+        QString moved = QString::fromStdString("Moved " + key + " to In Progress");
+        QCOMPARE(f.newestText(), moved);
+        QCOMPARE(f.group()->findChild<QLabel*>("activityAge")->text(), QStringLiteral("just now"));
+        QCOMPARE(f.app.tray().lastNotification(),
+                 QString::fromStdString("Your assistant moved " + key + " to In Progress"));
+
+        f.newestAction("activityUndo")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(f.app.tray().label(), QStringLiteral("0"), 5000);
+        QCOMPARE(f.jira.issue(key)->statusId, std::string("10000"));
+        QTRY_VERIFY(f.group()->findChild<QLabel*>("activityUndone") != nullptr);
+        AppStore later(f.settings(), Timing{}, QString::fromStdString(f.jira.token()));
+        later.activity().watch(*f.store->activity().journal());
+        QVERIFY(later.activity().shown().front().undone);
+
+        AppSettings quiet = f.siteSettings();
+        quiet.notifyAssistantChanges = false;
+        QVERIFY(f.store->saveSettings(quiet, std::nullopt));
+        f.call("set_status", {{"issueKey", key}, {"status", "done"}});
+        QTRY_COMPARE_WITH_TIMEOUT(f.newestText(), QString::fromStdString("Moved " + key + " to Done"), 5000);
+        QCOMPARE(f.app.tray().lastNotification(),
+                 QString::fromStdString("Your assistant moved " + key + " to In Progress"));
+
+        f.group()->findChild<QToolButton*>("clearActivity")->click();
+        QVERIFY(f.group()->isHidden());
+    }
+
+    // Undo of an edit restores what the assistant overwrote, but never over a later edit by someone else.
+    void assistantEditUndoes()
+    {
+        AssistantFixture f;
+        std::string key = f.addIssue("Write notes", "3");
+        QVERIFY(f.load());
+        f.call("update_task", {{"issueKey", key}, {"summary", "Assistant's title"}});
+        QString changed = QString::fromStdString("Changed the summary of " + key);
+        QTRY_COMPARE_WITH_TIMEOUT(f.newestText(), changed, 5000);
+        f.newestAction("activityUndo")->click();
+        QTRY_VERIFY(f.group()->findChild<QLabel*>("activityUndone") != nullptr);
+        QCOMPARE(f.jira.issue(key)->summary, std::string("Write notes"));
+        f.group()->findChild<QToolButton*>("activityText")->click(); // the text opens the detail window
+        QVERIFY(f.app.windows().detailWindow(QString::fromStdString(key)) != nullptr);
+
+        f.call("update_task", {{"issueKey", key}, {"summary", "Assistant's title"}});
+        QTRY_VERIFY_WITH_TIMEOUT(f.newestAction("activityUndo") != nullptr, 5000);
+        JiraClient{f.store->config()}.updateIssue(key, "Someone's title", std::nullopt);
+        f.newestAction("activityUndo")->click();
+        auto* banner = f.app.content().findChild<ErrorBanner*>();
+        QTRY_COMPARE(banner->message(),
+                     QString::fromStdString(key + " changed since the assistant's edit; nothing was undone."));
+        QCOMPARE(f.jira.issue(key)->summary, std::string("Someone's title"));
     }
 };
 
