@@ -29,7 +29,7 @@ issues=${5:-900}
 work=$SESSION_WORK
 
 "$fake_jira" --issues "$issues" 2>"$work/fake_jira.log" &
-pids+=($!)
+pids+=("$!")
 wait_for 20 grep -q '^token:' "$work/fake_jira.log" || { echo "fake Jira did not start"; exit 1; }
 base=$(sed -n 's/^Fake Jira Cloud at //p' "$work/fake_jira.log")
 email=$(sed -n 's/^e-mail: //p' "$work/fake_jira.log")
@@ -41,7 +41,7 @@ write_profile "{\"baseURL\": \"$base\", \"email\": \"$email\", \"refreshMinutes\
 start_trayer || exit 1
 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$taskbell" >"$work/taskbell.log" 2>&1 &
 app=$!
-pids+=($app)
+pids+=("$app")
 
 PYTHONPATH="$desktop" /usr/bin/python3 "$here/atspi_bench.py" "$app" "$issues" "$rounds" "$idle" 2>&1 |
     tee "$work/bench.log"

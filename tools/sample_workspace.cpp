@@ -196,7 +196,8 @@ void loadBulkIssues(FakeJira& jira, int count)
         const auto n = static_cast<std::size_t>(i);
         const int rank = i / 3; // position within its status
         FakeIssue issue;
-        issue.projectKey = kProjects[n % kProjects.size()];
+        issue.projectKey =
+            kProjects[static_cast<std::size_t>(rank) % kProjects.size()]; // every project in every status
         issue.summary = std::string(kVerbs[n % kVerbs.size()]) + " " + kObjects[n % kObjects.size()];
         if (i >= static_cast<int>(kVerbs.size() * kObjects.size())) {
             issue.summary += " (" + std::to_string(i / static_cast<int>(kVerbs.size() * kObjects.size()) + 1) + ")";
