@@ -1,5 +1,6 @@
 #include "sample_workspace.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <ctime>
@@ -138,6 +139,23 @@ std::vector<Sample> samples()
     };
 }
 
+// Summaries are a verb and an object; the two lists are coprime in length, so the pairs repeat only after
+// their product (about a thousand), and a running number keeps them apart beyond that.
+constexpr std::array kVerbs = {"Fix",      "Review",   "Document", "Speed up",  "Test",     "Redesign", "Migrate",
+                               "Clean up", "Monitor",  "Automate", "Translate", "Simplify", "Audit",    "Update",
+                               "Measure",  "Retire",   "Secure",   "Refactor",  "Localise", "Plan",     "Ship",
+                               "Check",    "Split",    "Archive",  "Rename",    "Profile",  "Harden",   "Draft",
+                               "Merge",    "Validate", "Cache"};
+constexpr std::array kObjects = {
+    "the sign-up form",     "the nightly backup",      "the pricing page",      "the search index",
+    "the release notes",    "the billing export",      "the on-call rota",      "the staging cluster",
+    "the settings window",  "the login rate limit",    "the image pipeline",    "the onboarding e-mails",
+    "the audit log",        "the mobile navigation",   "the DNS records",       "the invoice template",
+    "the feature flags",    "the error pages",         "the metrics dashboard", "the webhook retries",
+    "the CSV import",       "the password reset flow", "the cookie banner",     "the API quotas",
+    "the test fixtures",    "the translation files",   "the build cache",       "the support macros",
+    "the TLS certificates", "the data retention job",  "the team calendar",     "the crash reporter"};
+
 } // namespace
 
 void loadSampleWorkspace(FakeJira& jira)
@@ -160,6 +178,44 @@ void loadSampleWorkspace(FakeJira& jira)
         }
         if (sample.dueInDays != kNoDueDate) {
             issue.duedate = isoDate(millisDaysAgo(-sample.dueInDays));
+        }
+        jira.addIssue(std::move(issue));
+    }
+}
+
+void loadBulkIssues(FakeJira& jira, int count)
+{
+    jira.addProject({"WEB", "Website", "simple"});
+    jira.addProject({"OPS", "Operations", "gated"});
+    constexpr std::array kProjects = {"TB", "WEB", "OPS"};
+    constexpr std::array kTypes = {"Task", "Bug", "Story", "Task"};
+    constexpr std::array kPriorities = {"Medium", "High", "Low", "Medium", "Highest", "Lowest"};
+    constexpr std::array kStatuses = {"10000", "3", "10002"}; // Backlog, In Progress, Done
+    const int perStatus = (count + 2) / 3;
+    for (int i = 0; i < count; ++i) {
+        const auto n = static_cast<std::size_t>(i);
+        const int rank = i / 3; // position within its status
+        FakeIssue issue;
+        issue.projectKey =
+            kProjects[static_cast<std::size_t>(rank) % kProjects.size()]; // every project in every status
+        issue.summary = std::string(kVerbs[n % kVerbs.size()]) + " " + kObjects[n % kObjects.size()];
+        if (i >= static_cast<int>(kVerbs.size() * kObjects.size())) {
+            issue.summary += " (" + std::to_string(i / static_cast<int>(kVerbs.size() * kObjects.size()) + 1) + ")";
+        }
+        issue.statusId = kStatuses[n % kStatuses.size()];
+        issue.issueType = kTypes[n % kTypes.size()];
+        issue.priority = kPriorities[n % kPriorities.size()];
+        issue.assigneeAccountId = jira.accountId();
+        if (i % 4 == 0) {
+            issue.description = document({paragraph({"Raised in the weekly review.", "Owner: this team."}),
+                                          bulletList({"Agree on the scope", "Do the work", "Tell support"})});
+        }
+        // Done spreads over about five months, the others over the last few weeks.
+        const int daysAgo = issue.statusId == "10002" ? rank * 150 / perStatus : rank * 30 / perStatus;
+        issue.created = jira.timestamp(millisDaysAgo(daysAgo + 7));
+        issue.updated = jira.timestamp(millisDaysAgo(daysAgo) - i);
+        if (issue.statusId == "10002") {
+            issue.resolutiondate = issue.updated;
         }
         jira.addIssue(std::move(issue));
     }

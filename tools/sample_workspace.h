@@ -11,4 +11,9 @@ namespace taskbell::tools {
 // the last three months), with descriptions that use lists and line breaks.
 void loadSampleWorkspace(test::FakeJira& jira);
 
+// Fills a fake Jira Cloud with `count` issues of the signed-in user for measuring the app with a large list:
+// spread evenly over Backlog, In Progress and Done (resolved over the last five months), with varied
+// summaries and a description on every fourth.
+void loadBulkIssues(test::FakeJira& jira, int count);
+
 } // namespace taskbell::tools
