@@ -621,7 +621,7 @@ private slots:
         row.show();
         auto* statusMenu = row.findChild<StatusMenu*>();
         QStringList seen;
-        QTimer::singleShot(200, [&seen] {
+        QTimer::singleShot(0, [&seen] { // runs inside the menu's own event loop, once it is open
             if (auto* open = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
                 seen = menuTexts(open);
                 open->close();

@@ -104,6 +104,20 @@ struct Form
     }
 };
 
+// A shown New Task window whose closings are counted.
+struct ShownAddTask
+{
+    AddTaskView view;
+    int closed = 0;
+    Form form;
+
+    explicit ShownAddTask(AppStore& store) : view(store), form(&view)
+    {
+        QObject::connect(&view, &QDialog::finished, [this] { ++closed; });
+        view.show();
+    }
+};
+
 using Clock = std::chrono::system_clock;
 
 Clock::time_point at(const char* timestamp)
@@ -490,11 +504,8 @@ private slots:
     void returnCreatesOnlyWhenEnabledAndEscapeCancels()
     {
         test::AppFixture fixture;
-        int closed = 0;
-        AddTaskView view(*fixture.store);
-        QObject::connect(&view, &QDialog::finished, [&closed] { ++closed; });
-        view.show();
-        Form form(&view);
+        ShownAddTask shown(*fixture.store);
+        auto& [view, closed, form] = shown;
 
         // Disabled: Return does nothing at all.
         QTest::keyClick(form.summary, Qt::Key_Return);
@@ -528,11 +539,8 @@ private slots:
     void failedCreateKeepsFieldsAndShowsTheStoreMessage()
     {
         test::AppFixture fixture;
-        int closed = 0;
-        AddTaskView view(*fixture.store);
-        QObject::connect(&view, &QDialog::finished, [&closed] { ++closed; });
-        view.show();
-        Form form(&view);
+        ShownAddTask shown(*fixture.store);
+        auto& [view, closed, form] = shown;
         form.projectKey->setText("NOPE");
         form.summary->setText("A task nobody can file");
         form.description->setPlainText("Some words\n- a bullet");
@@ -566,11 +574,8 @@ private slots:
     void emptyIssueTypeCreatesATask()
     {
         test::AppFixture fixture;
-        int closed = 0;
-        AddTaskView view(*fixture.store);
-        QObject::connect(&view, &QDialog::finished, [&closed] { ++closed; });
-        view.show();
-        Form form(&view);
+        ShownAddTask shown(*fixture.store);
+        auto& [view, closed, form] = shown;
         form.issueType->clear();
         QCOMPARE(form.issueType->placeholderText(), QString("Task"));
         form.summary->setText("Typed without a type");
