@@ -73,6 +73,7 @@ void TaskList::setFilter(TaskFilter filter)
 void TaskList::rebuild()
 {
     stale_ = false;
+    rebind_ = true;
     items_.clear();
     if (store_.errorMessage()) {
         error_->setMessage(*store_.errorMessage());
@@ -346,8 +347,9 @@ void TaskList::placeVisible()
         row->hide();
         free_.push_back(row);
     }
+    std::set<TaskRow*> fresh;
     for (Item* item : unbound) {
-        bound.emplace(item->key, takeRow());
+        fresh.insert(bound.emplace(item->key, takeRow()).first->second);
     }
     bound_ = std::move(bound);
     int width = measuredWidth_ - 2 * kMargin;
@@ -355,7 +357,11 @@ void TaskList::placeVisible()
         QWidget* widget = it->widget;
         if (it->kind == Kind::row) {
             auto* row = bound_.at(it->key);
-            row->setIssue(*it->issue);
+            // A row kept across a scroll shows its issue already; after a rebuild every row takes its
+            // issue again (a reload may have changed it, and the date line follows the clock).
+            if (rebind_ || fresh.count(row) != 0) {
+                row->setIssue(*it->issue);
+            }
             row->setBusy(store_.isBusy(QString::fromStdString(it->issue->key)));
             widget = row;
         }
@@ -370,6 +376,7 @@ void TaskList::placeVisible()
     for (QWidget* widget : next) {
         widget->show();
     }
+    rebind_ = false;
     bool changed = next != shown_;
     shown_ = std::move(next);
     if (changed) {

@@ -113,6 +113,7 @@ private:
     std::size_t taskCount_ = 0;
     int measuredWidth_ = -1;
     int totalHeight_ = 0;
+    bool rebind_ = false;                   // the next placing gives every built row its issue again
     bool stale_ = false;                    // the store changed since the last rebuild: the items point at old issues
     std::vector<TaskRow*> pool_;            // every row made
     std::vector<TaskRow*> free_;            // the rows bound to no item

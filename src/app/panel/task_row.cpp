@@ -15,6 +15,7 @@
 #include "app/look/symbols.h"
 #include "app/look/tile_button.h"
 #include "app/look/widgets.h"
+#include "app/look/wrapped_height.h"
 #include "app/model/app_store.h"
 #include "app/model/text.h"
 #include "app/panel/accessibility.h"
@@ -208,17 +209,19 @@ int TaskRow::heightFor(const Issue& issue, int width) const
 {
     const QMargins margins = layout()->contentsMargins();
     int textWidth = width - margins.left() - margins.right() - layout()->spacing() - controls_->sizeHint().width();
-    auto wrapped = [textWidth](const QLabel* label, const QString& text) {
-        return label->fontMetrics()
-            .boundingRect(QRect(0, 0, std::max(textWidth, 1), 1 << 20), Qt::TextWordWrap, text)
-            .height();
+    auto wrapped = [textWidth](std::unique_ptr<look::WrappedHeight>& fit, const QLabel* label, const QString& text,
+                               int limit) {
+        if (!fit || fit->font() != label->font()) {
+            fit = std::make_unique<look::WrappedHeight>(label->font());
+        }
+        return (*fit)(text, textWidth, limit);
     };
     constexpr int kInfoSpacing = 3;
     int info = std::max(key_->sizeHint().height(), priority_->sizeHint().height());
-    info += kInfoSpacing + wrapped(summary_, QString::fromStdString(issue.summaryText()));
+    info += kInfoSpacing + wrapped(summaryFit_, summary_, QString::fromStdString(issue.summaryText()), INT_MAX);
     if (auto description = issue.descriptionText(); description && !description->empty()) {
         QString preview = QString::fromStdString(*description).left(kDescriptionPreviewChars);
-        info += kInfoSpacing + std::min(wrapped(description_, preview), description_->maximumHeight());
+        info += kInfoSpacing + wrapped(descriptionFit_, description_, preview, description_->maximumHeight());
     }
     bool dated =
         issue.isDone() ? issue.finishedDate().has_value() : JiraDate::parse(view(issue.fields.created)).has_value();

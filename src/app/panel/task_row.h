@@ -5,9 +5,11 @@
 #include <QWidget>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
+#include "app/look/wrapped_height.h"
 #include "core/jira/models.h"
 
 class QLabel;
@@ -20,7 +22,7 @@ class IssueActions;
 class StatusMenu;
 namespace look {
 class Spinner;
-}
+} // namespace look
 
 // What a row needs from its surroundings.
 struct RowContext
@@ -122,6 +124,9 @@ private:
     StatusMenu* statusMenu_;
     QWidget* busyBox_ = nullptr;
     CopyArea* copyArea_;
+    // Row heights are measured for many issues by one row: its text measures are kept.
+    mutable std::unique_ptr<look::WrappedHeight> summaryFit_;
+    mutable std::unique_ptr<look::WrappedHeight> descriptionFit_;
 };
 
 } // namespace taskbell::app

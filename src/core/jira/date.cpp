@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -152,12 +153,12 @@ std::optional<TimePoint> parseTimestamp(std::string_view text)
     return TimePoint(text[zone] == '+' ? local - offset : local + offset);
 }
 
-// The day label's formatter, made again when the default locale or time zone changed.
-struct DayFormat
+// The formatters of the patterns in use, each made again when the default locale changed.
+struct Formats
 {
     std::mutex mutex;
     std::string locale;
-    std::unique_ptr<icu::SimpleDateFormat> format;
+    std::map<std::u16string, std::unique_ptr<icu::SimpleDateFormat>, std::less<>> byPattern;
 };
 
 } // namespace
@@ -189,30 +190,41 @@ std::optional<TimePoint> parse(std::optional<std::string_view> text)
     return std::nullopt;
 }
 
-std::string dayLabel(TimePoint date)
+std::string formatLocal(std::u16string_view pattern, TimePoint date)
 {
-    static DayFormat shared;
+    static Formats shared;
     std::lock_guard lock(shared.mutex);
     const char* locale = icu::Locale::getDefault().getName();
-    if (!shared.format || shared.locale != locale) {
-        UErrorCode status = U_ZERO_ERROR;
-        shared.format = std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString(u"dd MMMM yyyy"),
-                                                                icu::Locale::getDefault(), status);
-        if (U_FAILURE(status)) {
-            shared.format.reset();
-            return {};
-        }
+    if (shared.locale != locale) {
+        shared.byPattern.clear();
         shared.locale = locale;
     }
+    auto found = shared.byPattern.find(pattern);
+    if (found == shared.byPattern.end()) {
+        UErrorCode status = U_ZERO_ERROR;
+        auto format = std::make_unique<icu::SimpleDateFormat>(
+            icu::UnicodeString(pattern.data(), static_cast<int32_t>(pattern.size())), icu::Locale::getDefault(),
+            status);
+        if (U_FAILURE(status)) {
+            return {};
+        }
+        found = shared.byPattern.emplace(std::u16string(pattern), std::move(format)).first;
+    }
+    icu::SimpleDateFormat& format = *found->second;
     std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createDefault());
-    if (zone && *zone != shared.format->getTimeZone()) {
-        shared.format->adoptTimeZone(zone.release());
+    if (zone && *zone != format.getTimeZone()) {
+        format.adoptTimeZone(zone.release());
     }
     icu::UnicodeString label;
-    shared.format->format(toUDate(date), label);
+    format.format(toUDate(date), label);
     std::string text;
     label.toUTF8String(text);
     return text;
+}
+
+std::string dayLabel(TimePoint date)
+{
+    return formatLocal(u"dd MMMM yyyy", date);
 }
 
 std::string relativeDays(TimePoint date, TimePoint now)

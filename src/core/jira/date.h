@@ -19,6 +19,10 @@ inline constexpr TimePoint distantPast{std::chrono::sys_days{std::chrono::year{1
 // text, and dates outside the clock's range, give nothing. Safe to call from any thread.
 std::optional<TimePoint> parse(std::optional<std::string_view> text);
 
+// `date` by an ICU pattern in the default locale and time zone. Each pattern's formatter is made once (and
+// again when the default locale changes), so labelling many dates costs little. Safe from any thread.
+std::string formatLocal(std::u16string_view pattern, TimePoint date);
+
 // "08 July 2026": pattern "dd MMMM yyyy" in the default locale and time zone.
 std::string dayLabel(TimePoint date);
 

@@ -6,18 +6,10 @@
 #include <memory>
 
 #include <unicode/calendar.h>
-#include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
 
 namespace taskbell::JiraDate {
 namespace {
-
-using std::chrono::milliseconds;
-
-UDate toUDate(TimePoint time)
-{
-    return static_cast<UDate>(std::chrono::floor<milliseconds>(time.time_since_epoch()).count());
-}
 
 // "de_DE.UTF-8@euro" -> "de_DE": ICU takes the language and region; the code set and modifier say
 // nothing about month names.
@@ -28,20 +20,6 @@ std::string icuName(std::string posix)
         return "en_US";
     }
     return posix;
-}
-
-std::string format(const char16_t* pattern, TimePoint date)
-{
-    UErrorCode status = U_ZERO_ERROR;
-    icu::SimpleDateFormat formatter(icu::UnicodeString(pattern), icu::Locale::getDefault(), status);
-    if (U_FAILURE(status)) {
-        return {};
-    }
-    icu::UnicodeString label;
-    formatter.format(toUDate(date), label);
-    std::string text;
-    label.toUTF8String(text);
-    return text;
 }
 
 } // namespace
@@ -65,7 +43,7 @@ void applyDisplayLocale()
 
 std::string monthLabel(TimePoint date)
 {
-    return format(u"LLLL yyyy", date);
+    return formatLocal(u"LLLL yyyy", date);
 }
 
 } // namespace taskbell::JiraDate

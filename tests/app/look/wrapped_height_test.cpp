@@ -1,0 +1,44 @@
+#include <QApplication>
+#include <QTest>
+
+#include "app/look/wrapped_height.h"
+
+using namespace taskbell::app;
+
+// The fast answers must be the laid-out ones to the pixel: a row one line too short cuts its summary.
+class WrappedHeightTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void answersAsTheLayoutDoesAtEveryWidth()
+    {
+        const QStringList texts = {
+            QStringLiteral("Fix login"),
+            QStringLiteral("AVAVAVAV WAWAWA To Ta Ty Yo fi fl ffi — “quoted” … and more words to wrap here"),
+            QStringLiteral("Ünïcödé Latin: ŁŻŚĆ ÆØÅ ß ÿ and the euro sign €, a nbsp\u00a0here, a soft\u00adhyphen"),
+            QStringLiteral("averyveryveryverylongwordthatcannotbreakanywhereatallwhateverthewidthofthelineis ok"),
+            QStringLiteral("two\nlines"),
+            QStringLiteral("Mixed script: 漢字 and עברית and العربية here"),
+            QString(400, QChar('m')).replace(7, 1, ' ').replace(90, 1, ' '),
+            QStringLiteral("word ").repeated(80),
+            QStringLiteral("a"),
+            QString(),
+        };
+        for (const QFont& font :
+             {QFont(), QFont(QStringLiteral("DejaVu Sans"), 9), QFont(QStringLiteral("Serif"), 13)}) {
+            look::WrappedHeight measure(font);
+            QFontMetrics metrics(font);
+            const int limit = metrics.lineSpacing() * 3 + 1;
+            for (int width = 1; width <= 700; width += 7) {
+                for (const QString& text : texts) {
+                    int laidOut = metrics.boundingRect(QRect(0, 0, width, 1 << 20), Qt::TextWordWrap, text).height();
+                    QCOMPARE(measure(text, width), laidOut);
+                    QCOMPARE(measure(text, width, limit), std::min(laidOut, limit));
+                }
+            }
+        }
+    }
+};
+
+QTEST_MAIN(WrappedHeightTest)
+#include "wrapped_height_test.moc"
