@@ -142,7 +142,8 @@ def main():
     # From outside: the installed path holds v2; v2 cleared its staging folder and the previous bundle.
     if installed_version() != "2.0.0":
         fail("the installed program reports v%s" % installed_version())
-    wait_for("the old bundle to go", lambda: set(os.listdir(LIB)) == {"Taskbell.app"}, 20)
+    wait_for("the bundle alone in its folder, no old bundle or staging beside it",
+             lambda: set(os.listdir(LIB)) == {"Taskbell.app"}, 20)
     updates = [name for name in os.listdir(os.environ["TMPDIR"]) if name.startswith("TaskbellUpdate-")]
     if updates:
         fail("update folders left in the temporary folder: %s" % updates)

@@ -90,7 +90,8 @@ def main():
     wait_find(panel, "panel", r"Changed by your assistant", 10)
     wait_find(panel, "push button", r"Moved %s to Done" % re.escape(key), 10)
     wait_find(panel, "radio button", r"In Progress %d" % (int(in_progress.split()[-1]) - 1), 10)
-    print("the panel lists and counts the assistant's move of %s %.2f s after the write" % (key, time.monotonic() - written))
+    print("the panel lists and counts the assistant's move of %s %.2f s after the write"
+          % (key, time.monotonic() - written))
     press(wait_find(panel, "push button", r"Undo", 10))
     wait_find(panel, "label", r"Undone", 10)
     wait_find(panel, "radio button", re.escape(in_progress), 10)
