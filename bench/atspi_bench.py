@@ -1,6 +1,6 @@
 """Times the panel's answers over AT-SPI after filter-tab clicks, and reads the program's resident memory.
 
-Usage: atspi_bench.py APP_PID ISSUES ROUNDS IDLE_SECONDS (run by atspi_bench.sh inside a desktop session)
+Usage: atspi_bench.py TASKBELL FAKE_JIRA ROUNDS IDLE_SECONDS ISSUES (run by atspi_bench.sh in a desktop session)
 """
 
 import re
@@ -9,12 +9,13 @@ import sys
 import time
 import warnings
 
-from driver import Atspi, application, find, open_panel, wait_find, wait_for
+from driver import Atspi, application, find, open_panel, spawn, start_fake_jira, start_trayer, wait_find, wait_for
+from driver import write_profile
 
-APP_PID = int(sys.argv[1])
-ISSUES = int(sys.argv[2])
+TASKBELL, FAKE_JIRA = sys.argv[1:3]
 ROUNDS = int(sys.argv[3])
 IDLE = float(sys.argv[4])
+ISSUES = int(sys.argv[5])
 TABS = ("All", "Backlog", "In Progress", "Done")
 warnings.simplefilter("ignore", DeprecationWarning)
 
@@ -102,6 +103,13 @@ def click(panel, tasks, tab):
 
 
 def main():
+    base, email, token = start_fake_jira(FAKE_JIRA, "--issues", str(ISSUES))
+    # Six months of Done, so that every seeded issue is listed.
+    write_profile({"baseURL": base, "email": email, "refreshMinutes": 0, "autoUpdate": False, "monthsBack": 6},
+                  token)
+    start_trayer()
+    global APP_PID
+    APP_PID = spawn([TASKBELL], "taskbell.log").pid
     Atspi.set_timeout(10000, 10000)
     app = wait_for("the application on the accessibility bus", lambda: application(APP_PID), 60)
     panel = open_panel(app)

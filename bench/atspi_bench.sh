@@ -10,39 +10,7 @@
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-desktop="$here/../tests/app/desktop"
-if [[ "${1:-}" != "--inner" ]]; then
-    (($# >= 2)) || { echo "usage: atspi_bench.sh TASKBELL FAKE_JIRA [ROUNDS] [IDLE_SECONDS] [ISSUES]" >&2; exit 2; }
-    # session.sh ends the whole session (and every process in it) on EXIT, INT, TERM and HUP.
-    exec "$desktop/session.sh" 600 "$here/atspi_bench.sh" --inner "$@"
-fi
-
-# Inside the private session (see tests/app/desktop/session.sh).
-shift
-source "$desktop/lib.sh"
-trap stop_all EXIT
-taskbell=$1
-fake_jira=$2
-rounds=${3:-5}
-idle=${4:-10}
-issues=${5:-900}
-work=$SESSION_WORK
-
-"$fake_jira" --issues "$issues" 2>"$work/fake_jira.log" &
-pids+=("$!")
-wait_for 20 grep -q '^token:' "$work/fake_jira.log" || { echo "fake Jira did not start"; exit 1; }
-base=$(sed -n 's/^Fake Jira Cloud at //p' "$work/fake_jira.log")
-email=$(sed -n 's/^e-mail: //p' "$work/fake_jira.log")
-token=$(sed -n 's/^token: *//p' "$work/fake_jira.log")
-# Six months of Done, so that every seeded issue is listed.
-write_profile "{\"baseURL\": \"$base\", \"email\": \"$email\", \"refreshMinutes\": 0, \"autoUpdate\": false,
- \"monthsBack\": 6}" "$token"
-
-start_trayer || exit 1
-QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$taskbell" >"$work/taskbell.log" 2>&1 &
-app=$!
-pids+=("$app")
-
-PYTHONPATH="$desktop" /usr/bin/python3 "$here/atspi_bench.py" "$app" "$issues" "$rounds" "$idle" 2>&1 |
-    tee "$work/bench.log"
-exit "${PIPESTATUS[0]}"
+(($# >= 2)) || { echo "usage: atspi_bench.sh TASKBELL FAKE_JIRA [ROUNDS] [IDLE_SECONDS] [ISSUES]" >&2; exit 2; }
+# session.sh ends the whole session (and every process in it) on EXIT, INT, TERM and HUP.
+PYTHONPATH="$here/../tests/app/desktop" exec "$here/../tests/app/desktop/session.sh" 600 /usr/bin/python3 \
+    "$here/atspi_bench.py" "$1" "$2" "${3:-5}" "${4:-10}" "${5:-900}"

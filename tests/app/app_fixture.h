@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
-#include <condition_variable>
+#include <future>
 #include <memory>
 #include <mutex>
 
@@ -116,20 +116,14 @@ public:
     ~Gate() { open(); }
     void open()
     {
-        std::lock_guard lock(mutex_);
-        open_ = true;
-        changed_.notify_all();
+        std::call_once(opened_, [this] { promise_.set_value(); });
     }
-    void pass()
-    {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return open_; });
-    }
+    void pass() { future_.wait(); }
 
 private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool open_ = false;
+    std::once_flag opened_;
+    std::promise<void> promise_;
+    std::shared_future<void> future_ = promise_.get_future().share();
 };
 
 inline std::string jqlOf(const LoggedRequest& request)

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # Runs a command on a private virtual display (Xvfb) inside a private D-Bus session that has an unlocked
-# Secret Service and the accessibility bus switched on, with private HOME and XDG folders. The command can
-# source lib.sh beside this file for the tray host and for waiting; SESSION_WORK names a scratch folder that
-# is removed afterwards, and the logs in it are shown when the command fails. Exits 77 (skipped) only when
-# Xvfb is not installed.
+# Secret Service and the accessibility bus switched on, with private HOME and XDG folders (driver.py beside
+# this file starts the rest). SESSION_WORK names a scratch folder that is removed afterwards, and the logs in
+# it are shown when the command fails. Exits 77 (skipped) only when Xvfb is not installed.
 # Usage: session.sh TIME_LIMIT_SECONDS COMMAND [ARGS...]
 set -uo pipefail
 
@@ -59,8 +58,20 @@ fi
 
 # Inside the private session: the Secret Service and the accessibility bus, then the command.
 shift
-source "$here/lib.sh"
-trap stop_all EXIT
+pids=()
+trap 'kill "${pids[@]}" 2>/dev/null' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+wait_name() { # bus-address-option, name: waits up to ten seconds for the name to have an owner
+    for _ in $(seq 100); do
+        gdbus call $1 --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+            --method org.freedesktop.DBus.NameHasOwner "$2" 2>/dev/null | grep -q true && return 0
+        sleep 0.1
+    done
+    echo "no $2 on the bus"
+    return 1
+}
 
 printf %s desktop | gnome-keyring-daemon --unlock --components=secrets >"$SESSION_WORK/keyring.log" 2>&1
 gdbus wait --session --timeout 10 org.freedesktop.secrets || { echo "no Secret Service"; exit 1; }
@@ -68,13 +79,13 @@ gdbus wait --session --timeout 10 org.freedesktop.secrets || { echo "no Secret S
 # Switched on before any application starts (Qt reads the state once), with its registry.
 /usr/libexec/at-spi-bus-launcher --launch-immediately >"$SESSION_WORK/atspi.log" 2>&1 &
 pids+=($!)
-wait_for 10 has_name --session org.a11y.Bus || { echo "no accessibility bus"; exit 1; }
+wait_name --session org.a11y.Bus || exit 1
 gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
     --method org.freedesktop.DBus.Properties.Set org.a11y.Status IsEnabled "<true>" >/dev/null
 a11y=$(gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus --method org.a11y.Bus.GetAddress |
     sed -E "s/^\('(.*)',\)$/\1/")
 /usr/libexec/at-spi2-registryd --use-gnome-session >"$SESSION_WORK/registryd.log" 2>&1 &
 pids+=($!)
-wait_for 10 has_name "--address $a11y" org.a11y.atspi.Registry || { echo "no accessibility registry"; exit 1; }
+wait_name "--address $a11y" org.a11y.atspi.Registry || exit 1
 
 "$@"

@@ -47,45 +47,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-Issue issueKeyed(const std::string& key)
-{
-    Issue issue;
-    issue.id = key;
-    issue.key = key;
-    return issue;
-}
-
-// Dialogs that are recorded by name, so tests can close a window the way its buttons do.
-struct RecordingContents
-{
-    std::map<QString, QPointer<QDialog>> made;
-    int built = 0;
-
-    AuxContents contents()
-    {
-        AuxContents contents;
-        auto make = [this](const QString& name) {
-            return [this, name] {
-                ++built;
-                auto* dialog = new QDialog;
-                made[name] = dialog;
-                return dialog;
-            };
-        };
-        contents.settings = make("settings");
-        contents.addTask = make("addTask");
-        contents.about = make("about");
-        contents.taskDetail = [make](const Issue& issue) { return make(QString::fromStdString(issue.key))(); };
-        return contents;
-    }
-    void reject(const QString& name)
-    {
-        if (made[name]) {
-            made[name]->reject();
-        }
-    }
-};
-
 // A listening socket at path that accepts nothing, so nobody ever answers.
 int listenAt(const fs::path& path)
 {
@@ -208,17 +169,17 @@ private slots:
         }
     }
 
-    void panelHidesOnEscapeAndIsATitledToolWindow()
+    void panelHidesOnEscapeOrToggleAndIsAFramelessToolWindow()
     {
         PanelWindow panel;
-        QCOMPARE(panel.windowTitle(), QStringLiteral("Taskbell"));
-        QVERIFY(panel.windowFlags().testFlag(Qt::Tool));
-        QVERIFY(panel.windowFlags().testFlag(Qt::FramelessWindowHint));
+        QVERIFY(panel.windowFlags().testFlag(Qt::Tool) && panel.windowFlags().testFlag(Qt::FramelessWindowHint));
         QSignalSpy shown(&panel, &PanelWindow::shown);
         panel.showAt({});
-        QVERIFY(panel.isVisible());
         QCOMPARE(shown.count(), 1);
         QTest::keyClick(&panel, Qt::Key_Escape);
+        QVERIFY(!panel.isVisible());
+        panel.showAt({});
+        panel.toggle({});
         QVERIFY(!panel.isVisible());
     }
 
@@ -237,65 +198,65 @@ private slots:
         QVERIFY(!panel.isVisible());
     }
 
-    void windowsAreReusedAndCloseThePanel()
+    // Each kind of window is one window; showing one closes the panel; a closed window (by its button or by
+    // the window manager) is deleted and built afresh. Forms cannot be stretched or maximized; the detail
+    // window can.
+    void windowsAreOneOfAKindAndKeepTheBooks()
     {
-        RecordingContents recording;
-        AuxWindows windows(recording.contents());
+        AuxContents contents = AuxContents::placeholders();
+        contents.about = [] {
+            auto* content = new QDialog;
+            content->setFixedSize(420, 440);
+            return content;
+        };
+        AuxWindows windows(contents);
         PanelWindow panel;
         windows.setMenuBarPanel(&panel);
-        panel.showAt({});
-        windows.showSettings();
-        QVERIFY(!panel.isVisible());
-        QDialog* settings = windows.settingsWindow();
-        QVERIFY(settings != nullptr && settings->isVisible());
-        panel.showAt({});
-        windows.showSettings();
-        QCOMPARE(windows.settingsWindow(), settings);
-        QCOMPARE(recording.built, 1);
-        QVERIFY(!panel.isVisible());
-
-        // Each kind of window is one window.
-        windows.showAddTask();
-        windows.showAbout();
-        QDialog* addTask = windows.addTaskWindow();
-        windows.showAddTask();
-        windows.showAbout();
-        QCOMPARE(windows.addTaskWindow(), addTask);
-        QCOMPARE(recording.built, 3);
-    }
-
-    void closingByButtonOrOnCloseKeepsTheBooks()
-    {
-        RecordingContents recording;
-        AuxWindows windows(recording.contents());
         QSignalSpy modes(&windows, &AuxWindows::activationModeChanged);
+        panel.showAt({});
+        windows.showSettings();
+        QVERIFY(!panel.isVisible());
+        QPointer<QDialog> settings = windows.settingsWindow();
+        QVERIFY(settings->isVisible());
+        panel.showAt({});
         windows.showSettings();
         windows.showAbout();
-        recording.reject("settings");
+        QPointer<QDialog> about = windows.aboutWindow();
+        windows.showAbout();
+        QVERIFY(!panel.isVisible());
+        QCOMPARE(windows.settingsWindow(), settings.data());
+        QCOMPARE(windows.aboutWindow(), about.data());
+        QCOMPARE(about->size(), QSize(420, 440));
+        QCOMPARE(about->minimumSize(), about->maximumSize());
+        windows.showTaskDetail(Issue{});
+        QVERIFY(windows.detailWindow("")->minimumSize() != windows.detailWindow("")->maximumSize());
+        windows.detailWindow("")->reject();
+
+        settings->findChild<QPushButton*>()->click();
         QCOMPARE(windows.settingsWindow(), nullptr);
         QCOMPARE(windows.activationMode(), ActivationMode::regular); // one of two closed
-        windows.aboutWindow()->close();
+        about->close();
         QCOMPARE(windows.aboutWindow(), nullptr);
         QCOMPARE(windows.activationMode(), ActivationMode::accessory);
         QCOMPARE(modes.count(), 2);
         settleDeletes();
-        QVERIFY(!recording.made["settings"]); // closed windows are deleted
+        QVERIFY(!settings && !about);
         windows.showSettings();
-        QCOMPARE(recording.built, 3); // a closed window is built afresh
+        QVERIFY(windows.settingsWindow() != nullptr);
     }
 
     void detailWindowsCascadeAndAreOnePerIssue()
     {
-        RecordingContents recording;
-        AuxWindows windows(recording.contents());
+        AuxWindows windows(AuxContents::placeholders());
         QRect available = QGuiApplication::primaryScreen()->availableGeometry();
         QRect centred = AuxWindows::placement(available, QSize(520, 560));
         for (int i = 0; i < 7; ++i) {
-            windows.showTaskDetail(issueKeyed("TB-" + std::to_string(i)));
+            windows.showTaskDetail(Issue{"", "TB-" + std::to_string(i), {}});
         }
-        windows.showTaskDetail(issueKeyed("TB-1"));
+        QPointer<QDialog> first = windows.detailWindow("TB-1");
+        windows.showTaskDetail(Issue{"", "TB-1", {}});
         QCOMPARE(windows.detailWindowCount(), std::size_t(7));
-        QCOMPARE(recording.built, 7);
+        QCOMPARE(windows.detailWindow("TB-1"), first.data());
         struct Case
         {
             const char* key;
@@ -307,43 +268,9 @@ private slots:
             QCOMPARE(window->windowTitle(), QString(test.key));
             QCOMPARE(window->geometry(), centred.translated(test.offset, test.offset));
         }
-        recording.reject("TB-3");
+        windows.detailWindow("TB-3")->reject();
         QCOMPARE(windows.detailWindow("TB-3"), nullptr);
         QCOMPARE(windows.detailWindowCount(), std::size_t(6));
-    }
-
-    // Forms cannot be stretched or maximized; the detail window can.
-    void contentWithAFixedSizeSizesItsWindow()
-    {
-        AuxContents contents = AuxContents::placeholders();
-        contents.about = [] {
-            auto* content = new QDialog;
-            content->setFixedSize(420, 440);
-            return content;
-        };
-        AuxWindows windows(contents);
-        windows.showAbout();
-        QCOMPARE(windows.aboutWindow()->size(), QSize(420, 440));
-        windows.showAddTask();
-        windows.showTaskDetail(Issue{});
-        for (QDialog* window : {windows.aboutWindow(), windows.addTaskWindow()}) {
-            QCOMPARE(window->minimumSize(), window->maximumSize());
-        }
-        QVERIFY(windows.detailWindow("")->minimumSize() != windows.detailWindow("")->maximumSize());
-        // The placeholder's Close button closes it.
-        windows.showSettings();
-        windows.settingsWindow()->findChild<QPushButton*>()->click();
-        QCOMPARE(windows.settingsWindow(), nullptr);
-    }
-
-    void trayShowsTheCountAlone()
-    {
-        TrayItem tray;
-        QCOMPARE(tray.toolTip(), QStringLiteral("Taskbell"));
-        QImage plain = TrayItem::pixmapFor({}, 22).toImage();
-        QImage badged = TrayItem::pixmapFor("3", 22).toImage();
-        QCOMPARE(plain.size(), badged.size());
-        QVERIFY(plain != badged);
     }
 
     void secondInstanceHandsOverToTheFirst()
@@ -460,6 +387,8 @@ private slots:
         AppFixture f(false);
         TaskbellApp app(f.store.get(), f.updater.get());
         QCOMPARE(app.tray().label(), QString());
+        QCOMPARE(app.tray().toolTip(), QStringLiteral("Taskbell"));
+        QVERIFY(TrayItem::pixmapFor({}, 22).toImage() != TrayItem::pixmapFor("3", 22).toImage());
         f.configure();
         QCOMPARE(app.tray().label(), QStringLiteral("0")); // configured, nothing in progress yet
         f.addIssue("One", "3");
@@ -469,7 +398,7 @@ private slots:
         QCOMPARE(app.tray().toolTip(), QStringLiteral("2"));
     }
 
-    void panelTogglesAndAWindowClosesIt()
+    void panelOpensOnToggleAndAWindowClosesIt()
     {
         AppFixture f;
         TaskbellApp app(f.store.get(), f.updater.get());
@@ -477,12 +406,6 @@ private slots:
         QVERIFY(app.panel().isVisible());
         QVERIFY(QTest::qWaitFor([&] { return f.jira.requests().size() >= 4; }, 10000)); // the first load
         app.windows().showSettings();
-        QVERIFY(!app.panel().isVisible());
-        app.windows().settingsWindow()->close();
-        QTest::qWait(400); // past the grace time in which a tray click only closes the panel
-        app.togglePanel();
-        QVERIFY(app.panel().isVisible());
-        app.togglePanel();
         QVERIFY(!app.panel().isVisible());
     }
 
@@ -500,8 +423,7 @@ private slots:
         QScrollBar* bar = app.content().scrollArea()->verticalScrollBar();
         bar->setValue(bar->maximum() / 2);
         int position = bar->value();
-        auto loads = [&] { return f.jira.requests("GET", "/rest/api/3/myself").size(); }; // one per load
-        std::size_t loaded = loads();
+        QSignalSpy loads(f.store.get(), &AppStore::loadFinished);
 
         QPointer<ContentView> before = &app.content();
         QPalette saved = QApplication::palette();
@@ -516,31 +438,25 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return app.content().scrollArea()->verticalScrollBar()->value() == position; },
                                 2000));
         QVERIFY(!app.content().taskList()->shownRows().empty());
-        QTest::qWait(50);
-        QCOMPARE(loads(), loaded); // nothing loaded again
+        QVERIFY(loads.isEmpty() && !f.store->isLoading()); // nothing loaded again, nor loading
         QApplication::setPalette(saved);
     }
 
-    // An assistant's move reaches the tray, the panel and a notification without a refresh; Undo moves it back
-    // and the entry stays "Undone" for a later run. Notifications follow the setting.
+    // An assistant's move reaches the tray and a notification without a refresh (the desktop smoke test sees it
+    // in the panel and undoes it); Undo is kept for a later run. Notifications follow the setting.
     void assistantMoveShowsAtOnceAndUndoes()
     {
         AssistantFixture f;
         std::string key = f.addIssue("Write notes", "10000");
         QVERIFY(f.load());
-        QVERIFY(f.group()->isHidden());
         f.call("set_status", {{"issueKey", key}, {"status", "in_progress"}});
         QTRY_COMPARE_WITH_TIMEOUT(f.app.tray().label(), QStringLiteral("1"), 5000);
-        QVERIFY(!f.group()->isHidden());
-        QString moved = QString::fromStdString("Moved " + key + " to In Progress");
-        QCOMPARE(f.newestText(), moved);
         QCOMPARE(f.group()->findChild<QLabel*>("activityAge")->text(), QStringLiteral("just now"));
         QCOMPARE(f.app.tray().lastNotification(),
                  QString::fromStdString("Your assistant moved " + key + " to In Progress"));
 
         f.newestAction("activityUndo")->click();
         QTRY_COMPARE_WITH_TIMEOUT(f.app.tray().label(), QStringLiteral("0"), 5000);
-        QCOMPARE(f.jira.issue(key)->statusId, std::string("10000"));
         QTRY_VERIFY(f.group()->findChild<QLabel*>("activityUndone") != nullptr);
         AppStore later(f.settings(), Timing{}, QString::fromStdString(f.jira.token()));
         later.activity().watch(*f.store->activity().journal());

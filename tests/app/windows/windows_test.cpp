@@ -13,10 +13,10 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QTest>
-#include <QToolButton>
 
 #include "app/app_fixture.h"
 #include "app/look/error_banner.h"
@@ -52,21 +52,14 @@ template <typename T> T* child(QWidget* view, const char* name)
     return widget;
 }
 
-// What sh makes of the command: `claude` replaced by a function that prints its arguments one per line.
+// What sh makes of the command: `claude` replaced by a function that prints its arguments one per line
+// (nothing at all when the command is not valid shell).
 QStringList shellArguments(const QString& command)
 {
     QProcess sh;
     sh.start("sh", {"-c", "claude() { for a in \"$@\"; do printf '%s\\n' \"$a\"; done; }\n" + command});
     sh.waitForFinished();
     return QString::fromUtf8(sh.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-}
-
-bool shellSyntaxIsValid(const QString& command)
-{
-    QProcess sh;
-    sh.start("sh", {"-n", "-c", command});
-    sh.waitForFinished();
-    return sh.exitStatus() == QProcess::NormalExit && sh.exitCode() == 0;
 }
 
 // Points the login-item entry into a folder of the test's own for the lifetime of the object.
@@ -85,23 +78,15 @@ private:
 
 struct Form
 {
-    QLineEdit* projectKey;
-    QLineEdit* summary;
-    QPlainTextEdit* description;
-    QLineEdit* issueType;
-    SegmentedControl* target;
-    QCheckBox* assignToMe;
-    QPushButton* create;
-    ErrorBanner* banner;
-
-    explicit Form(QWidget* view)
-        : projectKey(view->findChild<QLineEdit*>("projectKey")), summary(view->findChild<QLineEdit*>("summary")),
-          description(view->findChild<QPlainTextEdit*>("description")),
-          issueType(view->findChild<QLineEdit*>("issueType")), target(view->findChild<SegmentedControl*>("target")),
-          assignToMe(view->findChild<QCheckBox*>("assignToMe")), create(view->findChild<QPushButton*>("createTask")),
-          banner(view->findChild<ErrorBanner*>("errorBanner"))
-    {
-    }
+    QWidget* view;
+    QLineEdit* projectKey = child<QLineEdit>(view, "projectKey");
+    QLineEdit* summary = child<QLineEdit>(view, "summary");
+    QPlainTextEdit* description = child<QPlainTextEdit>(view, "description");
+    QLineEdit* issueType = child<QLineEdit>(view, "issueType");
+    SegmentedControl* target = child<SegmentedControl>(view, "target");
+    QCheckBox* assignToMe = child<QCheckBox>(view, "assignToMe");
+    QPushButton* create = child<QPushButton>(view, "createTask");
+    ErrorBanner* banner = child<ErrorBanner>(view, "errorBanner");
 };
 
 // A shown New Task window whose closings are counted.
@@ -111,7 +96,7 @@ struct ShownAddTask
     int closed = 0;
     Form form;
 
-    explicit ShownAddTask(AppStore& store) : view(store), form(&view)
+    explicit ShownAddTask(AppStore& store) : view(store), form{&view}
     {
         QObject::connect(&view, &QDialog::finished, [this] { ++closed; });
         view.show();
@@ -120,25 +105,14 @@ struct ShownAddTask
 
 using Clock = std::chrono::system_clock;
 
-Clock::time_point at(const char* timestamp)
+Clock::time_point at(const QString& timestamp)
 {
-    return *JiraDate::parse(std::string_view(timestamp));
+    return *JiraDate::parse(timestamp.toStdString());
 }
 
 IssueStatus status(const char* name, const char* category)
 {
     return IssueStatus{name ? std::optional<std::string>(name) : std::nullopt, StatusCategory{category, {}}};
-}
-
-// The items the menu shows when it opens.
-QStringList menuTitles(StatusMenu* button)
-{
-    button->rebuildMenu();
-    QStringList titles;
-    for (QAction* action : button->menu()->actions()) {
-        titles << (action->isSeparator() ? QString("---") : action->text());
-    }
-    return titles;
 }
 
 } // namespace
@@ -160,7 +134,6 @@ private slots:
                  QString("claude mcp add taskbell -s project -- /opt/taskbell/bin/taskbell --mcp"));
         for (const char* path : paths) {
             const QString command = QString::fromStdString(McpSnippets::command(path));
-            QVERIFY2(shellSyntaxIsValid(command), qPrintable(command));
             QCOMPARE(shellArguments(command),
                      QStringList({"mcp", "add", "taskbell", "-s", "project", "--", QString::fromUtf8(path), "--mcp"}));
 
@@ -194,19 +167,11 @@ private slots:
         QVERIFY(!child<QWidget>(mcp, "mcpContent")->isVisible());
         child<QWidget>(mcp, "mcpDisclosure")->setProperty("checked", true); // as an assistive Toggle does
         QVERIFY(child<QWidget>(mcp, "mcpContent")->isVisible());
-        mcp->setExecutable("/home/ann/My Apps/Taskbell.app/Contents/bin/taskbell");
-        QCOMPARE(
-            mcp->commandText(),
-            QString(
-                "claude mcp add taskbell -s project -- '/home/ann/My Apps/Taskbell.app/Contents/bin/taskbell' --mcp"));
+        mcp->setExecutable("/home/ann/My Apps/taskbell");
+        QCOMPARE(mcp->commandText(), QString::fromStdString(McpSnippets::command("/home/ann/My Apps/taskbell")));
 
         // "Copied" follows the latest copy; each copy's timer runs out without cutting a later label short.
-        struct Pending
-        {
-            std::chrono::milliseconds delay;
-            std::function<void()> action;
-        };
-        std::vector<Pending> timers;
+        std::vector<std::pair<std::chrono::milliseconds, std::function<void()>>> timers; // delay, action
         mcp->setScheduler([&timers](std::chrono::milliseconds delay, QObject*, std::function<void()> action) {
             timers.push_back({delay, std::move(action)});
         });
@@ -221,22 +186,20 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), mcp->jsonText());
         QCOMPARE(titles(), QStringList({"Copy", "Copied"}));
         QCOMPARE(timers.size(), std::size_t{2});
-        QCOMPARE(timers[1].delay, std::chrono::milliseconds(1500));
+        QCOMPARE(timers[1].first, std::chrono::milliseconds(1500));
 
-        timers[0].action(); // the command's timer runs out first and changes nothing
+        timers[0].second(); // the command's timer runs out first and changes nothing
         QCOMPARE(titles(), QStringList({"Copy", "Copied"}));
-        QCOMPARE(mcp->copiedSnippet(), std::optional<QString>("json"));
-        timers[1].action();
+        timers[1].second();
         QCOMPARE(titles(), QStringList({"Copy", "Copy"}));
-        QCOMPARE(mcp->copiedSnippet(), std::nullopt);
         QCOMPARE(mcp->copyButton("json")->accessibleName(), QString("Copy"));
 
         // Copying the same snippet twice: the first timer does not cut the second label short.
         mcp->copyButton("json")->click();
         mcp->copyButton("json")->click();
-        timers[2].action();
+        timers[2].second();
         QCOMPARE(titles(), QStringList({"Copy", "Copied"}));
-        timers[3].action();
+        timers[3].second();
         QCOMPARE(titles(), QStringList({"Copy", "Copy"}));
     }
 
@@ -259,13 +222,8 @@ private slots:
         QVERIFY(!child<QCheckBox>(&view, "autoUpdate")->isChecked());
         QVERIFY(!child<QCheckBox>(&view, "notifyAssistantChanges")->isChecked());
 
-        // The stepper stays within 1 and 12 months.
-        months->setValue(0);
-        QCOMPARE(months->value(), 1);
         months->setValue(3);
         QCOMPARE(months->text(), QString("3 months"));
-        months->setValue(13);
-        QCOMPARE(months->value(), 12);
 
         // Edits abandoned by closing are gone the next time the window is shown.
         child<QLineEdit>(&view, "baseURL")->setText("https://elsewhere.atlassian.net");
@@ -278,53 +236,40 @@ private slots:
         QCOMPARE(months->value(), 1);
     }
 
-    void returnSavesAnEmptyIssueTypeAsTask()
+    // Escape closes without saving; Return saves (an empty issue type as Task) but leaves the token alone.
+    void escapeCancelsAndReturnSaves()
     {
         test::AppFixture fixture;
+        fixture.updater->start(QString::fromStdString(fixture.store->settings().updateFeedURL), true);
+        const SettingsValues before = fixture.settings().load();
         int closed = 0;
         SettingsView view(*fixture.store, *fixture.updater);
         QObject::connect(&view, &QDialog::finished, [&closed] { ++closed; });
-        view.show();
-        child<QLineEdit>(&view, "defaultIssueType")->clear();
-        child<QLineEdit>(&view, "defaultProjectKey")->setText("QLT");
-        child<QComboBox>(&view, "refreshMinutes")->setCurrentIndex(0);
-        child<QCheckBox>(&view, "autoUpdate")->setChecked(false);
-        child<QCheckBox>(&view, "notifyAssistantChanges")->setChecked(false);
-        QTest::keyClick(child<QLineEdit>(&view, "defaultProjectKey"), Qt::Key_Return);
-
-        QCOMPARE(closed, 1);
+        for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
+            view.show();
+            child<QLineEdit>(&view, "defaultIssueType")->clear();
+            child<QLineEdit>(&view, "defaultProjectKey")->setText("QLT");
+            child<QComboBox>(&view, "refreshMinutes")->setCurrentIndex(0);
+            child<QCheckBox>(&view, "autoUpdate")->setChecked(false);
+            child<QCheckBox>(&view, "notifyAssistantChanges")->setChecked(false);
+            QTest::keyClick(child<QLineEdit>(&view, "defaultProjectKey"), key);
+            const bool saved = key == Qt::Key_Return;
+            QCOMPARE(fixture.updater->isArmed(), !saved);
+            QCOMPARE(fixture.store->settings().projectKey == "QLT", saved);
+            QCOMPARE(fixture.settings().load().json() != before.json(), saved);
+        }
+        QCOMPARE(closed, 2);
         QCOMPARE(fixture.store->settings().defaultIssueType, std::string("Task"));
-        QCOMPARE(fixture.store->settings().projectKey, std::string("QLT"));
         QCOMPARE(fixture.store->settings().refreshMinutes, 0);
         QVERIFY(!fixture.store->settings().autoUpdate);
         QVERIFY(!fixture.store->settings().notifyAssistantChanges);
         QCOMPARE(fixture.store->apiToken(), QString::fromStdString(fixture.jira.token())); // not typed, not written
-        QVERIFY(!fixture.updater->isArmed());
         // The reload after saving runs against the saved site.
         QVERIFY(fixture.jira.waitForRequests(4));
 
         child<QCheckBox>(&view, "autoUpdate")->setChecked(true);
         child<QPushButton>(&view, "settingsDone")->click();
         QVERIFY(fixture.updater->isArmed());
-    }
-
-    void escapeCancelsWithoutSaving()
-    {
-        test::AppFixture fixture;
-        fixture.updater->start(QString::fromStdString(fixture.store->settings().updateFeedURL), true);
-        const SettingsValues before = SettingsStore(fixture.folder / "settings").load();
-        int closed = 0;
-        SettingsView view(*fixture.store, *fixture.updater);
-        QObject::connect(&view, &QDialog::finished, [&closed] { ++closed; });
-        view.show();
-        child<QLineEdit>(&view, "defaultProjectKey")->setText("QLT");
-        child<QCheckBox>(&view, "autoUpdate")->setChecked(false);
-        child<QCheckBox>(&view, "notifyAssistantChanges")->setChecked(false);
-        QTest::keyClick(child<QLineEdit>(&view, "defaultProjectKey"), Qt::Key_Escape);
-        QCOMPARE(closed, 1);
-        QCOMPARE(fixture.store->settings().projectKey, std::string("TB"));
-        QVERIFY(fixture.updater->isArmed());
-        QVERIFY(SettingsStore(fixture.folder / "settings").load().json() == before.json());
     }
 
     void failedSaveKeepsTheWindowOpenAndTheTyping()
@@ -464,7 +409,7 @@ private slots:
         };
         test::AppFixture fixture;
         AddTaskView view(*fixture.store);
-        Form form(&view);
+        Form form{&view};
         for (const Case& c : cases) {
             form.projectKey->setText(c.projectKey);
             form.summary->setText(c.summary);
@@ -481,27 +426,22 @@ private slots:
         QVERIFY(fixture.store->saveSettings(values, std::nullopt));
         AddTaskView view(*fixture.store);
         view.show();
-        Form form(&view);
+        Form form{&view};
         QCOMPARE(form.projectKey->text(), QString("TB"));
         QCOMPARE(form.issueType->text(), QString("Bug"));
-        QCOMPARE(form.target->current(), 1);
         QVERIFY(form.target->segment(1)->isChecked());
         QVERIFY(form.assignToMe->isChecked());
         QVERIFY(!form.banner->isVisible());
         QVERIFY(!form.create->isEnabled()); // no summary yet
 
-        // No configured key: the field stays empty (placeholder shown) and so does the button's state.
+        // No configured key: the field stays empty (its placeholder shows).
         values.projectKey = "";
         QVERIFY(fixture.store->saveSettings(values, std::nullopt));
         AddTaskView empty(*fixture.store);
-        empty.show();
-        Form emptyForm(&empty);
-        QCOMPARE(emptyForm.projectKey->text(), QString());
-        emptyForm.summary->setText("Something");
-        QVERIFY(!emptyForm.create->isEnabled());
+        QCOMPARE(Form{&empty}.projectKey->text(), QString());
     }
 
-    void returnCreatesOnlyWhenEnabledAndEscapeCancels()
+    void returnCreatesOnlyWhenEnabled()
     {
         test::AppFixture fixture;
         ShownAddTask shown(*fixture.store);
@@ -521,19 +461,15 @@ private slots:
         QCOMPARE(form.description->toPlainText(), QString("a\nb"));
         QVERIFY(!view.isSubmitting());
 
-        // Enabled: Return in a field creates the task, which closes the window.
+        // Enabled: Return in a field creates the task (an empty issue type as a Task), which closes the window.
+        form.issueType->clear();
         QTest::keyClick(form.summary, Qt::Key_Return);
         QVERIFY(view.isSubmitting());
         QVERIFY(!form.create->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(closed, 1, 10000);
-        QCOMPARE(fixture.jira.requests("POST", "/rest/api/3/issue").size(), std::size_t{1});
-
-        int cancelled = 0;
-        AddTaskView other(*fixture.store);
-        QObject::connect(&other, &QDialog::finished, [&cancelled] { ++cancelled; });
-        other.show();
-        QTest::keyClick(Form(&other).summary, Qt::Key_Escape);
-        QCOMPARE(cancelled, 1);
+        const auto posts = fixture.jira.requests("POST", "/rest/api/3/issue");
+        QCOMPARE(posts.size(), std::size_t{1});
+        QCOMPARE(posts[0].json()["fields"]["issuetype"]["name"].get<std::string>(), std::string("Task"));
     }
 
     void failedCreateKeepsFieldsAndShowsTheStoreMessage()
@@ -571,29 +507,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(closed, 1, 10000);
     }
 
-    void emptyIssueTypeCreatesATask()
-    {
-        test::AppFixture fixture;
-        ShownAddTask shown(*fixture.store);
-        auto& [view, closed, form] = shown;
-        form.issueType->clear();
-        QCOMPARE(form.issueType->placeholderText(), QString("Task"));
-        form.summary->setText("Typed without a type");
-        form.target->segment(0)->click();
-        form.create->click();
-        QTRY_COMPARE_WITH_TIMEOUT(closed, 1, 10000);
-        const auto posts = fixture.jira.requests("POST", "/rest/api/3/issue");
-        QCOMPARE(posts.size(), std::size_t{1});
-        QCOMPARE(QString::fromStdString(posts[0].json()["fields"]["issuetype"]["name"].get<std::string>()),
-                 QString("Task"));
-    }
-
     void fieldsAreNamedAndTabbedInVisualOrder()
     {
         test::AppFixture fixture;
         AddTaskView view(*fixture.store);
         view.show();
-        Form form(&view);
+        Form form{&view};
         for (QLineEdit* edit : {form.projectKey, form.summary, form.issueType}) {
             QVERIFY(test::isLabelled(&view, edit));
         }
@@ -603,58 +522,27 @@ private slots:
                               "In Progress", "Done", "Assign to me", "Create task"}));
     }
 
+    // Each case of tests/data/app/detail_rows.json: the issue's fields and the rows shown, a date as {timestamp}.
     void detailRowsFollowTheirConditions()
     {
         const auto now = at("2026-07-10T12:00:00.000+0000");
-        const QString created = TaskDetailView::dateText(at("2026-07-08T09:00:00.000+0000"), now);
-        const QString updated = TaskDetailView::dateText(at("2026-07-09T09:00:00.000+0000"), now);
-        const QString resolved = TaskDetailView::dateText(at("2026-07-09T18:00:00.000+0000"), now);
-        QVERIFY(updated.endsWith(QStringLiteral(" · yesterday")));
-
-        struct Case
-        {
-            const char* what;
-            IssueFields fields;
-            QStringList rows;
-        };
-        IssueFields full;
-        full.status = status("In Review", "indeterminate");
-        full.project = ProjectRef{"TB", "Taskbell"};
-        full.assignee = JiraUser{"1", "Ana Pereira", {}};
-        full.created = "2026-07-08T09:00:00.000+0000";
-        full.updated = "2026-07-09T09:00:00.000+0000";
-        full.resolutiondate = "2026-07-09T18:00:00.000+0000"; // not "done": no Done row all the same
-        IssueFields doneWithoutResolution;
-        doneWithoutResolution.status = status("Done", "done");
-        doneWithoutResolution.updated = full.updated;
-        IssueFields doneResolved = doneWithoutResolution;
-        doneResolved.resolutiondate = full.resolutiondate;
-        IssueFields doneUnparsable = doneWithoutResolution;
-        doneUnparsable.resolutiondate = "yesterday-ish";
-        IssueFields bare;
-        bare.status = status(nullptr, "new");
-        bare.created = "08/07/2026";
-        bare.assignee = JiraUser{"1", {}, "ana@example.com"};
-        bare.project = ProjectRef{{}, "No key"};
-
-        const Case cases[] = {
-            {"all rows",
-             full,
-             {"Status=In Review", "Project=TB", "Assignee=Ana Pereira", "Created=" + created, "Updated=" + updated}},
-            {"done, updated stands in",
-             doneWithoutResolution,
-             {"Status=Done", "Updated=" + updated, "Done=" + updated}},
-            {"done, resolved", doneResolved, {"Status=Done", "Updated=" + updated, "Done=" + resolved}},
-            {"done, unparsable resolution", doneUnparsable, {"Status=Done", "Updated=" + updated, "Done=" + updated}},
-            {"no names, unparsable created", bare, {"Status=Unknown"}},
-            {"nothing at all", IssueFields{}, {"Status=Unknown"}},
-        };
-        for (const Case& c : cases) {
-            QStringList rows;
-            for (const auto& [label, value] : TaskDetailView::detailRows(Issue{"1", "TB-1", c.fields}, now)) {
+        QVERIFY(TaskDetailView::dateText(at("2026-07-09T09:00:00.000+0000"), now).endsWith(" · yesterday"));
+        const Json cases = Json::parse(test::readFile(TASKBELL_SOURCE_DIR "/tests/data/app/detail_rows.json"));
+        const QRegularExpression date("\\{(.+)\\}");
+        for (const Json& c : cases) {
+            QStringList rows, expected;
+            const Issue issue = decodeIssue(Json{{"id", "1"}, {"key", "TB-1"}, {"fields", c["fields"]}});
+            for (const auto& [label, value] : TaskDetailView::detailRows(issue, now)) {
                 rows << label + "=" + value;
             }
-            QVERIFY2(rows == c.rows, c.what);
+            for (const Json& row : c["rows"]) {
+                QString text = QString::fromStdString(row.get<std::string>());
+                const QRegularExpressionMatch match = date.match(text);
+                expected << (match.hasMatch()
+                                 ? text.replace(match.captured(0), TaskDetailView::dateText(at(match.captured(1)), now))
+                                 : text);
+            }
+            QVERIFY2(rows == expected, c["what"].get<std::string>().c_str());
         }
     }
 
@@ -718,11 +606,10 @@ private slots:
         QCOMPARE(menu->badge()->text(), QString("In Progress"));
         QCOMPARE(view.findChild<QLabel*>("detailValue-Status")->text(), QString("In Progress"));
 
-        // The status menu lists the transitions and nothing else.
+        // (The menu's items are the panel row's status menu test's.)
         fixture.store->ensureTransitions(view.current());
         QTRY_VERIFY_WITH_TIMEOUT(fixture.store->transitions(QString::fromStdString(key)).has_value(), 10000);
-        QCOMPARE(menuTitles(menu),
-                 QStringList({"Move to To Do", "Move to In Progress", "Move to Done", "Move to Backlog"}));
+        menu->rebuildMenu();
 
         // While the status change runs the spinner stands in for the menu; "To Do" is in no section, so
         // afterwards the window shows the issue as it was opened.
@@ -746,47 +633,33 @@ private slots:
         AuxWindows windows(windowContents(*fixture.store, updater));
         struct Case
         {
-            std::function<void()> open;
-            std::function<QDialog*()> window;
+            std::function<void(AuxWindows&)> open;
             const char* title;
             QSize size;
             Qt::Key closingKey;
         };
-        const Issue issue{"1", "TB-7", {}};
         const Case cases[] = {
-            {[&] { windows.showSettings(); },
-             [&] { return windows.settingsWindow(); },
-             "Taskbell Settings",
-             {400, 620},
-             Qt::Key_Escape},
-            {[&] { windows.showAddTask(); },
-             [&] { return windows.addTaskWindow(); },
-             "New Jira Task",
-             {400, 520},
-             Qt::Key_Escape},
-            {[&] { windows.showAbout(); },
-             [&] { return windows.aboutWindow(); },
-             "About Taskbell",
-             {420, 440},
-             Qt::Key_Return},
-            {[&] { windows.showTaskDetail(issue); },
-             [&] { return windows.detailWindow("TB-7"); },
+            {&AuxWindows::showSettings, "Taskbell Settings", {400, 620}, Qt::Key_Escape},
+            {&AuxWindows::showAddTask, "New Jira Task", {400, 520}, Qt::Key_Escape},
+            {&AuxWindows::showAbout, "About Taskbell", {420, 440}, Qt::Key_Return},
+            {[](AuxWindows& w) {
+                 w.showTaskDetail(Issue{"1", "TB-7", {}});
+             },
              "TB-7",
              {520, 560},
              Qt::Key_Return},
         };
         for (const Case& c : cases) {
-            c.open();
-            QDialog* window = c.window();
-            QVERIFY(window);
+            c.open(windows);
+            QCOMPARE(windows.activationMode(), ActivationMode::regular);
+            const auto tops = QApplication::topLevelWidgets();
+            auto shown = std::find_if(tops.begin(), tops.end(), [](QWidget* w) { return w->isVisible(); });
+            QVERIFY2(shown != tops.end() && (*shown)->focusWidget(), c.title);
+            QWidget* window = *shown;
             QCOMPARE(window->windowTitle(), QString(c.title));
             QCOMPARE(window->size(), c.size);
-            QCOMPARE(windows.activationMode(), ActivationMode::regular);
-            QWidget* focus = window->focusWidget();
-            QVERIFY2(focus, c.title);
-            QTest::keyClick(focus, c.closingKey);
-            QVERIFY2(!c.window(), c.title);
-            QCOMPARE(windows.activationMode(), ActivationMode::accessory);
+            QTest::keyClick(window->focusWidget(), c.closingKey);
+            QCOMPARE(windows.activationMode(), ActivationMode::accessory); // closed
         }
     }
 
@@ -811,23 +684,17 @@ private slots:
         }
         QCOMPARE(order, versions);
 
-        // The oldest block: its version, its date and its seven change lines, verbatim and in order.
-        QWidget* oldest = view.findChild<QWidget*>("changelog-1.0.0");
+        // The oldest block: its version, its date and its change lines, verbatim and in order.
+        const ChangelogEntry& entry = AppInfo::changelog().back();
+        QStringList expected{QString::fromStdString("v" + entry.version), QString::fromStdString(entry.date)};
+        for (const std::string& change : entry.changes) {
+            expected << QString("•") << QString::fromStdString(change);
+        }
         QStringList texts;
-        for (QLabel* label : oldest->findChildren<QLabel*>()) {
+        for (QLabel* label : view.findChild<QWidget*>("changelog-1.0.0")->findChildren<QLabel*>()) {
             texts << label->text();
         }
-        const ChangelogEntry& entry = AppInfo::changelog().back();
-        QCOMPARE(texts.mid(0, 2), QStringList({"v1.0.0", "2026-07-08"}));
-        QStringList changes;
-        for (int i = 2; i < texts.size(); i += 2) {
-            QCOMPARE(texts[i], QString("•"));
-            changes << texts[i + 1];
-        }
-        QCOMPARE(changes.size(), static_cast<qsizetype>(entry.changes.size()));
-        for (std::size_t i = 0; i < entry.changes.size(); ++i) {
-            QCOMPARE(changes[static_cast<qsizetype>(i)], QString::fromStdString(entry.changes[i]));
-        }
+        QCOMPARE(texts, expected);
     }
 };
 
