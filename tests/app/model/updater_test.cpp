@@ -94,8 +94,8 @@ struct UpdaterFixture
     }
 
     // Publishes a signed, zipped bundle of this version under /Taskbell.zip and a feed entry for it.
-    std::string publish(const std::string& bundleVersion, const std::string& feedVersion, std::string sha256 = "",
-                        bool sign = true, const std::string& name = "Taskbell.app", const std::string& payload = "")
+    void publish(const std::string& bundleVersion, const std::string& feedVersion, std::string sha256 = "",
+                 bool sign = true, const std::string& name = "Taskbell.app", const std::string& payload = "")
     {
         fs::path built = temp / ("built-" + std::to_string(++published));
         fs::path bundle = test::makeBundle(built, name, {bundleVersion});
@@ -114,7 +114,6 @@ struct UpdaterFixture
         }
         std::string extra = sha256.empty() ? "" : R"(,"sha256":")" + sha256 + "\"";
         server.serve("/appcast.json", 200, feed(feedVersion, server.url("/Taskbell.zip"), extra), "application/json");
-        return server.url("/appcast.json");
     }
 
     void install()
@@ -235,106 +234,93 @@ private slots:
         QCOMPARE(fixture.server.hits("/appcast.json"), hits);
     }
 
-    void installFailingAtEachStageLeavesNoUpdateFolder()
+    void installOutcomes()
     {
+        using Setup = std::function<void(UpdaterFixture&)>;
+        auto serve = [](std::string (*url)(UpdaterFixture&)) -> Setup {
+            return [url](UpdaterFixture& f) {
+                f.server.serve("/appcast.json", 200, feed("2.0.0", url(f)), "application/json");
+            };
+        };
         const QString downloading = "Downloading v2.0.0…";
         const QStringList afterDownload = {downloading, "-"};
         const QStringList afterVerify = {downloading, "Verifying…", "-"};
         struct Case
         {
-            QString stage, error; // error: the start of the text shown
+            const char* name;
+            Setup publish;
+            QString error; // the start of the text shown; empty: installs and quits
             QStringList statuses;
+            bool inBundle = true, withKey = true;
         };
         const Case cases[] = {
-            {"bad url", "Download failed: bad download URL", afterDownload},
-            {"404", "Download failed: HTTP 404", afterDownload},
-            {"checksum", "Download rejected: checksum doesn't match the manifest.", afterVerify},
-            {"no app", "Download failed: no .app inside the archive", afterVerify},
-            {"unsigned", "Download rejected: not signed by the expected developer.\n", afterVerify},
-            {"version", "Download rejected: bundle is v2.0, manifest promised v2.0.0.", afterVerify},
-            {"not writable", "Can't replace ", {downloading, "Verifying…", "Installing…", "-"}},
+            {"installs",
+             [](UpdaterFixture& f) { f.publish("2.0.0", "2.0.0", "match"); },
+             "",
+             {downloading, "Verifying…", "Installing…"}},
+            {"bad url", serve([](UpdaterFixture&) { return std::string("not a url"); }),
+             "Download failed: bad download URL", afterDownload},
+            {"404", serve([](UpdaterFixture& f) { return f.server.url("/missing.zip"); }), "Download failed: HTTP 404",
+             afterDownload},
+            {"checksum", [](UpdaterFixture& f) { f.publish("2.0.0", "2.0.0", std::string(64, 'a')); },
+             "Download rejected: checksum doesn't match the manifest.", afterVerify},
+            {"no app", [](UpdaterFixture& f) { f.publish("2.0.0", "2.0.0", "", true, "Taskbell.bundle"); },
+             "Download failed: no .app inside the archive", afterVerify},
+            {"unsigned", [](UpdaterFixture& f) { f.publish("2.0.0", "2.0.0", "match", false); },
+             "Download rejected: not signed by the expected developer.\n", afterVerify},
+            {"version", [](UpdaterFixture& f) { f.publish("2.0", "2.0.0", "match"); },
+             "Download rejected: bundle is v2.0, manifest promised v2.0.0.", afterVerify},
+            {"not writable",
+             [](UpdaterFixture& f) {
+                 f.publish("2.0.0", "2.0.0", "match");
+                 fs::remove_all(f.temp / "Applications"); // nothing to write into
+             },
+             "Can't replace ",
+             {downloading, "Verifying…", "Installing…", "-"}},
+            // Outside an installed bundle there is nothing to replace; a build without the release key cannot
+            // verify: neither downloads anything.
+            {"no bundle",
+             [](UpdaterFixture& f) { f.publish("2.0.0", "2.0.0", "match"); },
+             "This copy of Taskbell can’t update itself",
+             {},
+             false},
+            {"no key",
+             [](UpdaterFixture& f) { f.publish("2.0.0", "2.0.0", "match"); },
+             "This copy of Taskbell can’t verify updates",
+             {},
+             true,
+             false},
         };
-        for (const auto& [stage, error, statuses] : cases) {
-            UpdaterFixture fixture;
-            std::string feedURL;
-            if (stage == "bad url") {
-                fixture.server.serve("/appcast.json", 200, feed("2.0.0", "not a url"), "application/json");
-                feedURL = fixture.server.url("/appcast.json");
-            } else if (stage == "404") {
-                fixture.server.serve("/appcast.json", 200, feed("2.0.0", fixture.server.url("/missing.zip")),
-                                     "application/json");
-                feedURL = fixture.server.url("/appcast.json");
-            } else if (stage == "checksum") {
-                feedURL = fixture.publish("2.0.0", "2.0.0", std::string(64, 'a'));
-            } else if (stage == "no app") {
-                feedURL = fixture.publish("2.0.0", "2.0.0", "", true, "Taskbell.bundle");
-            } else if (stage == "unsigned") {
-                feedURL = fixture.publish("2.0.0", "2.0.0", "match", false);
-            } else if (stage == "version") {
-                feedURL = fixture.publish("2.0", "2.0.0", "match");
-            } else {
-                feedURL = fixture.publish("2.0.0", "2.0.0", "match");
-                fs::remove_all(fixture.temp / "Applications"); // nothing to write into
-            }
-            bool finished = false;
-            fixture.updater->check(QString::fromStdString(feedURL), true, [&] { finished = true; });
-            QTRY_VERIFY_WITH_TIMEOUT(finished, kWait);
-            QVERIFY(fixture.updater->available());
-            fixture.statuses.clear();
-
-            fixture.install();
-            QCOMPARE(fixture.quits, 0);
-            QVERIFY(!fixture.updater->isChecking());
-            QVERIFY(!fixture.updater->status());
-            QVERIFY(fixture.updater->errorMessage());
-            QVERIFY2(fixture.updater->errorMessage()->startsWith(error), qPrintable(*fixture.updater->errorMessage()));
-            QCOMPARE(fixture.statuses, statuses);
-            QVERIFY(fixture.updater->available()); // the user may try again
-            QCOMPARE(updateFolders(fixture.temp / "tmp").size(), std::size_t{0});
-        }
-    }
-
-    void installThatCannotSucceedDownloadsNothing()
-    {
-        // Outside an installed bundle there is nothing to replace; a build without the release key cannot verify.
-        struct Case
-        {
-            bool inBundle, withKey;
-            QString says;
-        };
-        for (const Case& c : {Case{false, true, "can’t update itself"}, Case{true, false, "can’t verify updates"}}) {
+        for (const Case& c : cases) {
             UpdaterFixture fixture(c.inBundle, 0.001, c.withKey);
-            fixture.publish("2.0.0", "2.0.0", "match");
+            c.publish(fixture);
             fixture.check("/appcast.json", false);
             QVERIFY(fixture.updater->available());
             QVERIFY(!fixture.updater->errorMessage()); // automatic checks stay quiet
-            if (!c.withKey) {
-                fixture.check("/appcast.json", true);
-                QVERIFY(fixture.updater->available());
-                QVERIFY(fixture.updater->errorMessage() && fixture.updater->errorMessage()->contains(c.says));
-            }
-            fixture.install();
-            QCOMPARE(fixture.server.hits("/Taskbell.zip"), 0);
-            QVERIFY(fixture.updater->errorMessage() && fixture.updater->errorMessage()->contains(c.says));
-            QVERIFY(!fixture.updater->isChecking());
-            QVERIFY(!fixture.updater->status());
-            QCOMPARE(fixture.quits, 0);
-            QCOMPARE(updateFolders(fixture.temp / "tmp").size(), std::size_t{0});
-        }
-    }
+            fixture.check("/appcast.json", true);      // a manual one says when no install can be verified
+            const std::optional<QString> said = fixture.updater->errorMessage();
+            QCOMPARE(said.has_value(), !c.withKey);
+            fixture.statuses.clear();
 
-    void installSucceedsAndQuits()
-    {
-        UpdaterFixture fixture;
-        std::string feedURL = fixture.publish("2.0.0", "2.0.0", "match");
-        fixture.check("/appcast.json", true);
-        fixture.statuses.clear();
-        fixture.install();
-        QCOMPARE(fixture.quits, 1);
-        QCOMPARE(fixture.statuses, (QStringList{"Downloading v2.0.0…", "Verifying…", "Installing…"}));
-        QVERIFY(!fixture.updater->errorMessage());
-        // The script takes the new bundle from beside the installed one, so nothing stays in the temporary folder.
-        QVERIFY(updateFolders(fixture.temp / "tmp").empty());
+            fixture.install();
+            QCOMPARE(fixture.quits, c.error.isEmpty() ? 1 : 0);
+            QCOMPARE(fixture.statuses, c.statuses);
+            QCOMPARE(fixture.updater->errorMessage().has_value(), !c.error.isEmpty());
+            // The install script takes the new bundle from beside the installed one: no update folder stays.
+            QCOMPARE(updateFolders(fixture.temp / "tmp").size(), std::size_t{0});
+            if (!c.error.isEmpty()) {
+                QVERIFY2(fixture.updater->errorMessage()->startsWith(c.error), c.name);
+                QVERIFY(!fixture.updater->isChecking());
+                QVERIFY(!fixture.updater->status());
+                QVERIFY(fixture.updater->available()); // the user may try again
+            }
+            if (said) {
+                QCOMPARE(fixture.updater->errorMessage(), said);
+            }
+            if (c.statuses.isEmpty()) {
+                QCOMPARE(fixture.server.hits("/Taskbell.zip"), 0);
+            }
+        }
     }
 
     void quittingDuringAnInstallStopsItAndLeavesNoUpdateFolder()
