@@ -21,6 +21,18 @@ std::string feed(const std::string& version, const std::string& url, const std::
     return R"({"version":")" + version + R"(","url":")" + url + "\"" + extra + "}";
 }
 
+// The rows of one table of tests/data/app/updater.json.
+const Json& table(const char* name)
+{
+    static const Json tables = Json::parse(test::readFile(TASKBELL_SOURCE_DIR "/tests/data/app/updater.json"));
+    return tables.at(name).at("rows");
+}
+
+QString text(const Json& value)
+{
+    return QString::fromStdString(value.get<std::string>());
+}
+
 std::vector<fs::path> updateFolders(const fs::path& temporary)
 {
     std::vector<fs::path> found;
@@ -44,8 +56,6 @@ struct UpdaterFixture
     std::unique_ptr<Updater> updater;
     QStringList statuses; // every status the updater showed, "-" for none
     QString lastStatus = "-";
-    bool wasChecking = false;
-    int checkingFlips = 0;
     std::optional<app::Timing::Clock::time_point> lastCheck;
     int lastCheckChanges = 0;
     std::function<void()> onLastCheck;
@@ -65,16 +75,12 @@ struct UpdaterFixture
         environment.temporaryDirectory = temp / "tmp";
         environment.quit = [this] { ++quits; };
         updater = std::make_unique<Updater>(std::move(environment));
-        // Each change of the status, of the busy flag and of the last check, in order.
+        // Each change of the status and of the last check, in order.
         QObject::connect(updater.get(), &Updater::changed, updater.get(), [this] {
             QString status = updater->status().value_or("-");
             if (status != lastStatus) {
                 statuses.append(status);
                 lastStatus = status;
-            }
-            if (updater->isChecking() != wasChecking) {
-                wasChecking = updater->isChecking();
-                ++checkingFlips;
             }
             if (updater->lastCheck() != lastCheck) {
                 lastCheck = updater->lastCheck();
@@ -135,42 +141,22 @@ class UpdaterTest : public QObject
 private slots:
     void checkOutcomesAndTexts()
     {
-        const std::string same = feed("1.0.0", "https://example.com/u.zip");
-        const std::string newer = feed("1.10.0", "https://example.com/u.zip", R"(,"sha256":null)");
-        const std::string shorter = feed("1.0", "https://example.com/u.zip");
-        const std::string noUrl = R"({"version":"2.0.0"})";
-        const QString latest = "You're on the latest version (v1.0.0).";
-        struct Case
-        {
-            int status; // HTTP status of the feed
-            std::string body;
-            bool manual;
-            QString offered; // version on offer afterwards, empty: none
-            QString shown;   // status afterwards, "-": none
-            QString error;   // errorMessage afterwards, "-": none, "*": any text
-        };
-        const Case cases[] = {
-            {200, same, true, "", latest, "-"},      {200, same, false, "", "-", "-"},
-            {200, shorter, true, "", latest, "-"},   {200, newer, true, "1.10.0", "-", "-"},
-            {200, newer, false, "1.10.0", "-", "-"}, {404, "", true, "", "-", "Update check failed: HTTP 404"},
-            {500, "", false, "", "-", "-"},          {200, noUrl, true, "", "-", "*"},
-            {200, noUrl, false, "", "-", "-"},
-        };
-        for (const Case& c : cases) {
+        for (const Json& row : table("checks")) {
             UpdaterFixture fixture;
-            fixture.server.serve("/appcast.json", c.status, c.body, "application/json");
-            fixture.check("/appcast.json", c.manual);
-            QCOMPARE(fixture.checkingFlips, 2);
+            fixture.server.serve("/appcast.json", row[0].get<int>(), row[1].is_string() ? "" : row[1].dump(),
+                                 "application/json");
+            const bool manual = row[2].get<bool>();
+            fixture.check("/appcast.json", manual);
             QVERIFY(!fixture.updater->isChecking());
             QCOMPARE(fixture.updater->lastCheck(), std::optional(fixture.now));
             const auto& offer = fixture.updater->available();
-            QCOMPARE(offer ? QString::fromStdString(offer->version) : "", c.offered);
-            QCOMPARE(fixture.updater->status().value_or("-"), c.shown);
-            QCOMPARE(fixture.statuses.value(0) == "Checking…", c.manual);
-            if (c.error == "*") {
+            QCOMPARE(offer ? QString::fromStdString(offer->version) : "", text(row[3]));
+            QCOMPARE(fixture.updater->status().value_or("-"), text(row[4]));
+            QCOMPARE(fixture.statuses.value(0) == "Checking…", manual);
+            if (text(row[5]) == "*") {
                 QVERIFY(fixture.updater->errorMessage() && !fixture.updater->errorMessage()->isEmpty());
             } else {
-                QCOMPARE(fixture.updater->errorMessage().value_or("-"), c.error);
+                QCOMPARE(fixture.updater->errorMessage().value_or("-"), text(row[5]));
             }
         }
     }
@@ -236,80 +222,42 @@ private slots:
 
     void installOutcomes()
     {
-        using Setup = std::function<void(UpdaterFixture&)>;
-        auto serve = [](std::string (*url)(UpdaterFixture&)) -> Setup {
-            return [url](UpdaterFixture& f) {
-                f.server.serve("/appcast.json", 200, feed("2.0.0", url(f)), "application/json");
-            };
-        };
-        const QString downloading = "Downloading v2.0.0…";
-        const QStringList afterDownload = {downloading, "-"};
-        const QStringList afterVerify = {downloading, "Verifying…", "-"};
-        struct Case
-        {
-            const char* name;
-            Setup publish;
-            QString error; // the start of the text shown; empty: installs and quits
-            QStringList statuses;
-            bool inBundle = true, withKey = true;
-        };
-        const Case cases[] = {
-            {"installs",
-             [](UpdaterFixture& f) { f.publish("2.0.0", "2.0.0", "match"); },
-             "",
-             {downloading, "Verifying…", "Installing…"}},
-            {"bad url", serve([](UpdaterFixture&) { return std::string("not a url"); }),
-             "Download failed: bad download URL", afterDownload},
-            {"404", serve([](UpdaterFixture& f) { return f.server.url("/missing.zip"); }), "Download failed: HTTP 404",
-             afterDownload},
-            {"checksum", [](UpdaterFixture& f) { f.publish("2.0.0", "2.0.0", std::string(64, 'a')); },
-             "Download rejected: checksum doesn't match the manifest.", afterVerify},
-            {"no app", [](UpdaterFixture& f) { f.publish("2.0.0", "2.0.0", "", true, "Taskbell.bundle"); },
-             "Download failed: no .app inside the archive", afterVerify},
-            {"unsigned", [](UpdaterFixture& f) { f.publish("2.0.0", "2.0.0", "match", false); },
-             "Download rejected: not signed by the expected developer.\n", afterVerify},
-            {"version", [](UpdaterFixture& f) { f.publish("2.0", "2.0.0", "match"); },
-             "Download rejected: bundle is v2.0, manifest promised v2.0.0.", afterVerify},
-            {"not writable",
-             [](UpdaterFixture& f) {
-                 f.publish("2.0.0", "2.0.0", "match");
-                 fs::remove_all(f.temp / "Applications"); // nothing to write into
-             },
-             "Can't replace ",
-             {downloading, "Verifying…", "Installing…", "-"}},
-            // Outside an installed bundle there is nothing to replace; a build without the release key cannot
-            // verify: neither downloads anything.
-            {"no bundle",
-             [](UpdaterFixture& f) { f.publish("2.0.0", "2.0.0", "match"); },
-             "This copy of Taskbell can’t update itself",
-             {},
-             false},
-            {"no key",
-             [](UpdaterFixture& f) { f.publish("2.0.0", "2.0.0", "match"); },
-             "This copy of Taskbell can’t verify updates",
-             {},
-             true,
-             false},
-        };
-        for (const Case& c : cases) {
-            UpdaterFixture fixture(c.inBundle, 0.001, c.withKey);
-            c.publish(fixture);
+        for (const Json& row : table("installs")) {
+            const Json& offer = row[1];
+            const QString error = text(row[2]); // empty: installs and quits
+            UpdaterFixture fixture(offer.value("installed", "") != "none", 0.001, offer.value("key", true));
+            if (offer.contains("url")) {
+                std::string url = offer["url"].get<std::string>();
+                url = url.front() == '/' ? fixture.server.url(url) : url;
+                fixture.server.serve("/appcast.json", 200, feed("2.0.0", url), "application/json");
+            } else {
+                fixture.publish(offer["bundle"].get<std::string>(), "2.0.0", offer.value("sha256", ""),
+                                offer.value("signed", true), offer.value("name", "Taskbell.app"));
+            }
+            if (offer.value("installed", "") == "removed") {
+                fs::remove_all(fixture.temp / "Applications"); // nothing to write into
+            }
             fixture.check("/appcast.json", false);
             QVERIFY(fixture.updater->available());
             QVERIFY(!fixture.updater->errorMessage()); // automatic checks stay quiet
             fixture.check("/appcast.json", true);      // a manual one says when no install can be verified
             const std::optional<QString> said = fixture.updater->errorMessage();
-            QCOMPARE(said.has_value(), !c.withKey);
+            QCOMPARE(said.has_value(), !offer.value("key", true));
             fixture.statuses.clear();
 
             fixture.install();
-            QCOMPARE(fixture.quits, c.error.isEmpty() ? 1 : 0);
-            QCOMPARE(fixture.statuses, c.statuses);
-            QCOMPARE(fixture.updater->errorMessage().has_value(), !c.error.isEmpty());
+            QCOMPARE(fixture.quits, error.isEmpty() ? 1 : 0);
+            QStringList statuses;
+            for (const Json& status : row[3]) {
+                statuses << text(status);
+            }
+            QCOMPARE(fixture.statuses, statuses);
+            QCOMPARE(fixture.updater->errorMessage().has_value(), !error.isEmpty());
             // The install script takes the new bundle from beside the installed one: no update folder stays.
             QCOMPARE(updateFolders(fixture.temp / "tmp").size(), std::size_t{0});
-            if (!c.error.isEmpty()) {
-                QVERIFY2(fixture.updater->errorMessage()->startsWith(c.error), c.name);
+            if (!error.isEmpty()) {
+                QVERIFY2(fixture.updater->errorMessage()->startsWith(error),
+                         qPrintable(*fixture.updater->errorMessage()));
                 QVERIFY(!fixture.updater->isChecking());
                 QVERIFY(!fixture.updater->status());
                 QVERIFY(fixture.updater->available()); // the user may try again
@@ -317,7 +265,7 @@ private slots:
             if (said) {
                 QCOMPARE(fixture.updater->errorMessage(), said);
             }
-            if (c.statuses.isEmpty()) {
+            if (row[3].empty()) { // refused before any download
                 QCOMPARE(fixture.server.hits("/Taskbell.zip"), 0);
             }
         }
