@@ -341,7 +341,7 @@ private slots:
         QVERIFY(!answered);
     }
 
-    void transitionsAreCachedUntilATransitionSucceeds()
+    void transitionsAreCachedAndStaleAnswersDropped()
     {
         test::AppFixture fixture;
         Issue issue = issueWithKey(fixture.addIssue("Plan", "10000"));
@@ -357,14 +357,7 @@ private slots:
         QCOMPARE(fixture.jira.requests("GET", path).size(), std::size_t{1});
         QCOMPARE(store->transitions(QString::fromStdString(issue.key))->size(), std::size_t{4});
 
-        bool applied = false;
-        store->applyTransition(issue, "21", [&] { applied = true; });
-        QTRY_VERIFY_WITH_TIMEOUT(applied, kWait);
-        QVERIFY(!store->transitions(QString::fromStdString(issue.key)));
-        QCOMPARE(QString::fromStdString(fixture.jira.issue(issue.key)->statusId), QString("3"));
-        QCOMPARE(store->inProgress().size(), std::size_t{1});
-        fetch();
-        QCOMPARE(fixture.jira.requests("GET", path).size(), std::size_t{2});
+        // A successful change drops them (see actionOutcomes), so the next ensure fetches again.
 
         // An answer asked for before a status change lists the moves of the old status: it is dropped.
         Issue other = issueWithKey(fixture.addIssue("Ship", "3"));
