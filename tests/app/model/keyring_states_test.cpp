@@ -11,7 +11,6 @@
 #include <memory>
 
 #include "app/app_fixture.h"
-#include "app/look/error_banner.h"
 #include "app/model/app_store.h"
 #include "app/model/updater.h"
 #include "app/panel/content_view.h"
@@ -181,11 +180,8 @@ private slots:
         auto* token = settings.findChild<QLineEdit*>("apiToken");
         QTest::keyClicks(token, "typed-token");
         settings.findChild<QPushButton*>("settingsDone")->click();
-        QCOMPARE(closed, 0);
+        QCOMPARE(closed, 0); // the window shows the store's save error (see the windows tests)
         QVERIFY(scene.store->saveError());
-        auto* banner = settings.findChild<ErrorBanner*>();
-        QVERIFY(banner->isVisible());
-        QCOMPARE(banner->message(), *scene.store->saveError());
         QCOMPARE(token->text(), QString("typed-token"));
         QCOMPARE(scene.store->tokenStatus(), Keychain::ReadStatus::locked);
     }
