@@ -189,7 +189,7 @@ private slots:
         QCOMPARE(finished.count(), after);
     }
 
-    void followupSeriesRunsThreeSilentLoadsAndStopsWithTheStore()
+    void followupSeriesRunThreeSilentLoadsSideBySide()
     {
         test::AppFixture fixture;
         auto& store = fixture.store;
@@ -202,15 +202,9 @@ private slots:
         for (const auto& arguments : finished) {
             QCOMPARE(arguments.at(0).toBool(), true);
         }
-
-        fixture.jira.clearLog();
-        store->scheduleFollowupReload();
-        store.reset();
-        QTest::qWait(150); // longer than the whole scaled series
-        QVERIFY(fixture.jira.requests().empty());
     }
 
-    void storeGoingAwayCancelsItsRequests()
+    void storeGoingAwayCancelsItsRequestsAndFollowups()
     {
         test::AppFixture fixture;
         auto& store = fixture.store;
@@ -223,11 +217,15 @@ private slots:
         store->load(false, [&] { called = true; });
         store->markDone(Issue{}, [&] { called = true; });
         QVERIFY(fixture.jira.waitForRequests(5));
+        store->scheduleFollowupReload();
         store.reset(); // returns although every request is still held: they were cancelled
         QCoreApplication::processEvents();
         QVERIFY(!called);
         gate->open();
         fixture.jira.setInterceptor(nullptr);
+        fixture.jira.clearLog();
+        QTest::qWait(150); // longer than the whole scaled series of follow-ups
+        QVERIFY(fixture.jira.requests().empty());
     }
 
     void delaysScaleAndStayWithinATimersRange()
