@@ -56,9 +56,7 @@ struct UpdaterFixture
     std::unique_ptr<Updater> updater;
     QStringList statuses; // every status the updater showed, "-" for none
     QString lastStatus = "-";
-    std::optional<app::Timing::Clock::time_point> lastCheck;
-    int lastCheckChanges = 0;
-    std::function<void()> onLastCheck;
+    bool clockRuns = false; // each reading moves the clock a minute on
 
     explicit UpdaterFixture(bool inBundle = true, double scale = 0.001, bool withKey = true)
     {
@@ -66,7 +64,7 @@ struct UpdaterFixture
         installed = test::makeBundle(temp / "Applications", "Taskbell.app", {"1.0.0"});
         app::UpdaterEnvironment environment;
         environment.timing.delayScale = scale;
-        environment.timing.now = [this] { return now; };
+        environment.timing.now = [this] { return clockRuns ? now += 61s : now; };
         environment.runningVersion = "1.0.0";
         environment.trustedPublicKey = withKey ? key.publicKey : "";
         if (inBundle) {
@@ -75,27 +73,21 @@ struct UpdaterFixture
         environment.temporaryDirectory = temp / "tmp";
         environment.quit = [this] { ++quits; };
         updater = std::make_unique<Updater>(std::move(environment));
-        // Each change of the status and of the last check, in order.
+        // Each change of the status, in order.
         QObject::connect(updater.get(), &Updater::changed, updater.get(), [this] {
             QString status = updater->status().value_or("-");
             if (status != lastStatus) {
                 statuses.append(status);
                 lastStatus = status;
             }
-            if (updater->lastCheck() != lastCheck) {
-                lastCheck = updater->lastCheck();
-                ++lastCheckChanges;
-                if (onLastCheck) {
-                    onLastCheck();
-                }
-            }
         });
     }
 
-    void check(const std::string& feedPath, bool manual)
+    QString feedUrl() const { return QString::fromStdString(server.url("/appcast.json")); }
+    void check(bool manual)
     {
         bool finished = false;
-        updater->check(QString::fromStdString(server.url(feedPath)), manual, [&] { finished = true; });
+        updater->check(feedUrl(), manual, [&] { finished = true; });
         QTRY_VERIFY_WITH_TIMEOUT(finished, kWait);
     }
 
@@ -146,7 +138,7 @@ private slots:
             fixture.server.serve("/appcast.json", row[0].get<int>(), row[1].is_string() ? "" : row[1].dump(),
                                  "application/json");
             const bool manual = row[2].get<bool>();
-            fixture.check("/appcast.json", manual);
+            fixture.check(manual);
             QVERIFY(!fixture.updater->isChecking());
             QCOMPARE(fixture.updater->lastCheck(), std::optional(fixture.now));
             const auto& offer = fixture.updater->available();
@@ -165,26 +157,20 @@ private slots:
     {
         UpdaterFixture fixture;
         fixture.server.serve("/appcast.json", 200, feed("2.0.0", "https://example.com/u.zip"), "application/json");
-        fixture.check("/appcast.json", false);
-        QCOMPARE(fixture.server.hits("/appcast.json"), 1);
-
-        fixture.now += 59s;
-        fixture.check("/appcast.json", false); // refused: within the minute
-        QCOMPARE(fixture.server.hits("/appcast.json"), 1);
-        fixture.check("/appcast.json", true); // a manual check runs
-        QCOMPARE(fixture.server.hits("/appcast.json"), 2);
-        fixture.now += 61s;
-        fixture.check("/appcast.json", false);
-        QCOMPARE(fixture.server.hits("/appcast.json"), 3);
+        // (seconds the clock moves, manual, feed requests by then): an automatic check within a minute of the
+        // last one is skipped, a manual one is not.
+        for (auto [seconds, manual, hits] : {std::tuple{0, false, 1}, {59, false, 1}, {0, true, 2}, {61, false, 3}}) {
+            fixture.now += std::chrono::seconds(seconds);
+            fixture.check(manual);
+            QCOMPARE(fixture.server.hits("/appcast.json"), hits);
+        }
 
         // A check or an install while one runs is refused without any change.
         fixture.now += 61s;
         bool first = false;
-        fixture.updater->check(QString::fromStdString(fixture.server.url("/appcast.json")), true,
-                               [&] { first = true; });
+        fixture.updater->check(fixture.feedUrl(), true, [&] { first = true; });
         bool refused = false;
-        fixture.updater->check(QString::fromStdString(fixture.server.url("/appcast.json")), true,
-                               [&] { refused = true; });
+        fixture.updater->check(fixture.feedUrl(), true, [&] { refused = true; });
         QVERIFY(refused && !first);
         bool installRefused = false;
         fixture.updater->install([&] { installRefused = true; });
@@ -199,14 +185,15 @@ private slots:
         // Six hours become 216 ms, five seconds become none; the clock moves a minute per reading.
         UpdaterFixture fixture(true, 0.00001);
         fixture.server.serve("/appcast.json", 200, feed("1.0.0", "https://example.com/u.zip"), "application/json");
-        fixture.onLastCheck = [&] { fixture.now += 61s; };
-        fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), true);
+        fixture.clockRuns = true;
+        fixture.updater->start(fixture.feedUrl(), true);
         QVERIFY(fixture.updater->isArmed());
-        QTRY_VERIFY_WITH_TIMEOUT(fixture.lastCheckChanges >= 3, kWait); // the first check, then the periodic ones
+        QTRY_VERIFY_WITH_TIMEOUT(fixture.server.hits("/appcast.json") >= 3,
+                                 kWait); // the first check, then the periodic ones
         QVERIFY(!fixture.updater->errorMessage());
         QVERIFY(!fixture.updater->status());
 
-        fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), false);
+        fixture.updater->start(fixture.feedUrl(), false);
         QVERIFY(!fixture.updater->isArmed());
         QTest::qWait(50); // a check already under way may still end
         int hits = fixture.server.hits("/appcast.json");
@@ -214,8 +201,8 @@ private slots:
         QCOMPARE(fixture.server.hits("/appcast.json"), hits);
 
         // Arming again schedules a new first check; disarming at once drops it too.
-        fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), true);
-        fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), false);
+        fixture.updater->start(fixture.feedUrl(), true);
+        fixture.updater->start(fixture.feedUrl(), false);
         QTest::qWait(50);
         QCOMPARE(fixture.server.hits("/appcast.json"), hits);
     }
@@ -237,10 +224,10 @@ private slots:
             if (offer.value("installed", "") == "removed") {
                 fs::remove_all(fixture.temp / "Applications"); // nothing to write into
             }
-            fixture.check("/appcast.json", false);
+            fixture.check(false);
             QVERIFY(fixture.updater->available());
             QVERIFY(!fixture.updater->errorMessage()); // automatic checks stay quiet
-            fixture.check("/appcast.json", true);      // a manual one says when no install can be verified
+            fixture.check(true);                       // a manual one says when no install can be verified
             const std::optional<QString> said = fixture.updater->errorMessage();
             QCOMPARE(said.has_value(), !offer.value("key", true));
             fixture.statuses.clear();
@@ -278,7 +265,7 @@ private slots:
         for (int waitMillis : {0, 1, 3, 10, 20}) {
             UpdaterFixture fixture;
             fixture.publish("2.0.0", "2.0.0", "match", true, "Taskbell.app", std::string(32 << 20, '\0'));
-            fixture.check("/appcast.json", true);
+            fixture.check(true);
             fixture.updater->install();
             QTest::qWait(waitMillis);
             fixture.updater.reset();
