@@ -442,8 +442,7 @@ private slots:
         QVERIFY(panel.fixture.offerUpdate("9.9.9"));
         panel.settle();
         QVERIFY(banner->isVisibleTo(&panel.view));
-        QCOMPARE(banner->title()->text(), QStringLiteral("Version 9.9.9 is available"));
-        QVERIFY(banner->installButton()->isEnabled());
+        // Its title and its install button: the desktop update round trip reads and presses them.
         QVERIFY(shown(banner, "What's new"));
         panel.calls.clear();
         button(banner, "What's new")->click();
