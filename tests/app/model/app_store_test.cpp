@@ -70,6 +70,9 @@ private slots:
             QCOMPARE(store.tokenStatus(), Keychain::ReadStatus::notStored);
             QVERIFY(!store.tokenUnreadable());
             QVERIFY(!store.isAutoRefreshing()); // nothing to refresh without settings
+            bool called = false;
+            store.load(false, [&] { called = true; }); // nor to load: no request, no answer
+            QVERIFY(!called && !store.isLoading() && fixture.jira.requests().empty());
 
             QSignalSpy changed(&store, &AppStore::settingsChanged);
             QVERIFY(store.saveSettings(site, token));

@@ -126,12 +126,14 @@ struct Panel
                          [this](const Issue& issue) { calls << QString::fromStdString("detail " + issue.key); });
     }
 
-    // Shows the panel and waits for its first load.
+    // Shows the panel and waits for its first load to be shown.
     bool open()
     {
         QSignalSpy finished(fixture.store.get(), &AppStore::loadFinished);
         view.show();
-        return finished.wait(10000);
+        bool loaded = finished.wait(10000);
+        settle();
+        return loaded;
     }
 
     void settle()
@@ -288,7 +290,6 @@ private slots:
             panel.fixture.addIssue("Task " + std::to_string(i), "3");
         }
         QVERIFY(panel.open());
-        panel.settle();
         TaskList* list = panel.view.taskList();
         const std::vector<Issue>& issues = panel.fixture.store->inProgress();
         std::size_t made = list->rowCount();
@@ -320,7 +321,6 @@ private slots:
             panel.fixture.addIssue("Task " + std::to_string(i), "3");
         }
         QVERIFY(panel.open());
-        panel.settle();
         QApplication::setActiveWindow(&panel.view);
         QVERIFY(QTest::qWaitForWindowActive(&panel.view));
         TaskList* list = panel.view.taskList();
@@ -436,7 +436,6 @@ private slots:
     {
         Panel panel;
         QVERIFY(panel.open());
-        panel.settle();
         UpdateBanner* banner = panel.view.updateBanner();
         QVERIFY(!banner->isVisibleTo(&panel.view));
         QVERIFY(panel.fixture.offerUpdate("9.9.9"));
