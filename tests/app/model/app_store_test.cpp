@@ -4,6 +4,7 @@
 #include <QUrl>
 
 #include "app/app_fixture.h"
+#include "app/data_tables.h"
 #include "app/model/app_store.h"
 #include "core/jira/adf.h"
 #include "core/jira/error.h"
@@ -15,18 +16,6 @@ using taskbell::app::AppStore;
 namespace {
 
 constexpr int kWait = 10000; // ms; only a ceiling for a hung test, never a measured time
-
-// The rows of one table of tests/data/app/store.json.
-Json table(const char* name)
-{
-    static const Json tables = Json::parse(test::readFile(TASKBELL_SOURCE_DIR "/tests/data/app/store.json"));
-    return tables.at(name).at("rows");
-}
-
-QString text(const Json& value)
-{
-    return QString::fromStdString(value.get<std::string>());
-}
 
 Issue issueWithKey(const std::string& key, std::optional<std::string> summary = std::nullopt)
 {
@@ -233,7 +222,7 @@ private slots:
 
     void delaysScaleAndStayWithinATimersRange()
     {
-        for (const Json& row : table("delays")) {
+        for (const Json& row : test::dataRows("app/store.json", "delays")) {
             app::Timing timing;
             timing.delayScale = row[0].get<double>();
             QCOMPARE(qint64(timing.scaled(std::chrono::milliseconds(row[1].get<qint64>())).count()),
@@ -245,9 +234,9 @@ private slots:
     // answer and three silent follow-ups, after a failure no load at all.
     void actionOutcomes()
     {
-        for (const Json& row : table("actions")) {
-            const QString action = text(row[0]), project = text(row[2]), target = text(row[3]);
-            const QString status = text(row[4]), message = text(row[5]);
+        for (const Json& row : test::dataRows("app/store.json", "actions")) {
+            const QString action = test::text(row[0]), project = test::text(row[2]), target = test::text(row[3]);
+            const QString status = test::text(row[4]), message = test::text(row[5]);
             const bool create = action.startsWith("create"), failed = message == "*";
             test::AppFixture fixture;
             auto& store = fixture.store;
@@ -396,24 +385,25 @@ private slots:
 
     void connectionTestTexts()
     {
-        for (const Json& row : table("connection")) {
+        for (const Json& row : test::dataRows("app/store.json", "connection")) {
             test::AppFixture fixture;
             auto& store = fixture.store;
-            if (!text(row[0]).isEmpty()) {
+            if (!test::text(row[0]).isEmpty()) {
                 fixture.jira.setRoute("GET", "/rest/api/3/myself",
                                       [body = row[0].get<std::string>()](const test::LoggedRequest&) {
                                           return test::FakeReply(200, body);
                                       });
             }
             JiraConfig typed = store->config();
-            if (!text(row[1]).isEmpty()) {
+            if (!test::text(row[1]).isEmpty()) {
                 typed.apiToken = row[1].get<std::string>();
             }
             QSignalSpy anything(store.get(), &AppStore::tasksChanged);
             std::optional<QString> answer;
             store->testConnection(typed, this, [&](QString reply) { answer = reply; });
             QTRY_VERIFY_WITH_TIMEOUT(answer.has_value(), kWait);
-            QCOMPARE(*answer, text(row[2]) == "401" ? QString(JiraError::http(401, "").what()) : text(row[2]));
+            QCOMPARE(*answer,
+                     test::text(row[2]) == "401" ? QString(JiraError::http(401, "").what()) : test::text(row[2]));
             QCOMPARE(anything.count(), 0);
             QVERIFY(!store->errorMessage());
         }

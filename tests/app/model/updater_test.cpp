@@ -1,5 +1,6 @@
 #include <QTest>
 
+#include "app/data_tables.h"
 #include "app/model/updater.h"
 #include "core/base/http.h"
 #include "core/update/code_signature.h"
@@ -19,18 +20,6 @@ constexpr int kWait = 10000; // ms; only a ceiling for a hung test
 std::string feed(const std::string& version, const std::string& url, const std::string& extra = "")
 {
     return R"({"version":")" + version + R"(","url":")" + url + "\"" + extra + "}";
-}
-
-// The rows of one table of tests/data/app/updater.json.
-const Json& table(const char* name)
-{
-    static const Json tables = Json::parse(test::readFile(TASKBELL_SOURCE_DIR "/tests/data/app/updater.json"));
-    return tables.at(name).at("rows");
-}
-
-QString text(const Json& value)
-{
-    return QString::fromStdString(value.get<std::string>());
 }
 
 std::vector<fs::path> updateFolders(const fs::path& temporary)
@@ -133,7 +122,7 @@ class UpdaterTest : public QObject
 private slots:
     void checkOutcomesAndTexts()
     {
-        for (const Json& row : table("checks")) {
+        for (const Json& row : test::dataRows("app/updater.json", "checks")) {
             UpdaterFixture fixture;
             fixture.server.serve("/appcast.json", row[0].get<int>(), row[1].is_string() ? "" : row[1].dump(),
                                  "application/json");
@@ -142,13 +131,13 @@ private slots:
             QVERIFY(!fixture.updater->isChecking());
             QCOMPARE(fixture.updater->lastCheck(), std::optional(fixture.now));
             const auto& offer = fixture.updater->available();
-            QCOMPARE(offer ? QString::fromStdString(offer->version) : "", text(row[3]));
-            QCOMPARE(fixture.updater->status().value_or("-"), text(row[4]));
+            QCOMPARE(offer ? QString::fromStdString(offer->version) : "", test::text(row[3]));
+            QCOMPARE(fixture.updater->status().value_or("-"), test::text(row[4]));
             QCOMPARE(fixture.statuses.value(0) == "Checking…", manual);
-            if (text(row[5]) == "*") {
+            if (test::text(row[5]) == "*") {
                 QVERIFY(fixture.updater->errorMessage() && !fixture.updater->errorMessage()->isEmpty());
             } else {
-                QCOMPARE(fixture.updater->errorMessage().value_or("-"), text(row[5]));
+                QCOMPARE(fixture.updater->errorMessage().value_or("-"), test::text(row[5]));
             }
         }
     }
@@ -209,9 +198,9 @@ private slots:
 
     void installOutcomes()
     {
-        for (const Json& row : table("installs")) {
+        for (const Json& row : test::dataRows("app/updater.json", "installs")) {
             const Json& offer = row[1];
-            const QString error = text(row[2]); // empty: installs and quits
+            const QString error = test::text(row[2]); // empty: installs and quits
             UpdaterFixture fixture(offer.value("installed", "") != "none", 0.001, offer.value("key", true));
             if (offer.contains("url")) {
                 std::string url = offer["url"].get<std::string>();
@@ -236,7 +225,7 @@ private slots:
             QCOMPARE(fixture.quits, error.isEmpty() ? 1 : 0);
             QStringList statuses;
             for (const Json& status : row[3]) {
-                statuses << text(status);
+                statuses << test::text(status);
             }
             QCOMPARE(fixture.statuses, statuses);
             QCOMPARE(fixture.updater->errorMessage().has_value(), !error.isEmpty());

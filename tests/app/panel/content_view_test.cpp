@@ -14,6 +14,7 @@
 #include <QToolButton>
 
 #include "app/app_fixture.h"
+#include "app/data_tables.h"
 #include "app/look/error_banner.h"
 #include "app/look/look.h"
 #include "app/look/spinner.h"
@@ -35,13 +36,6 @@ using taskbell::test::AppFixture;
 namespace {
 
 using Clock = std::chrono::system_clock;
-
-// The rows of one table of tests/data/app/panel.json.
-const Json& table(const char* name)
-{
-    static const Json tables = Json::parse(test::readFile(TASKBELL_SOURCE_DIR "/tests/data/app/panel.json"));
-    return tables.at(name);
-}
 
 std::optional<std::string> optional(const Json& value)
 {
@@ -460,12 +454,13 @@ private slots:
 
     void textsOfARow()
     {
-        Clock::time_point now = *JiraDate::parse(table("row texts")["now"].get<std::string>());
-        for (const Json& row : table("row texts")["rows"]) {
+        const Json table = test::dataTable("app/panel.json", "row texts");
+        Clock::time_point now = *JiraDate::parse(table["now"].get<std::string>());
+        for (const Json& row : table["rows"]) {
             RowTexts texts = RowTexts::of(
                 issueWith(optional(row[0]), optional(row[1]), optional(row[2]), optional(row[3]), optional(row[4])),
                 now);
-            const QString summary = QString::fromStdString(row[5].get<std::string>());
+            const QString summary = test::text(row[5]);
             QCOMPARE(texts.summary, summary);
             auto date = optional(row[6]);
             QCOMPARE(texts.dateLine, date ? line(date->c_str(), now, row[7].get<bool>() ? "Done " : "") : QString());
@@ -476,9 +471,9 @@ private slots:
 
     void transitionLabels()
     {
-        for (const Json& row : table("transition labels")["rows"]) {
+        for (const Json& row : test::dataTable("app/panel.json", "transition labels")["rows"]) {
             Transition transition = decodeTransitionsResponse(Json{{"transitions", {row[0]}}}).transitions.at(0);
-            QCOMPARE(transitionLabel(transition), QString::fromStdString(row[1].get<std::string>()));
+            QCOMPARE(transitionLabel(transition), test::text(row[1]));
         }
     }
 
