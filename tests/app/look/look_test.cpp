@@ -3,9 +3,11 @@
 #include <QImage>
 #include <QTest>
 
+#include "app/data_tables.h"
 #include "app/look/look.h"
 #include "app/look/symbols.h"
 
+using namespace taskbell;
 using namespace taskbell::app;
 
 class LookTest : public QObject
@@ -14,13 +16,8 @@ class LookTest : public QObject
 private slots:
     void everySymbolOfTheInterfaceHasAnIcon()
     {
-        const QStringList names = QString("checklist gearshape plus.circle.fill arrow.clockwise arrow.down.circle.fill "
-                                          "tray circle.dashed checkmark.circle checkmark.circle.fill "
-                                          "circle.lefthalf.filled circle link.badge.plus exclamationmark.triangle.fill "
-                                          "text.magnifyingglass checkmark doc.on.doc doc.on.doc.fill safari "
-                                          "chevron.down calendar")
-                                      .split(' ');
-        for (const QString& name : names) {
+        for (const Json& row : test::dataRows("app/look.json", "symbols")) {
+            const QString name = test::text(row);
             QVERIFY2(look::hasSymbol(name), qPrintable(name));
             QVERIFY2(QFile::exists(look::symbolFile(name)), qPrintable(name));
             QImage image = look::symbolPixmap(name, look::green(), 24, 2.0).toImage();
@@ -42,26 +39,16 @@ private slots:
 
     void fontRolesFollowTheApplicationFont()
     {
-        struct Case
-        {
-            qreal base;
-            look::FontRole role;
-            qreal expected;
-        };
-        const Case cases[] = {
-            {10, look::FontRole::Headline, 10},   {10, look::FontRole::Callout, 10},
-            {10, look::FontRole::Subheadline, 9}, {10, look::FontRole::Caption, 8},
-            {10, look::FontRole::Caption2, 7},    {9, look::FontRole::Caption, 8},
-            {9, look::FontRole::Caption2, 7},     {14, look::FontRole::Caption2, 11},
-        };
+        const QStringList roles = {"Headline", "Callout", "Subheadline", "Caption", "Caption2"}; // in their order
         QFont saved = QApplication::font();
-        for (const Case& test : cases) {
+        for (const Json& row : test::dataRows("app/look.json", "font roles")) {
             QFont base = saved;
-            base.setPointSizeF(test.base);
+            base.setPointSizeF(row[0].get<qreal>());
             QApplication::setFont(base);
-            QCOMPARE(look::font(test.role).pointSizeF(), test.expected);
-            QCOMPARE(look::font(test.role).bold(), test.role == look::FontRole::Headline);
-            QCOMPARE(look::monospacedFont(test.role).pointSizeF(), test.expected);
+            const auto role = look::FontRole(roles.indexOf(test::text(row[1])));
+            QCOMPARE(look::font(role).pointSizeF(), row[2].get<qreal>());
+            QCOMPARE(look::font(role).bold(), role == look::FontRole::Headline);
+            QCOMPARE(look::monospacedFont(role).pointSizeF(), row[2].get<qreal>());
         }
         QApplication::setFont(saved);
     }

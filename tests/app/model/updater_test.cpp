@@ -1,5 +1,6 @@
 #include <QTest>
 
+#include "app/data_tables.h"
 #include "app/model/updater.h"
 #include "core/base/http.h"
 #include "core/update/code_signature.h"
@@ -44,11 +45,7 @@ struct UpdaterFixture
     std::unique_ptr<Updater> updater;
     QStringList statuses; // every status the updater showed, "-" for none
     QString lastStatus = "-";
-    bool wasChecking = false;
-    int checkingFlips = 0;
-    std::optional<app::Timing::Clock::time_point> lastCheck;
-    int lastCheckChanges = 0;
-    std::function<void()> onLastCheck;
+    bool clockRuns = false; // each reading moves the clock a minute on
 
     explicit UpdaterFixture(bool inBundle = true, double scale = 0.001, bool withKey = true)
     {
@@ -56,7 +53,7 @@ struct UpdaterFixture
         installed = test::makeBundle(temp / "Applications", "Taskbell.app", {"1.0.0"});
         app::UpdaterEnvironment environment;
         environment.timing.delayScale = scale;
-        environment.timing.now = [this] { return now; };
+        environment.timing.now = [this] { return clockRuns ? now += 61s : now; };
         environment.runningVersion = "1.0.0";
         environment.trustedPublicKey = withKey ? key.publicKey : "";
         if (inBundle) {
@@ -65,37 +62,27 @@ struct UpdaterFixture
         environment.temporaryDirectory = temp / "tmp";
         environment.quit = [this] { ++quits; };
         updater = std::make_unique<Updater>(std::move(environment));
-        // Each change of the status, of the busy flag and of the last check, in order.
+        // Each change of the status, in order.
         QObject::connect(updater.get(), &Updater::changed, updater.get(), [this] {
             QString status = updater->status().value_or("-");
             if (status != lastStatus) {
                 statuses.append(status);
                 lastStatus = status;
             }
-            if (updater->isChecking() != wasChecking) {
-                wasChecking = updater->isChecking();
-                ++checkingFlips;
-            }
-            if (updater->lastCheck() != lastCheck) {
-                lastCheck = updater->lastCheck();
-                ++lastCheckChanges;
-                if (onLastCheck) {
-                    onLastCheck();
-                }
-            }
         });
     }
 
-    void check(const std::string& feedPath, bool manual)
+    QString feedUrl() const { return QString::fromStdString(server.url("/appcast.json")); }
+    void check(bool manual)
     {
         bool finished = false;
-        updater->check(QString::fromStdString(server.url(feedPath)), manual, [&] { finished = true; });
+        updater->check(feedUrl(), manual, [&] { finished = true; });
         QTRY_VERIFY_WITH_TIMEOUT(finished, kWait);
     }
 
     // Publishes a signed, zipped bundle of this version under /Taskbell.zip and a feed entry for it.
-    std::string publish(const std::string& bundleVersion, const std::string& feedVersion, std::string sha256 = "",
-                        bool sign = true, const std::string& name = "Taskbell.app", const std::string& payload = "")
+    void publish(const std::string& bundleVersion, const std::string& feedVersion, std::string sha256 = "",
+                 bool sign = true, const std::string& name = "Taskbell.app", const std::string& payload = "")
     {
         fs::path built = temp / ("built-" + std::to_string(++published));
         fs::path bundle = test::makeBundle(built, name, {bundleVersion});
@@ -114,7 +101,6 @@ struct UpdaterFixture
         }
         std::string extra = sha256.empty() ? "" : R"(,"sha256":")" + sha256 + "\"";
         server.serve("/appcast.json", 200, feed(feedVersion, server.url("/Taskbell.zip"), extra), "application/json");
-        return server.url("/appcast.json");
     }
 
     void install()
@@ -136,42 +122,22 @@ class UpdaterTest : public QObject
 private slots:
     void checkOutcomesAndTexts()
     {
-        const std::string same = feed("1.0.0", "https://example.com/u.zip");
-        const std::string newer = feed("1.10.0", "https://example.com/u.zip", R"(,"sha256":null)");
-        const std::string shorter = feed("1.0", "https://example.com/u.zip");
-        const std::string noUrl = R"({"version":"2.0.0"})";
-        const QString latest = "You're on the latest version (v1.0.0).";
-        struct Case
-        {
-            int status; // HTTP status of the feed
-            std::string body;
-            bool manual;
-            QString offered; // version on offer afterwards, empty: none
-            QString shown;   // status afterwards, "-": none
-            QString error;   // errorMessage afterwards, "-": none, "*": any text
-        };
-        const Case cases[] = {
-            {200, same, true, "", latest, "-"},      {200, same, false, "", "-", "-"},
-            {200, shorter, true, "", latest, "-"},   {200, newer, true, "1.10.0", "-", "-"},
-            {200, newer, false, "1.10.0", "-", "-"}, {404, "", true, "", "-", "Update check failed: HTTP 404"},
-            {500, "", false, "", "-", "-"},          {200, noUrl, true, "", "-", "*"},
-            {200, noUrl, false, "", "-", "-"},
-        };
-        for (const Case& c : cases) {
+        for (const Json& row : test::dataRows("app/updater.json", "checks")) {
             UpdaterFixture fixture;
-            fixture.server.serve("/appcast.json", c.status, c.body, "application/json");
-            fixture.check("/appcast.json", c.manual);
-            QCOMPARE(fixture.checkingFlips, 2);
+            fixture.server.serve("/appcast.json", row[0].get<int>(), row[1].is_string() ? "" : row[1].dump(),
+                                 "application/json");
+            const bool manual = row[2].get<bool>();
+            fixture.check(manual);
             QVERIFY(!fixture.updater->isChecking());
             QCOMPARE(fixture.updater->lastCheck(), std::optional(fixture.now));
             const auto& offer = fixture.updater->available();
-            QCOMPARE(offer ? QString::fromStdString(offer->version) : "", c.offered);
-            QCOMPARE(fixture.updater->status().value_or("-"), c.shown);
-            QCOMPARE(fixture.statuses.value(0) == "Checking…", c.manual);
-            if (c.error == "*") {
+            QCOMPARE(offer ? QString::fromStdString(offer->version) : "", test::text(row[3]));
+            QCOMPARE(fixture.updater->status().value_or("-"), test::text(row[4]));
+            QCOMPARE(fixture.statuses.value(0) == "Checking…", manual);
+            if (test::text(row[5]) == "*") {
                 QVERIFY(fixture.updater->errorMessage() && !fixture.updater->errorMessage()->isEmpty());
             } else {
-                QCOMPARE(fixture.updater->errorMessage().value_or("-"), c.error);
+                QCOMPARE(fixture.updater->errorMessage().value_or("-"), test::text(row[5]));
             }
         }
     }
@@ -180,26 +146,20 @@ private slots:
     {
         UpdaterFixture fixture;
         fixture.server.serve("/appcast.json", 200, feed("2.0.0", "https://example.com/u.zip"), "application/json");
-        fixture.check("/appcast.json", false);
-        QCOMPARE(fixture.server.hits("/appcast.json"), 1);
-
-        fixture.now += 59s;
-        fixture.check("/appcast.json", false); // refused: within the minute
-        QCOMPARE(fixture.server.hits("/appcast.json"), 1);
-        fixture.check("/appcast.json", true); // a manual check runs
-        QCOMPARE(fixture.server.hits("/appcast.json"), 2);
-        fixture.now += 61s;
-        fixture.check("/appcast.json", false);
-        QCOMPARE(fixture.server.hits("/appcast.json"), 3);
+        // (seconds the clock moves, manual, feed requests by then): an automatic check within a minute of the
+        // last one is skipped, a manual one is not.
+        for (auto [seconds, manual, hits] : {std::tuple{0, false, 1}, {59, false, 1}, {0, true, 2}, {61, false, 3}}) {
+            fixture.now += std::chrono::seconds(seconds);
+            fixture.check(manual);
+            QCOMPARE(fixture.server.hits("/appcast.json"), hits);
+        }
 
         // A check or an install while one runs is refused without any change.
         fixture.now += 61s;
         bool first = false;
-        fixture.updater->check(QString::fromStdString(fixture.server.url("/appcast.json")), true,
-                               [&] { first = true; });
+        fixture.updater->check(fixture.feedUrl(), true, [&] { first = true; });
         bool refused = false;
-        fixture.updater->check(QString::fromStdString(fixture.server.url("/appcast.json")), true,
-                               [&] { refused = true; });
+        fixture.updater->check(fixture.feedUrl(), true, [&] { refused = true; });
         QVERIFY(refused && !first);
         bool installRefused = false;
         fixture.updater->install([&] { installRefused = true; });
@@ -214,14 +174,15 @@ private slots:
         // Six hours become 216 ms, five seconds become none; the clock moves a minute per reading.
         UpdaterFixture fixture(true, 0.00001);
         fixture.server.serve("/appcast.json", 200, feed("1.0.0", "https://example.com/u.zip"), "application/json");
-        fixture.onLastCheck = [&] { fixture.now += 61s; };
-        fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), true);
+        fixture.clockRuns = true;
+        fixture.updater->start(fixture.feedUrl(), true);
         QVERIFY(fixture.updater->isArmed());
-        QTRY_VERIFY_WITH_TIMEOUT(fixture.lastCheckChanges >= 3, kWait); // the first check, then the periodic ones
+        QTRY_VERIFY_WITH_TIMEOUT(fixture.server.hits("/appcast.json") >= 3,
+                                 kWait); // the first check, then the periodic ones
         QVERIFY(!fixture.updater->errorMessage());
         QVERIFY(!fixture.updater->status());
 
-        fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), false);
+        fixture.updater->start(fixture.feedUrl(), false);
         QVERIFY(!fixture.updater->isArmed());
         QTest::qWait(50); // a check already under way may still end
         int hits = fixture.server.hits("/appcast.json");
@@ -229,112 +190,61 @@ private slots:
         QCOMPARE(fixture.server.hits("/appcast.json"), hits);
 
         // Arming again schedules a new first check; disarming at once drops it too.
-        fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), true);
-        fixture.updater->start(QString::fromStdString(fixture.server.url("/appcast.json")), false);
+        fixture.updater->start(fixture.feedUrl(), true);
+        fixture.updater->start(fixture.feedUrl(), false);
         QTest::qWait(50);
         QCOMPARE(fixture.server.hits("/appcast.json"), hits);
     }
 
-    void installFailingAtEachStageLeavesNoUpdateFolder()
+    void installOutcomes()
     {
-        const QString downloading = "Downloading v2.0.0…";
-        const QStringList afterDownload = {downloading, "-"};
-        const QStringList afterVerify = {downloading, "Verifying…", "-"};
-        struct Case
-        {
-            QString stage, error; // error: the start of the text shown
-            QStringList statuses;
-        };
-        const Case cases[] = {
-            {"bad url", "Download failed: bad download URL", afterDownload},
-            {"404", "Download failed: HTTP 404", afterDownload},
-            {"checksum", "Download rejected: checksum doesn't match the manifest.", afterVerify},
-            {"no app", "Download failed: no .app inside the archive", afterVerify},
-            {"unsigned", "Download rejected: not signed by the expected developer.\n", afterVerify},
-            {"version", "Download rejected: bundle is v2.0, manifest promised v2.0.0.", afterVerify},
-            {"not writable", "Can't replace ", {downloading, "Verifying…", "Installing…", "-"}},
-        };
-        for (const auto& [stage, error, statuses] : cases) {
-            UpdaterFixture fixture;
-            std::string feedURL;
-            if (stage == "bad url") {
-                fixture.server.serve("/appcast.json", 200, feed("2.0.0", "not a url"), "application/json");
-                feedURL = fixture.server.url("/appcast.json");
-            } else if (stage == "404") {
-                fixture.server.serve("/appcast.json", 200, feed("2.0.0", fixture.server.url("/missing.zip")),
-                                     "application/json");
-                feedURL = fixture.server.url("/appcast.json");
-            } else if (stage == "checksum") {
-                feedURL = fixture.publish("2.0.0", "2.0.0", std::string(64, 'a'));
-            } else if (stage == "no app") {
-                feedURL = fixture.publish("2.0.0", "2.0.0", "", true, "Taskbell.bundle");
-            } else if (stage == "unsigned") {
-                feedURL = fixture.publish("2.0.0", "2.0.0", "match", false);
-            } else if (stage == "version") {
-                feedURL = fixture.publish("2.0", "2.0.0", "match");
+        for (const Json& row : test::dataRows("app/updater.json", "installs")) {
+            const Json& offer = row[1];
+            const QString error = test::text(row[2]); // empty: installs and quits
+            UpdaterFixture fixture(offer.value("installed", "") != "none", 0.001, offer.value("key", true));
+            if (offer.contains("url")) {
+                std::string url = offer["url"].get<std::string>();
+                url = url.front() == '/' ? fixture.server.url(url) : url;
+                fixture.server.serve("/appcast.json", 200, feed("2.0.0", url), "application/json");
             } else {
-                feedURL = fixture.publish("2.0.0", "2.0.0", "match");
+                fixture.publish(offer["bundle"].get<std::string>(), "2.0.0", offer.value("sha256", ""),
+                                offer.value("signed", true), offer.value("name", "Taskbell.app"));
+            }
+            if (offer.value("installed", "") == "removed") {
                 fs::remove_all(fixture.temp / "Applications"); // nothing to write into
             }
-            bool finished = false;
-            fixture.updater->check(QString::fromStdString(feedURL), true, [&] { finished = true; });
-            QTRY_VERIFY_WITH_TIMEOUT(finished, kWait);
+            fixture.check(false);
             QVERIFY(fixture.updater->available());
+            QVERIFY(!fixture.updater->errorMessage()); // automatic checks stay quiet
+            fixture.check(true);                       // a manual one says when no install can be verified
+            const std::optional<QString> said = fixture.updater->errorMessage();
+            QCOMPARE(said.has_value(), !offer.value("key", true));
             fixture.statuses.clear();
 
             fixture.install();
-            QCOMPARE(fixture.quits, 0);
-            QVERIFY(!fixture.updater->isChecking());
-            QVERIFY(!fixture.updater->status());
-            QVERIFY(fixture.updater->errorMessage());
-            QVERIFY2(fixture.updater->errorMessage()->startsWith(error), qPrintable(*fixture.updater->errorMessage()));
-            QCOMPARE(fixture.statuses, statuses);
-            QVERIFY(fixture.updater->available()); // the user may try again
-            QCOMPARE(updateFolders(fixture.temp / "tmp").size(), std::size_t{0});
-        }
-    }
-
-    void installThatCannotSucceedDownloadsNothing()
-    {
-        // Outside an installed bundle there is nothing to replace; a build without the release key cannot verify.
-        struct Case
-        {
-            bool inBundle, withKey;
-            QString says;
-        };
-        for (const Case& c : {Case{false, true, "can’t update itself"}, Case{true, false, "can’t verify updates"}}) {
-            UpdaterFixture fixture(c.inBundle, 0.001, c.withKey);
-            fixture.publish("2.0.0", "2.0.0", "match");
-            fixture.check("/appcast.json", false);
-            QVERIFY(fixture.updater->available());
-            QVERIFY(!fixture.updater->errorMessage()); // automatic checks stay quiet
-            if (!c.withKey) {
-                fixture.check("/appcast.json", true);
-                QVERIFY(fixture.updater->available());
-                QVERIFY(fixture.updater->errorMessage() && fixture.updater->errorMessage()->contains(c.says));
+            QCOMPARE(fixture.quits, error.isEmpty() ? 1 : 0);
+            QStringList statuses;
+            for (const Json& status : row[3]) {
+                statuses << test::text(status);
             }
-            fixture.install();
-            QCOMPARE(fixture.server.hits("/Taskbell.zip"), 0);
-            QVERIFY(fixture.updater->errorMessage() && fixture.updater->errorMessage()->contains(c.says));
-            QVERIFY(!fixture.updater->isChecking());
-            QVERIFY(!fixture.updater->status());
-            QCOMPARE(fixture.quits, 0);
+            QCOMPARE(fixture.statuses, statuses);
+            QCOMPARE(fixture.updater->errorMessage().has_value(), !error.isEmpty());
+            // The install script takes the new bundle from beside the installed one: no update folder stays.
             QCOMPARE(updateFolders(fixture.temp / "tmp").size(), std::size_t{0});
+            if (!error.isEmpty()) {
+                QVERIFY2(fixture.updater->errorMessage()->startsWith(error),
+                         qPrintable(*fixture.updater->errorMessage()));
+                QVERIFY(!fixture.updater->isChecking());
+                QVERIFY(!fixture.updater->status());
+                QVERIFY(fixture.updater->available()); // the user may try again
+            }
+            if (said) {
+                QCOMPARE(fixture.updater->errorMessage(), said);
+            }
+            if (row[3].empty()) { // refused before any download
+                QCOMPARE(fixture.server.hits("/Taskbell.zip"), 0);
+            }
         }
-    }
-
-    void installSucceedsAndQuits()
-    {
-        UpdaterFixture fixture;
-        std::string feedURL = fixture.publish("2.0.0", "2.0.0", "match");
-        fixture.check("/appcast.json", true);
-        fixture.statuses.clear();
-        fixture.install();
-        QCOMPARE(fixture.quits, 1);
-        QCOMPARE(fixture.statuses, (QStringList{"Downloading v2.0.0…", "Verifying…", "Installing…"}));
-        QVERIFY(!fixture.updater->errorMessage());
-        // The script takes the new bundle from beside the installed one, so nothing stays in the temporary folder.
-        QVERIFY(updateFolders(fixture.temp / "tmp").empty());
     }
 
     void quittingDuringAnInstallStopsItAndLeavesNoUpdateFolder()
@@ -344,7 +254,7 @@ private slots:
         for (int waitMillis : {0, 1, 3, 10, 20}) {
             UpdaterFixture fixture;
             fixture.publish("2.0.0", "2.0.0", "match", true, "Taskbell.app", std::string(32 << 20, '\0'));
-            fixture.check("/appcast.json", true);
+            fixture.check(true);
             fixture.updater->install();
             QTest::qWait(waitMillis);
             fixture.updater.reset();
