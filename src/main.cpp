@@ -6,8 +6,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "core/base/http.h"
 #include "core/mcp/server.h"
 #include "core/platform/executable.h"
+#include "core/platform/keychain.h"
+#include "core/update/archive_extract.h"
+#include "core/update/crypto.h"
 
 namespace {
 
@@ -51,6 +55,24 @@ AppEntry loadDesktopApplication()
     return entry;
 }
 
+// The libraries the core otherwise opens on first use, opened now so that a missing or broken one is named at
+// once instead of failing a later request. False after printing why.
+bool loadLibraries(bool forUpdates, const char* prefix)
+{
+    try {
+        taskbell::http::loadLibrary();
+        taskbell::Keychain::loadLibrary();
+        if (forUpdates) {
+            taskbell::crypto();
+            taskbell::update::loadArchiveLibrary();
+        }
+        return true;
+    } catch (const std::exception& error) {
+        std::cerr << prefix << error.what() << "\n";
+        return false;
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -59,6 +81,9 @@ int main(int argc, char** argv)
     // Decide the mode before anything else exists: the MCP server never creates a user-interface object.
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--mcp") == 0) {
+            if (!loadLibraries(/*forUpdates=*/false, "[taskbell-mcp] ")) {
+                return 1;
+            }
             taskbell::MCPServer::run();
         }
     }
@@ -68,7 +93,7 @@ int main(int argc, char** argv)
     }
     // The updater's proof that a downloaded version links on this system, before it replaces anything.
     if (argc == 2 && std::strcmp(argv[1], "--check-module") == 0) {
-        return 0;
+        return loadLibraries(/*forUpdates=*/true, "") ? 0 : 1;
     }
     return entry(argc, argv);
 }

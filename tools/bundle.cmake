@@ -1,7 +1,8 @@
 # Makes a Taskbell.app self-contained: copies the Qt plugins the application uses and every shared library the
-# executable, the application module and those plugins need into Contents/lib, except the libraries listed in
-# packaging/system-libraries.txt, which come from the system; points every ELF file's RUNPATH at
-# Contents/lib through $ORIGIN; and writes the qt.conf that sends Qt to the bundled plugins.
+# executable, the application module, those plugins and the libraries opened on first use (named in
+# bundle_settings.cmake) need into Contents/lib, except the libraries listed in packaging/system-libraries.txt,
+# which come from the system; points every ELF file's RUNPATH at Contents/lib through $ORIGIN; and writes the qt.conf
+# that sends Qt to the bundled plugins.
 #
 #   cmake -DAPP=.../Taskbell.app -DBUILD_DIR=... -P tools/bundle.cmake
 #
@@ -56,9 +57,23 @@ foreach(line IN LISTS lines)
     list(APPEND system_libraries "^${line}$")
 endforeach()
 
+# The libraries the program opens by soname on first use: copied under that name, and their own needs too.
+set(deferred "")
+set(deferred_names "")
+foreach(path IN LISTS TASKBELL_DEFERRED_LIBRARIES)
+    file(REAL_PATH "${path}" real)
+    execute_process(COMMAND "${PATCHELF}" --print-soname "${real}" OUTPUT_VARIABLE soname
+        OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed)
+    if(failed OR soname STREQUAL "")
+        message(FATAL_ERROR "bundle.cmake: ${real} names no soname")
+    endif()
+    list(APPEND deferred "${real}")
+    list(APPEND deferred_names "${soname}")
+endforeach()
+
 file(GET_RUNTIME_DEPENDENCIES
     EXECUTABLES "${bin}/taskbell"
-    LIBRARIES "${bin}/libtaskbell_gui.so"
+    LIBRARIES "${bin}/libtaskbell_gui.so" ${deferred}
     MODULES ${copied_plugins}
     RESOLVED_DEPENDENCIES_VAR resolved
     UNRESOLVED_DEPENDENCIES_VAR unresolved
@@ -79,6 +94,13 @@ foreach(path IN LISTS resolved)
     get_filename_component(name "${path}" NAME)
     file(COPY_FILE "${path}" "${lib}/${name}")
     list(APPEND libraries "${lib}/${name}")
+endforeach()
+
+foreach(path soname IN ZIP_LISTS deferred deferred_names)
+    if(NOT EXISTS "${lib}/${soname}")
+        file(COPY_FILE "${path}" "${lib}/${soname}")
+        list(APPEND libraries "${lib}/${soname}")
+    endif()
 endforeach()
 
 function(set_runpath runpath)

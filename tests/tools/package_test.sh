@@ -2,7 +2,8 @@
 # The release key is private and never overwritten; the printed feed entry names the archive and its checksum;
 # the sealed release verifies, reports its own version, and is self-contained: every ELF file in it finds every
 # library it needs inside the bundle (through its $ORIGIN RUNPATH) or on the system list
-# (packaging/system-libraries.txt), as read from the files themselves; the executable links no Qt; and, as
+# (packaging/system-libraries.txt), as read from the files themselves; the executable links no Qt; a broken
+# library opened on first use is named when the program starts with --check-module or --mcp; and, as
 # root, the bundle's --mcp answers `initialize` and its application module links in a private mount namespace
 # where the system's copies of every bundled library and the system's Qt plugins are hidden.
 # Usage: package_test.sh SOURCE_DIR BUILD_DIR
@@ -32,6 +33,14 @@ echo "zip $(stat -c %s "$zip") bytes; unpacked $(du -sb "$app" | cut -f1) bytes"
 ready=$(XDG_CONFIG_HOME="$work/config" "$app/Contents/bin/taskbell" --mcp 2>&1 </dev/null)
 [[ "$ready" == "[taskbell-mcp] ready (Taskbell 9.9.9)" ]] || fail "the bundle's program said: $ready"
 "$app/Contents/bin/taskbell" --check-module || fail "the application module does not link"
+# The network library is opened on first use; a copy of the bundle whose copy of it is broken still says so at
+# once, in words, for the updater's start check and for the MCP server alike.
+cp -al "$app" "$work/broken.app" && rm "$work/broken.app/Contents/lib/libcurl.so.4" &&
+    : >"$work/broken.app/Contents/lib/libcurl.so.4" || fail "cannot copy the bundle"
+for mode in --check-module --mcp; do
+    said=$("$work/broken.app/Contents/bin/taskbell" "$mode" 2>&1 </dev/null) && fail "$mode ran without libcurl"
+    [[ "$said" == *"cannot load libcurl.so.4, which it needs for network access"* ]] || fail "$mode said: $said"
+done
 
 mapfile -t system_list < <(grep -v '^#' "$source_dir/packaging/system-libraries.txt" | grep .)
 on_system_list() {

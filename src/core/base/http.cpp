@@ -7,16 +7,88 @@
 #include <mutex>
 
 #include <arpa/inet.h>
+// Plain function declarations: the calls go through the table of functions loaded below.
+#define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/base/file_io.h"
+#include "core/base/system_library.h"
 #include "core/base/text_util.h"
 
 namespace taskbell::http {
 namespace {
+
+// libcurl and the TLS, Kerberos, LDAP and SSH libraries it brings are opened with the first request, not at
+// start.
+struct Curl
+{
+    decltype(&::curl_easy_cleanup) curl_easy_cleanup;
+    decltype(&::curl_easy_getinfo) curl_easy_getinfo;
+    decltype(&::curl_easy_init) curl_easy_init;
+    decltype(&::curl_easy_reset) curl_easy_reset;
+    decltype(&::curl_easy_setopt) curl_easy_setopt;
+    decltype(&::curl_easy_strerror) curl_easy_strerror;
+    decltype(&::curl_free) curl_free;
+    decltype(&::curl_global_init) curl_global_init;
+    decltype(&::curl_multi_add_handle) curl_multi_add_handle;
+    decltype(&::curl_multi_cleanup) curl_multi_cleanup;
+    decltype(&::curl_multi_info_read) curl_multi_info_read;
+    decltype(&::curl_multi_init) curl_multi_init;
+    decltype(&::curl_multi_perform) curl_multi_perform;
+    decltype(&::curl_multi_poll) curl_multi_poll;
+    decltype(&::curl_multi_remove_handle) curl_multi_remove_handle;
+    decltype(&::curl_share_init) curl_share_init;
+    decltype(&::curl_share_setopt) curl_share_setopt;
+    decltype(&::curl_slist_append) curl_slist_append;
+    decltype(&::curl_slist_free_all) curl_slist_free_all;
+    decltype(&::curl_url) curl_url;
+    decltype(&::curl_url_cleanup) curl_url_cleanup;
+    decltype(&::curl_url_get) curl_url_get;
+    decltype(&::curl_url_set) curl_url_set;
+};
+
+Curl loadCurl()
+{
+    SystemLibrary library("libcurl.so.4", "network access");
+    Curl api{};
+    TASKBELL_BIND(library, api, curl_easy_cleanup);
+    TASKBELL_BIND(library, api, curl_easy_getinfo);
+    TASKBELL_BIND(library, api, curl_easy_init);
+    TASKBELL_BIND(library, api, curl_easy_reset);
+    TASKBELL_BIND(library, api, curl_easy_setopt);
+    TASKBELL_BIND(library, api, curl_easy_strerror);
+    TASKBELL_BIND(library, api, curl_free);
+    TASKBELL_BIND(library, api, curl_global_init);
+    TASKBELL_BIND(library, api, curl_multi_add_handle);
+    TASKBELL_BIND(library, api, curl_multi_cleanup);
+    TASKBELL_BIND(library, api, curl_multi_info_read);
+    TASKBELL_BIND(library, api, curl_multi_init);
+    TASKBELL_BIND(library, api, curl_multi_perform);
+    TASKBELL_BIND(library, api, curl_multi_poll);
+    TASKBELL_BIND(library, api, curl_multi_remove_handle);
+    TASKBELL_BIND(library, api, curl_share_init);
+    TASKBELL_BIND(library, api, curl_share_setopt);
+    TASKBELL_BIND(library, api, curl_slist_append);
+    TASKBELL_BIND(library, api, curl_slist_free_all);
+    TASKBELL_BIND(library, api, curl_url);
+    TASKBELL_BIND(library, api, curl_url_cleanup);
+    TASKBELL_BIND(library, api, curl_url_get);
+    TASKBELL_BIND(library, api, curl_url_set);
+    return api;
+}
+
+const Curl& lib()
+{
+    try {
+        static const Curl api = loadCurl();
+        return api;
+    } catch (const LibraryError& error) {
+        throw TransferError(error.what());
+    }
+}
 
 // Idle easy handles kept for reuse; each keeps its own live connections.
 constexpr std::size_t kMaxIdleHandles = 8;
@@ -39,13 +111,13 @@ public:
 
     SharedPool()
     {
-        curl_global_init(CURL_GLOBAL_DEFAULT);
-        share_ = curl_share_init();
-        curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &SharedPool::lock);
-        curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &SharedPool::unlock);
-        curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
-        curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-        curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        lib().curl_global_init(CURL_GLOBAL_DEFAULT);
+        share_ = lib().curl_share_init();
+        lib().curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &SharedPool::lock);
+        lib().curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &SharedPool::unlock);
+        lib().curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
+        lib().curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        lib().curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
     }
 
     Slot acquire()
@@ -58,7 +130,7 @@ public:
                 return slot;
             }
         }
-        Slot slot{curl_multi_init(), curl_easy_init()};
+        Slot slot{lib().curl_multi_init(), lib().curl_easy_init()};
         if (slot.multi == nullptr || slot.easy == nullptr) {
             discard(slot);
             throw TransferError("Out of memory");
@@ -69,7 +141,7 @@ public:
     // Drops the options (they point into the finished request) but keeps live connections and caches.
     void release(Slot slot)
     {
-        curl_easy_reset(slot.easy);
+        lib().curl_easy_reset(slot.easy);
         std::lock_guard guard(poolMutex_);
         if (idle_.size() < kMaxIdleHandles) {
             idle_.push_back(slot);
@@ -84,10 +156,10 @@ private:
     static void discard(Slot slot)
     {
         if (slot.easy != nullptr) {
-            curl_easy_cleanup(slot.easy);
+            lib().curl_easy_cleanup(slot.easy);
         }
         if (slot.multi != nullptr) {
-            curl_multi_cleanup(slot.multi);
+            lib().curl_multi_cleanup(slot.multi);
         }
     }
 
@@ -195,10 +267,10 @@ struct Transfer
 class HeaderList
 {
 public:
-    ~HeaderList() { curl_slist_free_all(list_); }
+    ~HeaderList() { lib().curl_slist_free_all(list_); }
     void add(const std::string& line)
     {
-        curl_slist* next = curl_slist_append(list_, line.c_str());
+        curl_slist* next = lib().curl_slist_append(list_, line.c_str());
         if (next == nullptr) {
             throw TransferError("Out of memory");
         }
@@ -212,39 +284,39 @@ private:
 
 void configure(CURL* easy, const Request& request, Transfer& transfer, HeaderList& headers, char* errorBuffer)
 {
-    curl_easy_setopt(easy, CURLOPT_SHARE, pool().share());
-    curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    auto* setopt = lib().curl_easy_setopt;
+    setopt(easy, CURLOPT_SHARE, pool().share());
+    setopt(easy, CURLOPT_URL, request.url.c_str());
+    setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
+    setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+    setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     if (request.caFile) {
-        curl_easy_setopt(easy, CURLOPT_CAINFO, request.caFile->c_str());
+        setopt(easy, CURLOPT_CAINFO, request.caFile->c_str());
     }
-    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+    setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
 
     // URLSession's meaning: the idle time-out bounds connecting and any stretch without data.
     auto idleMillis = std::chrono::duration_cast<std::chrono::milliseconds>(request.idleTimeout).count();
     auto idleSeconds = std::max<long>(1, static_cast<long>(request.idleTimeout.count()));
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(idleMillis));
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, idleSeconds);
-    curl_easy_setopt(
-        easy, CURLOPT_TIMEOUT_MS,
-        static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(request.totalTimeout).count()));
-    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(request.maxBodyBytes));
+    setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(idleMillis));
+    setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    setopt(easy, CURLOPT_LOW_SPEED_TIME, idleSeconds);
+    setopt(easy, CURLOPT_TIMEOUT_MS,
+           static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(request.totalTimeout).count()));
+    setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(request.maxBodyBytes));
 
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
-    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
-    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
+    setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
+    setopt(easy, CURLOPT_WRITEDATA, &transfer);
+    setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+    setopt(easy, CURLOPT_HEADERDATA, &transfer);
+    setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
+    setopt(easy, CURLOPT_XFERINFODATA, &transfer);
 
     bool hasContentType = false;
     for (const auto& [name, value] : request.headers) {
@@ -258,19 +330,19 @@ void configure(CURL* easy, const Request& request, Transfer& transfer, HeaderLis
         headers.add("Content-Type:");
     }
     headers.add("Expect:");
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
+    setopt(easy, CURLOPT_HTTPHEADER, headers.get());
 
     if (request.method == "GET" && !request.body) {
-        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+        setopt(easy, CURLOPT_HTTPGET, 1L);
     } else if (request.method == "HEAD") {
-        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+        setopt(easy, CURLOPT_NOBODY, 1L);
     } else {
         const std::string& body = request.body ? *request.body : std::string();
-        curl_easy_setopt(easy, CURLOPT_POST, 1L);
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-        curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, body.c_str());
+        setopt(easy, CURLOPT_POST, 1L);
+        setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+        setopt(easy, CURLOPT_COPYPOSTFIELDS, body.c_str());
         if (request.method != "POST") {
-            curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+            setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
         }
     }
 }
@@ -279,17 +351,17 @@ void configure(CURL* easy, const Request& request, Transfer& transfer, HeaderLis
 // milliseconds, not only when curl's own once-a-second progress tick comes round.
 CURLcode run(SharedPool::Slot slot, Transfer& transfer)
 {
-    curl_multi_add_handle(slot.multi, slot.easy);
+    lib().curl_multi_add_handle(slot.multi, slot.easy);
     CURLcode result = CURLE_OK;
     int running = 1;
     for (;;) {
-        if (curl_multi_perform(slot.multi, &running) != CURLM_OK) {
+        if (lib().curl_multi_perform(slot.multi, &running) != CURLM_OK) {
             result = CURLE_OUT_OF_MEMORY;
             break;
         }
         if (running == 0) {
             int queued = 0;
-            CURLMsg* message = curl_multi_info_read(slot.multi, &queued);
+            CURLMsg* message = lib().curl_multi_info_read(slot.multi, &queued);
             result = message != nullptr && message->msg == CURLMSG_DONE ? message->data.result : CURLE_RECV_ERROR;
             break;
         }
@@ -297,9 +369,9 @@ CURLcode run(SharedPool::Slot slot, Transfer& transfer)
             result = CURLE_ABORTED_BY_CALLBACK;
             break;
         }
-        curl_multi_poll(slot.multi, nullptr, 0, kPollMillis, nullptr);
+        lib().curl_multi_poll(slot.multi, nullptr, 0, kPollMillis, nullptr);
     }
-    curl_multi_remove_handle(slot.multi, slot.easy);
+    lib().curl_multi_remove_handle(slot.multi, slot.easy);
     return result;
 }
 
@@ -314,7 +386,7 @@ std::string describe(CURLcode code, const char* detail, const Transfer& transfer
     if (transfer.fileFailed) {
         return "Could not write the download to disk.";
     }
-    std::string text = curl_easy_strerror(code);
+    std::string text = lib().curl_easy_strerror(code);
     if (detail[0] != '\0' && text != detail) {
         text += " (" + std::string(detail) + ")";
     }
@@ -346,19 +418,19 @@ std::optional<std::string> Response::header(std::string_view name) const
 std::optional<UrlParts> splitUrl(const std::string& url)
 {
     pool(); // curl_global_init before the URL API is used
-    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> handle(curl_url(), &curl_url_cleanup);
-    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> handle(lib().curl_url(), lib().curl_url_cleanup);
+    if (!handle || lib().curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
         return std::nullopt;
     }
     char* scheme = nullptr;
     char* host = nullptr;
     std::optional<UrlParts> result;
-    if (curl_url_get(handle.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-        curl_url_get(handle.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK) {
+    if (lib().curl_url_get(handle.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+        lib().curl_url_get(handle.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK) {
         result = UrlParts{scheme, host};
     }
-    curl_free(scheme);
-    curl_free(host);
+    lib().curl_free(scheme);
+    lib().curl_free(host);
     return result;
 }
 
@@ -402,6 +474,11 @@ bool isLoopbackUrl(const std::string& url)
     return false;
 }
 
+void loadLibrary()
+{
+    pool();
+}
+
 Response perform(const Request& request)
 {
     SharedPool& shared = pool();
@@ -424,7 +501,7 @@ Response perform(const Request& request)
         HeaderList headers;
         configure(slot.easy, request, transfer, headers, errorBuffer);
         code = run(slot, transfer);
-        curl_easy_getinfo(slot.easy, CURLINFO_RESPONSE_CODE, &transfer.response.status);
+        lib().curl_easy_getinfo(slot.easy, CURLINFO_RESPONSE_CODE, &transfer.response.status);
     } catch (...) {
         shared.release(slot);
         throw;

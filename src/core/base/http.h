@@ -52,6 +52,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Opens the network library now rather than with the first call below, so a missing or broken one is
+// reported at once. Every function below throws TransferError with that text when it cannot be opened.
+void loadLibrary();
+
 // Scheme and host of a URL as curl parses it (IPv4 shorthands normalised, IPv6 in brackets). Nothing when
 // the text does not parse or lacks either part.
 struct UrlParts

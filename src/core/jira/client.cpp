@@ -129,11 +129,19 @@ std::string JiraClient::request(const std::string& method, const std::string& pa
         throw JiraError::notConfigured();
     }
     std::string url = config.normalizedBaseURL() + path;
-    if (!http::isWellFormedUrl(url)) {
+    bool wellFormed = false;
+    bool plainRemote = false;
+    try {
+        wellFormed = http::isWellFormedUrl(url);
+        plainRemote = wellFormed && url.starts_with("http://") && !http::isLoopbackUrl(url);
+    } catch (const http::TransferError& error) { // the network library is missing
+        throw JiraError::network(error.what());
+    }
+    if (!wellFormed) {
         throw JiraError::badURL();
     }
     // The token must never cross the network unencrypted; plain http stays allowed to this computer only.
-    if (url.starts_with("http://") && !http::isLoopbackUrl(url)) {
+    if (plainRemote) {
         throw JiraError::network("The site address uses http://, which would send your API token unencrypted "
                                  "— use https:// instead.");
     }

@@ -34,6 +34,10 @@ std::optional<std::string> get(std::string_view account);
 // Returns whether that state was reached (callers may ignore it).
 bool set(std::string_view value, std::string_view account);
 
+// Opens the keyring library now rather than with the first conversation. Throws LibraryError. When it cannot
+// be opened, the calls above behave as with no Secret Service: reads are unreachable, writes do nothing.
+void loadLibrary();
+
 // A session bus address exists (DBUS_SESSION_BUS_ADDRESS, or the $XDG_RUNTIME_DIR/bus socket).
 bool sessionBusAvailable();
 

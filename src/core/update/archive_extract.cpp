@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 
 #include "core/base/cancel.h"
+#include "core/base/system_library.h"
 #include "core/update/code_resources.h"
 #include "core/update/manifest.h"
 
@@ -22,6 +23,79 @@ namespace taskbell::update {
 namespace {
 
 namespace fs = std::filesystem;
+
+// libarchive and the compression and XML libraries it brings are opened with the first update, not at start.
+struct Archive
+{
+    decltype(&::archive_error_string) archive_error_string;
+    decltype(&::archive_read_data_block) archive_read_data_block;
+    decltype(&::archive_write_data_block) archive_write_data_block;
+    decltype(&::archive_entry_pathname) archive_entry_pathname;
+    decltype(&::archive_entry_filetype) archive_entry_filetype;
+    decltype(&::archive_entry_hardlink) archive_entry_hardlink;
+    decltype(&::archive_entry_symlink) archive_entry_symlink;
+    decltype(&::archive_entry_set_pathname) archive_entry_set_pathname;
+    decltype(&::archive_entry_perm) archive_entry_perm;
+    decltype(&::archive_entry_set_perm) archive_entry_set_perm;
+    decltype(&::archive_entry_size_is_set) archive_entry_size_is_set;
+    decltype(&::archive_entry_size) archive_entry_size;
+    decltype(&::archive_write_header) archive_write_header;
+    decltype(&::archive_write_finish_entry) archive_write_finish_entry;
+    decltype(&::archive_read_new) archive_read_new;
+    decltype(&::archive_read_free) archive_read_free;
+    decltype(&::archive_write_disk_new) archive_write_disk_new;
+    decltype(&::archive_write_free) archive_write_free;
+    decltype(&::archive_read_support_format_zip) archive_read_support_format_zip;
+    decltype(&::archive_write_disk_set_options) archive_write_disk_set_options;
+    decltype(&::archive_read_open_filename) archive_read_open_filename;
+    decltype(&::archive_read_next_header) archive_read_next_header;
+    decltype(&::archive_write_close) archive_write_close;
+};
+
+Archive loadArchive()
+{
+    SystemLibrary library("libarchive.so.13", "installing updates");
+    Archive api{};
+    TASKBELL_BIND(library, api, archive_error_string);
+    TASKBELL_BIND(library, api, archive_read_data_block);
+    TASKBELL_BIND(library, api, archive_write_data_block);
+    TASKBELL_BIND(library, api, archive_entry_pathname);
+    TASKBELL_BIND(library, api, archive_entry_filetype);
+    TASKBELL_BIND(library, api, archive_entry_hardlink);
+    TASKBELL_BIND(library, api, archive_entry_symlink);
+    TASKBELL_BIND(library, api, archive_entry_set_pathname);
+    TASKBELL_BIND(library, api, archive_entry_perm);
+    TASKBELL_BIND(library, api, archive_entry_set_perm);
+    TASKBELL_BIND(library, api, archive_entry_size_is_set);
+    TASKBELL_BIND(library, api, archive_entry_size);
+    TASKBELL_BIND(library, api, archive_write_header);
+    TASKBELL_BIND(library, api, archive_write_finish_entry);
+    TASKBELL_BIND(library, api, archive_read_new);
+    TASKBELL_BIND(library, api, archive_read_free);
+    TASKBELL_BIND(library, api, archive_write_disk_new);
+    TASKBELL_BIND(library, api, archive_write_free);
+    TASKBELL_BIND(library, api, archive_read_support_format_zip);
+    TASKBELL_BIND(library, api, archive_write_disk_set_options);
+    TASKBELL_BIND(library, api, archive_read_open_filename);
+    TASKBELL_BIND(library, api, archive_read_next_header);
+    TASKBELL_BIND(library, api, archive_write_close);
+    return api;
+}
+
+const Archive& libarchive()
+{
+    static const Archive api = loadArchive();
+    return api;
+}
+
+} // namespace
+
+void loadArchiveLibrary()
+{
+    libarchive();
+}
+
+namespace {
 
 using ArchivePtr = std::unique_ptr<archive, int (*)(archive*)>;
 
@@ -32,7 +106,7 @@ using ArchivePtr = std::unique_ptr<archive, int (*)(archive*)>;
 
 [[noreturn]] void failWith(archive* source)
 {
-    const char* message = archive_error_string(source);
+    const char* message = libarchive().archive_error_string(source);
     fail(message != nullptr ? message : "unknown archive error");
 }
 
@@ -107,7 +181,7 @@ void copyData(archive* reader, archive* writer, std::uint64_t& total, std::uint6
         const void* block = nullptr;
         std::size_t size = 0;
         la_int64_t offset = 0;
-        int status = archive_read_data_block(reader, &block, &size, &offset);
+        int status = libarchive().archive_read_data_block(reader, &block, &size, &offset);
         if (status == ARCHIVE_EOF) {
             return;
         }
@@ -118,7 +192,7 @@ void copyData(archive* reader, archive* writer, std::uint64_t& total, std::uint6
         if (total > maxBytes) {
             fail("unpacked size exceeds " + std::to_string(maxBytes) + " bytes");
         }
-        if (archive_write_data_block(writer, block, size, offset) < ARCHIVE_WARN) {
+        if (libarchive().archive_write_data_block(writer, block, size, offset) < ARCHIVE_WARN) {
             failWith(writer);
         }
     }
@@ -128,19 +202,19 @@ void copyData(archive* reader, archive* writer, std::uint64_t& total, std::uint6
 void extractEntry(archive* reader, archive* writer, archive_entry* entry, const fs::path& root, PathLedger& ledger,
                   std::uint64_t& total, const UnpackLimits& limits, const std::atomic<bool>* cancel)
 {
-    const char* name = archive_entry_pathname(entry);
+    const char* name = libarchive().archive_entry_pathname(entry);
     auto parts = safeComponents(name);
     if (!parts) {
         fail("unsafe path \"" + std::string(name != nullptr ? name : "") + "\"");
     }
-    mode_t type = archive_entry_filetype(entry);
-    if (archive_entry_hardlink(entry) != nullptr) {
+    mode_t type = libarchive().archive_entry_filetype(entry);
+    if (libarchive().archive_entry_hardlink(entry) != nullptr) {
         fail("hard link \"" + std::string(name) + "\" is not allowed");
     }
     if (type != AE_IFREG && type != AE_IFDIR && type != AE_IFLNK) {
         fail("unsupported entry type for \"" + std::string(name) + "\"");
     }
-    if (type == AE_IFLNK && !isContainedLinkTarget(archive_entry_symlink(entry))) {
+    if (type == AE_IFLNK && !isContainedLinkTarget(libarchive().archive_entry_symlink(entry))) {
         fail("symbolic link \"" + std::string(name) + "\" points outside the archive");
     }
     ledger.claim(*parts, type);
@@ -149,25 +223,25 @@ void extractEntry(archive* reader, archive* writer, archive_entry* entry, const 
     for (const auto& part : *parts) {
         target /= part;
     }
-    archive_entry_set_pathname(entry, target.c_str());
-    mode_t permissions = archive_entry_perm(entry) & resources::kSealableModeBits;
-    archive_entry_set_perm(entry, type == AE_IFDIR ? (permissions | 0700) : permissions);
+    libarchive().archive_entry_set_pathname(entry, target.c_str());
+    mode_t permissions = libarchive().archive_entry_perm(entry) & resources::kSealableModeBits;
+    libarchive().archive_entry_set_perm(entry, type == AE_IFDIR ? (permissions | 0700) : permissions);
     // The declared size counts before anything is written: libarchive extends a file to it when the entry
     // ends, even when its data stopped short.
-    if (type == AE_IFREG && archive_entry_size_is_set(entry)) {
-        auto declared = static_cast<std::uint64_t>(std::max<la_int64_t>(archive_entry_size(entry), 0));
+    if (type == AE_IFREG && libarchive().archive_entry_size_is_set(entry)) {
+        auto declared = static_cast<std::uint64_t>(std::max<la_int64_t>(libarchive().archive_entry_size(entry), 0));
         if (declared > limits.maxBytes - std::min(total, limits.maxBytes) || total > limits.maxBytes) {
             fail("unpacked size exceeds " + std::to_string(limits.maxBytes) + " bytes");
         }
     }
 
-    if (archive_write_header(writer, entry) < ARCHIVE_WARN) {
+    if (libarchive().archive_write_header(writer, entry) < ARCHIVE_WARN) {
         failWith(writer);
     }
     if (type == AE_IFREG) {
         copyData(reader, writer, total, limits.maxBytes, cancel);
     }
-    if (archive_write_finish_entry(writer) < ARCHIVE_WARN) {
+    if (libarchive().archive_write_finish_entry(writer) < ARCHIVE_WARN) {
         failWith(writer);
     }
 }
@@ -206,16 +280,16 @@ void extractAll(const fs::path& archivePath, const fs::path& root, const UnpackL
                 const std::atomic<bool>* cancel)
 {
     Utf8Names names;
-    ArchivePtr reader(archive_read_new(), &archive_read_free);
-    ArchivePtr writer(archive_write_disk_new(), &archive_write_free);
+    ArchivePtr reader(libarchive().archive_read_new(), libarchive().archive_read_free);
+    ArchivePtr writer(libarchive().archive_write_disk_new(), libarchive().archive_write_free);
     if (!reader || !writer) {
         fail("out of memory");
     }
-    archive_read_support_format_zip(reader.get());
+    libarchive().archive_read_support_format_zip(reader.get());
     // Our own checks above come first; these make libarchive refuse the same things once more.
-    archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_SECURE_NODOTDOT |
-                                                     ARCHIVE_EXTRACT_SECURE_SYMLINKS);
-    if (archive_read_open_filename(reader.get(), archivePath.c_str(), 1 << 16) != ARCHIVE_OK) {
+    libarchive().archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_SECURE_NODOTDOT |
+                                                                  ARCHIVE_EXTRACT_SECURE_SYMLINKS);
+    if (libarchive().archive_read_open_filename(reader.get(), archivePath.c_str(), 1 << 16) != ARCHIVE_OK) {
         failWith(reader.get());
     }
     PathLedger ledger;
@@ -224,7 +298,7 @@ void extractAll(const fs::path& archivePath, const fs::path& root, const UnpackL
     for (;;) {
         throwIfCancelled(cancel);
         archive_entry* entry = nullptr;
-        int status = archive_read_next_header(reader.get(), &entry);
+        int status = libarchive().archive_read_next_header(reader.get(), &entry);
         if (status == ARCHIVE_EOF) {
             break;
         }
@@ -236,7 +310,7 @@ void extractAll(const fs::path& archivePath, const fs::path& root, const UnpackL
         }
         extractEntry(reader.get(), writer.get(), entry, root, ledger, total, limits, cancel);
     }
-    if (archive_write_close(writer.get()) != ARCHIVE_OK) {
+    if (libarchive().archive_write_close(writer.get()) != ARCHIVE_OK) {
         failWith(writer.get());
     }
 }

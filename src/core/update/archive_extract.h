@@ -20,8 +20,12 @@ struct UnpackLimits
 // symbolic links whose target is absolute or climbs with ".." are refused; owners are never taken from
 // the archive and set-user-id, set-group-id and sticky bits and group/other write permission are dropped.
 // Throws UpdateError::badDownload ("could not unzip (...)", "no .app inside the archive") or
-// std::system_error when the folder cannot be created, or Cancelled once the flag is set.
+// std::system_error when the folder cannot be created, or Cancelled once the flag is set; LibraryError
+// when libarchive cannot be opened (it is opened with the first call).
 std::filesystem::path unpack(const std::filesystem::path& archive, const UnpackLimits& limits = {},
                              const std::atomic<bool>* cancel = nullptr);
+
+// Opens libarchive now rather than with the first unpack. Throws LibraryError.
+void loadArchiveLibrary();
 
 } // namespace taskbell::update

@@ -5,15 +5,13 @@
 #include <system_error>
 #include <vector>
 
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-
 #include "core/base/bundle.h"
 #include "core/base/cancel.h"
 #include "core/base/encoding.h"
 #include "core/base/file_io.h"
 #include "core/base/text_util.h"
 #include "core/update/code_resources.h"
+#include "core/update/crypto.h"
 #include "core/update/manifest.h"
 
 namespace taskbell::update {
@@ -25,9 +23,9 @@ constexpr std::size_t kEd25519KeyBytes = 32;
 constexpr std::size_t kEd25519SignatureBytes = 64;
 constexpr std::size_t kMaxCodeResourcesBytes = std::size_t{32} << 20;
 
-using KeyPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
-using DigestPtr = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
-using BioPtr = std::unique_ptr<BIO, decltype(&BIO_free)>;
+using KeyPtr = std::unique_ptr<EVP_PKEY, decltype(&::EVP_PKEY_free)>;
+using DigestPtr = std::unique_ptr<EVP_MD_CTX, decltype(&::EVP_MD_CTX_free)>;
+using BioPtr = std::unique_ptr<BIO, decltype(&::BIO_free)>;
 
 fs::path sealFolder(const fs::path& bundle)
 {
@@ -36,9 +34,10 @@ fs::path sealFolder(const fs::path& bundle)
 
 KeyPtr loadPrivateKey(std::string_view pem)
 {
-    BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), &BIO_free);
-    KeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr, &EVP_PKEY_free);
-    if (!key || EVP_PKEY_get_id(key.get()) != EVP_PKEY_ED25519) {
+    BioPtr bio(crypto().BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), crypto().BIO_free);
+    KeyPtr key(bio ? crypto().PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr,
+               crypto().EVP_PKEY_free);
+    if (!key || crypto().EVP_PKEY_get_id(key.get()) != EVP_PKEY_ED25519) {
         throw SigningError("not an Ed25519 private key in PEM form");
     }
     return key;
@@ -48,7 +47,7 @@ std::string rawPublicKey(EVP_PKEY* key)
 {
     unsigned char raw[kEd25519KeyBytes];
     std::size_t size = sizeof raw;
-    if (EVP_PKEY_get_raw_public_key(key, raw, &size) != 1 || size != sizeof raw) {
+    if (crypto().EVP_PKEY_get_raw_public_key(key, raw, &size) != 1 || size != sizeof raw) {
         throw SigningError("could not read the public key");
     }
     return base64Encode(std::string_view(reinterpret_cast<const char*>(raw), size));
@@ -56,12 +55,12 @@ std::string rawPublicKey(EVP_PKEY* key)
 
 std::string signBytes(EVP_PKEY* key, std::string_view data)
 {
-    DigestPtr context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    DigestPtr context(crypto().EVP_MD_CTX_new(), crypto().EVP_MD_CTX_free);
     std::string signature(kEd25519SignatureBytes, '\0');
     std::size_t size = signature.size();
-    if (!context || EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key) != 1 ||
-        EVP_DigestSign(context.get(), reinterpret_cast<unsigned char*>(signature.data()), &size,
-                       reinterpret_cast<const unsigned char*>(data.data()), data.size()) != 1 ||
+    if (!context || crypto().EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key) != 1 ||
+        crypto().EVP_DigestSign(context.get(), reinterpret_cast<unsigned char*>(signature.data()), &size,
+                                reinterpret_cast<const unsigned char*>(data.data()), data.size()) != 1 ||
         size != kEd25519SignatureBytes) {
         throw SigningError("signing failed");
     }
@@ -70,13 +69,14 @@ std::string signBytes(EVP_PKEY* key, std::string_view data)
 
 bool verifyBytes(const std::string& rawKey, std::string_view data, std::string_view signature)
 {
-    KeyPtr key(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr,
-                                           reinterpret_cast<const unsigned char*>(rawKey.data()), rawKey.size()),
-               &EVP_PKEY_free);
-    DigestPtr context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    return key && context && EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) == 1 &&
-           EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
-                            reinterpret_cast<const unsigned char*>(data.data()), data.size()) == 1;
+    KeyPtr key(crypto().EVP_PKEY_new_raw_public_key(
+                   EVP_PKEY_ED25519, nullptr, reinterpret_cast<const unsigned char*>(rawKey.data()), rawKey.size()),
+               crypto().EVP_PKEY_free);
+    DigestPtr context(crypto().EVP_MD_CTX_new(), crypto().EVP_MD_CTX_free);
+    return key && context && crypto().EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) == 1 &&
+           crypto().EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()),
+                                     signature.size(), reinterpret_cast<const unsigned char*>(data.data()),
+                                     data.size()) == 1;
 }
 
 // Teams come from the downloaded bundle: keep what we echo short and printable.
@@ -160,13 +160,14 @@ void verifySignature(const fs::path& bundle, std::string_view trustedPublicKey, 
 
 SigningKey generateSigningKey()
 {
-    KeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"), &EVP_PKEY_free);
-    BioPtr bio(BIO_new(BIO_s_mem()), &BIO_free);
-    if (!key || !bio || PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+    KeyPtr key(crypto().EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"), crypto().EVP_PKEY_free);
+    BioPtr bio(crypto().BIO_new(crypto().BIO_s_mem()), crypto().BIO_free);
+    if (!key || !bio ||
+        crypto().PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
         throw SigningError("key generation failed");
     }
     char* data = nullptr;
-    long size = BIO_get_mem_data(bio.get(), &data);
+    long size = crypto().BIO_ctrl(bio.get(), BIO_CTRL_INFO, 0, reinterpret_cast<char*>(&data));
     return SigningKey{std::string(data, static_cast<std::size_t>(size)), rawPublicKey(key.get())};
 }
 

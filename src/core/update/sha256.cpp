@@ -6,21 +6,21 @@
 #include <system_error>
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <unistd.h>
 
 #include "core/base/cancel.h"
 #include "core/base/file_io.h"
+#include "core/update/crypto.h"
 
 namespace taskbell {
 namespace {
 
-using DigestContext = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
+using DigestContext = std::unique_ptr<EVP_MD_CTX, decltype(&::EVP_MD_CTX_free)>;
 
 DigestContext newDigest()
 {
-    DigestContext context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+    DigestContext context(crypto().EVP_MD_CTX_new(), crypto().EVP_MD_CTX_free);
+    if (!context || crypto().EVP_DigestInit_ex(context.get(), crypto().EVP_sha256(), nullptr) != 1) {
         throw std::system_error(ENOTSUP, std::generic_category(), "SHA-256 is not available");
     }
     return context;
@@ -30,7 +30,7 @@ std::string finishHex(EVP_MD_CTX* context)
 {
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context, digest.data(), &length) != 1) {
+    if (crypto().EVP_DigestFinal_ex(context, digest.data(), &length) != 1) {
         throw std::system_error(EIO, std::generic_category(), "SHA-256 failed");
     }
     static constexpr char kHex[] = "0123456789abcdef";
@@ -48,7 +48,7 @@ std::string finishHex(EVP_MD_CTX* context)
 std::string sha256Hex(std::string_view bytes)
 {
     auto context = newDigest();
-    EVP_DigestUpdate(context.get(), bytes.data(), bytes.size());
+    crypto().EVP_DigestUpdate(context.get(), bytes.data(), bytes.size());
     return finishHex(context.get());
 }
 
@@ -72,7 +72,7 @@ std::string sha256HexOfFile(const std::filesystem::path& path, const std::atomic
         if (got == 0) {
             break;
         }
-        EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(got));
+        crypto().EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(got));
     }
     return finishHex(context.get());
 }

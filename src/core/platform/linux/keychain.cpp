@@ -12,23 +12,93 @@
 #include <libsecret/secret.h>
 #include <sys/stat.h>
 
+#include "core/base/system_library.h"
 #include "core/base/text_util.h"
 
 namespace taskbell::Keychain {
 
 namespace {
 
+// libsecret and the GIO, GObject and D-Bus stack below it are opened with the first conversation, not at
+// start. Only GLib's own functions are linked: the desktop's toolkit loads GLib anyway.
+struct Secret
+{
+    decltype(&::g_object_unref) g_object_unref;
+    decltype(&::g_cancellable_new) g_cancellable_new;
+    decltype(&::g_cancellable_cancel) g_cancellable_cancel;
+    decltype(&::g_bus_get_sync) g_bus_get_sync;
+    decltype(&::g_dbus_connection_set_exit_on_close) g_dbus_connection_set_exit_on_close;
+    decltype(&::g_dbus_proxy_get_object_path) g_dbus_proxy_get_object_path;
+    decltype(&::secret_service_get_type) secret_service_get_type;
+    decltype(&::secret_collection_for_alias_sync) secret_collection_for_alias_sync;
+    decltype(&::secret_collection_get_locked) secret_collection_get_locked;
+    decltype(&::secret_item_delete_sync) secret_item_delete_sync;
+    decltype(&::secret_item_get_locked) secret_item_get_locked;
+    decltype(&::secret_item_get_secret) secret_item_get_secret;
+    decltype(&::secret_service_open_sync) secret_service_open_sync;
+    decltype(&::secret_service_search_sync) secret_service_search_sync;
+    decltype(&::secret_service_store_sync) secret_service_store_sync;
+    decltype(&::secret_value_get) secret_value_get;
+    decltype(&::secret_value_new) secret_value_new;
+    decltype(&::secret_value_unref) secret_value_unref;
+};
+
+Secret loadSecret()
+{
+    SystemLibrary library("libsecret-1.so.0", "the keyring");
+    Secret api{};
+    TASKBELL_BIND(library, api, g_object_unref);
+    TASKBELL_BIND(library, api, g_cancellable_new);
+    TASKBELL_BIND(library, api, g_cancellable_cancel);
+    TASKBELL_BIND(library, api, g_bus_get_sync);
+    TASKBELL_BIND(library, api, g_dbus_connection_set_exit_on_close);
+    TASKBELL_BIND(library, api, g_dbus_proxy_get_object_path);
+    TASKBELL_BIND(library, api, secret_service_get_type);
+    TASKBELL_BIND(library, api, secret_collection_for_alias_sync);
+    TASKBELL_BIND(library, api, secret_collection_get_locked);
+    TASKBELL_BIND(library, api, secret_item_delete_sync);
+    TASKBELL_BIND(library, api, secret_item_get_locked);
+    TASKBELL_BIND(library, api, secret_item_get_secret);
+    TASKBELL_BIND(library, api, secret_service_open_sync);
+    TASKBELL_BIND(library, api, secret_service_search_sync);
+    TASKBELL_BIND(library, api, secret_service_store_sync);
+    TASKBELL_BIND(library, api, secret_value_get);
+    TASKBELL_BIND(library, api, secret_value_new);
+    TASKBELL_BIND(library, api, secret_value_unref);
+    return api;
+}
+
+const Secret& lib()
+{
+    static const Secret api = loadSecret();
+    return api;
+}
+
+// Without a session bus there is nobody to talk to, and nothing needs loading.
+bool reachable()
+{
+    if (!sessionBusAvailable()) {
+        return false;
+    }
+    try {
+        lib();
+        return true;
+    } catch (const LibraryError&) {
+        return false; // as if no Secret Service ran: reads give nothing, writes do nothing
+    }
+}
+
 constexpr const char* kLabel = "Taskbell API token";
 
 struct GObjectRelease
 {
-    void operator()(gpointer object) const { g_object_unref(object); }
+    void operator()(gpointer object) const { lib().g_object_unref(object); }
 };
 template <typename T> using GObjectPtr = std::unique_ptr<T, GObjectRelease>;
 
 struct ValueRelease
 {
-    void operator()(SecretValue* value) const { secret_value_unref(value); }
+    void operator()(SecretValue* value) const { lib().secret_value_unref(value); }
 };
 using ValuePtr = std::unique_ptr<SecretValue, ValueRelease>;
 
@@ -60,10 +130,10 @@ class Deadline
 {
 public:
     explicit Deadline(std::chrono::milliseconds limit)
-        : cancellable_(g_cancellable_new()), timer_([this, limit] {
+        : cancellable_(lib().g_cancellable_new()), timer_([this, limit] {
               std::unique_lock lock(mutex_);
               if (!finished_.wait_for(lock, limit, [this] { return done_; })) {
-                  g_cancellable_cancel(cancellable_.get());
+                  lib().g_cancellable_cancel(cancellable_.get());
               }
           })
     {
@@ -153,7 +223,7 @@ public:
     void forget() const
     {
         if (locked_ && cachedService != nullptr) {
-            g_object_unref(cachedService);
+            lib().g_object_unref(cachedService);
             cachedService = nullptr;
         }
     }
@@ -170,16 +240,16 @@ private:
             return cachedService;
         }
         GError* error = nullptr;
-        GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, cancellable(), &error);
+        GDBusConnection* bus = lib().g_bus_get_sync(G_BUS_TYPE_SESSION, cancellable(), &error);
         if (!bus) {
             g_clear_error(&error);
             return nullptr;
         }
         // GIO's default would terminate the whole process when the session bus goes away.
-        g_dbus_connection_set_exit_on_close(bus, FALSE);
-        g_object_unref(bus);
-        cachedService =
-            secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_OPEN_SESSION, cancellable(), &error);
+        lib().g_dbus_connection_set_exit_on_close(bus, FALSE);
+        lib().g_object_unref(bus);
+        cachedService = lib().secret_service_open_sync(lib().secret_service_get_type(), nullptr,
+                                                       SECRET_SERVICE_OPEN_SESSION, cancellable(), &error);
         g_clear_error(&error);
         return cachedService;
     }
@@ -200,11 +270,11 @@ std::optional<std::vector<GObjectPtr<SecretItem>>> search(const Conversation& ta
     TablePtr attributes = attributesFor(account);
     int flags = SECRET_SEARCH_ALL | (loadSecrets ? SECRET_SEARCH_LOAD_SECRETS : 0);
     GError* error = nullptr;
-    GList* found = secret_service_search_sync(talk.service(), &schema(), attributes.get(),
-                                              static_cast<SecretSearchFlags>(flags), talk.cancellable(), &error);
+    GList* found = lib().secret_service_search_sync(talk.service(), &schema(), attributes.get(),
+                                                    static_cast<SecretSearchFlags>(flags), talk.cancellable(), &error);
     if (error) {
         g_clear_error(&error);
-        g_list_free_full(found, g_object_unref);
+        g_list_free_full(found, lib().g_object_unref);
         talk.forget();
         return std::nullopt;
     }
@@ -221,13 +291,13 @@ std::optional<std::vector<GObjectPtr<SecretItem>>> search(const Conversation& ta
 std::optional<std::string> unlockedDefaultCollection(const Conversation& talk)
 {
     GError* error = nullptr;
-    GObjectPtr<SecretCollection> collection(secret_collection_for_alias_sync(
+    GObjectPtr<SecretCollection> collection(lib().secret_collection_for_alias_sync(
         talk.service(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, talk.cancellable(), &error));
     g_clear_error(&error);
-    if (!collection || secret_collection_get_locked(collection.get())) {
+    if (!collection || lib().secret_collection_get_locked(collection.get())) {
         return std::nullopt;
     }
-    return std::string(g_dbus_proxy_get_object_path(G_DBUS_PROXY(collection.get())));
+    return std::string(lib().g_dbus_proxy_get_object_path(reinterpret_cast<GDBusProxy*>(collection.get())));
 }
 
 bool store(const Conversation& talk, std::string_view value, const std::string& account)
@@ -237,10 +307,10 @@ bool store(const Conversation& talk, std::string_view value, const std::string& 
         return false;
     }
     TablePtr attributes = attributesFor(account);
-    ValuePtr secret(secret_value_new(value.data(), static_cast<gssize>(value.size()), "text/plain"));
+    ValuePtr secret(lib().secret_value_new(value.data(), static_cast<gssize>(value.size()), "text/plain"));
     GError* error = nullptr;
-    gboolean stored = secret_service_store_sync(talk.service(), &schema(), attributes.get(), collection->c_str(),
-                                                kLabel, secret.get(), talk.cancellable(), &error);
+    gboolean stored = lib().secret_service_store_sync(talk.service(), &schema(), attributes.get(), collection->c_str(),
+                                                      kLabel, secret.get(), talk.cancellable(), &error);
     if (error) {
         g_clear_error(&error);
         talk.forget();
@@ -266,8 +336,16 @@ bool sessionBusAvailable()
     return ::stat((std::string(runtime) + "/bus").c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
 }
 
+void loadLibrary()
+{
+    lib();
+}
+
 ReadResult read(std::string_view account)
 {
+    if (!reachable()) {
+        return {ReadStatus::unreachable, {}};
+    }
     Conversation talk;
     if (!talk.service()) {
         return {ReadStatus::unreachable, {}};
@@ -278,16 +356,16 @@ ReadResult read(std::string_view account)
     }
     bool sawLocked = false;
     for (const auto& item : *items) {
-        if (secret_item_get_locked(item.get())) {
+        if (lib().secret_item_get_locked(item.get())) {
             sawLocked = true;
             continue;
         }
-        ValuePtr secret(secret_item_get_secret(item.get()));
+        ValuePtr secret(lib().secret_item_get_secret(item.get()));
         if (!secret) {
             continue;
         }
         gsize length = 0;
-        const gchar* bytes = secret_value_get(secret.get(), &length);
+        const gchar* bytes = lib().secret_value_get(secret.get(), &length);
         std::string_view data(bytes ? bytes : "", bytes ? length : 0);
         if (isValidUtf8(data)) {
             return {ReadStatus::found, std::string(data)};
@@ -307,6 +385,9 @@ std::optional<std::string> get(std::string_view account)
 
 bool set(std::string_view value, std::string_view account)
 {
+    if (!reachable()) {
+        return false;
+    }
     Conversation talk;
     if (!talk.service()) {
         return false;
@@ -320,7 +401,8 @@ bool set(std::string_view value, std::string_view account)
     for (const auto& item : *items) {
         GError* error = nullptr;
         // A locked item cannot be deleted without a prompt; it stays and the result says so.
-        if (secret_item_get_locked(item.get()) || !secret_item_delete_sync(item.get(), talk.cancellable(), &error)) {
+        if (lib().secret_item_get_locked(item.get()) ||
+            !lib().secret_item_delete_sync(item.get(), talk.cancellable(), &error)) {
             complete = false;
         }
         g_clear_error(&error);
