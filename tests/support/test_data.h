@@ -1,0 +1,27 @@
+#pragma once
+
+// Tables of cases kept as JSON under tests/data (TASKBELL_TEST_DATA names that folder; the test target defines it).
+// A case is one row; // comments say why a row is there when it is not obvious.
+
+#include <string>
+
+#include "core/base/json_util.h"
+#include "temp_dir.h"
+
+namespace taskbell::test {
+
+inline Json testData(const std::string& name)
+{
+    return Json::parse(readFile(std::string(TASKBELL_TEST_DATA) + "/" + name), nullptr, true, true);
+}
+
+// The text with every `placeholder` replaced by `value`.
+inline std::string fillIn(std::string text, const std::string& placeholder, const std::string& value)
+{
+    for (std::size_t at = 0; (at = text.find(placeholder, at)) != std::string::npos; at += value.size()) {
+        text.replace(at, placeholder.size(), value);
+    }
+    return text;
+}
+
+} // namespace taskbell::test
