@@ -15,6 +15,21 @@ inline Json testData(const std::string& name)
     return Json::parse(readFile(std::string(TASKBELL_TEST_DATA) + "/" + name), nullptr, true, true);
 }
 
+// A text in a data file: a string, or a list of pieces, each a string or [string, times] for a repeated one.
+inline std::string textOf(const Json& value)
+{
+    if (value.is_string()) {
+        return value;
+    }
+    std::string text;
+    for (const Json& piece : value) {
+        for (int i = 0; i < (piece.is_string() ? 1 : piece[1].get<int>()); ++i) {
+            text += piece.is_string() ? piece.get<std::string>() : piece[0].get<std::string>();
+        }
+    }
+    return text;
+}
+
 // The text with every `placeholder` replaced by `value`.
 inline std::string fillIn(std::string text, const std::string& placeholder, const std::string& value)
 {
