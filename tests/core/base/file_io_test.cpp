@@ -1,5 +1,4 @@
 // The helpers every concern group shares: bounded reads, atomic writes, Base64, UUIDs, JSON integers.
-#include <limits>
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -10,6 +9,7 @@
 #include "core/base/file_io.h"
 #include "core/base/json_util.h"
 #include "temp_dir.h"
+#include "test_data.h"
 
 using namespace taskbell;
 using namespace taskbell::test;
@@ -97,28 +97,8 @@ TEST(Encoding, RandomUuidsAreVersionFourInUpperCaseText)
 
 TEST(JsonUtil, Int64AcceptsWholeNumbersInRangeOnly)
 {
-    constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
-    constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
-    struct Case
-    {
-        Json value;
-        std::optional<std::int64_t> expected;
-    };
-    const Case cases[] = {
-        {5, 5},
-        {-5, -5},
-        {5.0, 5},
-        {kMax, kMax},
-        {kMin, kMin},
-        {std::uint64_t(kMax) + 1, std::nullopt},
-        {9223372036854775808.0, std::nullopt},
-        {-9223372036854775808.0, kMin},
-        {5.5, std::nullopt},
-        {"5", std::nullopt},
-        {true, std::nullopt},
-        {nullptr, std::nullopt},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(jsonInt64(c.value), c.expected) << c.value.dump();
+    for (const Json& row : testData("base/cases.json").at("int64")) {
+        EXPECT_EQ(jsonInt64(row[0]), row[1].is_null() ? std::nullopt : std::optional(row[1].get<std::int64_t>()))
+            << row[0].dump();
     }
 }

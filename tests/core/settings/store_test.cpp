@@ -11,12 +11,15 @@
 #include "core/mcp/settings.h"
 #include "core/settings/app_settings.h"
 #include "temp_dir.h"
+#include "test_data.h"
 
 using namespace taskbell;
 using namespace taskbell::test;
 namespace fs = std::filesystem;
 
 namespace {
+
+const Json kValues = testData("settings/values.json");
 
 AppSettings loadFrom(const std::string& json)
 {
@@ -84,21 +87,17 @@ TEST(AppSettings, FirstStartWithNothingStoredGivesTheDefaults)
 
 TEST(AppSettings, IntegerSettingsDifferInHowTheyTreatZeroAndOtherTypes)
 {
-    // monthsBack: zero and unreadable values fall back, negative ones are not clamped.
-    for (const auto& [stored, months] : std::vector<std::pair<std::string, int>>{
-             {"0", 2}, {"12", 12}, {"\"5\"", 5}, {"\"many\"", 2}, {"-3", -3}, {"99999999999", 2}}) {
-        EXPECT_EQ(loadFrom(R"({"monthsBack":)" + stored + "}").monthsBack, months) << stored;
-    }
-    // refreshMinutes: zero is kept (no refresh), anything but a whole number falls back.
-    for (const auto& [stored, minutes] : std::vector<std::pair<std::string, int>>{
-             {"0", 0}, {"5", 5}, {"\"15\"", 30}, {"15.0", 30}, {"true", 30}, {"99999999999", 30}}) {
-        EXPECT_EQ(loadFrom(R"({"refreshMinutes":)" + stored + "}").refreshMinutes, minutes) << stored;
-    }
-    for (const auto& [stored, autoUpdate] :
-         std::vector<std::pair<std::string, bool>>{{"false", false}, {"\"false\"", true}, {"0", true}}) {
-        EXPECT_EQ(loadFrom(R"({"autoUpdate":)" + stored + "}").autoUpdate, autoUpdate) << stored;
-        EXPECT_EQ(loadFrom(R"({"notifyAssistantChanges":)" + stored + "}").notifyAssistantChanges, autoUpdate)
-            << stored;
+    auto read = [](const std::string& key, const std::string& stored) -> Json {
+        AppSettings settings = loadFrom("{\"" + key + "\":" + stored + "}");
+        return Json{{"monthsBack", settings.monthsBack},
+                    {"refreshMinutes", settings.refreshMinutes},
+                    {"autoUpdate", settings.autoUpdate},
+                    {"notifyAssistantChanges", settings.notifyAssistantChanges}}[key];
+    };
+    for (const std::string key : {"monthsBack", "refreshMinutes", "autoUpdate", "notifyAssistantChanges"}) {
+        for (const Json& row : kValues.at(key)) {
+            EXPECT_EQ(read(key, row[0]), row[1]) << key << " " << row[0];
+        }
     }
 }
 
@@ -137,10 +136,11 @@ TEST(AppSettings, SaveWritesAllKeysAndKeepsOthers)
 
 TEST(SettingsStore, DamagedFileIsNeverRewrittenByReadingAndIsKeptAsideOnSave)
 {
-    const std::string big = "{\"pad\":\"" + std::string(SettingsStore::kMaxFileBytes, 'x') + "\"}";
-    const std::string deep = "{\"a\":" + std::string(100, '[') + std::string(100, ']') + "}";
-    for (const std::string& damaged : {std::string("{\"baseURL\":\"x\""), std::string("[1,2]"), std::string("\"s\""),
-                                       std::string("{\"a\":\"\xff\"}"), big, deep, std::string()}) {
+    for (const std::string row : kValues.at("damaged")) {
+        const std::string damaged = row == "{big}"
+                                        ? "{\"pad\":\"" + std::string(SettingsStore::kMaxFileBytes, 'x') + "\"}"
+                                    : row == "{deep}" ? "{\"a\":" + std::string(100, '[') + std::string(100, ']') + "}"
+                                                      : fillIn(row, "{ff}", "\xff");
         TempDir dir;
         SettingsStore store(dir / "app");
         writeFile(store.filePath(), damaged);
