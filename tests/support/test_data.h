@@ -15,6 +15,17 @@ inline Json testData(const std::string& name)
     return Json::parse(readFile(std::string(TASKBELL_TEST_DATA) + "/" + name), nullptr, true, true);
 }
 
+// Bytes that JSON text cannot hold: every {xHH} in the text becomes the byte 0xHH.
+inline std::string withBytes(std::string text)
+{
+    for (std::size_t at = 0; (at = text.find("{x", at)) != std::string::npos && at + 5 <= text.size(); ++at) {
+        if (text[at + 4] == '}') {
+            text.replace(at, 5, 1, static_cast<char>(std::stoi(text.substr(at + 2, 2), nullptr, 16)));
+        }
+    }
+    return text;
+}
+
 // A text in a data file: a string, or a list of pieces, each a string or [string, times] for a repeated one.
 inline std::string textOf(const Json& value)
 {

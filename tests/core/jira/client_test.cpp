@@ -95,7 +95,7 @@ TEST(JiraClientRequest, AnswersBecomeHttpNetworkOrDecodingErrors)
     FakeJira jira;
     for (const Json& row : kCases.at("answers")) {
         const Json& reply = row["reply"];
-        FakeReply answer{reply[0], fillIn(fillIn(textOf(reply[1]), "{ff}", "\xff"), "{fe}", "\xfe")};
+        FakeReply answer{reply[0], withBytes(textOf(reply[1]))};
         if (reply.size() > 2) {
             answer.contentType = reply[2];
         }
@@ -111,10 +111,6 @@ TEST(JiraClientRequest, AnswersBecomeHttpNetworkOrDecodingErrors)
             EXPECT_EQ(error.body(), textOf(row["body"])) << row["starts"];
         }
     }
-    FakeJira tls(FakeJira::Options{.https = true});
-    JiraError selfSigned = failure(tls, [&] { clientFor(tls).myself(); });
-    EXPECT_TRUE(std::string(selfSigned.what()).starts_with("Network error: ")) << selfSigned.what();
-    EXPECT_TRUE(tls.requests().empty());
 }
 
 TEST(JiraClientRequest, RejectedCredentialsAlwaysReadAs401)

@@ -140,7 +140,7 @@ TEST(SettingsStore, DamagedFileIsNeverRewrittenByReadingAndIsKeptAsideOnSave)
         const std::string damaged = row == "{big}"
                                         ? "{\"pad\":\"" + std::string(SettingsStore::kMaxFileBytes, 'x') + "\"}"
                                     : row == "{deep}" ? "{\"a\":" + std::string(100, '[') + std::string(100, ']') + "}"
-                                                      : fillIn(row, "{ff}", "\xff");
+                                                      : withBytes(row);
         TempDir dir;
         SettingsStore store(dir / "app");
         writeFile(store.filePath(), damaged);
