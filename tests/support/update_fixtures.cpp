@@ -101,16 +101,6 @@ fs::path makeBundle(const fs::path& folder, const std::string& name, const Bundl
     return bundle;
 }
 
-std::vector<std::string> listTree(const fs::path& root)
-{
-    std::vector<std::string> paths;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        paths.push_back(entry.path().lexically_relative(root).generic_string());
-    }
-    std::sort(paths.begin(), paths.end());
-    return paths;
-}
-
 LaunchProbe::LaunchProbe(fs::path path) : path_(std::move(path))
 {
     if (::mkfifo(path_.c_str(), 0600) != 0) {

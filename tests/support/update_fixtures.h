@@ -13,6 +13,7 @@
 #include "core/update/manifest.h"
 #include "failure.h"
 #include "fake_jira.h"
+#include "temp_dir.h"
 
 namespace taskbell::test {
 
@@ -53,9 +54,6 @@ template <typename F> std::string updateErrorText(F&& action)
 {
     return failure<UpdateError>(action);
 }
-
-// Every path below root (files, folders, links), relative, sorted.
-std::vector<std::string> listTree(const std::filesystem::path& root);
 
 // Fixed answers by path, served by the loopback fake site; any other path is a 404.
 class WebServer

@@ -26,23 +26,6 @@ AppSettings loadFrom(const std::string& json)
     return AppSettings::from(SettingsValues(Json::parse(json)));
 }
 
-unsigned modeOf(const fs::path& path)
-{
-    struct stat info = {};
-    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 07777;
-}
-
-std::vector<std::string> folderEntries(const fs::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 } // namespace
 
 TEST(SettingsStore, FolderFollowsXdgConfigHomeOnlyWhenAbsolute)
@@ -130,7 +113,7 @@ TEST(AppSettings, SaveWritesAllKeysAndKeepsOthers)
         "notifyAssistantChanges":false})"));
     EXPECT_EQ(AppSettings::load(store), settings);
     EXPECT_EQ(readFile(store.filePath()).find("apiToken"), std::string::npos);
-    EXPECT_EQ(folderEntries(store.folder()), (std::vector<std::string>{"settings.json", "settings.lock"}))
+    EXPECT_EQ(listTree(store.folder()), (std::vector<std::string>{"settings.json", "settings.lock"}))
         << "no temporary files are left behind";
 }
 

@@ -57,11 +57,6 @@ std::vector<ZipEntry> entriesOf(const Json& rows, const std::vector<std::pair<st
     return entries;
 }
 
-unsigned modeOf(const fs::path& path)
-{
-    return static_cast<unsigned>(fs::symlink_status(path).permissions()) & 07777;
-}
-
 // Every archive is unpacked inside outer/work; the checks make sure nothing appears anywhere else in outer.
 class Unpack : public ::testing::Test
 {
@@ -99,9 +94,9 @@ TEST_F(Unpack, ReturnsTheTopLevelBundleWithItsModes)
     auto bundle = unpack(bundleEntries("Taskbell.app"));
     EXPECT_EQ(bundle, fs::canonical(work) / "unpacked" / "Taskbell.app");
     EXPECT_EQ(test::readFile(bundle / "Contents" / "bin" / "taskbell"), "#!/bin/sh\n");
-    EXPECT_EQ(modeOf(bundle / "Contents" / "bin" / "taskbell"), 0755u);
-    EXPECT_EQ(modeOf(bundle / "Contents" / "Info.plist"), 0644u);
-    EXPECT_EQ(modeOf(work / "unpacked"), 0700u);
+    EXPECT_EQ(test::modeOf(bundle / "Contents" / "bin" / "taskbell"), 0755u);
+    EXPECT_EQ(test::modeOf(bundle / "Contents" / "Info.plist"), 0644u);
+    EXPECT_EQ(test::modeOf(work / "unpacked"), 0700u);
     // Entries without folder entries of their own still land in their folders.
     EXPECT_EQ(unpack({file("Taskbell.app/Contents/Info.plist", "x")}).filename(), "Taskbell.app");
 
@@ -155,7 +150,7 @@ TEST_F(Unpack, DropsSpecialPermissionBits)
                                                    {bundle / "Contents" / "sgid", 0711},
                                                    {bundle / "Contents" / "open", 0644}};
     for (const auto& [path, mode] : modes) {
-        EXPECT_EQ(modeOf(path), mode) << path;
+        EXPECT_EQ(test::modeOf(path), mode) << path;
     }
     struct stat info = {};
     ASSERT_EQ(::stat((bundle / "Contents" / "suid").c_str(), &info), 0);
