@@ -183,48 +183,37 @@ TEST(SettingsStore, UnreadableFileReadsAsNothingAndIsKeptAside)
     EXPECT_EQ(AppSettings::load(store), AppSettings{});
 }
 
-// Only Taskbell's own folder is tightened: one reached through a symbolic link keeps its mode, and special bits of our
-// own folder are never dropped.
 TEST(SettingsStore, OwnFolderAndFileArePrivateWhateverTheUmask)
 {
-    struct Case
-    {
-        const char* name;
-        bool linked;
-        unsigned folderBefore, fileBefore, folderAfter; // 0: not there before
-    };
-    const Case cases[] = {
-        {"new folder and file", false, 0, 0, 0700},
-        {"own folder and file, group and other bits go", false, 0755, 0644, 0700},
-        {"own folder, the sticky bit stays", false, 01777, 0, 01700},
-        {"linked folder, left as it is", true, 01777, 0, 01777},
-        {"linked folder, wide but not ours", true, 0755, 0, 0755},
-    };
     mode_t previous = ::umask(0);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const Json& row : kValues.at("ownFolder")) {
+        SCOPED_TRACE(row[0]);
+        const bool linked = row[1];
+        auto mode = [&](int column) {
+            return static_cast<unsigned>(std::stoul(row[column].get<std::string>(), nullptr, 8));
+        };
         TempDir dir;
         SettingsStore store(dir / "config" / "com.quillet.taskbell");
-        fs::path real = c.linked ? dir / "shared" : store.folder();
+        fs::path real = linked ? dir / "shared" : store.folder();
         fs::create_directories(store.folder().parent_path());
-        if (c.folderBefore != 0) {
+        if (mode(2) != 0) {
             fs::create_directories(real);
-            ::chmod(real.c_str(), c.folderBefore);
+            ::chmod(real.c_str(), mode(2));
         }
-        if (c.linked) {
+        if (linked) {
             fs::create_directory_symlink(real, store.folder());
         }
-        if (c.fileBefore != 0) {
+        if (mode(3) != 0) {
             writeFile(store.filePath(), "{}");
-            ::chmod(store.filePath().c_str(), c.fileBefore);
+            ::chmod(store.filePath().c_str(), mode(3));
         }
         AppSettings settings;
         settings.projectKey = "TB";
         settings.save(store);
-        EXPECT_EQ(modeOf(real), c.folderAfter);
+        EXPECT_EQ(modeOf(real), mode(4));
         EXPECT_EQ(modeOf(store.filePath()), 0600u);
         EXPECT_EQ(modeOf(store.folder() / "settings.lock"), 0600u);
-        EXPECT_EQ(fs::is_symlink(store.folder()), c.linked);
+        EXPECT_EQ(fs::is_symlink(store.folder()), linked);
         EXPECT_EQ(AppSettings::load(store).projectKey, "TB");
     }
     ::umask(previous);
