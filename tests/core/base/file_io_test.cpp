@@ -22,24 +22,12 @@ TEST(FileIo, BoundedReadTellsMissingFromUnusable)
     fs::create_symlink(dir / "small", dir / "link");
     ::mkfifo((dir / "fifo").c_str(), 0600);
     fs::create_directory(dir / "folder");
-    using State = FileBytes::State;
-    struct Case
-    {
-        const char* name;
-        std::size_t maxBytes;
-        bool followLink;
-        State state;
-    };
-    const Case cases[] = {
-        {"small", 5, true, State::read},     {"small", 4, true, State::failed},
-        {"link", 5, true, State::read},      {"link", 5, false, State::failed},
-        {"fifo", 5, true, State::failed},    {"folder", 5, true, State::failed},
-        {"absent", 5, true, State::missing}, {"small/below", 5, true, State::missing},
-    };
-    for (const Case& c : cases) {
-        FileBytes read = readFileBounded(dir / c.name, c.maxBytes, c.followLink);
-        EXPECT_EQ(read.state, c.state) << c.name << " " << c.maxBytes << " " << c.followLink;
-        EXPECT_EQ(read.bytes, c.state == State::read ? "12345" : "") << c.name;
+    const std::map<std::string, FileBytes::State> states{
+        {"read", FileBytes::State::read}, {"failed", FileBytes::State::failed}, {"missing", FileBytes::State::missing}};
+    for (const Json& row : testData("base/cases.json").at("boundedReads")) {
+        FileBytes read = readFileBounded(dir / row[0].get<std::string>(), row[1], row[2]);
+        EXPECT_EQ(read.state, states.at(row[3])) << row;
+        EXPECT_EQ(read.bytes, row[3] == "read" ? "12345" : "") << row;
     }
 }
 
