@@ -26,7 +26,8 @@ std::string plist(const std::string& entries)
 
 TEST(AppInfo, VersionAndBuildFallBackByWhereTheProgramRuns)
 {
-    for (const Json& row : testData("update/bundles.json").at("appInfo")) {
+    const Json rows = testData("update/bundles.json").at("appInfo");
+    for (const Json& row : rows) {
         TempDir dir;
         std::optional<fs::path> bundle;
         if (!row[0].is_null()) {

@@ -24,7 +24,8 @@ TEST(FileIo, BoundedReadTellsMissingFromUnusable)
     fs::create_directory(dir / "folder");
     const std::map<std::string, FileBytes::State> states{
         {"read", FileBytes::State::read}, {"failed", FileBytes::State::failed}, {"missing", FileBytes::State::missing}};
-    for (const Json& row : testData("base/cases.json").at("boundedReads")) {
+    const Json rows = testData("base/cases.json").at("boundedReads");
+    for (const Json& row : rows) {
         FileBytes read = readFileBounded(dir / row[0].get<std::string>(), row[1], row[2]);
         EXPECT_EQ(read.state, states.at(row[3])) << row;
         EXPECT_EQ(read.bytes, row[3] == "read" ? "12345" : "") << row;
@@ -85,7 +86,8 @@ TEST(Encoding, RandomUuidsAreVersionFourInUpperCaseText)
 
 TEST(JsonUtil, Int64AcceptsWholeNumbersInRangeOnly)
 {
-    for (const Json& row : testData("base/cases.json").at("int64")) {
+    const Json rows = testData("base/cases.json").at("int64");
+    for (const Json& row : rows) {
         EXPECT_EQ(jsonInt64(row[0]), row[1].is_null() ? std::nullopt : std::optional(row[1].get<std::int64_t>()))
             << row[0].dump();
     }
