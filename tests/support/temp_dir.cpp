@@ -1,5 +1,6 @@
 #include "temp_dir.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -45,6 +46,21 @@ void writeFile(const std::filesystem::path& path, const std::string& content)
     std::filesystem::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
+}
+
+std::vector<std::string> listTree(const std::filesystem::path& root)
+{
+    std::vector<std::string> paths;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        paths.push_back(entry.path().lexically_relative(root).generic_string());
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+unsigned modeOf(const std::filesystem::path& path)
+{
+    return static_cast<unsigned>(std::filesystem::symlink_status(path).permissions()) & 07777;
 }
 
 } // namespace taskbell::test

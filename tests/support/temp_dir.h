@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace taskbell::test {
 
@@ -23,5 +24,9 @@ private:
 
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& content);
+// Every path below root (files, folders, links), relative, sorted.
+std::vector<std::string> listTree(const std::filesystem::path& root);
+// The permission bits of a path, special bits included, without following a last link.
+unsigned modeOf(const std::filesystem::path& path);
 
 } // namespace taskbell::test

@@ -6,8 +6,6 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -103,47 +101,18 @@ fs::path makeBundle(const fs::path& folder, const std::string& name, const Bundl
     return bundle;
 }
 
-std::vector<std::string> listTree(const fs::path& root)
-{
-    std::vector<std::string> paths;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        paths.push_back(entry.path().lexically_relative(root).generic_string());
-    }
-    std::sort(paths.begin(), paths.end());
-    return paths;
-}
-
 LaunchProbe::LaunchProbe(fs::path path) : path_(std::move(path))
 {
     if (::mkfifo(path_.c_str(), 0600) != 0) {
         throw std::runtime_error("mkfifo failed");
     }
-    fd_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-}
-
-LaunchProbe::~LaunchProbe()
-{
-    ::close(fd_);
+    reader_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"/bin/sh", "-c", "exec 3<>\"$0\" && exec cat <&3", path_.string()});
 }
 
 std::string LaunchProbe::executable() const
 {
     return kStartCheckAnswer + "echo \"$0\" > '" + path_.string() + "'\n";
-}
-
-std::optional<std::string> LaunchProbe::awaitLine()
-{
-    std::string text;
-    pollfd entry{fd_, POLLIN, 0};
-    while (text.find('\n') == std::string::npos && ::poll(&entry, 1, 60000) == 1) {
-        char buffer[4096];
-        ssize_t got = ::read(fd_, buffer, sizeof buffer);
-        if (got <= 0) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
-    return text.empty() ? std::nullopt : std::optional(text.substr(0, text.find('\n')));
 }
 
 } // namespace taskbell::test

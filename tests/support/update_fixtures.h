@@ -4,13 +4,16 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "core/update/manifest.h"
 #include "failure.h"
 #include "fake_jira.h"
+#include "temp_dir.h"
 
 namespace taskbell::test {
 
@@ -52,9 +55,6 @@ template <typename F> std::string updateErrorText(F&& action)
     return failure<UpdateError>(action);
 }
 
-// Every path below root (files, folders, links), relative, sorted.
-std::vector<std::string> listTree(const std::filesystem::path& root);
-
 // Fixed answers by path, served by the loopback fake site; any other path is a 404.
 class WebServer
 {
@@ -75,25 +75,22 @@ private:
     FakeJira site_;
 };
 
-// A named pipe a relaunched program writes one line into. The read end is open before anything runs, so the writer
-// never blocks, and reading waits for the line itself rather than for time to pass.
+// A named pipe a relaunched program writes one line into, read by a child that holds it open for reading and
+// writing: no writer ever blocks, and reading waits for the line itself rather than for time to pass.
 class LaunchProbe
 {
 public:
     explicit LaunchProbe(std::filesystem::path path);
-    ~LaunchProbe();
-    LaunchProbe(const LaunchProbe&) = delete;
-    LaunchProbe& operator=(const LaunchProbe&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
     // A bundle program that passes the start check and, started plainly, writes its own path into the pipe.
     std::string executable() const;
     // The first line written, or nothing when none arrives within a generous safety limit.
-    std::optional<std::string> awaitLine();
+    std::optional<std::string> awaitLine() { return reader_->readLine(std::chrono::minutes(1)); }
 
 private:
     std::filesystem::path path_;
-    int fd_ = -1;
+    std::unique_ptr<ChildProcess> reader_;
 };
 
 } // namespace taskbell::test

@@ -9,6 +9,7 @@
 #include "core/base/bundle.h"
 #include "core/platform/executable.h"
 #include "temp_dir.h"
+#include "test_data.h"
 
 using namespace taskbell;
 using namespace taskbell::test;
@@ -25,37 +26,18 @@ std::string plist(const std::string& entries)
 
 TEST(AppInfo, VersionAndBuildFallBackByWhereTheProgramRuns)
 {
-    struct Case
-    {
-        const char* name;
-        std::optional<std::string> infoPlist; // nothing: not inside a bundle
-        std::string builtInVersion, builtInBuild, version, build;
-    };
-    const Case cases[] = {
-        {"outside, fixed at build", std::nullopt, "9.9.9", "77", "9.9.9", "77"},
-        {"outside, nothing fixed", std::nullopt, "", "", "1.10.0", "1"},
-        {"inside, both keys",
-         plist("<key>CFBundleShortVersionString</key><string>2.0.1</string><key>CFBundleVersion</key><string>45</"
-               "string>"),
-         "9.9.9", "77", "2.0.1", "45"},
-        // Inside a bundle the values fixed at build time never apply.
-        {"inside, keys missing", plist(""), "9.9.9", "77", "1.10.0", "1"},
-        {"inside, other types",
-         plist("<key>CFBundleShortVersionString</key><integer>3</integer><key>CFBundleVersion</key><true/>"), "9.9.9",
-         "77", "1.10.0", "1"},
-        {"inside, not a property list", "garbage", "9.9.9", "77", "1.10.0", "1"},
-    };
-    for (const Case& c : cases) {
+    const Json rows = testData("update/bundles.json").at("appInfo");
+    for (const Json& row : rows) {
         TempDir dir;
         std::optional<fs::path> bundle;
-        if (c.infoPlist) {
+        if (!row[0].is_null()) {
             fs::create_directories(dir / "Taskbell.app/Contents/bin");
-            writeFile(dir / "Taskbell.app/Contents/Info.plist", *c.infoPlist);
+            writeFile(dir / "Taskbell.app/Contents/Info.plist", row[0].is_string() ? plist(row[0]) : "garbage");
             bundle = bundle::bundleContaining(dir / "Taskbell.app/Contents/bin/taskbell");
-            ASSERT_EQ(bundle, dir / "Taskbell.app") << c.name;
+            ASSERT_EQ(bundle, dir / "Taskbell.app") << row;
         }
-        EXPECT_EQ(AppInfo::versionOf(bundle, c.builtInVersion), c.version) << c.name;
-        EXPECT_EQ(AppInfo::buildOf(bundle, c.builtInBuild), c.build) << c.name;
+        EXPECT_EQ(AppInfo::versionOf(bundle, row[1]), row[3]) << row;
+        EXPECT_EQ(AppInfo::buildOf(bundle, row[2]), row[4]) << row;
     }
     // A test binary runs from the build tree: the values fixed at build time.
     EXPECT_FALSE(platform::runningBundle());

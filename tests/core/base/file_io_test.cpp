@@ -1,5 +1,4 @@
 // The helpers every concern group shares: bounded reads, atomic writes, Base64, UUIDs, JSON integers.
-#include <limits>
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -10,6 +9,7 @@
 #include "core/base/file_io.h"
 #include "core/base/json_util.h"
 #include "temp_dir.h"
+#include "test_data.h"
 
 using namespace taskbell;
 using namespace taskbell::test;
@@ -22,24 +22,13 @@ TEST(FileIo, BoundedReadTellsMissingFromUnusable)
     fs::create_symlink(dir / "small", dir / "link");
     ::mkfifo((dir / "fifo").c_str(), 0600);
     fs::create_directory(dir / "folder");
-    using State = FileBytes::State;
-    struct Case
-    {
-        const char* name;
-        std::size_t maxBytes;
-        bool followLink;
-        State state;
-    };
-    const Case cases[] = {
-        {"small", 5, true, State::read},     {"small", 4, true, State::failed},
-        {"link", 5, true, State::read},      {"link", 5, false, State::failed},
-        {"fifo", 5, true, State::failed},    {"folder", 5, true, State::failed},
-        {"absent", 5, true, State::missing}, {"small/below", 5, true, State::missing},
-    };
-    for (const Case& c : cases) {
-        FileBytes read = readFileBounded(dir / c.name, c.maxBytes, c.followLink);
-        EXPECT_EQ(read.state, c.state) << c.name << " " << c.maxBytes << " " << c.followLink;
-        EXPECT_EQ(read.bytes, c.state == State::read ? "12345" : "") << c.name;
+    const std::map<std::string, FileBytes::State> states{
+        {"read", FileBytes::State::read}, {"failed", FileBytes::State::failed}, {"missing", FileBytes::State::missing}};
+    const Json rows = testData("base/cases.json").at("boundedReads");
+    for (const Json& row : rows) {
+        FileBytes read = readFileBounded(dir / row[0].get<std::string>(), row[1], row[2]);
+        EXPECT_EQ(read.state, states.at(row[3])) << row;
+        EXPECT_EQ(read.bytes, row[3] == "read" ? "12345" : "") << row;
     }
 }
 
@@ -97,28 +86,9 @@ TEST(Encoding, RandomUuidsAreVersionFourInUpperCaseText)
 
 TEST(JsonUtil, Int64AcceptsWholeNumbersInRangeOnly)
 {
-    constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
-    constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
-    struct Case
-    {
-        Json value;
-        std::optional<std::int64_t> expected;
-    };
-    const Case cases[] = {
-        {5, 5},
-        {-5, -5},
-        {5.0, 5},
-        {kMax, kMax},
-        {kMin, kMin},
-        {std::uint64_t(kMax) + 1, std::nullopt},
-        {9223372036854775808.0, std::nullopt},
-        {-9223372036854775808.0, kMin},
-        {5.5, std::nullopt},
-        {"5", std::nullopt},
-        {true, std::nullopt},
-        {nullptr, std::nullopt},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(jsonInt64(c.value), c.expected) << c.value.dump();
+    const Json rows = testData("base/cases.json").at("int64");
+    for (const Json& row : rows) {
+        EXPECT_EQ(jsonInt64(row[0]), row[1].is_null() ? std::nullopt : std::optional(row[1].get<std::int64_t>()))
+            << row[0].dump();
     }
 }

@@ -7,12 +7,15 @@
 
 #include "core/jira/client.h"
 #include "fake_jira.h"
+#include "test_data.h"
 
 using namespace taskbell;
 using namespace taskbell::test;
 using namespace std::chrono_literals;
 
 namespace {
+
+const Json kCases = testData("jira/client_answers.json");
 
 JiraClient clientFor(const FakeJira& jira, std::string token = "")
 {
@@ -33,6 +36,16 @@ template <typename Call> JiraError failure(const FakeJira& jira, Call call)
     }
     ADD_FAILURE() << "no JiraError";
     return JiraError::notConfigured();
+}
+
+JiraError::Kind kindOf(const Json& name)
+{
+    const std::map<std::string, JiraError::Kind> kinds{{"notConfigured", JiraError::Kind::notConfigured},
+                                                       {"badURL", JiraError::Kind::badURL},
+                                                       {"network", JiraError::Kind::network},
+                                                       {"http", JiraError::Kind::http},
+                                                       {"decoding", JiraError::Kind::decoding}};
+    return kinds.at(name);
 }
 
 } // namespace
@@ -58,22 +71,10 @@ TEST(JiraClientRequest, SendsBasicAuthAcceptAndContentTypeOnlyWithABody)
 TEST(JiraClientRequest, ConfigurationAndAddressProblemsFailBeforeSending)
 {
     FakeJira jira;
-    struct Case
-    {
-        JiraConfig config;
-        JiraError::Kind kind;
-    };
-    for (const Case& c : std::vector<Case>{
-             {{"   ", "a@b.c", "t"}, JiraError::Kind::notConfigured},
-             {{jira.baseUrl(), "", "t"}, JiraError::Kind::notConfigured},
-             {{jira.baseUrl(), "a@b.c", ""}, JiraError::Kind::notConfigured},
-             {{"https://exa mple.atlassian.net", "a@b.c", "t"}, JiraError::Kind::badURL},
-             {{"https://[::1", "a@b.c", "t"}, JiraError::Kind::badURL},
-             // The token never travels unencrypted to another machine.
-             {{"http://example.atlassian.net", "a@b.c", "t"}, JiraError::Kind::network},
-         }) {
-        JiraError error = failure(jira, [&] { JiraClient{c.config}.request("GET", "/rest/api/3/myself"); });
-        EXPECT_EQ(error.kind(), c.kind) << c.config.baseURL;
+    for (const Json& row : kCases.at("refusedConfigs")) {
+        JiraConfig config{fillIn(row[0], "{site}", jira.baseUrl()), row[1], row[2]};
+        JiraError error = failure(jira, [&] { JiraClient{config}.request("GET", "/rest/api/3/myself"); });
+        EXPECT_EQ(error.kind(), kindOf(row[3])) << row;
     }
     EXPECT_TRUE(jira.requests().empty());
     EXPECT_NE(std::string(failure(jira,
@@ -92,52 +93,24 @@ TEST(JiraClientRequest, ConfigurationAndAddressProblemsFailBeforeSending)
 TEST(JiraClientRequest, AnswersBecomeHttpNetworkOrDecodingErrors)
 {
     FakeJira jira;
-    const std::string longBody(1000, 'z');
-    struct Case
-    {
-        FakeReply reply;
-        JiraError::Kind kind;
-        std::string text;   // what() starts so
-        std::string body{}; // the body kept, when it matters
-    };
-    const std::vector<Case> cases{
-        {{502, longBody, "text/html"},
-         JiraError::Kind::http,
-         "Jira returned HTTP 502. " + std::string(300, 'z'),
-         longBody},
-        {{403, R"({"errorMessages":["No access."]})"},
-         JiraError::Kind::http,
-         "Jira returned HTTP 403. Access denied \u2014 your account may lack permission."},
-        // A body that is not UTF-8 keeps its readable part, without terminal controls.
-        {{502, "Bad \xff\xfe \x1b[31mproxy", "text/plain"},
-         JiraError::Kind::http,
-         "Jira returned HTTP 502. Bad \uFFFD\uFFFD \uFFFD[31mproxy",
-         "Bad \uFFFD\uFFFD \uFFFD[31mproxy"},
-        {{200, std::string((32 << 20) + 1, ' ')},
-         JiraError::Kind::network,
-         "Network error: The response is larger than the limit of 33554432 bytes."},
-        {{302, "", "text/plain", {{"Location", "http://example.com/steal"}}},
-         JiraError::Kind::network,
-         "Network error: "},
-        {{200, "<html>"}, JiraError::Kind::decoding, "Could not read Jira's response: "},
-        {{200, R"({"accountId":7})"}, JiraError::Kind::decoding, "Could not read Jira's response: accountId: "},
-        {{200, std::string(600, '[') + std::string(600, ']')},
-         JiraError::Kind::decoding,
-         "Could not read Jira's response: "},
-    };
-    for (const Case& c : cases) {
-        jira.setRoute("GET", "/rest/api/3/myself", [reply = c.reply](const LoggedRequest&) { return reply; });
+    for (const Json& row : kCases.at("answers")) {
+        const Json& reply = row["reply"];
+        FakeReply answer{reply[0], withBytes(textOf(reply[1]))};
+        if (reply.size() > 2) {
+            answer.contentType = reply[2];
+        }
+        const Json headers = reply.size() > 3 ? reply[3] : Json::object();
+        for (const auto& [name, value] : headers.items()) {
+            answer.headers.emplace_back(name, value);
+        }
+        jira.setRoute("GET", "/rest/api/3/myself", [answer](const LoggedRequest&) { return answer; });
         JiraError error = failure(jira, [&] { clientFor(jira).myself(); });
-        EXPECT_EQ(error.kind(), c.kind) << c.text;
-        EXPECT_TRUE(std::string(error.what()).starts_with(c.text)) << error.what();
-        if (!c.body.empty()) {
-            EXPECT_EQ(error.body(), c.body) << c.text;
+        EXPECT_EQ(error.kind(), kindOf(row["kind"])) << row["starts"];
+        EXPECT_TRUE(std::string(error.what()).starts_with(textOf(row["starts"]))) << error.what();
+        if (row.contains("body")) {
+            EXPECT_EQ(error.body(), textOf(row["body"])) << row["starts"];
         }
     }
-    FakeJira tls(FakeJira::Options{.https = true});
-    JiraError selfSigned = failure(tls, [&] { clientFor(tls).myself(); });
-    EXPECT_TRUE(std::string(selfSigned.what()).starts_with("Network error: ")) << selfSigned.what();
-    EXPECT_TRUE(tls.requests().empty());
 }
 
 TEST(JiraClientRequest, RejectedCredentialsAlwaysReadAs401)

@@ -10,25 +10,14 @@
 #include "core/jira/error.h"
 #include "core/jira/models.h"
 #include "failure.h"
+#include "test_data.h"
 
 using namespace taskbell;
 
 TEST(SanitizeText, ReplacesControlsOverridesAndBrokenBytes)
 {
-    const std::string r = "\uFFFD";
-    for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{
-             {"plain text, tabs\tand\nline feeds", "plain text, tabs\tand\nline feeds"},
-             {"clear\x1b[2Jscreen", "clear" + r + "[2Jscreen"},
-             {"\x1b]0;title\x07", r + "]0;title" + r},
-             {std::string("nul\0byte", 8), "nul" + r + "byte"},
-             {"crlf\r\nends, lone\rreturn", "crlf\nends, lone" + r + "return"},
-             {"del\x7f and C1 \u0085\u009b", "del" + r + " and C1 " + r + r},
-             {"\u202Aa\u202Bb\u202Cc\u202Dd\u202Ee", r + "a" + r + "b" + r + "c" + r + "d" + r + "e"},
-             {"\u2066x\u2067y\u2068z\u2069", r + "x" + r + "y" + r + "z" + r},
-             {"kept: \u200F\u2028 \u00e9 \U0001F600", "kept: \u200F\u2028 \u00e9 \U0001F600"},
-             {"bad \xff\xfe bytes \xe2\x82", "bad " + r + r + " bytes " + r + r},
-         }) {
-        EXPECT_EQ(sanitizeText(in), out) << in;
+    for (const Json& row : test::testData("jira/sanitize.json")) {
+        EXPECT_EQ(sanitizeText(test::withBytes(row[0])), row[1]) << row[0];
     }
 }
 

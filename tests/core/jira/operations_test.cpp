@@ -7,6 +7,7 @@
 #include "core/jira/jql.h"
 #include "failure.h"
 #include "fake_jira.h"
+#include "test_data.h"
 
 using namespace taskbell;
 using namespace taskbell::test;
@@ -33,34 +34,21 @@ void addBacklog(FakeJira& jira, int count)
 
 TEST(JiraOperations, EnhancedSearchPagesUntilTheCapAndStopsOnMisbehavingPages)
 {
-    struct Case
-    {
-        const char* name;
-        PagingFault fault;
-        int pageSize;
-        int cap;
-        std::size_t issues, requests;
-    };
-    const Case cases[] = {
-        {"the last page is kept whole", PagingFault::none, 100, 250, 300, 3},
-        {"one page is enough for a cap of one", PagingFault::none, 100, 1, 100, 1},
-        {"a repeated token ends it: the first page, twice", PagingFault::repeatToken, 100, 10000, 200, 2},
-        {"an empty page that still carries a token ends it", PagingFault::emptyPagesWithToken, 100, 10000, 300, 4},
-        // The server may hand out fewer than asked for, and null as the last token: the token is followed.
-        {"short pages", PagingFault::none, 40, 1000, 300, 8},
-    };
     FakeJira jira;
     addBacklog(jira, 300);
     jira.setNullTokenOnLastPage(true);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    const std::map<std::string, PagingFault> faults{{"none", PagingFault::none},
+                                                    {"repeatToken", PagingFault::repeatToken},
+                                                    {"emptyPagesWithToken", PagingFault::emptyPagesWithToken}};
+    for (const Json& row : testData("jira/paging.json")) {
+        SCOPED_TRACE(row[0]);
         jira.clearLog();
-        jira.setPagingFault(c.fault);
-        jira.setMaxPageSize(c.pageSize);
-        auto issues = clientFor(jira).search(JQL::backlog, c.cap);
-        EXPECT_EQ(issues.size(), c.issues);
+        jira.setPagingFault(faults.at(row[1]));
+        jira.setMaxPageSize(row[2]);
+        auto issues = clientFor(jira).search(JQL::backlog, row[3]);
+        EXPECT_EQ(issues.size(), row[4]);
         EXPECT_EQ(issues.front().fields.summary, "Issue 299") << "Jira's order: most recently updated first";
-        EXPECT_EQ(jira.requests().size(), c.requests);
+        EXPECT_EQ(jira.requests().size(), row[5]);
     }
     EXPECT_TRUE(jira.requests().back().json()["nextPageToken"].is_string());
     jira.setRoute("POST", "/rest/api/3/search/jql", [](const LoggedRequest&) {

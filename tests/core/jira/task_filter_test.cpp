@@ -1,60 +1,31 @@
+// Filter tabs and create targets against tests/data/jira/filters.json, and how stored raw values read back.
 #include <gtest/gtest.h>
 
 #include "core/jira/task_filter.h"
+#include "test_data.h"
 
 using namespace taskbell;
 
-TEST(TaskFilter, CasesInOrderWithRawValuesTitlesAndSections)
+TEST(TaskFilter, TablesInOrderAndOnlyExactRawValuesReadBack)
 {
-    struct Case
-    {
-        TaskFilter filter;
-        std::string_view raw, title;
-        bool backlog, inProgress, done;
-        std::size_t count; // of 3 Backlog, 5 In Progress, 7 Done
-    };
-    const Case cases[] = {
-        {TaskFilter::all, "all", "All", true, true, true, 15},
-        {TaskFilter::backlog, "backlog", "Backlog", true, false, false, 3},
-        {TaskFilter::inProgress, "inProgress", "In Progress", false, true, false, 5},
-        {TaskFilter::done, "done", "Done", false, false, true, 7},
-    };
-    ASSERT_EQ(std::size(cases), kAllTaskFilters.size());
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        const Case& c = cases[i];
-        EXPECT_EQ(kAllTaskFilters[i], c.filter);
-        EXPECT_EQ(taskFilter(rawValue(c.filter)), c.filter);
-        EXPECT_EQ(std::tuple(rawValue(c.filter), title(c.filter), showsBacklog(c.filter), showsInProgress(c.filter),
-                             showsDone(c.filter), count(c.filter, 3, 5, 7)),
-                  std::tuple(c.raw, c.title, c.backlog, c.inProgress, c.done, c.count));
+    const Json tables = test::testData("jira/filters.json");
+    ASSERT_EQ(tables.at("filters").size(), kAllTaskFilters.size());
+    for (std::size_t i = 0; i < kAllTaskFilters.size(); ++i) {
+        const TaskFilter filter = kAllTaskFilters[i];
+        EXPECT_EQ(taskFilter(rawValue(filter)), filter);
+        EXPECT_EQ(Json::array({rawValue(filter), title(filter), showsBacklog(filter), showsInProgress(filter),
+                               showsDone(filter), count(filter, 3, 5, 7)}),
+                  tables["filters"][i]);
     }
-    for (std::string_view text : {"In Progress", "All", "ALL", "", "inprogress", " done"}) {
-        EXPECT_FALSE(taskFilter(text)) << text;
+    ASSERT_EQ(tables.at("targets").size(), kAllCreateTargets.size());
+    for (std::size_t i = 0; i < kAllCreateTargets.size(); ++i) {
+        const CreateTarget target = kAllCreateTargets[i];
+        EXPECT_EQ(createTarget(rawValue(target)), target);
+        auto category = statusCategory(target);
+        EXPECT_EQ(Json::array({rawValue(target), title(target), category ? Json(*category) : Json()}),
+                  tables["targets"][i]);
     }
-}
-
-TEST(CreateTarget, CasesInOrderWithRawValuesTitlesAndCategories)
-{
-    struct Case
-    {
-        CreateTarget target;
-        std::string_view raw, title;
-        std::optional<std::string_view> category;
-    };
-    const Case cases[] = {
-        {CreateTarget::todo, "todo", "To Do", std::nullopt},
-        {CreateTarget::inProgress, "inProgress", "In Progress", "indeterminate"},
-        {CreateTarget::done, "done", "Done", "done"},
-    };
-    ASSERT_EQ(std::size(cases), kAllCreateTargets.size());
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        const Case& c = cases[i];
-        EXPECT_EQ(kAllCreateTargets[i], c.target);
-        EXPECT_EQ(createTarget(rawValue(c.target)), c.target);
-        EXPECT_EQ(std::tuple(rawValue(c.target), title(c.target), statusCategory(c.target)),
-                  std::tuple(c.raw, c.title, c.category));
-    }
-    for (std::string_view text : {"To Do", "new", "indeterminate", "Done", ""}) {
-        EXPECT_FALSE(createTarget(text)) << text;
+    for (std::string_view text : {"In Progress", "All", "ALL", "", "inprogress", " done", "To Do", "new"}) {
+        EXPECT_FALSE(taskFilter(text) || createTarget(text)) << text;
     }
 }

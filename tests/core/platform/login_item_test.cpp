@@ -7,12 +7,15 @@
 
 #include "core/platform/login_item.h"
 #include "temp_dir.h"
+#include "test_data.h"
 
 using namespace taskbell;
 using namespace taskbell::test;
 namespace fs = std::filesystem;
 
 namespace {
+
+const Json kEntries = testData("platform/login_entries.json");
 
 // The argument vector a desktop environment would start from the entry.
 std::vector<std::string> launchedArguments(const fs::path& entry)
@@ -52,9 +55,7 @@ std::vector<std::string> launchedArguments(const fs::path& entry)
 TEST(LoginItem, TheEntryStartsExactlyThisExecutableWhateverItsPath)
 {
     TempDir dir;
-    for (std::string path : {"/opt/taskbell/bin/taskbell", "/home/me/My Apps/Task \"bell\"/taskbell",
-                             "/opt/it's $HOME/`x`/back\\slash/100%/taskbell", "/opt/a;b|c&d(e)<f>~g*h?#i/taskbell",
-                             "/opt/tab\there/new\nline/taskbell"}) {
+    for (const std::string path : kEntries.at("executables")) {
         LoginItem::Location location{dir / "config", path};
         ASSERT_TRUE(LoginItem::setEnabled(true, location));
         fs::path entry = dir / "config" / "autostart" / "com.quillet.taskbell.desktop";
@@ -72,46 +73,25 @@ TEST(LoginItem, RegisteredMeansAnEnabledEntryThatStartsThisExecutable)
     TempDir dir;
     LoginItem::Location location{dir / "config", "/usr/bin/taskbell"};
     fs::path entry = LoginItem::entryPath(location);
-    const std::string ours = "[Desktop Entry]\nType=Application\nExec=/usr/bin/taskbell\n";
-    const std::string older = "[Desktop Entry]\nType=Application\nExec=/old/place/taskbell\n";
-    struct Case
-    {
-        std::string text;
-        bool registered;
-        std::string afterEnable;  // empty: rewritten as our own entry
-        std::string afterDisable; // empty: removed
+    auto text = [](const Json& cell) {
+        return fillIn(fillIn(cell, "{ours}", "[Desktop Entry]\nType=Application\nExec=/usr/bin/taskbell\n"), "{older}",
+                      "[Desktop Entry]\nType=Application\nExec=/old/place/taskbell\n");
     };
-    const Case cases[] = {
-        {ours, true, ours, ""},
-        {ours + "Hidden = true\n", false, "", ours + "Hidden = true\n"},
-        {ours + "Hidden=false\n", true, ours + "Hidden=false\n", ""},
-        {ours + "X-GNOME-Autostart-enabled=false\n", false, "", ours + "X-GNOME-Autostart-enabled=false\n"},
-        {ours + "X-GNOME-Autostart-enabled=true\n", true, ours + "X-GNOME-Autostart-enabled=true\n", ""},
-        {ours + "[Desktop Action x]\nHidden=true\n", true, ours + "[Desktop Action x]\nHidden=true\n", ""},
-        {ours + "Hidden[de]=true\n", true, ours + "Hidden[de]=true\n", ""},
-        // Left by an older location or binary: not registered, so enabling points it at this executable.
-        {older, false, "", ""},
-        {"[Desktop Entry]\nType=Application\n", false, "", ""},
-        {older + "Hidden=true\n", false, "", older + "Hidden=true\n"},
-    };
-    for (const Case& c : cases) {
-        writeFile(entry, c.text);
-        EXPECT_EQ(LoginItem::isRegistered(location), c.registered) << c.text;
+    for (const Json& row : kEntries.at("entries")) {
+        const std::string found = text(row[0]), afterEnable = text(row[2]), afterDisable = text(row[3]);
+        writeFile(entry, found);
+        EXPECT_EQ(LoginItem::isRegistered(location), row[1]) << found;
 
-        EXPECT_TRUE(LoginItem::setEnabled(true, location)) << c.text;
-        EXPECT_TRUE(LoginItem::isRegistered(location)) << c.text;
-        std::string enabled = readFile(entry);
-        if (c.afterEnable.empty()) {
-            EXPECT_EQ(enabled, LoginItem::desktopEntry(location.executable)) << c.text;
-        } else {
-            EXPECT_EQ(enabled, c.afterEnable) << "registered already: left as the user has it";
-        }
+        EXPECT_TRUE(LoginItem::setEnabled(true, location)) << found;
+        EXPECT_TRUE(LoginItem::isRegistered(location)) << found;
+        EXPECT_EQ(readFile(entry), afterEnable.empty() ? LoginItem::desktopEntry(location.executable) : afterEnable)
+            << found;
 
-        writeFile(entry, c.text);
-        EXPECT_TRUE(LoginItem::setEnabled(false, location)) << c.text;
-        EXPECT_EQ(fs::exists(entry), !c.afterDisable.empty()) << c.text;
-        if (!c.afterDisable.empty()) {
-            EXPECT_EQ(readFile(entry), c.afterDisable) << "already disabled: nothing changes";
+        writeFile(entry, found);
+        EXPECT_TRUE(LoginItem::setEnabled(false, location)) << found;
+        EXPECT_EQ(fs::exists(entry), !afterDisable.empty()) << found;
+        if (!afterDisable.empty()) {
+            EXPECT_EQ(readFile(entry), afterDisable) << found;
         }
     }
 

@@ -11,6 +11,7 @@
 #include "core/mcp/settings.h"
 #include "core/settings/app_settings.h"
 #include "temp_dir.h"
+#include "test_data.h"
 
 using namespace taskbell;
 using namespace taskbell::test;
@@ -18,26 +19,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+const Json kValues = testData("settings/values.json");
+
 AppSettings loadFrom(const std::string& json)
 {
     return AppSettings::from(SettingsValues(Json::parse(json)));
-}
-
-unsigned modeOf(const fs::path& path)
-{
-    struct stat info = {};
-    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 07777;
-}
-
-std::vector<std::string> folderEntries(const fs::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 } // namespace
@@ -84,21 +70,17 @@ TEST(AppSettings, FirstStartWithNothingStoredGivesTheDefaults)
 
 TEST(AppSettings, IntegerSettingsDifferInHowTheyTreatZeroAndOtherTypes)
 {
-    // monthsBack: zero and unreadable values fall back, negative ones are not clamped.
-    for (const auto& [stored, months] : std::vector<std::pair<std::string, int>>{
-             {"0", 2}, {"12", 12}, {"\"5\"", 5}, {"\"many\"", 2}, {"-3", -3}, {"99999999999", 2}}) {
-        EXPECT_EQ(loadFrom(R"({"monthsBack":)" + stored + "}").monthsBack, months) << stored;
-    }
-    // refreshMinutes: zero is kept (no refresh), anything but a whole number falls back.
-    for (const auto& [stored, minutes] : std::vector<std::pair<std::string, int>>{
-             {"0", 0}, {"5", 5}, {"\"15\"", 30}, {"15.0", 30}, {"true", 30}, {"99999999999", 30}}) {
-        EXPECT_EQ(loadFrom(R"({"refreshMinutes":)" + stored + "}").refreshMinutes, minutes) << stored;
-    }
-    for (const auto& [stored, autoUpdate] :
-         std::vector<std::pair<std::string, bool>>{{"false", false}, {"\"false\"", true}, {"0", true}}) {
-        EXPECT_EQ(loadFrom(R"({"autoUpdate":)" + stored + "}").autoUpdate, autoUpdate) << stored;
-        EXPECT_EQ(loadFrom(R"({"notifyAssistantChanges":)" + stored + "}").notifyAssistantChanges, autoUpdate)
-            << stored;
+    auto read = [](const std::string& key, const std::string& stored) -> Json {
+        AppSettings settings = loadFrom("{\"" + key + "\":" + stored + "}");
+        return Json{{"monthsBack", settings.monthsBack},
+                    {"refreshMinutes", settings.refreshMinutes},
+                    {"autoUpdate", settings.autoUpdate},
+                    {"notifyAssistantChanges", settings.notifyAssistantChanges}}[key];
+    };
+    for (const std::string key : {"monthsBack", "refreshMinutes", "autoUpdate", "notifyAssistantChanges"}) {
+        for (const Json& row : kValues.at(key)) {
+            EXPECT_EQ(read(key, row[0]), row[1]) << key << " " << row[0];
+        }
     }
 }
 
@@ -131,16 +113,17 @@ TEST(AppSettings, SaveWritesAllKeysAndKeepsOthers)
         "notifyAssistantChanges":false})"));
     EXPECT_EQ(AppSettings::load(store), settings);
     EXPECT_EQ(readFile(store.filePath()).find("apiToken"), std::string::npos);
-    EXPECT_EQ(folderEntries(store.folder()), (std::vector<std::string>{"settings.json", "settings.lock"}))
+    EXPECT_EQ(listTree(store.folder()), (std::vector<std::string>{"settings.json", "settings.lock"}))
         << "no temporary files are left behind";
 }
 
 TEST(SettingsStore, DamagedFileIsNeverRewrittenByReadingAndIsKeptAsideOnSave)
 {
-    const std::string big = "{\"pad\":\"" + std::string(SettingsStore::kMaxFileBytes, 'x') + "\"}";
-    const std::string deep = "{\"a\":" + std::string(100, '[') + std::string(100, ']') + "}";
-    for (const std::string& damaged : {std::string("{\"baseURL\":\"x\""), std::string("[1,2]"), std::string("\"s\""),
-                                       std::string("{\"a\":\"\xff\"}"), big, deep, std::string()}) {
+    for (const std::string row : kValues.at("damaged")) {
+        const std::string damaged = row == "{big}"
+                                        ? "{\"pad\":\"" + std::string(SettingsStore::kMaxFileBytes, 'x') + "\"}"
+                                    : row == "{deep}" ? "{\"a\":" + std::string(100, '[') + std::string(100, ']') + "}"
+                                                      : withBytes(row);
         TempDir dir;
         SettingsStore store(dir / "app");
         writeFile(store.filePath(), damaged);
@@ -200,48 +183,37 @@ TEST(SettingsStore, UnreadableFileReadsAsNothingAndIsKeptAside)
     EXPECT_EQ(AppSettings::load(store), AppSettings{});
 }
 
-// Only Taskbell's own folder is tightened: one reached through a symbolic link keeps its mode, and special bits of our
-// own folder are never dropped.
 TEST(SettingsStore, OwnFolderAndFileArePrivateWhateverTheUmask)
 {
-    struct Case
-    {
-        const char* name;
-        bool linked;
-        unsigned folderBefore, fileBefore, folderAfter; // 0: not there before
-    };
-    const Case cases[] = {
-        {"new folder and file", false, 0, 0, 0700},
-        {"own folder and file, group and other bits go", false, 0755, 0644, 0700},
-        {"own folder, the sticky bit stays", false, 01777, 0, 01700},
-        {"linked folder, left as it is", true, 01777, 0, 01777},
-        {"linked folder, wide but not ours", true, 0755, 0, 0755},
-    };
     mode_t previous = ::umask(0);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const Json& row : kValues.at("ownFolder")) {
+        SCOPED_TRACE(row[0]);
+        const bool linked = row[1];
+        auto mode = [&](int column) {
+            return static_cast<unsigned>(std::stoul(row[column].get<std::string>(), nullptr, 8));
+        };
         TempDir dir;
         SettingsStore store(dir / "config" / "com.quillet.taskbell");
-        fs::path real = c.linked ? dir / "shared" : store.folder();
+        fs::path real = linked ? dir / "shared" : store.folder();
         fs::create_directories(store.folder().parent_path());
-        if (c.folderBefore != 0) {
+        if (mode(2) != 0) {
             fs::create_directories(real);
-            ::chmod(real.c_str(), c.folderBefore);
+            ::chmod(real.c_str(), mode(2));
         }
-        if (c.linked) {
+        if (linked) {
             fs::create_directory_symlink(real, store.folder());
         }
-        if (c.fileBefore != 0) {
+        if (mode(3) != 0) {
             writeFile(store.filePath(), "{}");
-            ::chmod(store.filePath().c_str(), c.fileBefore);
+            ::chmod(store.filePath().c_str(), mode(3));
         }
         AppSettings settings;
         settings.projectKey = "TB";
         settings.save(store);
-        EXPECT_EQ(modeOf(real), c.folderAfter);
+        EXPECT_EQ(modeOf(real), mode(4));
         EXPECT_EQ(modeOf(store.filePath()), 0600u);
         EXPECT_EQ(modeOf(store.folder() / "settings.lock"), 0600u);
-        EXPECT_EQ(fs::is_symlink(store.folder()), c.linked);
+        EXPECT_EQ(fs::is_symlink(store.folder()), linked);
         EXPECT_EQ(AppSettings::load(store).projectKey, "TB");
     }
     ::umask(previous);

@@ -8,6 +8,7 @@
 #include "core/update/manifest.h"
 #include "failure.h"
 #include "temp_dir.h"
+#include "test_data.h"
 #include "update_fixtures.h"
 
 using namespace taskbell;
@@ -15,6 +16,8 @@ using test::ZipEntry;
 namespace fs = std::filesystem;
 
 namespace {
+
+const Json kArchives = test::testData("update/archives.json");
 
 ZipEntry file(std::string name, std::string data, unsigned mode = 0644)
 {
@@ -35,9 +38,23 @@ std::vector<ZipEntry> bundleEntries(const std::string& top)
             folder(top + "/Contents/bin/"), file(top + "/Contents/bin/taskbell", "#!/bin/sh\n", 0755)};
 }
 
-unsigned modeOf(const fs::path& path)
+// The entries of one archive in tests/data/update/archives.json, each placeholder filled in.
+std::vector<ZipEntry> entriesOf(const Json& rows, const std::vector<std::pair<std::string, std::string>>& fills = {})
 {
-    return static_cast<unsigned>(fs::symlink_status(path).permissions()) & 07777;
+    std::vector<ZipEntry> entries;
+    for (const Json& row : rows) {
+        auto text = [&](std::size_t column) {
+            std::string value = column < row.size() ? row[column].get<std::string>() : "";
+            for (const auto& [placeholder, with] : fills) {
+                value = test::fillIn(value, placeholder, with);
+            }
+            return value;
+        };
+        entries.push_back(row[0] == "folder" ? folder(text(1))
+                          : row[0] == "link" ? linkTo(text(1), text(2))
+                                             : file(text(1), text(2)));
+    }
+    return entries;
 }
 
 // Every archive is unpacked inside outer/work; the checks make sure nothing appears anywhere else in outer.
@@ -77,9 +94,9 @@ TEST_F(Unpack, ReturnsTheTopLevelBundleWithItsModes)
     auto bundle = unpack(bundleEntries("Taskbell.app"));
     EXPECT_EQ(bundle, fs::canonical(work) / "unpacked" / "Taskbell.app");
     EXPECT_EQ(test::readFile(bundle / "Contents" / "bin" / "taskbell"), "#!/bin/sh\n");
-    EXPECT_EQ(modeOf(bundle / "Contents" / "bin" / "taskbell"), 0755u);
-    EXPECT_EQ(modeOf(bundle / "Contents" / "Info.plist"), 0644u);
-    EXPECT_EQ(modeOf(work / "unpacked"), 0700u);
+    EXPECT_EQ(test::modeOf(bundle / "Contents" / "bin" / "taskbell"), 0755u);
+    EXPECT_EQ(test::modeOf(bundle / "Contents" / "Info.plist"), 0644u);
+    EXPECT_EQ(test::modeOf(work / "unpacked"), 0700u);
     // Entries without folder entries of their own still land in their folders.
     EXPECT_EQ(unpack({file("Taskbell.app/Contents/Info.plist", "x")}).filename(), "Taskbell.app");
 
@@ -96,41 +113,21 @@ TEST_F(Unpack, ReturnsTheTopLevelBundleWithItsModes)
 
 TEST_F(Unpack, NeedsABundleAtTheTopLevel)
 {
-    std::vector<ZipEntry> nested{folder("Release/")};
-    for (auto entry : bundleEntries("Taskbell.app")) {
-        nested.push_back({"Release/" + entry.name, entry.type, entry.data, entry.mode});
-    }
-    for (const auto& entries : std::vector<std::vector<ZipEntry>>{
-             nested,
-             {file("README.txt", "hi"), file("Taskbell.zip", "x")},
-             // A link named like a bundle is never taken, even when it points at a folder inside.
-             {folder("Real/"), file("Real/x", "1"), linkTo("Evil.app", "Real")},
-         }) {
-        EXPECT_EQ(refusal(entries), "Download failed: no .app inside the archive") << entries.back().name;
+    for (const Json& entries : kArchives.at("noBundle")) {
+        EXPECT_EQ(refusal(entriesOf(entries)), "Download failed: no .app inside the archive") << entries.back();
     }
 }
 
 TEST_F(Unpack, RefusesPathsAndLinksThatLeaveTheFolder)
 {
-    std::string outside = (outer / "escaped").string();
     test::TempDir victim;
-    const std::vector<std::vector<ZipEntry>> hostile = {
-        {file("../escaped", "x")},
-        {file("Taskbell.app/../../escaped", "x")},
-        {file(outside, "x")},
-        {file("Taskbell.app/Contents/x", "1"), file("Taskbell.app/Contents/x", "2")}, // replacing an entry
-        {file("Taskbell.app", "file"), file("Taskbell.app/Contents/x", "1")},         // a file used as a folder
-        {linkTo("Taskbell.app", victim.path())},
-        {folder("Taskbell.app/"), linkTo("Taskbell.app/up", "../../../" + victim.path().filename().string())},
-        {linkTo("etc", "/etc")},
-        // A link that stays inside, then an entry written through it.
-        {folder("Taskbell.app/"), linkTo("Taskbell.app/in", "."), file("Taskbell.app/in/x", "1")},
-        // A link inside that climbs through another link: refused for its ".." alone.
-        {folder("a/"), linkTo("a/self", "."), linkTo("a/out", "self/../x")},
-    };
-    for (const auto& entries : hostile) {
-        std::string text = refusal(entries);
-        EXPECT_TRUE(text.starts_with("Download failed: could not unzip (")) << entries.back().name << ": " << text;
+    // {victimName} goes first: {victim} is a part of it.
+    const std::vector<std::pair<std::string, std::string>> fills{{"{victimName}", victim.path().filename().string()},
+                                                                 {"{outside}", (outer / "escaped").string()},
+                                                                 {"{victim}", victim.path().string()}};
+    for (const Json& entries : kArchives.at("hostile")) {
+        std::string text = refusal(entriesOf(entries, fills));
+        EXPECT_TRUE(text.starts_with("Download failed: could not unzip (")) << entries.back() << ": " << text;
     }
     EXPECT_FALSE(fs::exists(fs::symlink_status(outer / "escaped")));
     EXPECT_TRUE(test::listTree(victim.path()).empty());
@@ -153,7 +150,7 @@ TEST_F(Unpack, DropsSpecialPermissionBits)
                                                    {bundle / "Contents" / "sgid", 0711},
                                                    {bundle / "Contents" / "open", 0644}};
     for (const auto& [path, mode] : modes) {
-        EXPECT_EQ(modeOf(path), mode) << path;
+        EXPECT_EQ(test::modeOf(path), mode) << path;
     }
     struct stat info = {};
     ASSERT_EQ(::stat((bundle / "Contents" / "suid").c_str(), &info), 0);

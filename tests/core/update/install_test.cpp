@@ -11,6 +11,7 @@
 #include "core/update/process_run.h"
 #include "core/update/start_check.h"
 #include "temp_dir.h"
+#include "test_data.h"
 #include "update_fixtures.h"
 
 using namespace taskbell;
@@ -18,6 +19,8 @@ using test::deadPid;
 namespace fs = std::filesystem;
 
 namespace {
+
+const Json kPrograms = test::testData("update/programs.json");
 
 std::string plistOf(const fs::path& bundle)
 {
@@ -39,26 +42,12 @@ RunResult runScript(const fs::path& folder, const fs::path& fresh, const fs::pat
 
 TEST(RunProgram, CollectsBothStreamsAndTheStatus)
 {
-    struct Case
-    {
-        std::string program;
-        std::vector<std::string> arguments;
-        int status;
-        std::string output;
-    };
-    const Case cases[] = {
-        {"/bin/sh", {"-c", "echo out; echo err >&2; exit 3"}, 3, "out\nerr\n"},
-        {"/bin/sh", {"-c", "printf '%s|' \"$@\"", "sh", "a b", "c'd", ""}, 0, "a b|c'd||"},
-        // More output than a pipe holds: read first, then wait.
-        {"/bin/sh", {"-c", "head -c 3000000 /dev/zero | tr '\\0' a"}, 0, std::string(3000000, 'a')},
-        {"/bin/sh", {"-c", "printf 'ok\\377'"}, 0, ""}, // not UTF-8: no text
-        {"/bin/sh", {"-c", "kill -9 $$"}, 128 + 9, ""},
-        {"/nonexistent/program", {"x"}, -1, "No such file or directory"},
-    };
-    for (const Case& c : cases) {
-        auto result = run(c.program, c.arguments);
-        EXPECT_EQ(result.status, c.status) << c.arguments.back();
-        EXPECT_EQ(result.output, c.output) << c.arguments.back();
+    for (const Json& row : kPrograms.at("run")) {
+        auto result = run(row[0].get<std::string>(), row[1].get<std::vector<std::string>>());
+        EXPECT_EQ(result.status, row[2]) << row.dump();
+        EXPECT_EQ(result.output,
+                  row[3].is_number() ? std::string(row[3].get<std::size_t>(), 'a') : row[3].get<std::string>())
+            << row[1].back();
     }
 }
 
@@ -196,89 +185,43 @@ TEST(SwapAndRelaunch, RefusesBeforeWritingAnything)
 
 TEST(InstallScript, PutsThePreviousBundleBackWhenTheRelaunchFailsAtOnce)
 {
-    struct Case
-    {
-        const char* name;
-        std::string newProgram; // {probe} stands for the probe's path
-        int scriptStatus;
-        const char* launched; // the first program that reports to the probe
-        const char* installedVersion;
-    };
-    const Case cases[] = {
-        // (One that ends with a failure status is rolled back in the desktop update round trip.)
-        {"killed by a signal", "kill -SEGV $$", 1, "old", "1.0.0"},
-        // A program that got as far as removing the previous bundle owns the install, whatever it does next.
-        {"ran",
-         "rm -rf \"${0%/Contents/bin/taskbell}.old\"; echo new > '{probe}'; exit "
-         "3",
-         0, "new", "2.0.0"},
-    };
-    for (const auto& row : cases) {
-        SCOPED_TRACE(row.name);
+    for (const Json& row : kPrograms.at("relaunch")) {
+        SCOPED_TRACE(row[0]);
         test::TempDir temp;
         test::LaunchProbe probe(temp / "launched");
-        auto withProbe = [&](std::string text) {
-            auto at = text.find("{probe}");
-            return at == std::string::npos ? text : text.replace(at, 7, probe.path().string());
-        };
+        auto withProbe = [&](const std::string& text) { return test::fillIn(text, "{probe}", probe.path()); };
         auto installed = makeInstalled(temp.path(), withProbe("#!/bin/sh\necho old > '{probe}'\n"));
         fs::path staged = temp / "Applications" / ".Taskbell.app.update" / "Taskbell.app";
         test::makeBundle(staged.parent_path(), "Taskbell.app",
-                         {"2.0.0", "com.quillet.taskbell", "#!/bin/sh\n" + withProbe(row.newProgram) + "\n"});
+                         {"2.0.0", "com.quillet.taskbell", "#!/bin/sh\n" + withProbe(row[1]) + "\n"});
 
-        EXPECT_EQ(runScript(staged.parent_path(), staged, installed).status, row.scriptStatus);
-        EXPECT_EQ(probe.awaitLine(), row.launched);
-        EXPECT_NE(plistOf(installed).find(row.installedVersion), std::string::npos);
+        EXPECT_EQ(runScript(staged.parent_path(), staged, installed).status, row[2]);
+        EXPECT_EQ(probe.awaitLine(), row[3]);
+        EXPECT_NE(plistOf(installed).find(row[4]), std::string::npos);
         EXPECT_FALSE(fs::exists(temp / "Applications" / "Taskbell.app.old"));
         // A bundle that failed waits in the staging folder, which the restored program removes when it starts.
-        EXPECT_EQ(fs::exists(staged), row.scriptStatus != 0);
+        EXPECT_EQ(fs::exists(staged), row[2] != 0);
     }
 }
 
 TEST(StartCheck, RefusesAProgramThatCannotStartHere)
 {
-    struct Case
-    {
-        const char* name;
-        std::string program;
-        std::string reason; // "" when the bundle passes
-    };
     const std::string answer = R"(echo '{"jsonrpc":"2.0","id":1,"result":{"protocolVersion":"2025-06-18"}}')";
-    const Case cases[] = {
-        {"starts", "[ \"$1\" != --mcp ] || " + answer, ""},
-        {"loader fails",
-         "echo \"$0: error while loading shared libraries: libQt6Core.so.6: "
-         "cannot open shared object file\" >&2\n"
-         "echo second line >&2\nexit 127",
-         "/Contents/bin/taskbell: error while loading shared libraries: "
-         "libQt6Core.so.6: cannot open shared object "
-         "file"},
-        {"module does not link",
-         "[ \"$1\" != --mcp ] || { " + answer +
-             "; exit 0; }\necho 'libtaskbell_gui.so: undefined symbol: f' "
-             ">&2\nexit 1",
-         "libtaskbell_gui.so: undefined symbol: f"},
-        {"hangs", "sleep 30", "It did not answer within 1 second."}, // the shell and its sleep are stopped
-        // Nothing of the session reaches the check: here the program answers only without it.
-        {"clean environment",
-         "[ -z \"${TASKBELL_LEAK:-}${DISPLAY:-}\" ] && [ \"${HOME##*/}\" = "
-         "start-check ] && " +
-             answer,
-         ""},
-    };
     ::setenv("TASKBELL_LEAK", "1", 1);
-    for (const auto& row : cases) {
-        SCOPED_TRACE(row.name);
+    for (const Json& row : kPrograms.at("startCheck")) {
+        SCOPED_TRACE(row[0]);
         test::TempDir temp;
-        auto bundle = test::makeBundle(temp / "unpacked", "Taskbell.app",
-                                       {"2.0.0", "com.quillet.taskbell", "#!/bin/sh\n" + row.program + "\n"});
+        auto bundle = test::makeBundle(
+            temp / "unpacked", "Taskbell.app",
+            {"2.0.0", "com.quillet.taskbell", "#!/bin/sh\n" + test::fillIn(row[1], "{answer}", answer) + "\n"});
         auto text =
             test::updateErrorText([&] { update::verifyStarts(bundle, temp.path(), std::chrono::milliseconds(300)); });
-        if (row.reason.empty()) {
+        const std::string reason = row[2];
+        if (reason.empty()) {
             EXPECT_EQ(text, "(no failure)");
         } else {
             EXPECT_TRUE(text.starts_with("Download rejected: this version can't start on this system.\n")) << text;
-            EXPECT_NE(text.find(row.reason), std::string::npos) << text;
+            EXPECT_NE(text.find(reason), std::string::npos) << text;
             EXPECT_EQ(text.find("second line"), std::string::npos) << text;
         }
     }

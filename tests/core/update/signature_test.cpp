@@ -8,6 +8,7 @@
 #include "core/update/process_run.h"
 #include "core/update/sha256.h"
 #include "temp_dir.h"
+#include "test_data.h"
 #include "update_fixtures.h"
 
 using namespace taskbell;
@@ -16,6 +17,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
+const Json kBundles = test::testData("update/bundles.json");
 const std::string kRejected = "Download rejected: not signed by the expected developer.\n";
 
 // The verifier's message, or "valid".
@@ -62,22 +64,8 @@ TEST_F(Signature, AcceptsAnUntouchedBundleAndDocumentsItsListing)
 
 TEST_F(Signature, NamesTheFirstChangedFileAndRefusesLinks)
 {
-    const std::pair<std::string, std::string> cases[] = {
-        {"printf x >> Contents/bin/taskbell", "Contents/bin/taskbell: modified"},
-        {"chmod 700 Contents/bin/taskbell", "Contents/bin/taskbell: permissions changed"},
-        {"echo > Contents/bin/helper", "Contents/bin/helper: added"},
-        {"echo > Contents/_CodeSignature/Extra", "Contents/_CodeSignature/Extra: added"},
-        {"mkdir Contents/Plugins", "Contents/Plugins: added"},
-        {"rm Contents/Info.plist", "Contents/Info.plist: missing"},
-        // A seal folder that is a link to a valid seal elsewhere is refused before it is read.
-        {"mv Contents/_CodeSignature ../seal && ln -s \"$PWD/../seal\" "
-         "Contents/_CodeSignature",
-         "Contents/_CodeSignature: symbolic link"},
-        // A tampered listing no longer matches its signature.
-        {"echo 'dir Contents/Plugins' >> Contents/_CodeSignature/CodeResources", "invalid signature"},
-        {"ln -s bin/taskbell Contents/alias", "Contents/alias: symbolic link"},
-    };
-    for (const auto& [change, message] : cases) {
+    for (const Json& row : kBundles.at("changes")) {
+        const std::string change = row[0], message = row[1];
         fs::remove_all(bundle);
         fs::remove_all(temp / "seal");
         test::makeBundle(temp.path(), "Taskbell.app");
@@ -132,13 +120,7 @@ TEST(BundleVersion, MustEqualTheManifestExactly)
     EXPECT_NO_THROW(update::verifyVersion(bundle, "3.1.0"));
 
     const std::string unreadable = "Download failed: unreadable Info.plist in the downloaded bundle";
-    for (const std::string content : {"garbage", "<plist version=\"1.0\"><array><string>1.4</string></array></plist>",
-                                      "<plist "
-                                      "version=\"1.0\"><dict><key>CFBundleShortVersionString</"
-                                      "key><integer>2</integer></dict></plist>",
-                                      "<plist "
-                                      "version=\"1.0\"><dict><key>CFBundleVersion</key><string>2</string></"
-                                      "dict></plist>"}) {
+    for (const std::string content : kBundles.at("unreadablePlists")) {
         test::writeFile(bundle / "Contents/Info.plist", content);
         EXPECT_EQ(updateErrorText([&] { update::verifyVersion(bundle, "1.4"); }), unreadable) << content;
     }
