@@ -1,6 +1,5 @@
 // The settings file in a temporary folder: lookups, defaults, atomic saves, locking and permissions.
 #include <atomic>
-#include <cstdlib>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -27,17 +26,6 @@ AppSettings loadFrom(const std::string& json)
 }
 
 } // namespace
-
-TEST(SettingsStore, FolderFollowsXdgConfigHomeOnlyWhenAbsolute)
-{
-    ::setenv("HOME", "/home/someone", 1);
-    ::setenv("XDG_CONFIG_HOME", "/xdg/config", 1);
-    EXPECT_EQ(SettingsStore().filePath(), "/xdg/config/com.quillet.taskbell/settings.json");
-    ::setenv("XDG_CONFIG_HOME", "relative/config", 1);
-    EXPECT_EQ(SettingsStore().folder(), "/home/someone/.config/com.quillet.taskbell");
-    ::unsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(SettingsStore().folder(), "/home/someone/.config/com.quillet.taskbell");
-}
 
 TEST(SettingsValues, LookupsFollowTheStoredTypes)
 {

@@ -1,7 +1,6 @@
 // The feed's and the download's addresses and answers that the updater's own table (tests/app/model) does not reach;
 // the texts of ordinary failures are checked there.
 #include <algorithm>
-#include <cstdlib>
 #include <regex>
 
 #include <gtest/gtest.h>
@@ -70,21 +69,6 @@ TEST(UpdateDownload, StoresTheArchiveInAFreshPrivateFolderOrLeavesNothing)
     // A refused connection is a transport failure with the transport's own text.
     EXPECT_THROW(update::download(manifestFor("http://127.0.0.1:1/T.zip"), root), http::TransferError);
     EXPECT_TRUE(test::listTree(root).empty());
-}
-
-TEST(UpdateDownload, TemporaryDirectoryFollowsTmpdir)
-{
-    const char* saved = std::getenv("TMPDIR");
-    const std::string previous = saved != nullptr ? saved : "";
-    for (const auto& [value, folder] : {std::pair{"/var/tmp/elsewhere", "/var/tmp/elsewhere"}, {"", "/tmp"}}) {
-        ::setenv("TMPDIR", value, 1);
-        EXPECT_EQ(update::userTemporaryDirectory(), folder);
-    }
-    ::unsetenv("TMPDIR");
-    EXPECT_EQ(update::userTemporaryDirectory(), "/tmp");
-    if (saved != nullptr) {
-        ::setenv("TMPDIR", previous.c_str(), 1);
-    }
 }
 
 TEST(UpdateChecksum, ComparesIgnoringCaseAndSkipsWithoutAValue)
