@@ -33,14 +33,8 @@ const Json kFixture = testData("mcp/tool_calls.json");
 // The fixture's placeholders filled in: {site} is the fake's address, "{fields}" the fields every search asks for.
 Json fill(const Json& value, const FakeJira& jira)
 {
-    std::string text = value.dump();
-    for (std::size_t at; (at = text.find("{site}")) != std::string::npos;) {
-        text.replace(at, 6, jira.baseUrl());
-    }
-    for (std::size_t at; (at = text.find("\"{fields}\"")) != std::string::npos;) {
-        text.replace(at, 10, kFixture["fields"].dump());
-    }
-    return Json::parse(text);
+    return Json::parse(
+        fillIn(fillIn(value.dump(), "{site}", jira.baseUrl()), "\"{fields}\"", kFixture["fields"].dump()));
 }
 
 void saveSettings(const TempDir& config, const Json& values)
