@@ -10,6 +10,7 @@
 #include "core/base/encoding.h"
 #include "core/base/file_io.h"
 #include "core/base/json_util.h"
+#include "core/platform/login_item.h"
 #include "core/settings/store.h"
 #include "core/update/engine.h"
 #include "temp_dir.h"
@@ -110,6 +111,7 @@ TEST(Folders, FollowTheirEnvironmentVariable)
         row[1].is_null() ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), row[1].get<std::string>().c_str(), 1);
         fs::path folder = owner == "settings"  ? SettingsStore().folder()
                           : owner == "journal" ? Activity::Journal::defaultFolder()
+                          : owner == "login"   ? LoginItem::currentLocation().configFolder
                                                : update::userTemporaryDirectory();
         EXPECT_EQ(folder, row[3].get<std::string>()) << row;
     }
