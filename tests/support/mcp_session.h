@@ -22,14 +22,15 @@ struct ToolResult
 };
 
 // The environment of a `taskbell --mcp` child: its settings under configHome, its activity journal under stateHome
-// (by default a "state" folder inside configHome), UTC and a UTF-8 locale.
+// (by default a "state" folder inside configHome), UTC and the locale.
 inline std::map<std::string, std::optional<std::string>> mcpEnvironment(const std::filesystem::path& configHome,
-                                                                        std::filesystem::path stateHome = {})
+                                                                        std::filesystem::path stateHome = {},
+                                                                        const std::string& locale = "en_US.UTF-8")
 {
     return {{"XDG_CONFIG_HOME", configHome.string()},
             {"XDG_STATE_HOME", (stateHome.empty() ? configHome / "state" : stateHome).string()},
             {"TZ", "UTC"},
-            {"LC_ALL", "en_US.UTF-8"}};
+            {"LC_ALL", locale}};
 }
 
 // One tools/call request line.

@@ -43,7 +43,7 @@ protected:
     ProcessResult run(const std::string& input, std::vector<std::string> arguments = {"--mcp"})
     {
         arguments.insert(arguments.begin(), TASKBELL_EXE);
-        return runProcess(arguments, {.input = input, .env = mcpEnvironment(config.path())});
+        return runProcess(arguments, {.input = input, .env = mcpEnvironment(config.path(), {}, "C")});
     }
 
     FakeJira jira;
@@ -85,7 +85,7 @@ TEST_F(McpHardening, StandardDescriptorsAreSortedOutBeforeAnythingOpens)
         jira.clearLog();
         std::string close = closed == 0 ? "" : " " + std::to_string(closed) + ">&-";
         ChildProcess server({"/bin/sh", "-c", "exec \"$0\" --mcp" + close, TASKBELL_EXE},
-                            mcpEnvironment(config.path()));
+                            mcpEnvironment(config.path(), {}, "C"));
         server.write(toolCallLine(1, "get_task", {{"issueKey", key}}));
         ASSERT_TRUE(jira.waitForRequests(1));
         if (closed != 1) {
