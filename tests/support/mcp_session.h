@@ -4,6 +4,8 @@
 // executable; the test target defines it).
 
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -19,27 +21,38 @@ struct ToolResult
     bool isError = false;
 };
 
+// The environment of a `taskbell --mcp` child: its settings under configHome, its activity journal under stateHome
+// (by default a "state" folder inside configHome), UTC and the locale.
+inline std::map<std::string, std::optional<std::string>> mcpEnvironment(const std::filesystem::path& configHome,
+                                                                        std::filesystem::path stateHome = {},
+                                                                        const std::string& locale = "en_US.UTF-8")
+{
+    return {{"XDG_CONFIG_HOME", configHome.string()},
+            {"XDG_STATE_HOME", (stateHome.empty() ? configHome / "state" : stateHome).string()},
+            {"TZ", "UTC"},
+            {"LC_ALL", locale}};
+}
+
+// One tools/call request line.
+inline std::string toolCallLine(int id, const std::string& tool, const Json& arguments)
+{
+    Json request{{"jsonrpc", "2.0"}, {"id", id}, {"method", "tools/call"}};
+    request["params"] = {{"name", tool}, {"arguments", arguments}};
+    return request.dump() + "\n";
+}
+
 // One running `taskbell --mcp` process; each call writes one request line and reads its response line.
 class McpSession
 {
 public:
-    // The activity journal goes to stateHome, by default a "state" folder inside configHome.
     explicit McpSession(const std::filesystem::path& configHome, std::filesystem::path stateHome = {})
-        : child_({TASKBELL_EXE, "--mcp"},
-                 {{"XDG_CONFIG_HOME", configHome.string()},
-                  {"XDG_STATE_HOME", (stateHome.empty() ? configHome / "state" : stateHome).string()},
-                  {"TZ", "UTC"},
-                  {"LC_ALL", "en_US.UTF-8"}})
+        : child_({TASKBELL_EXE, "--mcp"}, mcpEnvironment(configHome, std::move(stateHome)))
     {
     }
 
     ToolResult call(const std::string& tool, const Json& arguments = Json::object())
     {
-        Json request{{"jsonrpc", "2.0"},
-                     {"id", ++id_},
-                     {"method", "tools/call"},
-                     {"params", {{"name", tool}, {"arguments", arguments}}}};
-        child_.write(request.dump() + "\n");
+        child_.write(toolCallLine(++id_, tool, arguments));
         auto line = child_.readLine();
         if (!line) {
             ADD_FAILURE() << "no response to " << tool;

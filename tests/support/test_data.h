@@ -34,8 +34,9 @@ inline std::string textOf(const Json& value)
     }
     std::string text;
     for (const Json& piece : value) {
-        for (int i = 0; i < (piece.is_string() ? 1 : piece[1].get<int>()); ++i) {
-            text += piece.is_string() ? piece.get<std::string>() : piece[0].get<std::string>();
+        const std::string part = piece.is_string() ? piece : piece[0];
+        for (int i = 0, times = piece.is_string() ? 1 : piece[1].get<int>(); i < times; ++i) {
+            text += part;
         }
     }
     return text;

@@ -26,18 +26,8 @@ Entry moved(const std::string& key)
 
 } // namespace
 
-TEST(ActivityJournal, LivesInThePrivateStateFolderAndIgnoresRelativeXdgValues)
+TEST(ActivityJournal, LivesInAPrivateFolder)
 {
-    const char* home = std::getenv("HOME");
-    for (const auto& [state, folder] :
-         std::vector<std::pair<const char*, fs::path>>{{"/xdg/state", "/xdg/state/taskbell"},
-                                                       {"relative/state", fs::path(home) / ".local/state/taskbell"},
-                                                       {nullptr, fs::path(home) / ".local/state/taskbell"}}) {
-        state ? ::setenv("XDG_STATE_HOME", state, 1) : ::unsetenv("XDG_STATE_HOME");
-        EXPECT_EQ(Journal::defaultFolder(), folder) << (state ? state : "unset");
-    }
-    ::unsetenv("XDG_STATE_HOME");
-
     TempDir dir;
     Journal journal(dir / "state" / "taskbell");
     Entry entry = moved("TB-1");

@@ -1,13 +1,18 @@
-// The helpers every concern group shares: bounded reads, atomic writes, Base64, UUIDs, JSON integers.
+// The helpers every concern group shares: bounded reads, atomic writes, Base64, UUIDs, JSON integers; the folders
+// each concern group takes from the environment.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/activity/journal.h"
 #include "core/base/encoding.h"
 #include "core/base/file_io.h"
 #include "core/base/json_util.h"
+#include "core/platform/login_item.h"
+#include "core/settings/store.h"
+#include "core/update/engine.h"
 #include "temp_dir.h"
 #include "test_data.h"
 
@@ -90,5 +95,27 @@ TEST(JsonUtil, Int64AcceptsWholeNumbersInRangeOnly)
     for (const Json& row : rows) {
         EXPECT_EQ(jsonInt64(row[0]), row[1].is_null() ? std::nullopt : std::optional(row[1].get<std::int64_t>()))
             << row[0].dump();
+    }
+}
+
+TEST(Folders, FollowTheirEnvironmentVariable)
+{
+    const Json rows = testData("base/cases.json").at("folders");
+    std::map<std::string, std::optional<std::string>> saved;
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "TMPDIR"}) {
+        saved[name] = std::getenv(name) ? std::optional<std::string>(std::getenv(name)) : std::nullopt;
+    }
+    ::setenv("HOME", "/home/someone", 1);
+    for (const Json& row : rows) {
+        const std::string name = row[0], owner = row[2];
+        row[1].is_null() ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), row[1].get<std::string>().c_str(), 1);
+        fs::path folder = owner == "settings"  ? SettingsStore().folder()
+                          : owner == "journal" ? Activity::Journal::defaultFolder()
+                          : owner == "login"   ? LoginItem::currentLocation().configFolder
+                                               : update::userTemporaryDirectory();
+        EXPECT_EQ(folder, row[3].get<std::string>()) << row;
+    }
+    for (const auto& [name, value] : saved) {
+        value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
     }
 }

@@ -8,11 +8,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "child_process.h"
 #include "core/platform/executable.h"
 #include "core/platform/keychain.h"
 #include "fake_jira.h"
+#include "mcp_session.h"
 #include "temp_dir.h"
+#include "test_data.h"
 
 using namespace taskbell;
 using namespace taskbell::test;
@@ -21,15 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kReady = "[taskbell-mcp] ready (Taskbell " + platform::runningVersion() + ")\n";
-const std::string kUnparsable = "[taskbell-mcp] ignoring unparsable line\n";
-const std::string kPong = "{\"id\":2,\"jsonrpc\":\"2.0\",\"result\":{}}\n";
-
-std::string toolCall(const std::string& tool, const Json& arguments)
-{
-    Json call{{"jsonrpc", "2.0"}, {"id", 1}, {"method", "tools/call"}};
-    call["params"] = {{"name", tool}, {"arguments", arguments}};
-    return call.dump() + "\n";
-}
+const Json kCases = testData("mcp/hardening.json");
 
 std::string linkTarget(const fs::path& link)
 {
@@ -47,18 +40,10 @@ protected:
     }
     void TearDown() override { Keychain::set("", Keychain::kTokenAccount); }
 
-    std::map<std::string, std::optional<std::string>> environment() const
-    {
-        return {{"XDG_CONFIG_HOME", config.path().string()},
-                {"XDG_STATE_HOME", (config / "state").string()},
-                {"TZ", "UTC"},
-                {"LC_ALL", "C"}};
-    }
-
     ProcessResult run(const std::string& input, std::vector<std::string> arguments = {"--mcp"})
     {
         arguments.insert(arguments.begin(), TASKBELL_EXE);
-        return runProcess(arguments, {.input = input, .env = environment()});
+        return runProcess(arguments, {.input = input, .env = mcpEnvironment(config.path(), {}, "C")});
     }
 
     FakeJira jira;
@@ -70,14 +55,13 @@ protected:
 
 TEST_F(McpHardening, OnlyTheExactFlagServesAndEmptyInputEndsAtOnce)
 {
-    for (auto arguments :
-         std::vector<std::vector<std::string>>{{"--mcp"}, {"--verbose", "--mcp"}, {"x", "--mcp", "y"}}) {
+    for (const std::vector<std::string> arguments : kCases.at("serving")) {
         ProcessResult result = run("", arguments);
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.out + result.err, kReady);
     }
     // Without a display the desktop application says so in one line instead of serving MCP.
-    for (auto arguments : std::vector<std::vector<std::string>>{{}, {"--MCP"}, {"--mcp=1"}, {"-mcp"}}) {
+    for (std::vector<std::string> arguments : kCases.at("desktop")) {
         arguments.insert(arguments.begin(), TASKBELL_EXE);
         ProcessResult result =
             runProcess(arguments, {.env = {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}}});
@@ -100,8 +84,9 @@ TEST_F(McpHardening, StandardDescriptorsAreSortedOutBeforeAnythingOpens)
         SCOPED_TRACE(closed);
         jira.clearLog();
         std::string close = closed == 0 ? "" : " " + std::to_string(closed) + ">&-";
-        ChildProcess server({"/bin/sh", "-c", "exec \"$0\" --mcp" + close, TASKBELL_EXE}, environment());
-        server.write(toolCall("get_task", {{"issueKey", key}}));
+        ChildProcess server({"/bin/sh", "-c", "exec \"$0\" --mcp" + close, TASKBELL_EXE},
+                            mcpEnvironment(config.path(), {}, "C"));
+        server.write(toolCallLine(1, "get_task", {{"issueKey", key}}));
         ASSERT_TRUE(jira.waitForRequests(1));
         if (closed != 1) {
             EXPECT_NE(server.readLine().value_or("").find(key + " \u2014 Still answered"), std::string::npos);
@@ -128,28 +113,12 @@ TEST_F(McpHardening, StandardDescriptorsAreSortedOutBeforeAnythingOpens)
 
 TEST_F(McpHardening, TheLineReaderSkipsWhatCannotBeAMessage)
 {
-    const std::string ping = "{\"id\":1,\"method\":\"ping\"}";
-    std::string objects = "{\"id\":1,\"method\":\"ping\",\"params\":{\"x\":[{}";
-    while (objects.size() < (std::size_t{8} << 20) - 16) {
-        objects += ",{}";
-    }
-    struct Case
-    {
-        std::string name, input, out, err;
-    };
-    for (const Case& c : std::vector<Case>{
-             {"NUL between two messages", ping + '\0' + "{\"id\":9,\"method\":\"ping\"}\n", kPong, kUnparsable},
-             {"NUL before a message", '\0' + ping + "\n", kPong, kUnparsable},
-             {"a value bomb under the line cap", objects + "]}}\n", kPong, kUnparsable},
-             {"an overlong line", "{\"pad\":\"" + std::string(9u << 20, 'x') + "\"}\n", kPong, kUnparsable},
-             {"CR LF and blank lines", "{\"id\":0,\"method\":\"ping\"}\r\n\n",
-              "{\"id\":0,\"jsonrpc\":\"2.0\",\"result\":{}}\n" + kPong, ""},
-         }) {
-        SCOPED_TRACE(c.name);
-        // The last line has no line feed and is still read.
-        ProcessResult result = run(c.input + "{\"id\":2,\"method\":\"ping\"}");
+    const Json& lines = kCases.at("lines");
+    for (const Json& row : lines) {
+        SCOPED_TRACE(row["name"].get<std::string>());
+        ProcessResult result = run(withBytes(textOf(row["input"])) + "{\"id\":2,\"method\":\"ping\"}");
         EXPECT_EQ(result.exitCode, 0);
-        EXPECT_EQ(result.out, c.out);
-        EXPECT_EQ(result.err, kReady + c.err);
+        EXPECT_EQ(result.out, row["out"]);
+        EXPECT_EQ(result.err, kReady + row["err"].get<std::string>());
     }
 }

@@ -14,6 +14,7 @@
 #include "fake_jira.h"
 #include "mcp_session.h"
 #include "temp_dir.h"
+#include "test_data.h"
 
 using namespace taskbell;
 using namespace taskbell::test;
@@ -27,19 +28,13 @@ NLOHMANN_JSON_SERIALIZE_ENUM(EndpointMode, {{EndpointMode::normal, "normal"},
 
 namespace {
 
-const Json kFixture = Json::parse(readFile(TASKBELL_TEST_DATA "/mcp/tool_calls.json"));
+const Json kFixture = testData("mcp/tool_calls.json");
 
 // The fixture's placeholders filled in: {site} is the fake's address, "{fields}" the fields every search asks for.
 Json fill(const Json& value, const FakeJira& jira)
 {
-    std::string text = value.dump();
-    for (std::size_t at; (at = text.find("{site}")) != std::string::npos;) {
-        text.replace(at, 6, jira.baseUrl());
-    }
-    for (std::size_t at; (at = text.find("\"{fields}\"")) != std::string::npos;) {
-        text.replace(at, 10, kFixture["fields"].dump());
-    }
-    return Json::parse(text);
+    return Json::parse(
+        fillIn(fillIn(value.dump(), "{site}", jira.baseUrl()), "\"{fields}\"", kFixture["fields"].dump()));
 }
 
 void saveSettings(const TempDir& config, const Json& values)

@@ -10,6 +10,7 @@
 #include "child_process.h"
 #include "core/platform/keychain.h"
 #include "temp_dir.h"
+#include "test_data.h"
 
 using namespace taskbell;
 using namespace taskbell::test;
@@ -52,13 +53,11 @@ int itemCount(const std::string& account)
     return count;
 }
 
-// What the probe answers when no Secret Service answers: reads give nothing, writes do nothing.
+const Json kCases = testData("platform/keychain.json");
+
 std::string unreachable(const std::string& baseURL)
 {
-    return "read=unreachable\nget=none\nset=0\nclear=0\n"
-           "diagnostic=cannot read the API token \u2014 no Secret Service is "
-           "reachable\ntoken=empty\nbaseURL=" +
-           baseURL + "\n";
+    return fillIn(kCases.at("unreachable"), "{baseURL}", baseURL);
 }
 
 } // namespace
@@ -131,18 +130,16 @@ TEST(Keychain, WithoutASessionBusEveryCallGivesUpAtOnce)
     TempDir dir;
     writeFile(dir / "app" / "settings.json", R"({"baseURL":"https://acme.atlassian.net"})");
     std::filesystem::create_directories(dir / "runtime");
-    const std::map<std::string, std::optional<std::string>> environments[] = {
-        {{"DBUS_SESSION_BUS_ADDRESS", std::nullopt}, {"XDG_RUNTIME_DIR", (dir / "runtime").string()}},
-        {{"DBUS_SESSION_BUS_ADDRESS", std::nullopt}, {"XDG_RUNTIME_DIR", std::nullopt}},
-        {{"DBUS_SESSION_BUS_ADDRESS", "autolaunch:"}, {"DISPLAY", ":0"}},
-        {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (dir / "runtime" / "nobody-listens").string()}},
-    };
-    for (const auto& env : environments) {
+    const Json& environments = kCases.at("noBus");
+    for (const Json& row : environments) {
+        std::map<std::string, std::optional<std::string>> env;
+        for (const auto& [name, value] : row.items()) {
+            env[name] = value.is_null() ? std::nullopt : std::optional(fillIn(value, "{dir}", dir.path().string()));
+        }
         // The child's time-out only guards against a hang; the calls themselves must not wait at all.
         ProcessResult result = runProcess({SETTINGS_HELPER, "probe", (dir / "app").string()}, {.env = env});
         EXPECT_EQ(result.exitCode, 0) << result.err;
-        EXPECT_EQ(result.out,
-                  unreachable("https://acme.atlassian.net")); // settings still load
+        EXPECT_EQ(result.out, unreachable("https://acme.atlassian.net")) << row; // settings still load
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "runtime" / "bus")) << "no bus was started";
 }
@@ -176,7 +173,5 @@ TEST(Keychain, LockedCollectionGivesNoValueAndNoPrompt)
                     (dir / "app").string()},
                    {.env = {{"TASKBELL_KEYRING_SESSION", std::nullopt}}, .timeout = std::chrono::minutes(2)});
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.out, "read=locked\nget=none\nset=0\nclear=1\n"
-                          "diagnostic=cannot read the API token \u2014 the "
-                          "keyring is locked\ntoken=empty\nbaseURL=\n");
+    EXPECT_EQ(result.out, kCases.at("locked"));
 }

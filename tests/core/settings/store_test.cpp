@@ -1,6 +1,5 @@
 // The settings file in a temporary folder: lookups, defaults, atomic saves, locking and permissions.
 #include <atomic>
-#include <cstdlib>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -8,7 +7,6 @@
 #include <unistd.h>
 
 #include "child_process.h"
-#include "core/mcp/settings.h"
 #include "core/settings/app_settings.h"
 #include "temp_dir.h"
 #include "test_data.h"
@@ -27,17 +25,6 @@ AppSettings loadFrom(const std::string& json)
 }
 
 } // namespace
-
-TEST(SettingsStore, FolderFollowsXdgConfigHomeOnlyWhenAbsolute)
-{
-    ::setenv("HOME", "/home/someone", 1);
-    ::setenv("XDG_CONFIG_HOME", "/xdg/config", 1);
-    EXPECT_EQ(SettingsStore().filePath(), "/xdg/config/com.quillet.taskbell/settings.json");
-    ::setenv("XDG_CONFIG_HOME", "relative/config", 1);
-    EXPECT_EQ(SettingsStore().folder(), "/home/someone/.config/com.quillet.taskbell");
-    ::unsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(SettingsStore().folder(), "/home/someone/.config/com.quillet.taskbell");
-}
 
 TEST(SettingsValues, LookupsFollowTheStoredTypes)
 {
@@ -277,22 +264,4 @@ TEST(SettingsStore, TwoProcessesUpdatingDifferentKeysLoseNothing)
     EXPECT_EQ(values.integer("fromChild"), kCount);
     EXPECT_EQ(values.integer("fromTest"), kCount);
     EXPECT_EQ(values.integer("fromThread"), kCount);
-}
-
-TEST(McpSettings, FallbacksDifferFromTheApplicationOnlyWhereStated)
-{
-    TempDir dir;
-    SettingsStore store(dir / "app");
-    auto loaded = [&] {
-        MCPServer::Settings s = MCPServer::Settings::load(store);
-        return std::tuple<std::string, std::string, std::string, std::string, int>{
-            s.config.baseURL, s.config.email, s.projectKey, s.defaultIssueType, s.monthsBack};
-    };
-    EXPECT_EQ(loaded(), std::make_tuple("", "", "", "Task", 2));
-    writeFile(store.filePath(),
-              R"({"baseURL":"acme","email":"me@x","projectKey":"OPS","defaultIssueType":"",
-        "monthsBack":0})");
-    EXPECT_EQ(loaded(), std::make_tuple("acme", "me@x", "OPS", "", 2));
-    writeFile(store.filePath(), R"({"monthsBack":6})");
-    EXPECT_EQ(MCPServer::Settings::load(store).monthsBack, 6) << "read afresh on every call";
 }

@@ -1,7 +1,6 @@
 // The feed's and the download's addresses and answers that the updater's own table (tests/app/model) does not reach;
 // the texts of ordinary failures are checked there.
 #include <algorithm>
-#include <cstdlib>
 #include <regex>
 
 #include <gtest/gtest.h>
@@ -11,6 +10,7 @@
 #include "core/update/engine.h"
 #include "core/update/sha256.h"
 #include "temp_dir.h"
+#include "test_data.h"
 #include "update_fixtures.h"
 
 using namespace taskbell;
@@ -18,6 +18,8 @@ using taskbell::test::updateErrorText;
 namespace fs = std::filesystem;
 
 namespace {
+
+const Json kAddresses = test::testData("update/manifest.json");
 
 UpdateManifest manifestFor(std::string url, std::optional<std::string> sha256 = std::nullopt)
 {
@@ -35,8 +37,7 @@ TEST(UpdateFeed, RefusesBadAddressesAndAnswers)
     EXPECT_EQ(updateErrorText([&] { update::fetchManifest(server.url("/broken.json")); }),
               "Update check failed: HTTP 500");
     EXPECT_THROW(update::fetchManifest(server.url("/huge.json")), http::TransferError);
-    for (const std::string bad :
-         {"", "not a url", "appcast.json", "ftp://127.0.0.1/feed.json", "http://", "https://exa mple.com/feed.json"}) {
+    for (const std::string bad : kAddresses.at("badFeedURLs")) {
         EXPECT_EQ(updateErrorText([&] { update::fetchManifest(bad); }), "Update check failed: bad feed URL") << bad;
     }
 }
@@ -61,8 +62,7 @@ TEST(UpdateDownload, StoresTheArchiveInAFreshPrivateFolderOrLeavesNothing)
     EXPECT_EQ(test::listTree(first.parent_path()), std::vector<std::string>{"update.zip"}) << "no partial file";
 
     fs::remove_all(root);
-    // Only https, except to this machine.
-    for (const std::string bad : {"", "not a url", "file:///etc/passwd", "http://example.com/T.zip"}) {
+    for (const std::string bad : kAddresses.at("badDownloadURLs")) {
         EXPECT_EQ(updateErrorText([&] { update::download(manifestFor(bad), root); }),
                   "Download failed: bad download URL")
             << bad;
@@ -70,21 +70,6 @@ TEST(UpdateDownload, StoresTheArchiveInAFreshPrivateFolderOrLeavesNothing)
     // A refused connection is a transport failure with the transport's own text.
     EXPECT_THROW(update::download(manifestFor("http://127.0.0.1:1/T.zip"), root), http::TransferError);
     EXPECT_TRUE(test::listTree(root).empty());
-}
-
-TEST(UpdateDownload, TemporaryDirectoryFollowsTmpdir)
-{
-    const char* saved = std::getenv("TMPDIR");
-    const std::string previous = saved != nullptr ? saved : "";
-    for (const auto& [value, folder] : {std::pair{"/var/tmp/elsewhere", "/var/tmp/elsewhere"}, {"", "/tmp"}}) {
-        ::setenv("TMPDIR", value, 1);
-        EXPECT_EQ(update::userTemporaryDirectory(), folder);
-    }
-    ::unsetenv("TMPDIR");
-    EXPECT_EQ(update::userTemporaryDirectory(), "/tmp");
-    if (saved != nullptr) {
-        ::setenv("TMPDIR", previous.c_str(), 1);
-    }
 }
 
 TEST(UpdateChecksum, ComparesIgnoringCaseAndSkipsWithoutAValue)
