@@ -173,11 +173,12 @@ private slots:
         QVERIFY(panel.view.findChild<QWidget*>("notConfigured")->isVisibleTo(&panel.view));
         QVERIFY(!panel.view.filterTabs()->isVisibleTo(&panel.view));
         QVERIFY(!panel.view.scrollArea()->isVisibleTo(&panel.view));
-        for (const char* name : {"Add task", "Refresh"}) {
-            QVERIFY2(!shown(&panel.view, name), name);
-        }
-        for (const char* name : {"Settings", "Quit", "Open Settings"}) {
-            QVERIFY2(shown(&panel.view, name), name);
+        for (const auto& [name, visible] : {std::pair{"Add task", false},
+                                            {"Refresh", false},
+                                            {"Settings", true},
+                                            {"Quit", true},
+                                            {"Open Settings", true}}) {
+            QVERIFY2(shown(&panel.view, name) == visible, name);
         }
         QVERIFY(!visibleTexts(&panel.view).join(' ').contains("backlog")); // no footer count
         QVERIFY(f.jira.requests().empty());
@@ -234,31 +235,23 @@ private slots:
         QVERIFY(f.load());
         panel.settle();
 
-        struct Tab
-        {
-            TaskFilter filter;
-            const char* label;
-            int rows;
-            int headers;
-        };
-        const Tab tabs[] = {{TaskFilter::all, "All 7", 7, 3},
-                            {TaskFilter::backlog, "Backlog 2", 2, 0},
-                            {TaskFilter::inProgress, "In Progress 3", 3, 0},
-                            {TaskFilter::done, "Done 2", 2, 0}};
-        for (const Tab& tab : tabs) {
-            QToolButton* segment = panel.view.filterTabs()->button(tab.filter);
+        const Json tabs = test::dataRows("app/panel.json", "tabs");
+        for (std::size_t i = 0; i < kAllTaskFilters.size(); ++i) {
+            const Json& tab = tabs.at(i);
+            QCOMPARE(std::string(rawValue(kAllTaskFilters[i])), tab[0].get<std::string>());
+            QToolButton* segment = panel.view.filterTabs()->button(kAllTaskFilters[i]);
             segment->toggle();
             // A radio button to assistive technology, named with its label, checked now.
             QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(segment);
             QCOMPARE(accessible->role(), QAccessible::RadioButton);
-            QCOMPARE(accessible->text(QAccessible::Name), QString(tab.label));
+            QCOMPARE(accessible->text(QAccessible::Name), test::text(tab[1]));
             QVERIFY(accessible->state().checked);
-            QCOMPARE(int(panel.view.taskList()->shownRows().size()), tab.rows);
+            QCOMPARE(int(panel.view.taskList()->shownRows().size()), tab[2].get<int>());
             int headers = 0;
             for (QWidget* widget : panel.view.taskList()->shownWidgets()) {
                 headers += qobject_cast<SectionHeader*>(widget) != nullptr;
             }
-            QCOMPARE(headers, tab.headers);
+            QCOMPARE(headers, tab[3].get<int>());
         }
         QVERIFY(!panel.view.filterTabs()->button(TaskFilter::all)->isChecked()); // one tab checked at a time
         // Done is grouped by month, newest first, each group's label before its rows.
@@ -506,11 +499,7 @@ private slots:
         const char* markup = "<p>Fix</p><br><style>p { color: red }</style> the <b>parser</b> and its retries "
                              "when the answer is cut short";
         Issue marked = issueWith(markup, "indeterminate");
-        std::string words;
-        for (int i = 0; i < 30; ++i) {
-            words += "a description that wraps ";
-        }
-        ADFNode text{"text", words, std::nullopt};
+        ADFNode text{"text", QString("a description that wraps ").repeated(30).toStdString(), std::nullopt};
         marked.fields.description =
             ADFNode{"doc", std::nullopt, std::vector<ADFNode>{{"paragraph", std::nullopt, std::vector<ADFNode>{text}}}};
         row.setIssue(marked);
