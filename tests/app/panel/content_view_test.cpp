@@ -173,11 +173,9 @@ private slots:
         QVERIFY(panel.view.findChild<QWidget*>("notConfigured")->isVisibleTo(&panel.view));
         QVERIFY(!panel.view.filterTabs()->isVisibleTo(&panel.view));
         QVERIFY(!panel.view.scrollArea()->isVisibleTo(&panel.view));
-        for (const auto& [name, visible] : {std::pair{"Add task", false},
-                                            {"Refresh", false},
-                                            {"Settings", true},
-                                            {"Quit", true},
-                                            {"Open Settings", true}}) {
+        const std::pair<const char*, bool> firstButtons[] = {
+            {"Add task", false}, {"Refresh", false}, {"Settings", true}, {"Quit", true}, {"Open Settings", true}};
+        for (const auto& [name, visible] : firstButtons) {
             QVERIFY2(shown(&panel.view, name) == visible, name);
         }
         QVERIFY(!visibleTexts(&panel.view).join(' ').contains("backlog")); // no footer count
@@ -320,13 +318,7 @@ private slots:
             }
             return std::string();
         };
-        struct Case
-        {
-            const char* name;
-            Qt::Key key;
-            int pressesPerRow;
-        };
-        for (const Case& test : {Case{"Tab", Qt::Key_Tab, 4}, Case{"Down", Qt::Key_Down, 1}}) {
+        for (auto [name, key, pressesPerRow] : {std::tuple{"Tab", Qt::Key_Tab, 4}, {"Down", Qt::Key_Down, 1}}) {
             panel.view.scrollArea()->verticalScrollBar()->setValue(0);
             // Tab from the last tab enters the list at its first row.
             QWidget* lastTab = panel.view.filterTabs()->button(TaskFilter::done);
@@ -334,15 +326,15 @@ private slots:
             QTest::keyClick(lastTab, Qt::Key_Tab);
             QCOMPARE(focusedKey(), issues.front().key);
             std::vector<std::string> reached{focusedKey()};
-            for (int press = 0; press < int(issues.size()) * test.pressesPerRow; ++press) {
-                QTest::keyClick(QApplication::focusWidget(), test.key);
+            for (int press = 0; press < int(issues.size()) * pressesPerRow; ++press) {
+                QTest::keyClick(QApplication::focusWidget(), key);
                 if (focusedKey() != reached.back() && !focusedKey().empty()) {
                     reached.push_back(focusedKey());
                 }
             }
             QCOMPARE(int(reached.size()), int(issues.size()));
             QCOMPARE(reached.back(), issues.back().key);
-            QVERIFY2(list->rowCount() < issues.size() / 2, test.name);
+            QVERIFY2(list->rowCount() < issues.size() / 2, name);
         }
     }
 
