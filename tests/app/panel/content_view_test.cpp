@@ -437,7 +437,7 @@ private slots:
         QCOMPARE(offer("9.9.10"), std::optional(true)); // a newer one is offered again
     }
 
-    void textsOfARow()
+    void textsOfARowAndItsMoves()
     {
         const Json table = test::dataTable("app/panel.json", "row texts");
         Clock::time_point now = *JiraDate::parse(table["now"].get<std::string>());
@@ -450,13 +450,8 @@ private slots:
             auto date = optional(row[6]);
             QCOMPARE(texts.dateLine, date ? line(date->c_str(), now, row[7].get<bool>() ? "Done " : "") : QString());
             QCOMPARE(texts.dateIsDone, row[7].get<bool>());
-            QCOMPARE(texts.helpText, QStringLiteral("Click to copy \u201CTB-1: %1\u201D").arg(summary));
         }
-    }
-
-    void transitionLabels()
-    {
-        for (const Json& row : test::dataTable("app/panel.json", "transition labels")["rows"]) {
+        for (const Json& row : test::dataRows("app/panel.json", "transition labels")) {
             Transition transition = decodeTransitionsResponse(Json{{"transitions", {row[0]}}}).transitions.at(0);
             QCOMPARE(transitionLabel(transition), test::text(row[1]));
         }

@@ -494,7 +494,7 @@ private slots:
         }
     }
 
-    void headerAndFooterFollowTheIssue()
+    void detailWindowShowsAndFollowsItsIssue()
     {
         test::AppFixture fixture;
         Issue issue{"1", "TB-9", {}};
@@ -526,13 +526,9 @@ private slots:
         QVERIFY(copyDescription->isVisible());
         copyDescription->click();
         QCOMPARE(QGuiApplication::clipboard()->text(), QString("Line one"));
-        auto* menu = full.findChild<StatusMenu*>();
-        QCOMPARE(menu->badge()->text(), QString("In Progress"));
-    }
+        QCOMPARE(full.findChild<StatusMenu*>()->badge()->text(), QString("In Progress"));
 
-    void followsTheStoreAndKeepsItsIssueWhenItLeaves()
-    {
-        test::AppFixture fixture;
+        // The window follows the store's copy of its issue, and keeps its own when the issue leaves the store.
         test::FakeIssue stored;
         stored.summary = "Current summary";
         stored.statusId = "3";
