@@ -137,23 +137,6 @@ struct Panel
     }
 };
 
-// A row on its own for the first In Progress issue of a loaded site holding one issue.
-struct RowScene
-{
-    AppFixture f;
-    RowContext context;
-    std::unique_ptr<TaskRow> row;
-
-    explicit RowScene(const std::string& summary, std::chrono::milliseconds copiedFlash = std::chrono::seconds(1))
-    {
-        f.addIssue(summary, "3");
-        context.store = f.store.get();
-        context.copiedFlash = copiedFlash;
-        row = std::make_unique<TaskRow>(f.load() ? f.store->inProgress().front() : Issue{}, context);
-    }
-    StatusMenu* statusMenu() const { return row->findChild<StatusMenu*>(); }
-};
-
 } // namespace
 
 class ContentViewTest : public QObject
@@ -498,14 +481,20 @@ private slots:
         }
     }
 
-    void statusMenuLoadsTransitionsAndAddsTheRowActions()
+    // A row on its own for a loaded site's one In Progress issue: its status menu, its actions, its busy state.
+    void rowStatusMenuActionsBusyStateAndCopy()
     {
-        RowScene scene("Write docs");
-        auto& [f, context, row] = scene;
+        AppFixture f;
+        f.addIssue("Write docs", "3");
+        QVERIFY(f.load());
+        RowContext context;
+        context.store = f.store.get();
+        context.copiedFlash = std::chrono::milliseconds(30);
+        auto row = std::make_unique<TaskRow>(f.store->inProgress().front(), context);
         QStringList details;
         QObject::connect(row.get(), &TaskRow::taskDetailRequested,
                          [&details](const Issue& shown) { details << QString::fromStdString(shown.key); });
-        StatusMenu* statusMenu = scene.statusMenu();
+        auto* statusMenu = row->findChild<StatusMenu*>();
         std::string key = row->issue().key;
         QMenu* menu = statusMenu->ensureMenu();
         statusMenu->rebuildMenu();
@@ -546,34 +535,27 @@ private slots:
                  (QStringList{"Show full details", "Copy " + o + " + summary", "Open " + o + " in browser"}));
         row->actions()->details()->trigger();
         QCOMPARE(details, (QStringList{k, o}));
-    }
 
-    void busyRowShowsOnlyProgressAndCopyFlashes()
-    {
-        RowScene scene("Quick one", std::chrono::milliseconds(30));
-        AppFixture& f = scene.f;
-        TaskRow& row = *scene.row;
-        QObject::connect(f.store.get(), &AppStore::stateChanged, &row,
-                         [&] { row.setBusy(f.store->isBusy(QString::fromStdString(row.issue().key))); });
-        row.show();
-        StatusMenu* statusMenu = scene.statusMenu();
-        QVERIFY(row.findChild<look::Spinner*>() == nullptr && statusMenu->isVisible());
+        // While its change runs the row shows only progress; a copy flashes "Copied" for a moment.
+        TaskRow& busy = *row;
+        QObject::connect(f.store.get(), &AppStore::stateChanged, &busy,
+                         [&] { busy.setBusy(f.store->isBusy(QString::fromStdString(busy.issue().key))); });
+        QVERIFY(busy.findChild<look::Spinner*>() == nullptr && statusMenu->isVisible());
 
         f.jira.setDelay(std::chrono::milliseconds(200));
-        QSignalSpy finished(f.store.get(), &AppStore::loadFinished);
-        f.store->markDone(row.issue());
-        QVERIFY(row.isBusy());
-        auto* spinner = row.findChild<look::Spinner*>();
+        f.store->markDone(busy.issue());
+        QVERIFY(busy.isBusy());
+        auto* spinner = busy.findChild<look::Spinner*>();
         QVERIFY(spinner != nullptr && spinner->isVisible() && !statusMenu->isVisible());
-        QVERIFY(QTest::qWaitFor([&] { return !row.isBusy(); }, 10000));
+        QVERIFY(QTest::qWaitFor([&] { return !busy.isBusy(); }, 10000));
         QVERIFY(!spinner->isVisible() && statusMenu->isVisible());
         f.jira.setDelay(std::chrono::milliseconds(0));
 
-        row.copy();
+        busy.copy();
         QCOMPARE(QApplication::clipboard()->text(),
-                 QStringLiteral("%1: Quick one").arg(QString::fromStdString(row.issue().key)));
-        QVERIFY(row.isCopiedShown());
-        QVERIFY(QTest::qWaitFor([&] { return !row.isCopiedShown(); }, 2000));
+                 QStringLiteral("%1: Review").arg(QString::fromStdString(busy.issue().key)));
+        QVERIFY(busy.isCopiedShown());
+        QVERIFY(QTest::qWaitFor([&] { return !busy.isCopiedShown(); }, 2000));
     }
 };
 
