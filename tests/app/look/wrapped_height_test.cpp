@@ -1,8 +1,10 @@
 #include <QApplication>
 #include <QTest>
 
+#include "app/data_tables.h"
 #include "app/look/wrapped_height.h"
 
+using namespace taskbell;
 using namespace taskbell::app;
 
 // The fast answers must be the laid-out ones to the pixel: a row one line too short cuts its summary.
@@ -12,18 +14,12 @@ class WrappedHeightTest : public QObject
 private slots:
     void answersAsTheLayoutDoesAtEveryWidth()
     {
-        const QStringList texts = {
-            QStringLiteral("Fix login"),
-            QStringLiteral("AVAVAVAV WAWAWA To Ta Ty Yo fi fl ffi — “quoted” … and more words to wrap here"),
-            QStringLiteral("Ünïcödé Latin: ŁŻŚĆ ÆØÅ ß ÿ and the euro sign €, a nbsp\u00a0here, a soft\u00adhyphen"),
-            QStringLiteral("averyveryveryverylongwordthatcannotbreakanywhereatallwhateverthewidthofthelineis ok"),
-            QStringLiteral("two\nlines"),
-            QStringLiteral("Mixed script: 漢字 and עברית and العربية here"),
-            QString(400, QChar('m')).replace(7, 1, ' ').replace(90, 1, ' '),
-            QStringLiteral("word ").repeated(80),
-            QStringLiteral("a"),
-            QString(),
-        };
+        // Besides the table's texts: long words and a long run of short ones.
+        QStringList texts{QString(400, QChar('m')).replace(7, 1, ' ').replace(90, 1, ' '),
+                          QString("word ").repeated(80)};
+        for (const Json& text : test::dataRows("app/look.json", "wrapped texts")) {
+            texts << test::text(text);
+        }
         for (const QFont& font :
              {QFont(), QFont(QStringLiteral("DejaVu Sans"), 9), QFont(QStringLiteral("Serif"), 13)}) {
             look::WrappedHeight measure(font);

@@ -137,23 +137,6 @@ struct Panel
     }
 };
 
-// A row on its own for the first In Progress issue of a loaded site holding one issue.
-struct RowScene
-{
-    AppFixture f;
-    RowContext context;
-    std::unique_ptr<TaskRow> row;
-
-    explicit RowScene(const std::string& summary, std::chrono::milliseconds copiedFlash = std::chrono::seconds(1))
-    {
-        f.addIssue(summary, "3");
-        context.store = f.store.get();
-        context.copiedFlash = copiedFlash;
-        row = std::make_unique<TaskRow>(f.load() ? f.store->inProgress().front() : Issue{}, context);
-    }
-    StatusMenu* statusMenu() const { return row->findChild<StatusMenu*>(); }
-};
-
 } // namespace
 
 class ContentViewTest : public QObject
@@ -173,11 +156,10 @@ private slots:
         QVERIFY(panel.view.findChild<QWidget*>("notConfigured")->isVisibleTo(&panel.view));
         QVERIFY(!panel.view.filterTabs()->isVisibleTo(&panel.view));
         QVERIFY(!panel.view.scrollArea()->isVisibleTo(&panel.view));
-        for (const char* name : {"Add task", "Refresh"}) {
-            QVERIFY2(!shown(&panel.view, name), name);
-        }
-        for (const char* name : {"Settings", "Quit", "Open Settings"}) {
-            QVERIFY2(shown(&panel.view, name), name);
+        const std::pair<const char*, bool> firstButtons[] = {
+            {"Add task", false}, {"Refresh", false}, {"Settings", true}, {"Quit", true}, {"Open Settings", true}};
+        for (const auto& [name, visible] : firstButtons) {
+            QVERIFY2(shown(&panel.view, name) == visible, name);
         }
         QVERIFY(!visibleTexts(&panel.view).join(' ').contains("backlog")); // no footer count
         QVERIFY(f.jira.requests().empty());
@@ -234,31 +216,23 @@ private slots:
         QVERIFY(f.load());
         panel.settle();
 
-        struct Tab
-        {
-            TaskFilter filter;
-            const char* label;
-            int rows;
-            int headers;
-        };
-        const Tab tabs[] = {{TaskFilter::all, "All 7", 7, 3},
-                            {TaskFilter::backlog, "Backlog 2", 2, 0},
-                            {TaskFilter::inProgress, "In Progress 3", 3, 0},
-                            {TaskFilter::done, "Done 2", 2, 0}};
-        for (const Tab& tab : tabs) {
-            QToolButton* segment = panel.view.filterTabs()->button(tab.filter);
+        const Json tabs = test::dataRows("app/panel.json", "tabs");
+        for (std::size_t i = 0; i < kAllTaskFilters.size(); ++i) {
+            const Json& tab = tabs.at(i);
+            QCOMPARE(std::string(rawValue(kAllTaskFilters[i])), tab[0].get<std::string>());
+            QToolButton* segment = panel.view.filterTabs()->button(kAllTaskFilters[i]);
             segment->toggle();
             // A radio button to assistive technology, named with its label, checked now.
             QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(segment);
             QCOMPARE(accessible->role(), QAccessible::RadioButton);
-            QCOMPARE(accessible->text(QAccessible::Name), QString(tab.label));
+            QCOMPARE(accessible->text(QAccessible::Name), test::text(tab[1]));
             QVERIFY(accessible->state().checked);
-            QCOMPARE(int(panel.view.taskList()->shownRows().size()), tab.rows);
+            QCOMPARE(int(panel.view.taskList()->shownRows().size()), tab[2].get<int>());
             int headers = 0;
             for (QWidget* widget : panel.view.taskList()->shownWidgets()) {
                 headers += qobject_cast<SectionHeader*>(widget) != nullptr;
             }
-            QCOMPARE(headers, tab.headers);
+            QCOMPARE(headers, tab[3].get<int>());
         }
         QVERIFY(!panel.view.filterTabs()->button(TaskFilter::all)->isChecked()); // one tab checked at a time
         // Done is grouped by month, newest first, each group's label before its rows.
@@ -327,13 +301,7 @@ private slots:
             }
             return std::string();
         };
-        struct Case
-        {
-            const char* name;
-            Qt::Key key;
-            int pressesPerRow;
-        };
-        for (const Case& test : {Case{"Tab", Qt::Key_Tab, 4}, Case{"Down", Qt::Key_Down, 1}}) {
+        for (auto [name, key, pressesPerRow] : {std::tuple{"Tab", Qt::Key_Tab, 4}, {"Down", Qt::Key_Down, 1}}) {
             panel.view.scrollArea()->verticalScrollBar()->setValue(0);
             // Tab from the last tab enters the list at its first row.
             QWidget* lastTab = panel.view.filterTabs()->button(TaskFilter::done);
@@ -341,15 +309,15 @@ private slots:
             QTest::keyClick(lastTab, Qt::Key_Tab);
             QCOMPARE(focusedKey(), issues.front().key);
             std::vector<std::string> reached{focusedKey()};
-            for (int press = 0; press < int(issues.size()) * test.pressesPerRow; ++press) {
-                QTest::keyClick(QApplication::focusWidget(), test.key);
+            for (int press = 0; press < int(issues.size()) * pressesPerRow; ++press) {
+                QTest::keyClick(QApplication::focusWidget(), key);
                 if (focusedKey() != reached.back() && !focusedKey().empty()) {
                     reached.push_back(focusedKey());
                 }
             }
             QCOMPARE(int(reached.size()), int(issues.size()));
             QCOMPARE(reached.back(), issues.back().key);
-            QVERIFY2(list->rowCount() < issues.size() / 2, test.name);
+            QVERIFY2(list->rowCount() < issues.size() / 2, name);
         }
     }
 
@@ -452,7 +420,7 @@ private slots:
         QCOMPARE(offer("9.9.10"), std::optional(true)); // a newer one is offered again
     }
 
-    void textsOfARow()
+    void textsOfARowAndItsMoves()
     {
         const Json table = test::dataTable("app/panel.json", "row texts");
         Clock::time_point now = *JiraDate::parse(table["now"].get<std::string>());
@@ -465,13 +433,8 @@ private slots:
             auto date = optional(row[6]);
             QCOMPARE(texts.dateLine, date ? line(date->c_str(), now, row[7].get<bool>() ? "Done " : "") : QString());
             QCOMPARE(texts.dateIsDone, row[7].get<bool>());
-            QCOMPARE(texts.helpText, QStringLiteral("Click to copy \u201CTB-1: %1\u201D").arg(summary));
         }
-    }
-
-    void transitionLabels()
-    {
-        for (const Json& row : test::dataTable("app/panel.json", "transition labels")["rows"]) {
+        for (const Json& row : test::dataRows("app/panel.json", "transition labels")) {
             Transition transition = decodeTransitionsResponse(Json{{"transitions", {row[0]}}}).transitions.at(0);
             QCOMPARE(transitionLabel(transition), test::text(row[1]));
         }
@@ -506,11 +469,7 @@ private slots:
         const char* markup = "<p>Fix</p><br><style>p { color: red }</style> the <b>parser</b> and its retries "
                              "when the answer is cut short";
         Issue marked = issueWith(markup, "indeterminate");
-        std::string words;
-        for (int i = 0; i < 30; ++i) {
-            words += "a description that wraps ";
-        }
-        ADFNode text{"text", words, std::nullopt};
+        ADFNode text{"text", QString("a description that wraps ").repeated(30).toStdString(), std::nullopt};
         marked.fields.description =
             ADFNode{"doc", std::nullopt, std::vector<ADFNode>{{"paragraph", std::nullopt, std::vector<ADFNode>{text}}}};
         row.setIssue(marked);
@@ -522,14 +481,20 @@ private slots:
         }
     }
 
-    void statusMenuLoadsTransitionsAndAddsTheRowActions()
+    // A row on its own for a loaded site's one In Progress issue: its status menu, its actions, its busy state.
+    void rowStatusMenuActionsBusyStateAndCopy()
     {
-        RowScene scene("Write docs");
-        auto& [f, context, row] = scene;
+        AppFixture f;
+        f.addIssue("Write docs", "3");
+        QVERIFY(f.load());
+        RowContext context;
+        context.store = f.store.get();
+        context.copiedFlash = std::chrono::milliseconds(30);
+        auto row = std::make_unique<TaskRow>(f.store->inProgress().front(), context);
         QStringList details;
         QObject::connect(row.get(), &TaskRow::taskDetailRequested,
                          [&details](const Issue& shown) { details << QString::fromStdString(shown.key); });
-        StatusMenu* statusMenu = scene.statusMenu();
+        auto* statusMenu = row->findChild<StatusMenu*>();
         std::string key = row->issue().key;
         QMenu* menu = statusMenu->ensureMenu();
         statusMenu->rebuildMenu();
@@ -570,34 +535,27 @@ private slots:
                  (QStringList{"Show full details", "Copy " + o + " + summary", "Open " + o + " in browser"}));
         row->actions()->details()->trigger();
         QCOMPARE(details, (QStringList{k, o}));
-    }
 
-    void busyRowShowsOnlyProgressAndCopyFlashes()
-    {
-        RowScene scene("Quick one", std::chrono::milliseconds(30));
-        AppFixture& f = scene.f;
-        TaskRow& row = *scene.row;
-        QObject::connect(f.store.get(), &AppStore::stateChanged, &row,
-                         [&] { row.setBusy(f.store->isBusy(QString::fromStdString(row.issue().key))); });
-        row.show();
-        StatusMenu* statusMenu = scene.statusMenu();
-        QVERIFY(row.findChild<look::Spinner*>() == nullptr && statusMenu->isVisible());
+        // While its change runs the row shows only progress; a copy flashes "Copied" for a moment.
+        TaskRow& busy = *row;
+        QObject::connect(f.store.get(), &AppStore::stateChanged, &busy,
+                         [&] { busy.setBusy(f.store->isBusy(QString::fromStdString(busy.issue().key))); });
+        QVERIFY(busy.findChild<look::Spinner*>() == nullptr && statusMenu->isVisible());
 
         f.jira.setDelay(std::chrono::milliseconds(200));
-        QSignalSpy finished(f.store.get(), &AppStore::loadFinished);
-        f.store->markDone(row.issue());
-        QVERIFY(row.isBusy());
-        auto* spinner = row.findChild<look::Spinner*>();
+        f.store->markDone(busy.issue());
+        QVERIFY(busy.isBusy());
+        auto* spinner = busy.findChild<look::Spinner*>();
         QVERIFY(spinner != nullptr && spinner->isVisible() && !statusMenu->isVisible());
-        QVERIFY(QTest::qWaitFor([&] { return !row.isBusy(); }, 10000));
+        QVERIFY(QTest::qWaitFor([&] { return !busy.isBusy(); }, 10000));
         QVERIFY(!spinner->isVisible() && statusMenu->isVisible());
         f.jira.setDelay(std::chrono::milliseconds(0));
 
-        row.copy();
+        busy.copy();
         QCOMPARE(QApplication::clipboard()->text(),
-                 QStringLiteral("%1: Quick one").arg(QString::fromStdString(row.issue().key)));
-        QVERIFY(row.isCopiedShown());
-        QVERIFY(QTest::qWaitFor([&] { return !row.isCopiedShown(); }, 2000));
+                 QStringLiteral("%1: Review").arg(QString::fromStdString(busy.issue().key)));
+        QVERIFY(busy.isCopiedShown());
+        QVERIFY(QTest::qWaitFor([&] { return !busy.isCopiedShown(); }, 2000));
     }
 };
 

@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include "app/app_fixture.h"
+#include "app/data_tables.h"
 #include "app/look/error_banner.h"
 #include "app/panel/activity_group.h"
 #include "app/panel/content_view.h"
@@ -146,30 +147,15 @@ class ShellTest : public QObject
 private slots:
     void panelIsPlacedUnderTheTrayIconAndClamped()
     {
-        struct Case
-        {
-            const char* name;
-            QRect available;
-            QRect tray;
-            QRect expected;
-        };
-        const QSize size = PanelWindow::kPreferredSize;
-        const Case cases[] = {
-            {"unknown tray: top right", {0, 0, 1920, 1080}, {}, {QPoint(1920 - 4 - 560, 4), size}},
-            {"under a top-right icon, kept on screen",
-             {0, 24, 1920, 1056},
-             {1890, 0, 22, 22},
-             {QPoint(1920 - 560, 26), size}},
-            {"under a centred icon", {0, 24, 1920, 1056}, {950, 0, 22, 22}, {QPoint(680, 26), size}},
-            {"above an icon at the bottom", {0, 0, 1920, 1040}, {950, 1050, 22, 22}, {QPoint(680, 1040 - 870), size}},
-            {"clamped to a small screen", {0, 0, 1280, 800}, {1250, 0, 22, 22}, {QPoint(720, 0), QSize(560, 800)}},
-        };
-        for (const Case& test : cases) {
-            QCOMPARE(panelGeometry(test.available, test.tray, size), test.expected);
+        auto rect = [](const Json& r) { return QRect(r[0], r[1], r[2], r[3]); };
+        const Json rows = test::dataRows("app/shell.json", "panel placement");
+        for (const Json& row : rows) {
+            QVERIFY2(panelGeometry(rect(row[1]), rect(row[2]), PanelWindow::kPreferredSize) == rect(row[3]),
+                     row[0].get<std::string>().c_str());
         }
     }
 
-    void panelHidesOnEscapeOrToggleAndIsAFramelessToolWindow()
+    void panelHidesOnEscapeToggleOrAnotherWindowAndIsAFramelessToolWindow()
     {
         PanelWindow panel;
         QVERIFY(panel.windowFlags().testFlag(Qt::Tool) && panel.windowFlags().testFlag(Qt::FramelessWindowHint));
@@ -181,11 +167,8 @@ private slots:
         panel.showAt({});
         panel.toggle({});
         QVERIFY(!panel.isVisible());
-    }
 
-    void panelHidesWhenAnotherWindowIsActivated()
-    {
-        PanelWindow panel;
+        // Another window activated hides it.
         panel.showAt({});
         QVERIFY(QTest::qWaitForWindowActive(&panel));
         QWidget other;
@@ -257,23 +240,18 @@ private slots:
         windows.showTaskDetail(Issue{"", "TB-1", {}});
         QCOMPARE(windows.detailWindowCount(), std::size_t(7));
         QCOMPARE(windows.detailWindow("TB-1"), first.data());
-        struct Case
-        {
-            const char* key;
-            int offset;
-        };
-        const Case cases[] = {{"TB-0", 0}, {"TB-1", 24}, {"TB-2", 48}, {"TB-5", 120}, {"TB-6", 0}};
-        for (const Case& test : cases) {
-            QDialog* window = windows.detailWindow(test.key);
-            QCOMPARE(window->windowTitle(), QString(test.key));
-            QCOMPARE(window->geometry(), centred.translated(test.offset, test.offset));
+        for (const auto& [key, offset] :
+             {std::pair{"TB-0", 0}, {"TB-1", 24}, {"TB-2", 48}, {"TB-5", 120}, {"TB-6", 0}}) {
+            QDialog* window = windows.detailWindow(key);
+            QCOMPARE(window->windowTitle(), QString(key));
+            QCOMPARE(window->geometry(), centred.translated(offset, offset));
         }
         windows.detailWindow("TB-3")->reject();
         QCOMPARE(windows.detailWindow("TB-3"), nullptr);
         QCOMPARE(windows.detailWindowCount(), std::size_t(6));
     }
 
-    void secondInstanceHandsOverToTheFirst()
+    void secondStartHandsOverOnlyToAnInstanceThatAnswers()
     {
         // A path too long for a local socket: a short stand-in is used.
         test::TempDir folder;
@@ -296,6 +274,15 @@ private slots:
         file.close();
         SingleInstance revived(stale);
         QVERIFY(revived.claim());
+
+        // Something that listens there but never answers: this start runs rather than exit.
+        fs::path silentPath = other / "silent";
+        int silent = listenAt(silentPath);
+        QVERIFY(silent >= 0);
+        SingleInstance beside(QString::fromStdString(silentPath.string()));
+        beside.setAnswerTimeout(50ms);
+        QVERIFY(beside.claim());
+        ::close(silent);
     }
 
     void programWithoutADisplaySaysSoAndExits()
@@ -308,19 +295,12 @@ private slots:
         int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
         QCOMPARE(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         ::close(stale);
-        struct Case
-        {
-            std::optional<std::string> x11, wayland;
-            std::string says;
-        } cases[] = {
-            {std::nullopt, std::nullopt, "no graphical display"},
-            {"127.0.0.1:55", std::nullopt, "cannot reach the graphical display 127.0.0.1:55"},
-            {std::nullopt, "wayland-9", "cannot reach the graphical display wayland-9"},
-        };
-        for (const Case& row : cases) {
+        auto optional = [](const Json& v) { return v.is_null() ? std::nullopt : std::optional(v.get<std::string>()); };
+        const Json rows = test::dataRows("app/shell.json", "no display");
+        for (const Json& row : rows) {
             test::ProcessOptions options;
-            options.env = {{"DISPLAY", row.x11},
-                           {"WAYLAND_DISPLAY", row.wayland},
+            options.env = {{"DISPLAY", optional(row[0])},
+                           {"WAYLAND_DISPLAY", optional(row[1])},
                            {"XDG_RUNTIME_DIR", runtime.path().string()},
                            {"QT_QPA_PLATFORM", std::nullopt}};
             options.timeout = std::chrono::seconds(20);
@@ -329,21 +309,12 @@ private slots:
             QCOMPARE(result.signal, 0);
             QVERIFY(result.out.empty());
             QCOMPARE(std::count(result.err.begin(), result.err.end(), '\n'), 1);
-            QVERIFY2(result.err.find(row.says) != std::string::npos, result.err.c_str());
+            QVERIFY2(result.err.find(row[2].get<std::string>()) != std::string::npos, result.err.c_str());
         }
     }
 
     void onlyTheUsersOwnAnswerEndsAStart()
     {
-        test::TempDir folder;
-        fs::path silentPath = folder / "silent";
-        int silent = listenAt(silentPath);
-        QVERIFY(silent >= 0);
-        SingleInstance beside(QString::fromStdString(silentPath.string()));
-        beside.setAnswerTimeout(50ms);
-        QVERIFY(beside.claim()); // runs, rather than exit because something listens there
-        ::close(silent);
-
         if (::geteuid() != 0) {
             QSKIP("a listener of another user needs root to start");
         }
@@ -398,17 +369,7 @@ private slots:
         QCOMPARE(app.tray().toolTip(), QStringLiteral("2"));
     }
 
-    void panelOpensOnToggleAndAWindowClosesIt()
-    {
-        AppFixture f;
-        TaskbellApp app(f.store.get(), f.updater.get());
-        app.togglePanel();
-        QVERIFY(app.panel().isVisible());
-        QVERIFY(QTest::qWaitFor([&] { return f.jira.requests().size() >= 4; }, 10000)); // the first load
-        app.windows().showSettings();
-        QVERIFY(!app.panel().isVisible());
-    }
-
+    // The panel opens on the tray's toggle and loads; a palette change rebuilds it as it was; a window closes it.
     void darkPaletteRebuildsThePanelAsItWas()
     {
         AppFixture f;
@@ -417,7 +378,8 @@ private slots:
         }
         TaskbellApp app(f.store.get(), f.updater.get());
         app.togglePanel();
-        QVERIFY(QTest::qWaitFor([&] { return f.store->inProgress().size() == 60; }, 10000));
+        QVERIFY(app.panel().isVisible());
+        QVERIFY(QTest::qWaitFor([&] { return f.store->inProgress().size() == 60; }, 10000)); // the first load
         QCoreApplication::processEvents();
         app.content().filterTabs()->button(TaskFilter::all)->toggle();
         QScrollBar* bar = app.content().scrollArea()->verticalScrollBar();
@@ -440,6 +402,8 @@ private slots:
         QVERIFY(!app.content().taskList()->shownRows().empty());
         QVERIFY(loads.isEmpty() && !f.store->isLoading()); // nothing loaded again, nor loading
         QApplication::setPalette(saved);
+        app.windows().showSettings();
+        QVERIFY(!app.panel().isVisible());
     }
 
     // An assistant's move reaches the tray and a notification without a refresh (the desktop smoke test sees it
