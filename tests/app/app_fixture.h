@@ -30,7 +30,8 @@ struct AppFixture
     explicit AppFixture(bool configured = true, double delayScale = 0.01)
     {
         if (configured) {
-            saveSettings(siteSettings());
+            SettingsStore stored = settings();
+            siteSettings().save(stored);
         }
         store = std::make_unique<app::AppStore>(settings(), timing(delayScale), QString::fromStdString(jira.token()));
         app::UpdaterEnvironment environment;
@@ -48,11 +49,6 @@ struct AppFixture
         return timing;
     }
     SettingsStore settings() const { return SettingsStore(folder / "settings"); }
-    void saveSettings(const AppSettings& values)
-    {
-        SettingsStore stored = settings();
-        values.save(stored);
-    }
     // The fake site, project TB, no periodic refresh.
     AppSettings siteSettings() const
     {
@@ -90,6 +86,14 @@ struct AppFixture
         return jira.addIssue(issue);
     }
 
+    // `count` issues "Task 0", "Task 1"… in the given status.
+    void addIssues(int count, const std::string& statusId)
+    {
+        for (int i = 0; i < count; ++i) {
+            addIssue("Task " + std::to_string(i), statusId);
+        }
+    }
+
     // Runs a load of the given kind and waits for it to be applied.
     bool load(bool silent = false)
     {
@@ -107,6 +111,23 @@ struct AppFixture
         updater->check(QString::fromStdString(jira.baseUrl() + "/feed.json"), true, [&done] { done = true; });
         return QTest::qWaitFor([&done] { return done; }, 10000);
     }
+};
+
+// Sets (or, given nothing, unsets) an environment variable for the lifetime of the object.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char* name, const std::optional<std::string>& value)
+        : name_(name), had_(qEnvironmentVariableIsSet(name)), saved_(qgetenv(name))
+    {
+        value ? qputenv(name, QByteArray::fromStdString(*value)) : qunsetenv(name);
+    }
+    ~ScopedEnv() { had_ ? qputenv(name_, saved_) : qunsetenv(name_); }
+
+private:
+    const char* name_;
+    bool had_;
+    QByteArray saved_;
 };
 
 // A gate that holds fake Jira requests until the test opens it (or the gate goes away).

@@ -70,10 +70,8 @@ private:
         for (int y = 0; y < image.height(); ++y) {
             for (int x = 0; x < image.width(); ++x) {
                 QColor pixel = image.pixelColor(x, y);
-                if (pixel.alpha() > 200 && qAbs(pixel.red() - colour.red()) < 8 &&
-                    qAbs(pixel.green() - colour.green()) < 8 && qAbs(pixel.blue() - colour.blue()) < 8) {
-                    ++count;
-                }
+                count += pixel.alpha() > 200 && qAbs(pixel.red() - colour.red()) < 8 &&
+                         qAbs(pixel.green() - colour.green()) < 8 && qAbs(pixel.blue() - colour.blue()) < 8;
             }
         }
         return count;

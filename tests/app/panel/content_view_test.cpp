@@ -28,6 +28,7 @@
 #include "app/panel/update_banner.h"
 #include "core/jira/date.h"
 #include "core/jira/models.h"
+#include "core/platform/executable.h"
 
 using namespace taskbell;
 using namespace taskbell::app;
@@ -57,13 +58,6 @@ Issue issueWith(std::optional<std::string> summary, std::optional<std::string> c
     issue.fields.updated = std::move(updated);
     issue.fields.created = std::move(created);
     return issue;
-}
-
-QString line(const char* timestamp, Clock::time_point now, const char* prefix = "")
-{
-    auto date = *JiraDate::parse(std::string_view(timestamp));
-    return QString(prefix) +
-           QString::fromStdString(JiraDate::dayLabel(date) + " \u00B7 " + JiraDate::relativeDays(date, now));
 }
 
 QStringList menuTexts(QMenu* menu)
@@ -188,10 +182,7 @@ private slots:
         QCOMPARE(all.count("0"), 3);
         QCOMPARE(f.jira.requests().size(), requests); // switching tabs never loads
 
-        QToolButton* version = nullptr;
-        for (QToolButton* candidate : panel.view.findChildren<QToolButton*>()) {
-            version = candidate->text().startsWith('v') ? candidate : version;
-        }
+        QAbstractButton* version = button(&panel.view, "v" + QString::fromStdString(platform::runningVersion()));
         const std::pair<QAbstractButton*, const char*> buttons[] = {{button(&panel.view, "Add task"), "addTask"},
                                                                     {button(&panel.view, "Settings"), "settings"},
                                                                     {button(&panel.view, "Quit"), "quit"},
@@ -204,13 +195,11 @@ private slots:
 
         f.addIssue("Backlog one", "10000");
         f.addIssue("Backlog two", "10000");
-        for (int i = 0; i < 3; ++i) {
-            f.addIssue("Active " + std::to_string(i), "3");
-        }
-        auto earlier = std::chrono::system_clock::now() - std::chrono::hours(24 * 35);
+        f.addIssues(3, "3");
+        const auto earlier = std::chrono::duration_cast<std::chrono::milliseconds>(
+            (std::chrono::system_clock::now() - std::chrono::hours(24 * 35)).time_since_epoch());
         test::FakeIssue resolved;
-        resolved.resolutiondate =
-            f.jira.timestamp(std::chrono::duration_cast<std::chrono::milliseconds>(earlier.time_since_epoch()).count());
+        resolved.resolutiondate = f.jira.timestamp(earlier.count());
         f.addIssue("Finished earlier", "10002", resolved);
         f.addIssue("Finished now", "10002");
         QVERIFY(f.load());
@@ -251,12 +240,10 @@ private slots:
         QVERIFY(visibleTexts(&panel.view).contains(QStringLiteral("2 backlog \u00B7 3 active \u00B7 2 done")));
     }
 
-    void rowsAreMadeOnlyNearTheViewport()
+    void rowsAreMadeOnlyNearTheViewportAndTheKeyboardReachesEach()
     {
         Panel panel;
-        for (int i = 0; i < 200; ++i) {
-            panel.fixture.addIssue("Task " + std::to_string(i), "3");
-        }
+        panel.fixture.addIssues(200, "3");
         QVERIFY(panel.open());
         TaskList* list = panel.view.taskList();
         const std::vector<Issue>& issues = panel.fixture.store->inProgress();
@@ -280,19 +267,10 @@ private slots:
         panel.settle();
         QCOMPARE(bar->value(), bar->maximum() / 2);
         QCOMPARE(list->shownRows(), before);
-    }
 
-    void keyboardReachesEveryIssue()
-    {
-        Panel panel;
-        for (int i = 0; i < 60; ++i) {
-            panel.fixture.addIssue("Task " + std::to_string(i), "3");
-        }
-        QVERIFY(panel.open());
+        // Tab and Down reach every issue, one after the other, while rows are still made only near the viewport.
         QApplication::setActiveWindow(&panel.view);
         QVERIFY(QTest::qWaitForWindowActive(&panel.view));
-        TaskList* list = panel.view.taskList();
-        const std::vector<Issue>& issues = panel.fixture.store->inProgress();
         auto focusedKey = [] {
             for (QWidget* widget = QApplication::focusWidget(); widget != nullptr; widget = widget->parentWidget()) {
                 if (auto* row = qobject_cast<TaskRow*>(widget)) {
@@ -328,9 +306,9 @@ private slots:
             qint64 epoch = QDateTime(QDate(2026, 3, day), QTime(hour, minute, second, ms)).toMSecsSinceEpoch();
             return std::chrono::system_clock::time_point(std::chrono::milliseconds(epoch));
         };
+        const auto noon = std::chrono::duration_cast<std::chrono::milliseconds>(at(10, 12, 0, 0, 0).time_since_epoch());
         test::FakeIssue dated;
-        dated.created = f.jira.timestamp(
-            std::chrono::duration_cast<std::chrono::milliseconds>(at(10, 12, 0, 0, 0).time_since_epoch()).count());
+        dated.created = f.jira.timestamp(noon.count());
         f.addIssue("Dated", "3", dated);
         QVERIFY(f.load());
         auto now = std::make_shared<std::chrono::system_clock::time_point>(at(10, 23, 59, 59, 950));
@@ -345,17 +323,7 @@ private slots:
         area.show();
         QVERIFY(QTest::qWaitForWindowExposed(&area));
         list->rebuild();
-        auto dateLine = [list] {
-            if (list->shownRows().empty()) {
-                return QString();
-            }
-            for (QLabel* label : list->shownRows().front()->findChildren<QLabel*>()) {
-                if (label->text().contains(u'\u00B7')) {
-                    return label->text();
-                }
-            }
-            return QString();
-        };
+        auto dateLine = [list] { return visibleTexts(list).filter(QString(u'\u00B7')).value(0); };
         QVERIFY2(dateLine().endsWith(" today"), qPrintable(dateLine()));
         *now = at(11, 0, 30, 0, 0); // midnight passes with the panel open
         QVERIFY(QTest::qWaitFor([&] { return dateLine().endsWith(" yesterday"); }, 2000));
@@ -430,8 +398,11 @@ private slots:
                 now);
             const QString summary = test::text(row[5]);
             QCOMPARE(texts.summary, summary);
-            auto date = optional(row[6]);
-            QCOMPARE(texts.dateLine, date ? line(date->c_str(), now, row[7].get<bool>() ? "Done " : "") : QString());
+            const auto date = JiraDate::parse(optional(row[6]));
+            QCOMPARE(texts.dateLine, date ? QString(row[7].get<bool>() ? "Done " : "") +
+                                                QString::fromStdString(JiraDate::dayLabel(*date) + " \u00B7 " +
+                                                                       JiraDate::relativeDays(*date, now))
+                                          : QString());
             QCOMPARE(texts.dateIsDone, row[7].get<bool>());
         }
         for (const Json& row : test::dataRows("app/panel.json", "transition labels")) {
@@ -495,10 +466,9 @@ private slots:
         QObject::connect(row.get(), &TaskRow::taskDetailRequested,
                          [&details](const Issue& shown) { details << QString::fromStdString(shown.key); });
         auto* statusMenu = row->findChild<StatusMenu*>();
-        std::string key = row->issue().key;
         QMenu* menu = statusMenu->ensureMenu();
         statusMenu->rebuildMenu();
-        QString k = QString::fromStdString(key);
+        const QString k = QString::fromStdString(row->issue().key);
         QStringList extras{"—", "Show full details", "Copy " + k + " + summary", "Open " + k + " in browser"};
         QCOMPARE(menuTexts(menu), QStringList{"Loading…"} + extras);
         menu->actions().front()->trigger(); // does nothing
@@ -538,8 +508,7 @@ private slots:
 
         // While its change runs the row shows only progress; a copy flashes "Copied" for a moment.
         TaskRow& busy = *row;
-        QObject::connect(f.store.get(), &AppStore::stateChanged, &busy,
-                         [&] { busy.setBusy(f.store->isBusy(QString::fromStdString(busy.issue().key))); });
+        QObject::connect(f.store.get(), &AppStore::stateChanged, &busy, [&] { busy.setBusy(f.store->isBusy(o)); });
         QVERIFY(busy.findChild<look::Spinner*>() == nullptr && statusMenu->isVisible());
 
         f.jira.setDelay(std::chrono::milliseconds(200));
@@ -552,8 +521,7 @@ private slots:
         f.jira.setDelay(std::chrono::milliseconds(0));
 
         busy.copy();
-        QCOMPARE(QApplication::clipboard()->text(),
-                 QStringLiteral("%1: Review").arg(QString::fromStdString(busy.issue().key)));
+        QCOMPARE(QApplication::clipboard()->text(), o + ": Review");
         QVERIFY(busy.isCopiedShown());
         QVERIFY(QTest::qWaitFor([&] { return !busy.isCopiedShown(); }, 2000));
     }

@@ -3,7 +3,6 @@
 // application with an assistant at work beside it.
 #include <QApplication>
 #include <QDialog>
-#include <QFile>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -268,11 +267,8 @@ private slots:
 
         // A socket left behind by a crashed instance is taken over.
         test::TempDir other;
-        QString stale = QString::fromStdString((other / "instance").string());
-        QFile file(stale);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
-        SingleInstance revived(stale);
+        test::writeFile(other / "instance", "");
+        SingleInstance revived(QString::fromStdString((other / "instance").string()));
         QVERIFY(revived.claim());
 
         // Something that listens there but never answers: this start runs rather than exit.
@@ -289,11 +285,8 @@ private slots:
     {
         // A Wayland socket nobody listens on any more.
         test::TempDir runtime;
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        (runtime / "wayland-9").string().copy(address.sun_path, sizeof address.sun_path - 1);
-        int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        QCOMPARE(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        int stale = listenAt(runtime / "wayland-9");
+        QVERIFY(stale >= 0);
         ::close(stale);
         auto optional = [](const Json& v) { return v.is_null() ? std::nullopt : std::optional(v.get<std::string>()); };
         const Json rows = test::dataRows("app/shell.json", "no display");
@@ -337,10 +330,8 @@ private slots:
     void withoutARuntimeFolderTheSocketStaysPrivate()
     {
         test::TempDir temp;
-        QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-        QByteArray tmpdir = qgetenv("TMPDIR");
-        qunsetenv("XDG_RUNTIME_DIR");
-        qputenv("TMPDIR", QByteArray::fromStdString(temp.path().string()));
+        test::ScopedEnv runtime("XDG_RUNTIME_DIR", std::nullopt);
+        test::ScopedEnv tmpdir("TMPDIR", temp.path().string());
         fs::path own = temp / ("taskbell-" + std::to_string(::geteuid()));
         QCOMPARE(SingleInstance::defaultSocketPath().toStdString(), (own / "com.quillet.taskbell.instance").string());
         QCOMPARE(fs::status(own).permissions(), fs::perms::owner_all);
@@ -349,8 +340,6 @@ private slots:
         fs::permissions(own, fs::perms::all);
         QVERIFY(SingleInstance::defaultSocketPath().isEmpty());
         QVERIFY(SingleInstance().claim());
-        qputenv("XDG_RUNTIME_DIR", runtime);
-        qputenv("TMPDIR", tmpdir);
     }
 
     void trayShowsTheIconAloneUntilConfigured()
@@ -362,8 +351,7 @@ private slots:
         QVERIFY(TrayItem::pixmapFor({}, 22).toImage() != TrayItem::pixmapFor("3", 22).toImage());
         f.configure();
         QCOMPARE(app.tray().label(), QStringLiteral("0")); // configured, nothing in progress yet
-        f.addIssue("One", "3");
-        f.addIssue("Two", "3");
+        f.addIssues(2, "3");
         QVERIFY(f.load());
         QCOMPARE(app.tray().label(), QStringLiteral("2"));
         QCOMPARE(app.tray().toolTip(), QStringLiteral("2"));
@@ -373,9 +361,7 @@ private slots:
     void darkPaletteRebuildsThePanelAsItWas()
     {
         AppFixture f;
-        for (int i = 0; i < 60; ++i) {
-            f.addIssue("Task " + std::to_string(i), "3");
-        }
+        f.addIssues(60, "3");
         TaskbellApp app(f.store.get(), f.updater.get());
         app.togglePanel();
         QVERIFY(app.panel().isVisible());

@@ -62,20 +62,6 @@ QStringList shellArguments(const QString& command)
     return QString::fromUtf8(sh.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
 }
 
-// Points the login-item entry into a folder of the test's own for the lifetime of the object.
-class ConfigHome
-{
-public:
-    explicit ConfigHome(const std::filesystem::path& folder) : saved_(qgetenv("XDG_CONFIG_HOME"))
-    {
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(folder.string()));
-    }
-    ~ConfigHome() { qputenv("XDG_CONFIG_HOME", saved_); }
-
-private:
-    QByteArray saved_;
-};
-
 struct Form
 {
     QWidget* view;
@@ -288,7 +274,7 @@ private slots:
         test::AppFixture fixture;
         test::TempDir home;
         test::writeFile(home / "autostart", "a file where the folder should be");
-        ConfigHome config(home.path());
+        test::ScopedEnv config("XDG_CONFIG_HOME", home.path().string()); // where the login-item entry goes
         SettingsView view(*fixture.store, *fixture.updater);
         view.show();
         auto* launch = child<QCheckBox>(&view, "launchAtLogin");
@@ -298,7 +284,7 @@ private slots:
 
         // Where the entry can be written the switch stays on, and it is applied at once, not on "Done".
         test::TempDir writable;
-        ConfigHome usable(writable.path());
+        test::ScopedEnv usable("XDG_CONFIG_HOME", writable.path().string());
         launch->click();
         QVERIFY(launch->isChecked());
         QVERIFY(LoginItem::isRegistered());
@@ -529,11 +515,7 @@ private slots:
         QCOMPARE(full.findChild<StatusMenu*>()->badge()->text(), QString("In Progress"));
 
         // The window follows the store's copy of its issue, and keeps its own when the issue leaves the store.
-        test::FakeIssue stored;
-        stored.summary = "Current summary";
-        stored.statusId = "3";
-        stored.assigneeAccountId = fixture.jira.accountId();
-        const std::string key = fixture.jira.addIssue(stored);
+        const std::string key = fixture.addIssue("Current summary", "3");
 
         Issue opened{"", key, {}};
         opened.fields.summary = "Summary when opened";
