@@ -1,5 +1,6 @@
 // Installing across file systems, modes that survive packing, and archive names under any locale.
 #include <clocale>
+#include <memory>
 
 #include <gtest/gtest.h>
 #include <locale.h>
@@ -23,32 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A small tmpfs standing in for the disk the application is installed on, while the update folder lives on another file
-// system. Needs root; unmounted again on destruction.
-class SmallFileSystem
-{
-public:
-    SmallFileSystem(const fs::path& at, const char* size) : at_(at)
-    {
-        fs::create_directories(at_);
-        std::string options = std::string("size=") + size;
-        mounted_ = ::geteuid() == 0 && ::mount("tmpfs", at_.c_str(), "tmpfs", 0, options.c_str()) == 0;
-    }
-    ~SmallFileSystem()
-    {
-        if (mounted_) {
-            ::umount2(at_.c_str(), MNT_DETACH);
-        }
-    }
-    SmallFileSystem(const SmallFileSystem&) = delete;
-    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
-    bool mounted() const { return mounted_; }
-
-private:
-    fs::path at_;
-    bool mounted_ = false;
-};
-
 // What the bundle's program prints when it is started.
 std::string startOutput(const fs::path& bundle)
 {
@@ -71,11 +46,14 @@ fs::path signedBundle(const fs::path& folder, const std::string& version, const 
 
 TEST(Staging, AFailedCopyToAFullDiskLeavesTheInstalledBundleRunning)
 {
+    // A small tmpfs stands in for the disk the application is installed on; the update folder is on another one.
     test::TempDir temp;
-    SmallFileSystem disk(temp / "disk", "512k");
-    if (!disk.mounted()) {
+    fs::create_directories(temp / "disk");
+    if (::geteuid() != 0 || ::mount("tmpfs", (temp / "disk").c_str(), "tmpfs", 0, "size=512k") != 0) {
         GTEST_SKIP() << "mounting a tmpfs needs root";
     }
+    std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
+        &temp.path(), [](const fs::path* at) { ::umount2((*at / "disk").c_str(), MNT_DETACH); });
     auto key = update::generateSigningKey();
     auto installed = signedBundle(temp / "disk" / "Applications", "1.0.0", key);
     ASSERT_EQ(startOutput(installed), "1.0.0\n");
