@@ -4,7 +4,6 @@
 #include <regex>
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "core/base/http.h"
 #include "core/update/engine.h"
@@ -51,7 +50,6 @@ TEST(UpdateDownload, StoresTheArchiveInAFreshPrivateFolderOrLeavesNothing)
 
     auto first = update::download(manifestFor(server.url("/T.zip")), root);
     auto second = update::download(manifestFor(server.url("/T.zip")), root);
-    EXPECT_EQ(first.filename(), "update.zip");
     EXPECT_EQ(first.parent_path().parent_path(), root);
     EXPECT_NE(first.parent_path(), second.parent_path());
     const std::regex folderName("TaskbellUpdate-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]"
