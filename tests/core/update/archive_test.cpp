@@ -65,8 +65,6 @@ protected:
     fs::path work = outer / "work";
     fs::path archive = work / "update.zip";
 
-    void SetUp() override { fs::create_directory(work); }
-
     fs::path unpack(const std::vector<ZipEntry>& entries, const update::UnpackLimits& limits = {})
     {
         fs::remove_all(work);

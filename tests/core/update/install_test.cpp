@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
