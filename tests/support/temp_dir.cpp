@@ -44,8 +44,9 @@ std::string readFile(const std::filesystem::path& path)
 void writeFile(const std::filesystem::path& path, const std::string& content)
 {
     std::filesystem::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
+    if (!(std::ofstream(path, std::ios::binary | std::ios::trunc) << content << std::flush)) {
+        throw std::runtime_error("cannot write " + path.string());
+    }
 }
 
 std::vector<std::string> listTree(const std::filesystem::path& root)

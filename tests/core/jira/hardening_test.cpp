@@ -32,28 +32,18 @@ TEST(JiraBody, DescriptionsBeyondTheBudgetEndInAnEllipsis)
                         {"description", {{"type", "doc"}, {"content", {paragraph, paragraph}}}}}}};
         return Json{{"issues", std::vector<Json>(issues, issue)}}.dump();
     };
-    struct Case
-    {
-        BodyBudget budget;
-        std::string text;
-        std::vector<std::string> descriptions; // flattened, per issue
-    };
-    for (const Case& c : std::vector<Case>{
-             {{100, 100, 1000}, "ab", {"ab\nab", "ab\nab"}},
-             // Two nodes per paragraph: the second issue's description runs out after one paragraph, or at once.
-             {{11, 100, 1000}, "ab", {"ab\nab", "ab\n\u2026"}},
-             {{7, 100, 1000}, "ab", {"ab\nab", "\u2026"}},
-             // Never half a character: the second text keeps nothing of its first two-byte letter.
-             {{100, 5, 1000}, "\u00e9\u00e9", {"\u00e9\u00e9\n\u2026", "\u2026"}},
-         }) {
+    const Json rows = test::testData("jira/budgets.json");
+    for (const Json& row : rows) {
         // The search pages decoded from their text, and a body parsed to a document tree first.
-        BodyBudget budget = c.budget;
+        const BodyBudget given{row[0][0].get<std::size_t>(), row[0][1].get<std::size_t>(), 1000};
+        const std::string text = row[1];
+        BodyBudget budget = given;
         for (const EnhancedSearchResponse& response :
-             {SearchPages(c.budget).enhanced(page(2, c.text)),
-              decodeEnhancedSearchResponse(parseJiraBody(page(2, c.text), budget))}) {
+             {SearchPages(given).enhanced(page(2, text)),
+              decodeEnhancedSearchResponse(parseJiraBody(page(2, text), budget))}) {
             ASSERT_EQ(response.issues.size(), 2u);
-            EXPECT_EQ(response.issues[0].descriptionText(), c.descriptions[0]) << c.budget.descriptionNodes;
-            EXPECT_EQ(response.issues[1].descriptionText(), c.descriptions[1]) << c.budget.descriptionNodes;
+            EXPECT_EQ(response.issues[0].descriptionText(), row[2][0]) << row;
+            EXPECT_EQ(response.issues[1].descriptionText(), row[2][1]) << row;
         }
     }
     // Pages of one search draw on one budget: the second page gets what the first left.

@@ -5,17 +5,12 @@
 #include "core/jira/date.h"
 #include "core/jira/models.h"
 #include "failure.h"
-#include "temp_dir.h"
+#include "test_data.h"
 
 using namespace taskbell;
 using namespace std::chrono;
 
 namespace {
-
-Json fixture(const std::string& name)
-{
-    return parseJson(test::readFile(std::string(TASKBELL_TEST_DATA) + "/jira/" + name), kResponseDepthLimit).value();
-}
 
 Json json(std::string_view text)
 {
@@ -42,7 +37,7 @@ void onSmallStack(const std::function<void()>& work)
 
 TEST(JiraModels, DecodesARealSearchPage)
 {
-    EnhancedSearchResponse response = decodeEnhancedSearchResponse(fixture("search_page.json"));
+    EnhancedSearchResponse response = decodeEnhancedSearchResponse(test::testData("jira/search_page.json"));
     ASSERT_EQ(response.issues.size(), 3u);
     EXPECT_EQ(response.nextPageToken, "Ch0jU3RyaW5nJlZFVk5VQT09JUludCZNelUx");
     EXPECT_EQ(response.isLast, false);
@@ -73,7 +68,7 @@ TEST(JiraModels, DecodesARealSearchPage)
 
 TEST(JiraModels, RichDescriptionFlattensAndCountsAttachments)
 {
-    Json raw = fixture("issue_rich.json");
+    Json raw = test::testData("jira/issue_rich.json");
     Issue issue = decodeIssue(raw);
     EXPECT_EQ(issue.descriptionText(), test::readFile(std::string(TASKBELL_TEST_DATA) + "/jira/issue_rich.txt"));
     // The mention keeps its type and nothing else: its visible text lives in attributes.
@@ -84,7 +79,7 @@ TEST(JiraModels, RichDescriptionFlattensAndCountsAttachments)
 
 TEST(JiraModels, TransitionsUsersCreatedIssuesAndClassicPages)
 {
-    TransitionsResponse response = decodeTransitionsResponse(fixture("transitions.json"));
+    TransitionsResponse response = decodeTransitionsResponse(test::testData("jira/transitions.json"));
     ASSERT_EQ(response.transitions.size(), 4u);
     EXPECT_EQ(response.transitions[1],
               (Transition{"21", "Start work", TransitionTarget{"Doing", StatusCategory{"indeterminate", "En cours"}}}));
@@ -114,7 +109,7 @@ TEST(JiraModels, StrictTypesFailTheWholeDocumentWithThePath)
         {"transitions", [](const Json& j) { decodeTransitionsResponse(j); }},
         {"user", [](const Json& j) { decodeJiraUser(j); }},
     };
-    for (const Json& row : fixture("decode_errors.json")) {
+    for (const Json& row : test::testData("jira/decode_errors.json")) {
         EXPECT_EQ(test::failure<DecodeError>([&] { decoders.at(row[0])(row[1]); }), row[2]) << row[1];
     }
 }
@@ -140,15 +135,13 @@ TEST(JiraModels, DeepDescriptionsStayOffTheStack)
 {
     // As deep as the response depth cap allows: nested list items around one text.
     const int levels = static_cast<int>(kResponseDepthLimit) / 2 - 4;
-    std::string text = R"({"id":"1","key":"A-1","fields":{"description":)";
+    std::string open, close;
     for (int i = 0; i < levels; ++i) {
-        text += R"({"type":"listItem","content":[)";
+        open += R"({"type":"listItem","content":[)";
+        close += "]}";
     }
-    text += R"({"type":"text","text":"bottom"})";
-    for (int i = 0; i < levels; ++i) {
-        text += "]}";
-    }
-    Json parsed = json(text + "}}");
+    Json parsed = json(R"({"id":"1","key":"A-1","fields":{"description":)" + open +
+                       R"({"type":"text","text":"bottom"})" + close + "}}");
     std::optional<std::string> flattened;
     bool equal = false;
     onSmallStack([&] {

@@ -20,32 +20,16 @@ const Json kEntries = testData("platform/login_entries.json");
 // The argument vector a desktop environment would start from the entry.
 std::vector<std::string> launchedArguments(const fs::path& entry)
 {
-    std::vector<std::string> arguments;
-    GKeyFile* file = g_key_file_new();
-    GError* error = nullptr;
-    if (g_key_file_load_from_file(file, entry.c_str(), G_KEY_FILE_NONE, &error)) {
-        gchar* exec = g_key_file_get_string(file, "Desktop Entry", "Exec", &error);
-        if (exec) {
-            // Field codes first: a doubled percent sign is a literal one.
-            std::string command;
-            for (const char* c = exec; *c; ++c) {
-                command += *c;
-                if (*c == '%' && c[1] == '%') {
-                    ++c;
-                }
-            }
-            gint argc = 0;
-            gchar** argv = nullptr;
-            if (g_shell_parse_argv(command.c_str(), &argc, &argv, &error)) {
-                arguments.assign(argv, argv + argc);
-                g_strfreev(argv);
-            }
-            g_free(exec);
-        }
+    g_autoptr(GKeyFile) file = g_key_file_new();
+    g_autofree gchar* exec = g_key_file_load_from_file(file, entry.c_str(), G_KEY_FILE_NONE, nullptr)
+                                 ? g_key_file_get_string(file, "Desktop Entry", "Exec", nullptr)
+                                 : nullptr;
+    // Field codes first: a doubled percent sign is a literal one.
+    g_auto(GStrv) argv = nullptr;
+    if (!exec || !g_shell_parse_argv(fillIn(exec, "%%", "%").c_str(), nullptr, &argv, nullptr)) {
+        return {};
     }
-    g_clear_error(&error);
-    g_key_file_free(file);
-    return arguments;
+    return {argv, argv + g_strv_length(argv)};
 }
 
 } // namespace
