@@ -214,12 +214,11 @@ private slots:
             fixture.install();
             QCOMPARE(fixture.quits, error.isEmpty() ? 1 : 0);
             QCOMPARE(fixture.statuses.dump(), row[3].dump());
-            QCOMPARE(fixture.updater->errorMessage().has_value(), !error.isEmpty());
             // The install script takes the new bundle from beside the installed one: no update folder stays.
             QVERIFY(noUpdateFolder(fixture.temp / "tmp"));
+            const QString shown = fixture.updater->errorMessage().value_or("-");
+            QVERIFY2(error.isEmpty() ? shown == "-" : shown.startsWith(error), qPrintable(shown));
             if (!error.isEmpty()) {
-                QVERIFY2(fixture.updater->errorMessage()->startsWith(error),
-                         qPrintable(*fixture.updater->errorMessage()));
                 QVERIFY(!fixture.updater->isChecking());
                 QVERIFY(fixture.updater->available()); // the user may try again
             }
