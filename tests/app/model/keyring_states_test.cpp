@@ -5,20 +5,15 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSignalSpy>
-#include <QTest>
 #include <csignal>
-#include <memory>
+#include <utility>
 
 #include "app/app_fixture.h"
-#include "app/model/app_store.h"
-#include "app/model/updater.h"
 #include "app/panel/content_view.h"
 #include "app/shell/application.h"
 #include "app/shell/tray_item.h"
 #include "app/windows/settings_view.h"
 #include "core/platform/keychain.h"
-#include "core/settings/app_settings.h"
 
 using namespace taskbell;
 using namespace taskbell::app;
@@ -53,9 +48,8 @@ public:
     bool stopped() const { return pid_ > 1; }
     void resume()
     {
-        if (pid_ > 1) {
-            ::kill(pid_, SIGCONT);
-            pid_ = 0;
+        if (pid_t pid = std::exchange(pid_, 0); pid > 1) {
+            ::kill(pid, SIGCONT);
         }
     }
 
