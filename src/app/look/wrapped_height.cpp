@@ -2,6 +2,7 @@
 
 #include <QFontMetricsF>
 #include <cmath>
+#include <memory>
 
 namespace taskbell::app::look {
 
@@ -32,7 +33,7 @@ int slotOf(char16_t unit)
 } // namespace
 
 WrappedHeight::WrappedHeight(const QFont& font)
-    : font_(font), metrics_(font), oneLine_(laidOut(QStringLiteral("x"), 1000)),
+    : font_(font), metrics_(font), lineHeight_(metrics_.height()), oneLine_(laidOut(QStringLiteral("x"), 1000)),
       advances_(kLatinEnd + (kPunctuationEnd - kPunctuationBegin), -1.0F)
 {
 }
@@ -116,7 +117,31 @@ int WrappedHeight::operator()(const QString& text, int width, int limit)
             return limit;
         }
     }
-    return std::min(laidOut(text, width), limit);
+    // A row asks again for its own text when it is placed: what was laid out is kept for a while.
+    constexpr qsizetype kKeptLayouts = 4096;
+    auto kept = laidOutHeights_.constFind({text, width});
+    if (kept == laidOutHeights_.constEnd()) {
+        if (laidOutHeights_.size() >= kKeptLayouts) {
+            laidOutHeights_.clear();
+        }
+        kept = laidOutHeights_.insert({text, width}, laidOut(text, width));
+    }
+    return std::min(*kept, limit);
+}
+
+WrappedHeight& WrappedHeight::shared(const QFont& font)
+{
+    static std::vector<std::unique_ptr<WrappedHeight>> measures;
+    for (const auto& measure : measures) {
+        if (measure->font() == font) {
+            return *measure;
+        }
+    }
+    constexpr std::size_t kFonts = 16;
+    if (measures.size() >= kFonts) {
+        measures.erase(measures.begin());
+    }
+    return *measures.emplace_back(std::make_unique<WrappedHeight>(font));
 }
 
 } // namespace taskbell::app::look

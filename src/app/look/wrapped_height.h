@@ -2,6 +2,8 @@
 
 #include <QFont>
 #include <QFontMetrics>
+#include <QHash>
+#include <QPair>
 #include <QString>
 #include <climits>
 #include <vector>
@@ -19,8 +21,12 @@ public:
     explicit WrappedHeight(const QFont& font);
 
     const QFont& font() const { return font_; }
+    // The height of one line of text in the font.
+    int lineHeight() const { return lineHeight_; }
     // The height of `text` wrapped at `width` pixels, at most `limit`.
     int operator()(const QString& text, int width, int limit = INT_MAX);
+    // One measure per font, shared by the GUI thread's widgets.
+    static WrappedHeight& shared(const QFont& font);
 
 private:
     struct Widths
@@ -39,10 +45,12 @@ private:
 
     QFont font_;
     QFontMetrics metrics_;
+    int lineHeight_;
     int oneLine_;
     std::vector<float> advances_; // by table slot; negative: not learnt yet, NaN: not in the font
     int limit_ = -1;              // the limit `limitLines_` was worked out for
     int limitLines_ = 0;
+    QHash<QPair<QString, int>, int> laidOutHeights_; // texts laid out, by text and width
 };
 
 } // namespace taskbell::app::look

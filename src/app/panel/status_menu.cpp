@@ -1,7 +1,7 @@
 #include "app/panel/status_menu.h"
 
 #include <QAction>
-#include <QHBoxLayout>
+#include <QHash>
 #include <QMenu>
 #include <QPainter>
 
@@ -45,18 +45,13 @@ QString transitionLabel(const Transition& transition)
 }
 
 StatusMenu::StatusMenu(const Issue& issue, AppStore& store, IssueActions* actions, QWidget* parent)
-    : QPushButton(parent), issue_(issue), store_(store), actions_(actions), badge_(new StatusBadge)
+    : QPushButton(parent), issue_(issue), store_(store), actions_(actions), badge_(new StatusBadge(this))
 {
     setFlat(true);
     setCursor(Qt::PointingHandCursor);
     QString help = tr("Change status");
     setAccessibleName(help);
     look::setHelpText(this, help);
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(3);
-    layout->addWidget(badge_);
-    layout->addSpacing(kChevronPixels); // the chevron is painted there
     // The menu is made when it is first opened: a panel shows hundreds of rows, few menus are ever opened.
     connect(this, &QPushButton::pressed, this, [this] {
         if (menu_ == nullptr) {
@@ -107,12 +102,44 @@ void StatusMenu::setIssue(const Issue& issue)
     updateLabel();
 }
 
+QString StatusMenu::statusName(const Issue& issue)
+{
+    const auto& status = issue.fields.status;
+    return status && status->name ? QString::fromStdString(*status->name) : tr("Unknown");
+}
+
+QSize StatusMenu::badgeSize(const QString& name) const
+{
+    // What the badge's own size hint gives: its one line of text within its margins. A list asks for
+    // every issue's status, and a site has a few status names: the text sizes are kept per font.
+    static QFont measured;
+    static QHash<QString, QSize> textSizes;
+    if (measured != badge_->font() || textSizes.size() > 256) {
+        measured = badge_->font();
+        textSizes.clear();
+    }
+    auto text = textSizes.constFind(name);
+    if (text == textSizes.constEnd()) {
+        text = textSizes.insert(name, QFontMetrics(measured).size(Qt::TextSingleLine, name));
+    }
+    QMargins margins = badge_->contentsMargins();
+    return {text->width() + margins.left() + margins.right(), text->height() + margins.top() + margins.bottom()};
+}
+
+QSize StatusMenu::sizeFor(const Issue& issue) const
+{
+    QSize badge = badgeSize(statusName(issue));
+    return {badge.width() + kChevronPixels, badge.height()};
+}
+
 void StatusMenu::updateLabel()
 {
     const auto& status = issue_.fields.status;
-    QString name = status && status->name ? QString::fromStdString(*status->name) : tr("Unknown");
+    QString name = statusName(issue_);
     badge_->setStatus(name, status ? categoryOf(status->statusCategory) : std::nullopt);
-    setFixedSize(layout()->sizeHint());
+    QSize badge = badgeSize(name);
+    badge_->setGeometry(QRect(QPoint(0, 0), badge));
+    setFixedSize(badge.width() + kChevronPixels, badge.height());
 }
 
 void StatusMenu::rebuildMenu()

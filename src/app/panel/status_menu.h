@@ -33,6 +33,8 @@ public:
     StatusMenu(const Issue& issue, AppStore& store, IssueActions* actions = nullptr, QWidget* parent = nullptr);
 
     void setIssue(const Issue& issue);
+    // The size the button takes for `issue`: its badge and chevron, whichever issue it shows now.
+    QSize sizeFor(const Issue& issue) const;
     const Issue& issue() const { return issue_; }
     StatusBadge* badge() const { return badge_; }
     // The button's menu, made on first use.
@@ -46,6 +48,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    static QString statusName(const Issue& issue);
+    QSize badgeSize(const QString& name) const;
     void updateLabel();
 
     Issue issue_;

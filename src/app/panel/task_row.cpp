@@ -8,7 +8,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTimer>
-#include <QVBoxLayout>
 
 #include "app/look/look.h"
 #include "app/look/spinner.h"
@@ -29,6 +28,12 @@ namespace {
 
 // Longer descriptions are cut before layout: the preview shows three lines at most.
 constexpr qsizetype kDescriptionPreviewChars = 400;
+constexpr int kRowMargin = 8;
+constexpr int kColumnGap = 8; // between the information block and the controls
+constexpr int kLineGap = 3;   // between the lines of the information block
+constexpr int kKeyGap = 6;    // between the key, the priority and the "Copied" flash
+constexpr int kButtonGap = 6;
+constexpr int kDateSymbolPixels = 12;
 
 std::optional<std::string_view> view(const std::optional<std::string>& text)
 {
@@ -103,57 +108,37 @@ TaskRow::TaskRow(const Issue& issue, const RowContext& context, QWidget* parent)
     connect(actions_->copy(), &QAction::triggered, this, &TaskRow::flashCopied);
     installPanelAccessibility();
     setObjectName(QStringLiteral("taskRow"));
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
     QColor secondary = look::secondary(palette());
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(8, 8, 8, 8);
-    row->setSpacing(8);
 
-    copyArea_ = new CopyArea;
+    // The row places its parts itself (arrange()), from the same measures heightFor() uses: a list
+    // shows many rows, and box layouts would lay every wrapped text out several times over.
+    copyArea_ = new CopyArea(this);
     connect(copyArea_, &CopyArea::activated, actions_->copy(), &QAction::trigger);
-    auto* info = new QVBoxLayout(copyArea_);
-    info->setContentsMargins(0, 0, 0, 0);
-    info->setSpacing(3);
-    auto* keyLine = new QHBoxLayout;
-    keyLine->setSpacing(6);
-    key_ = look::textLabel({}, look::FontRole::Caption, look::accent(palette()));
+    key_ = look::textLabel({}, look::FontRole::Caption, look::accent(palette()), copyArea_);
     key_->setFont(look::monospacedFont(look::FontRole::Caption));
-    priority_ = look::textLabel({}, look::FontRole::Caption2, secondary);
-    keyLine->addWidget(key_);
-    keyLine->addWidget(priority_);
-    keyLine->addStretch(1);
-    keyLine_ = keyLine;
-    info->addLayout(keyLine);
-    summary_ = look::textLabel({}, look::FontRole::Callout);
+    priority_ = look::textLabel({}, look::FontRole::Caption2, secondary, copyArea_);
+    summary_ = look::textLabel({}, look::FontRole::Callout, {}, copyArea_);
     summary_->setWordWrap(true);
-    info->addWidget(summary_);
-    description_ = look::textLabel({}, look::FontRole::Caption, secondary);
+    description_ = look::textLabel({}, look::FontRole::Caption, secondary, copyArea_);
     description_->setWordWrap(true);
     description_->setMaximumHeight(description_->fontMetrics().lineSpacing() * 3 + 1);
     description_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    info->addWidget(description_);
-    auto* dateLine = new QHBoxLayout;
-    dateLine->setSpacing(4);
-    dateSymbol_ = new QLabel;
-    dateText_ = look::textLabel({}, look::FontRole::Caption2);
-    dateLine->addWidget(dateSymbol_);
-    dateLine->addWidget(dateText_);
-    dateLine->addStretch(1);
-    info->addLayout(dateLine);
-    row->addWidget(copyArea_, 1, Qt::AlignTop);
+    dateSymbol_ = new QLabel(copyArea_);
+    dateText_ = look::textLabel({}, look::FontRole::Caption2, {}, copyArea_);
 
-    controls_ = new QWidget;
-    auto* controls = new QHBoxLayout(controls_);
-    controls->setContentsMargins(0, 0, 0, 0);
-    controls->setSpacing(6);
-    details_ = new TileButton("text.magnifyingglass", secondary, 0.10, tr("Show full details"));
+    controls_ = new QWidget(this);
+    details_ = new TileButton("text.magnifyingglass", secondary, 0.10, tr("Show full details"), controls_);
     connect(details_, &QToolButton::clicked, actions_->details(), &QAction::trigger);
-    statusMenu_ = new StatusMenu(issue_, *context_.store, actions_);
-    markDone_ = new TileButton("checkmark", look::green(), 0.12, actions_->markDone()->text());
+    statusMenu_ = new StatusMenu(issue_, *context_.store, actions_, controls_);
+    markDone_ = new TileButton("checkmark", look::green(), 0.12, actions_->markDone()->text(), controls_);
     connect(markDone_, &QToolButton::clicked, actions_->markDone(), &QAction::trigger);
-    controls->addWidget(details_);
-    controls->addWidget(statusMenu_);
-    controls->addWidget(markDone_);
-    row->addWidget(controls_, 0, Qt::AlignTop);
+    // Placed by arrange(), not sized to their hints when first shown.
+    for (QWidget* part : {key_, priority_, summary_, description_, dateText_}) {
+        part->setAttribute(Qt::WA_Resized);
+    }
 
     showTexts();
 }
@@ -196,39 +181,123 @@ void TaskRow::showTexts()
         if (dateIsDone_ != texts.dateIsDone) {
             dateIsDone_ = texts.dateIsDone;
             QColor colour = texts.dateIsDone ? look::green() : look::secondary(palette());
-            look::setSymbol(dateSymbol_, texts.dateIsDone ? "checkmark.circle" : "calendar", colour, 12);
+            look::setSymbol(dateSymbol_, texts.dateIsDone ? "checkmark.circle" : "calendar", colour, kDateSymbolPixels);
             look::setTextColour(dateText_, colour);
         }
         dateText_->setText(texts.dateLine);
     }
     markDone_->setVisible(!texts.dateIsDone);
     setAccessibleName(texts.key + QStringLiteral(": ") + texts.summary);
+    if (testAttribute(Qt::WA_Resized)) { // else placed when it is first given a size
+        arrange();
+    }
 }
 
-int TaskRow::heightFor(const Issue& issue, int width) const
+TaskRow::Placement TaskRow::placementFor(const Issue& issue, int width) const
 {
-    const QMargins margins = layout()->contentsMargins();
-    int textWidth = width - margins.left() - margins.right() - layout()->spacing() - controls_->sizeHint().width();
-    auto wrapped = [textWidth](std::unique_ptr<look::WrappedHeight>& fit, const QLabel* label, const QString& text,
-                               int limit) {
-        if (!fit || fit->font() != label->font()) {
-            fit = std::make_unique<look::WrappedHeight>(label->font());
-        }
-        return (*fit)(text, textWidth, limit);
+    Placement placement;
+    placement.controls = controlsSizeFor(issue);
+    placement.textWidth = std::max(0, width - 2 * kRowMargin - kColumnGap - placement.controls.width());
+    auto wrapped = [&placement](const QLabel* label, const QString& text, int limit) {
+        return look::WrappedHeight::shared(label->font())(text, placement.textWidth, limit);
     };
-    constexpr int kInfoSpacing = 3;
-    int info = std::max(key_->sizeHint().height(), priority_->sizeHint().height());
-    info += kInfoSpacing + wrapped(summaryFit_, summary_, QString::fromStdString(issue.summaryText()), INT_MAX);
+    auto lineHeight = [](const QLabel* label) { return look::WrappedHeight::shared(label->font()).lineHeight(); };
+    placement.keyLine = std::max(lineHeight(key_), lineHeight(priority_));
+    placement.summary = wrapped(summary_, QString::fromStdString(issue.summaryText()), INT_MAX);
+    int info = placement.keyLine + kLineGap + placement.summary;
     if (auto description = issue.descriptionText(); description && !description->empty()) {
         QString preview = QString::fromStdString(*description).left(kDescriptionPreviewChars);
-        info += kInfoSpacing + wrapped(descriptionFit_, description_, preview, description_->maximumHeight());
+        placement.description = wrapped(description_, preview, description_->maximumHeight());
+        info += kLineGap + placement.description;
     }
     bool dated =
         issue.isDone() ? issue.finishedDate().has_value() : JiraDate::parse(view(issue.fields.created)).has_value();
     if (dated) {
-        info += kInfoSpacing + std::max(12, dateText_->fontMetrics().height());
+        placement.dateLine = std::max(kDateSymbolPixels, lineHeight(dateText_));
+        info += kLineGap + placement.dateLine;
     }
-    return margins.top() + margins.bottom() + std::max(info, controls_->sizeHint().height());
+    placement.info = info;
+    placement.height = 2 * kRowMargin + std::max(info, placement.controls.height());
+    return placement;
+}
+
+QSize TaskRow::controlsSizeFor(const Issue& issue) const
+{
+    QSize menu = statusMenu_->sizeFor(issue);
+    int width = details_->width() + kButtonGap + menu.width();
+    if (!issue.isDone()) {
+        width += kButtonGap + markDone_->width();
+    }
+    return {width, std::max({details_->height(), markDone_->height(), menu.height()})};
+}
+
+int TaskRow::heightFor(const Issue& issue, int width) const
+{
+    return placementFor(issue, width).height;
+}
+
+int TaskRow::heightForWidth(int width) const
+{
+    return heightFor(issue_, width);
+}
+
+QSize TaskRow::sizeHint() const
+{
+    constexpr int kWidth = 400;
+    return {kWidth, heightFor(issue_, kWidth)};
+}
+
+void TaskRow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    arrange();
+}
+
+// Places the parts for the row's issue at its width: the information block on the left, top to bottom,
+// the controls (or the progress indicator) at the top right.
+void TaskRow::arrange()
+{
+    if (width() <= 0) {
+        return;
+    }
+    const Placement placement = placementFor(issue_, width());
+    const int textWidth = placement.textWidth;
+    copyArea_->setGeometry(kRowMargin, kRowMargin, textWidth, placement.info);
+    int x = 0;
+    for (QWidget* part : {static_cast<QWidget*>(key_), static_cast<QWidget*>(priority_), copied_}) {
+        if (part != nullptr && !part->isHidden()) {
+            int partWidth = std::min(part->sizeHint().width(), std::max(0, textWidth - x));
+            part->setGeometry(x, 0, partWidth, placement.keyLine);
+            x += partWidth + kKeyGap;
+        }
+    }
+    int y = placement.keyLine + kLineGap;
+    summary_->setGeometry(0, y, textWidth, placement.summary);
+    y += placement.summary + kLineGap;
+    if (placement.description > 0) {
+        description_->setGeometry(0, y, textWidth, placement.description);
+        y += placement.description + kLineGap;
+    }
+    if (placement.dateLine > 0) {
+        dateSymbol_->move(0, y + (placement.dateLine - kDateSymbolPixels) / 2);
+        constexpr int kDateTextLeft = kDateSymbolPixels + 4;
+        dateText_->setGeometry(kDateTextLeft, y, std::max(0, textWidth - kDateTextLeft), placement.dateLine);
+    }
+
+    const QSize controls = placement.controls;
+    controls_->setGeometry(width() - kRowMargin - controls.width(), kRowMargin, controls.width(), controls.height());
+    x = 0;
+    for (QWidget* button :
+         {static_cast<QWidget*>(details_), static_cast<QWidget*>(statusMenu_), static_cast<QWidget*>(markDone_)}) {
+        if (!button->isHidden()) {
+            button->move(x, (controls.height() - button->height()) / 2);
+            x += button->width() + kButtonGap;
+        }
+    }
+    if (busyBox_ != nullptr) {
+        constexpr int kBusyWidth = 80;
+        busyBox_->setGeometry(width() - kRowMargin - kBusyWidth, kRowMargin, kBusyWidth, controls.height());
+    }
 }
 
 std::vector<QWidget*> TaskRow::focusStops() const
@@ -244,13 +313,12 @@ void TaskRow::setBusy(bool busy)
     busy_ = busy;
     if (busyBox_ == nullptr) {
         // Made on first use: most rows are never busy, and hundreds of rows are shown at once.
-        busyBox_ = new QWidget;
-        busyBox_->setMinimumWidth(80);
+        busyBox_ = new QWidget(this);
         auto* busyLayout = new QHBoxLayout(busyBox_);
         busyLayout->setContentsMargins(0, 0, 0, 0);
         busyLayout->addStretch(1);
         busyLayout->addWidget(new look::Spinner(16));
-        static_cast<QHBoxLayout*>(layout())->addWidget(busyBox_, 0, Qt::AlignTop);
+        arrange();
     }
     controls_->setVisible(!busy_);
     busyBox_->setVisible(busy_);
@@ -279,15 +347,15 @@ void TaskRow::flashCopied()
 {
     if (copied_ == nullptr) {
         QColor secondary = look::secondary(palette());
-        copied_ = new QWidget;
+        copied_ = new QWidget(copyArea_);
         auto* copiedLayout = new QHBoxLayout(copied_);
         copiedLayout->setContentsMargins(0, 0, 0, 0);
         copiedLayout->setSpacing(3);
         copiedLayout->addWidget(look::symbolLabel("doc.on.doc.fill", secondary, 11));
         copiedLayout->addWidget(look::textLabel(tr("Copied"), look::FontRole::Caption2, secondary));
-        keyLine_->insertWidget(2, copied_);
     }
     copied_->show();
+    arrange();
     // Each copy hides the flash after its own delay; the first delay to end hides it.
     QTimer::singleShot(context_.copiedFlash, copied_, [copied = copied_] { copied->hide(); });
 }

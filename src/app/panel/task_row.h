@@ -9,11 +9,9 @@
 #include <optional>
 #include <vector>
 
-#include "app/look/wrapped_height.h"
 #include "core/jira/models.h"
 
 class QLabel;
-class QHBoxLayout;
 
 namespace taskbell::app {
 
@@ -88,6 +86,9 @@ public:
     // The height this row takes for `issue` at `width`, from the texts' fonts and the controls' size alone,
     // so a list can place rows it has not built.
     int heightFor(const Issue& issue, int width) const;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
     // The widgets keyboard focus stops at, in order.
     std::vector<QWidget*> focusStops() const;
     // Copies the issue and flashes "Copied".
@@ -99,8 +100,25 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Where the parts of a row for an issue go at a width, and the height they take.
+    struct Placement
+    {
+        QSize controls;
+        int textWidth = 0;
+        int keyLine = 0;
+        int summary = 0;
+        int description = 0; // 0: no description line
+        int dateLine = 0;    // 0: no date line
+        int info = 0;        // the information block's height
+        int height = 0;
+    };
+
+    Placement placementFor(const Issue& issue, int width) const;
+    QSize controlsSizeFor(const Issue& issue) const;
+    void arrange();
     void showTexts();
     void flashCopied();
 
@@ -111,7 +129,6 @@ private:
     std::optional<bool> dateIsDone_; // the kind of date line the symbol and colour were set for
     QLabel* key_;
     QLabel* priority_;
-    QHBoxLayout* keyLine_;
     QWidget* copied_ = nullptr;
     QLabel* summary_;
     QLabel* description_;
@@ -124,9 +141,6 @@ private:
     StatusMenu* statusMenu_;
     QWidget* busyBox_ = nullptr;
     CopyArea* copyArea_;
-    // Row heights are measured for many issues by one row: its text measures are kept.
-    mutable std::unique_ptr<look::WrappedHeight> summaryFit_;
-    mutable std::unique_ptr<look::WrappedHeight> descriptionFit_;
 };
 
 } // namespace taskbell::app

@@ -436,7 +436,7 @@ private slots:
         QVERIFY(markDone->isVisible());
 
         // A summary holding markup shows as typed in the help text, and the height a list reserves for a
-        // row is the one its layout takes.
+        // row gives each text the room it needs, with the controls beside it.
         const char* markup = "<p>Fix</p><br><style>p { color: red }</style> the <b>parser</b> and its retries "
                              "when the answer is cut short";
         Issue marked = issueWith(markup, "indeterminate");
@@ -447,8 +447,20 @@ private slots:
         QString tip = row.findChild<CopyArea*>()->toolTip();
         QString seen = Qt::mightBeRichText(tip) ? QTextDocumentFragment::fromHtml(tip).toPlainText() : tip;
         QCOMPARE(seen, QStringLiteral("Click to copy \u201CTB-1: %1\u201D").arg(markup));
+        auto* info = row.findChild<CopyArea*>();
+        const auto labels = info->findChildren<QLabel*>();
+        QLabel* summary =
+            *std::find_if(labels.begin(), labels.end(), [](QLabel* l) { return l->text().startsWith("<p>"); });
+        QLabel* description =
+            *std::find_if(labels.begin(), labels.end(), [](QLabel* l) { return l->text().startsWith("a desc"); });
         for (int width : {300, 536}) {
-            QCOMPARE(row.heightFor(marked, width), row.heightForWidth(width));
+            row.resize(width, row.heightFor(marked, width));
+            QCOMPARE(summary->height(), summary->heightForWidth(summary->width()));
+            QCOMPARE(description->height(), description->maximumHeight()); // cut at three lines
+            QVERIFY(summary->geometry().bottom() < description->geometry().top());
+            QVERIFY(info->geometry().bottom() <= row.height() - 8);
+            QVERIFY(info->geometry().right() < menu->parentWidget()->geometry().left());
+            QCOMPARE(menu->parentWidget()->geometry().right(), width - 1 - 8);
         }
     }
 
