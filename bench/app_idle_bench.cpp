@@ -3,11 +3,13 @@
 // its resident memory and CPU use are read from /proc while it idles. Run under scripts/with-keyring.sh
 // (the token is stored in the private keyring). Prints figures only.
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -54,6 +56,51 @@ long cpuTicks(int pid)
         }
     }
     return utime + stime;
+}
+
+// Resident kilobytes by mapping name (a library's path, "[heap]", "[anon]" for unnamed), from smaps.
+std::map<std::string, long> residentByMapping(int pid)
+{
+    std::ifstream smaps("/proc/" + std::to_string(pid) + "/smaps");
+    std::map<std::string, long> sizes;
+    std::string line;
+    std::string name;
+    while (std::getline(smaps, line)) {
+        std::istringstream fields(line);
+        std::string first;
+        fields >> first;
+        if (first.find('-') != std::string::npos && first.back() != ':') {
+            std::string skip;
+            fields >> skip >> skip >> skip >> skip; // permissions, offset, device, inode
+            std::getline(fields >> std::ws, name);
+            if (name.empty()) {
+                name = "[anon]";
+            }
+        } else if (first == "Rss:") {
+            long kb = 0;
+            fields >> kb;
+            sizes[name] += kb;
+        }
+    }
+    return sizes;
+}
+
+void printLargestMappings(int pid)
+{
+    std::vector<std::pair<long, std::string>> sizes;
+    long files = 0;
+    for (const auto& [name, kb] : residentByMapping(pid)) {
+        sizes.emplace_back(kb, name);
+        if (name.front() == '/') {
+            files += kb;
+        }
+    }
+    std::sort(sizes.rbegin(), sizes.rend());
+    std::cout << "of which file-backed:                       " << files / 1024.0 << " MB; largest:";
+    for (std::size_t i = 0; i < sizes.size() && i < 12; ++i) {
+        std::cout << " " << sizes[i].second.substr(sizes[i].second.rfind('/') + 1) << " " << sizes[i].first << " kB";
+    }
+    std::cout << "\n";
 }
 
 bool storeToken(const std::string& token)
@@ -134,6 +181,7 @@ int main()
     std::cout << "idle with 900 issues, panel on In Progress: " << rss / 1024.0 << " MB resident (goal <= 60 MB)\n";
     std::cout << "the same 40 s later:                        " << settledRss / 1024.0 << " MB resident\n";
     std::cout << "CPU while idle for " << seconds << " s:            " << cpu << " %\n";
+    printLargestMappings(app.pid());
     ::kill(app.pid(), SIGTERM);
     app.wait(10s);
     return 0;

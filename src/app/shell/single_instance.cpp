@@ -4,13 +4,18 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QLockFile>
+#include <QSocketNotifier>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -56,11 +61,11 @@ QString privateTemporaryFolder()
     return {};
 }
 
-uid_t peerUid(qintptr descriptor)
+uid_t peerUid(int descriptor)
 {
     ucred credentials{};
     socklen_t size = sizeof credentials;
-    if (::getsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) {
+    if (::getsockopt(descriptor, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) {
         return static_cast<uid_t>(-1);
     }
     return credentials.uid;
@@ -80,14 +85,91 @@ QString usableSocketPath(QString path)
     return QDir(folder).filePath(QString::fromLatin1(digest) + QStringLiteral(".instance"));
 }
 
+std::optional<sockaddr_un> socketAddress(const QString& path)
+{
+    QByteArray name = QFile::encodeName(path);
+    sockaddr_un address{};
+    if (name.isEmpty() || name.size() > kMaxSocketPath) {
+        return std::nullopt;
+    }
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, name.constData(), static_cast<std::size_t>(name.size()));
+    return address;
+}
+
+// Milliseconds left of `timeout` since `started`, at least 0.
+int remaining(const QElapsedTimer& started, std::chrono::milliseconds timeout)
+{
+    return static_cast<int>(std::max<qint64>(0, timeout.count() - started.elapsed()));
+}
+
+// Waits up to `timeout` for `events` on `descriptor`; false on a timeout or an error.
+bool waitFor(int descriptor, short events, std::chrono::milliseconds timeout)
+{
+    QElapsedTimer started;
+    started.start();
+    pollfd entry{descriptor, events, 0};
+    for (;;) {
+        int ready = ::poll(&entry, 1, remaining(started, timeout));
+        if (ready > 0) {
+            return true;
+        }
+        if (ready == 0 || errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+// A socket file left behind by an instance of this user that is gone is removed; nothing else is.
+void removeStaleSocket(const QString& path)
+{
+    QByteArray name = QFile::encodeName(path);
+    struct stat info
+    {
+    };
+    if (::lstat(name.constData(), &info) == 0 && S_ISSOCK(info.st_mode) && info.st_uid == ::geteuid()) {
+        ::unlink(name.constData());
+    }
+}
+
 } // namespace
+
+// One accepted connection of a later start: its bytes so far, read as they come.
+struct SingleInstance::Connection
+{
+    int descriptor = -1;
+    QByteArray received;
+    std::unique_ptr<QSocketNotifier> notifier;
+
+    ~Connection()
+    {
+        notifier.reset();
+        ::close(descriptor);
+    }
+};
 
 SingleInstance::SingleInstance(QString socketPath, QObject* parent)
     : QObject(parent), socketPath_(usableSocketPath(socketPath.isEmpty() ? defaultSocketPath() : std::move(socketPath)))
 {
 }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance()
+{
+    connections_.clear();
+    if (listener_ < 0) {
+        return;
+    }
+    listenerNotifier_.reset();
+    ::close(listener_);
+    // The socket file goes with the instance, unless something else has taken its place.
+    QByteArray name = QFile::encodeName(socketPath_);
+    struct stat info
+    {
+    };
+    if (::lstat(name.constData(), &info) == 0 && listened_ == std::pair(info.st_dev, info.st_ino)) {
+        ::unlink(name.constData());
+    }
+}
 
 QString SingleInstance::defaultSocketPath()
 {
@@ -125,66 +207,149 @@ bool SingleInstance::claim()
     case Answer::nobody:
         break;
     }
-    // Nobody answered: whatever socket file is there belongs to an instance that is gone.
-    QLocalServer::removeServer(socketPath_);
-    server_ = new QLocalServer(this);
-    server_->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server_->listen(socketPath_)) {
+    // Nobody answered: a socket of this user there belongs to an instance that is gone.
+    removeStaleSocket(socketPath_);
+    if (QString error = listen(); !error.isEmpty()) {
         // Without the socket this instance still runs; only the hand-over of later starts is lost.
-        warn(QStringLiteral("cannot listen at %1 (%2); a later start will not find this one")
-                 .arg(socketPath_, server_->errorString()));
-        return true;
+        warn(QStringLiteral("cannot listen at %1 (%2); a later start will not find this one").arg(socketPath_, error));
     }
-    connect(server_, &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
     return true;
+}
+
+// Listens at the socket path, readable and writable by this user only; the error's text when it cannot.
+QString SingleInstance::listen()
+{
+    auto address = socketAddress(socketPath_);
+    int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (!address || descriptor < 0) {
+        return QString::fromLocal8Bit(std::strerror(address ? errno : ENAMETOOLONG));
+    }
+    QByteArray name = QFile::encodeName(socketPath_);
+    mode_t mask = ::umask(0177);
+    bool bound = ::bind(descriptor, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) == 0;
+    int error = errno;
+    ::umask(mask);
+    if (!bound || ::chmod(name.constData(), 0600) != 0 || ::listen(descriptor, 8) != 0) {
+        error = bound ? errno : error;
+        if (bound) {
+            ::unlink(name.constData());
+        }
+        ::close(descriptor);
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+    struct stat info
+    {
+    };
+    if (::lstat(name.constData(), &info) == 0) {
+        listened_ = {info.st_dev, info.st_ino};
+    }
+    listener_ = descriptor;
+    listenerNotifier_ = std::make_unique<QSocketNotifier>(listener_, QSocketNotifier::Read);
+    connect(listenerNotifier_.get(), &QSocketNotifier::activated, this, &SingleInstance::acceptConnections);
+    return {};
 }
 
 SingleInstance::Answer SingleInstance::notifyRunningInstance()
 {
-    QLocalSocket socket;
-    socket.connectToServer(socketPath_);
-    if (!socket.waitForConnected(kConnectTimeoutMs)) {
+    auto address = socketAddress(socketPath_);
+    int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (!address || descriptor < 0) {
+        if (descriptor >= 0) {
+            ::close(descriptor);
+        }
         return Answer::nobody;
     }
-    if (peerUid(socket.socketDescriptor()) != ::geteuid()) {
-        return Answer::foreign;
-    }
-    socket.write(kShowRequest);
-    socket.waitForBytesWritten(kConnectTimeoutMs);
-    // Only the answer proves that a running instance has brought its panel forward.
-    QElapsedTimer waited;
-    waited.start();
-    while (!socket.canReadLine() && waited.elapsed() < answerTimeout_.count() &&
-           socket.state() == QLocalSocket::ConnectedState) {
-        socket.waitForReadyRead(static_cast<int>(std::max<qint64>(1, answerTimeout_.count() - waited.elapsed())));
-    }
-    bool shown = socket.canReadLine() && socket.readLine(64) == kShown;
-    socket.abort();
-    return shown ? Answer::shown : Answer::silent;
+    auto answer = [&] {
+        if (::connect(descriptor, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
+            if (errno == EAGAIN) {
+                return Answer::silent; // a listener that does not take its connections
+            }
+            int error = 0;
+            socklen_t size = sizeof error;
+            if (errno != EINPROGRESS || !waitFor(descriptor, POLLOUT, std::chrono::milliseconds(kConnectTimeoutMs)) ||
+                ::getsockopt(descriptor, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) {
+                return Answer::nobody;
+            }
+        }
+        if (peerUid(descriptor) != ::geteuid()) {
+            return Answer::foreign;
+        }
+        if (::send(descriptor, kShowRequest.constData(), std::size_t(kShowRequest.size()), MSG_NOSIGNAL) !=
+            kShowRequest.size()) {
+            return Answer::silent;
+        }
+        // Only the answer proves that a running instance has brought its panel forward.
+        QElapsedTimer waited;
+        waited.start();
+        QByteArray received;
+        while (!received.contains('\n') && received.size() < 64 &&
+               waitFor(descriptor, POLLIN, answerTimeout_ - std::chrono::milliseconds(waited.elapsed()))) {
+            char buffer[64];
+            ssize_t count = ::recv(descriptor, buffer, sizeof buffer, 0);
+            if (count <= 0 && !(count < 0 && (errno == EINTR || errno == EAGAIN))) {
+                break;
+            }
+            received.append(buffer, std::max<ssize_t>(count, 0));
+        }
+        return received.startsWith(kShown) ? Answer::shown : Answer::silent;
+    }();
+    ::close(descriptor);
+    return answer;
 }
 
 void SingleInstance::acceptConnections()
 {
-    while (QLocalSocket* socket = server_->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        if (peerUid(socket->socketDescriptor()) != ::geteuid()) {
-            socket->abort();
-            socket->deleteLater();
+    for (;;) {
+        int descriptor = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (descriptor < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return; // EAGAIN: no more waiting
+        }
+        if (peerUid(descriptor) != ::geteuid()) {
+            ::close(descriptor);
             continue;
         }
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            // Only whole requests count; anything else on the socket is ignored.
-            while (socket->canReadLine()) {
-                if (socket->readLine(64) == kShowRequest) {
-                    emit activationRequested();
-                    socket->write(kShown);
-                    socket->flush();
-                }
-            }
-            if (socket->bytesAvailable() > 256) {
-                socket->abort();
-            }
-        });
+        auto connection = std::make_unique<Connection>();
+        connection->descriptor = descriptor;
+        connection->notifier = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
+        connect(connection->notifier.get(), &QSocketNotifier::activated, this,
+                [this, descriptor] { readRequest(descriptor); });
+        connections_.emplace(descriptor, std::move(connection));
+    }
+}
+
+// Answers each whole request of a connection; a connection that ends, fails or sends more than a request
+// would is closed. Anything else on the socket is ignored.
+void SingleInstance::readRequest(int descriptor)
+{
+    auto found = connections_.find(descriptor);
+    if (found == connections_.end()) {
+        return;
+    }
+    Connection& connection = *found->second;
+    char buffer[256];
+    ssize_t count = ::recv(descriptor, buffer, sizeof buffer, 0);
+    if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
+        return;
+    }
+    if (count <= 0) {
+        connections_.erase(found);
+        return;
+    }
+    connection.received.append(buffer, count);
+    qsizetype end = 0;
+    while ((end = connection.received.indexOf('\n')) >= 0) {
+        QByteArray line = connection.received.left(end + 1);
+        connection.received.remove(0, end + 1);
+        if (line == kShowRequest) {
+            emit activationRequested();
+            ::send(descriptor, kShown.constData(), std::size_t(kShown.size()), MSG_NOSIGNAL);
+        }
+    }
+    if (connection.received.size() > 256) {
+        connections_.erase(found);
     }
 }
 

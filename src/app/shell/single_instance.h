@@ -3,8 +3,13 @@
 #include <QObject>
 #include <QString>
 #include <chrono>
+#include <map>
+#include <memory>
+#include <utility>
 
-class QLocalServer;
+#include <sys/types.h>
+
+class QSocketNotifier;
 
 namespace taskbell::app {
 
@@ -39,12 +44,19 @@ signals:
 
 private:
     enum class Answer { nobody, shown, foreign, silent };
+    struct Connection;
+
     Answer notifyRunningInstance();
+    QString listen();
     void acceptConnections();
+    void readRequest(int descriptor);
 
     QString socketPath_;
     std::chrono::milliseconds answerTimeout_{3000};
-    QLocalServer* server_ = nullptr;
+    int listener_ = -1;
+    std::pair<dev_t, ino_t> listened_{}; // the socket file listened at
+    std::unique_ptr<QSocketNotifier> listenerNotifier_;
+    std::map<int, std::unique_ptr<Connection>> connections_; // by descriptor
 };
 
 } // namespace taskbell::app

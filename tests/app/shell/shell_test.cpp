@@ -265,11 +265,24 @@ private slots:
         secondStart.join();
         QVERIFY(!secondClaimed);
 
-        // A socket left behind by a crashed instance is taken over.
+        // A socket left behind by a crashed instance is taken over, and goes when the instance ends; a file
+        // that is no socket is left alone, and the instance runs without the hand-over.
         test::TempDir other;
-        test::writeFile(other / "instance", "");
-        SingleInstance revived(QString::fromStdString((other / "instance").string()));
-        QVERIFY(revived.claim());
+        ::close(listenAt(other / "instance"));
+        {
+            SingleInstance revived(QString::fromStdString((other / "instance").string()));
+            QVERIFY(revived.claim());
+            int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            (other / "instance").string().copy(address.sun_path, sizeof address.sun_path - 1);
+            QCOMPARE(::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+            ::close(probe);
+        }
+        QVERIFY(!fs::exists(other / "instance"));
+        test::writeFile(other / "plain", "kept");
+        QVERIFY(SingleInstance(QString::fromStdString((other / "plain").string())).claim());
+        QCOMPARE(test::readFile(other / "plain"), std::string("kept"));
 
         // Something that listens there but never answers: this start runs rather than exit.
         fs::path silentPath = other / "silent";
