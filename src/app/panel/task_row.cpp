@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
 #include <QTimer>
 
 #include "app/look/look.h"
@@ -38,6 +39,13 @@ constexpr int kDateSymbolPixels = 12;
 std::optional<std::string_view> view(const std::optional<std::string>& text)
 {
     return text ? std::optional<std::string_view>(*text) : std::nullopt;
+}
+
+// Gives `widget` its place within a parent `parentWidth` wide, mirrored when it runs right to left.
+void place(QWidget* widget, const QRect& area, int parentWidth)
+{
+    widget->setGeometry(
+        QStyle::visualRect(widget->layoutDirection(), QRect(0, 0, parentWidth, area.bottom() + 1), area));
 }
 
 } // namespace
@@ -253,8 +261,8 @@ void TaskRow::resizeEvent(QResizeEvent* event)
     arrange();
 }
 
-// Places the parts for the row's issue at its width: the information block on the left, top to bottom,
-// the controls (or the progress indicator) at the top right.
+// Places the parts for the row's issue at its width: the information block at the leading side, top to
+// bottom, the controls (or the progress indicator) at the top of the trailing side.
 void TaskRow::arrange()
 {
     if (width() <= 0) {
@@ -262,41 +270,44 @@ void TaskRow::arrange()
     }
     const Placement placement = placementFor(issue_, width());
     const int textWidth = placement.textWidth;
-    copyArea_->setGeometry(kRowMargin, kRowMargin, textWidth, placement.info);
+    place(copyArea_, {kRowMargin, kRowMargin, textWidth, placement.info}, width());
     int x = 0;
     for (QWidget* part : {static_cast<QWidget*>(key_), static_cast<QWidget*>(priority_), copied_}) {
         if (part != nullptr && !part->isHidden()) {
             int partWidth = std::min(part->sizeHint().width(), std::max(0, textWidth - x));
-            part->setGeometry(x, 0, partWidth, placement.keyLine);
+            place(part, {x, 0, partWidth, placement.keyLine}, textWidth);
             x += partWidth + kKeyGap;
         }
     }
     int y = placement.keyLine + kLineGap;
-    summary_->setGeometry(0, y, textWidth, placement.summary);
+    place(summary_, {0, y, textWidth, placement.summary}, textWidth);
     y += placement.summary + kLineGap;
     if (placement.description > 0) {
-        description_->setGeometry(0, y, textWidth, placement.description);
+        place(description_, {0, y, textWidth, placement.description}, textWidth);
         y += placement.description + kLineGap;
     }
     if (placement.dateLine > 0) {
-        dateSymbol_->move(0, y + (placement.dateLine - kDateSymbolPixels) / 2);
+        place(dateSymbol_, {0, y + (placement.dateLine - kDateSymbolPixels) / 2, kDateSymbolPixels, kDateSymbolPixels},
+              textWidth);
         constexpr int kDateTextLeft = kDateSymbolPixels + 4;
-        dateText_->setGeometry(kDateTextLeft, y, std::max(0, textWidth - kDateTextLeft), placement.dateLine);
+        int dateWidth = std::min(dateText_->sizeHint().width(), std::max(0, textWidth - kDateTextLeft));
+        place(dateText_, {kDateTextLeft, y, dateWidth, placement.dateLine}, textWidth);
     }
 
     const QSize controls = placement.controls;
-    controls_->setGeometry(width() - kRowMargin - controls.width(), kRowMargin, controls.width(), controls.height());
+    place(controls_, {width() - kRowMargin - controls.width(), kRowMargin, controls.width(), controls.height()},
+          width());
     x = 0;
     for (QWidget* button :
          {static_cast<QWidget*>(details_), static_cast<QWidget*>(statusMenu_), static_cast<QWidget*>(markDone_)}) {
         if (!button->isHidden()) {
-            button->move(x, (controls.height() - button->height()) / 2);
+            place(button, {QPoint(x, (controls.height() - button->height()) / 2), button->size()}, controls.width());
             x += button->width() + kButtonGap;
         }
     }
     if (busyBox_ != nullptr) {
         constexpr int kBusyWidth = 80;
-        busyBox_->setGeometry(width() - kRowMargin - kBusyWidth, kRowMargin, kBusyWidth, controls.height());
+        place(busyBox_, {width() - kRowMargin - kBusyWidth, kRowMargin, kBusyWidth, controls.height()}, width());
     }
 }
 
