@@ -290,7 +290,11 @@ void TaskRow::arrange()
         place(dateSymbol_, {0, y + (placement.dateLine - kDateSymbolPixels) / 2, kDateSymbolPixels, kDateSymbolPixels},
               textWidth);
         constexpr int kDateTextLeft = kDateSymbolPixels + 4;
-        int dateWidth = std::min(dateText_->sizeHint().width(), std::max(0, textWidth - kDateTextLeft));
+        // Right to left, the text takes only its own width, so that it stays beside its symbol.
+        int dateWidth = std::max(0, textWidth - kDateTextLeft);
+        if (isRightToLeft()) {
+            dateWidth = std::min(dateText_->sizeHint().width(), dateWidth);
+        }
         place(dateText_, {kDateTextLeft, y, dateWidth, placement.dateLine}, textWidth);
     }
 
