@@ -45,6 +45,9 @@ ContentView::ContentView(AppStore& store, Updater& updater, QWidget* parent)
     : QWidget(parent), store_(store), updater_(updater)
 {
     setObjectName(QStringLiteral("contentView"));
+    refreshTimer_.setSingleShot(true);
+    refreshTimer_.setInterval(0);
+    connect(&refreshTimer_, &QTimer::timeout, this, &ContentView::refresh);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -201,17 +204,17 @@ QWidget* ContentView::makeFooter()
     return footer;
 }
 
+// Changes that come together are shown by one refresh; a refresh made in the meantime takes their place.
 void ContentView::scheduleRefresh()
 {
-    if (!refreshPending_) {
-        refreshPending_ = true;
-        QTimer::singleShot(0, this, &ContentView::refresh);
+    if (!refreshTimer_.isActive()) {
+        refreshTimer_.start();
     }
 }
 
 void ContentView::refresh()
 {
-    refreshPending_ = false;
+    refreshTimer_.stop();
     bool configured = store_.config().isComplete();
     const auto& user = store_.currentUser();
     QString name = user && user->displayName ? QString::fromStdString(*user->displayName) : QString();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
 #include "app/panel/task_row.h"
@@ -73,7 +74,7 @@ private:
     AppStore& store_;
     Updater& updater_;
     bool hasLoaded_ = false;
-    bool refreshPending_ = false;
+    QTimer refreshTimer_;
     int pendingScroll_ = -1; // a restored position, set once the list is that tall
 
     QLabel* userName_ = nullptr;

@@ -101,9 +101,13 @@ void TaskList::rebuild()
         monthOf_.clear();
     }
     measuredWidth_ = -1;
-    measure(width());
-    heightChanged();
-    placeVisible();
+    if (isVisible()) {
+        measure(width());
+        heightChanged();
+        placeVisible();
+    } else {
+        updateGeometry(); // measured and placed when shown, at the width it is shown at
+    }
     armDayTimer();
 }
 
@@ -241,7 +245,7 @@ int TaskList::rowHeight(const Item& item, int width)
         return found->second;
     }
     if (pool_.empty()) {
-        free_.push_back(takeRow()); // the pool's first row measures for the others
+        free_.push_back(takeRow(nullptr)); // the pool's first row measures for the others
     }
     int height = pool_.front()->heightFor(issue, width);
     heights_.emplace(key, height);
@@ -272,6 +276,17 @@ void TaskList::moveEvent(QMoveEvent* event)
 void TaskList::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    placeAtWidth();
+}
+
+void TaskList::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    placeAtWidth();
+}
+
+void TaskList::placeAtWidth()
+{
     int before = totalHeight_;
     measure(width());
     if (totalHeight_ != before) {
@@ -290,15 +305,15 @@ void TaskList::heightChanged()
     }
 }
 
-TaskRow* TaskList::takeRow()
+// A free row, or a new one made for `issue` (when given) that shows it already.
+TaskRow* TaskList::takeRow(const Issue* issue)
 {
     if (!free_.empty()) {
         TaskRow* row = free_.back();
         free_.pop_back();
         return row;
     }
-    Issue none;
-    auto* row = new TaskRow(none, context_, this);
+    auto* row = new TaskRow(issue != nullptr ? *issue : Issue(), context_, this);
     row->hide();
     connect(row, &TaskRow::taskDetailRequested, this, &TaskList::taskDetailRequested);
     pool_.push_back(row);
@@ -347,9 +362,13 @@ void TaskList::placeVisible()
         row->hide();
         free_.push_back(row);
     }
-    std::set<TaskRow*> fresh;
+    std::set<TaskRow*> fresh; // rows to give their issue
+    std::set<TaskRow*> made;  // rows made for their issue just now
     for (Item* item : unbound) {
-        fresh.insert(bound.emplace(item->key, takeRow()).first->second);
+        std::size_t before = pool_.size();
+        TaskRow* row = takeRow(item->issue);
+        bound.emplace(item->key, row);
+        (pool_.size() > before ? made : fresh).insert(row);
     }
     bound_ = std::move(bound);
     int width = measuredWidth_ - 2 * kMargin;
@@ -359,7 +378,7 @@ void TaskList::placeVisible()
             auto* row = bound_.at(it->key);
             // A row kept across a scroll shows its issue already; after a rebuild every row takes its
             // issue again (a reload may have changed it, and the date line follows the clock).
-            if (rebind_ || fresh.count(row) != 0) {
+            if ((rebind_ && made.count(row) == 0) || fresh.count(row) != 0) {
                 row->setIssue(*it->issue);
             }
             row->setBusy(store_.isBusy(QString::fromStdString(it->issue->key)));

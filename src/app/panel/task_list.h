@@ -61,6 +61,7 @@ signals:
 protected:
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
 
@@ -94,7 +95,8 @@ private:
     void heightChanged();
     // Gives widgets to the items near the visible part, and takes them from the others.
     void placeVisible();
-    TaskRow* takeRow();
+    TaskRow* takeRow(const Issue* issue);
+    void placeAtWidth();
     void chainFocus();
     int itemIndexOf(const QWidget* widget) const;
     void focusRow(int index, int step);

@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <httplib.h>
+
 #include "app/app_fixture.h"
 #include "app/data_tables.h"
 #include "app/look/error_banner.h"
@@ -267,6 +269,22 @@ private slots:
         panel.settle();
         QCOMPARE(bar->value(), bar->maximum() / 2);
         QCOMPARE(list->shownRows(), before);
+
+        // A reload while the panel is hidden shows once the panel is shown again.
+        bar->setValue(0);
+        panel.view.hide();
+        std::string edited = list->shownRows().front()->issue().key;
+        httplib::Client client(panel.fixture.jira.baseUrl());
+        client.set_basic_auth(panel.fixture.jira.email(), panel.fixture.jira.token());
+        QVERIFY(client.Put("/rest/api/3/issue/" + edited, R"({"fields":{"summary":"Renamed while hidden"}})",
+                           "application/json"));
+        QVERIFY(panel.fixture.load(true));
+        panel.settle();
+        panel.view.show();
+        panel.settle();
+        QCOMPARE(list->shownRows().front()->issue().key, edited);
+        QCOMPARE(list->shownRows().front()->accessibleName(),
+                 QString::fromStdString(edited + ": Renamed while hidden"));
 
         // Tab and Down reach every issue, one after the other, while rows are still made only near the viewport.
         QApplication::setActiveWindow(&panel.view);
