@@ -285,6 +285,15 @@ void TaskList::showEvent(QShowEvent* event)
     placeAtWidth();
 }
 
+void TaskList::paintEvent(QPaintEvent* event)
+{
+    QWidget::paintEvent(event);
+    if (!painted_) {
+        painted_ = true;
+        QTimer::singleShot(0, this, &TaskList::placeVisible); // the rows just off screen
+    }
+}
+
 void TaskList::placeAtWidth()
 {
     int before = totalHeight_;
@@ -326,12 +335,14 @@ void TaskList::placeVisible()
         return;
     }
     measure(width());
-    // The visible part, in this widget's coordinates, widened by a quarter screen each way.
+    // The visible part, in this widget's coordinates, widened by a quarter screen each way once the list
+    // has been painted: the first frame waits only for the rows it shows.
     QWidget* viewport = parentWidget();
     int viewTop = viewport != nullptr ? -y() : 0;
     int viewHeight = viewport != nullptr ? viewport->height() : height();
-    int from = viewTop - viewHeight / 4;
-    int to = viewTop + viewHeight + viewHeight / 4;
+    int margin = painted_ ? viewHeight / 4 : 0;
+    int from = viewTop - margin;
+    int to = viewTop + viewHeight + margin;
     auto begin = std::partition_point(items_.begin(), items_.end(),
                                       [from](const Item& item) { return item.top + item.height < from; });
     auto end = std::partition_point(begin, items_.end(), [to](const Item& item) { return item.top <= to; });

@@ -62,6 +62,7 @@ protected:
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
 
@@ -115,6 +116,7 @@ private:
     std::size_t taskCount_ = 0;
     int measuredWidth_ = -1;
     int totalHeight_ = 0;
+    bool painted_ = false;                  // the list has been on screen: rows just off it are made too
     bool rebind_ = false;                   // the next placing gives every built row its issue again
     bool stale_ = false;                    // the store changed since the last rebuild: the items point at old issues
     std::vector<TaskRow*> pool_;            // every row made

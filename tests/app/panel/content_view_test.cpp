@@ -254,6 +254,11 @@ private slots:
         QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(list);
         QCOMPARE(accessible->role(), QAccessible::List);
         QCOMPARE(accessible->text(QAccessible::Description), QStringLiteral("200 tasks"));
+        // Once painted, the list also has rows ready just below what it shows.
+        const int bottom = panel.view.scrollArea()->viewport()->height();
+        const std::vector<TaskRow*> firstRows = list->shownRows();
+        QVERIFY(std::count_if(firstRows.begin(), firstRows.end(), [&](TaskRow* row) { return row->y() > bottom; }) >=
+                2);
 
         // The scroll range spans every row from the first frame; its end shows the last issue.
         QScrollBar* bar = panel.view.scrollArea()->verticalScrollBar();
