@@ -1,3 +1,4 @@
+#include <QEventLoop>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -227,17 +228,35 @@ private slots:
 
     void quittingDuringAnInstallStopsItAndLeavesNoUpdateFolder()
     {
-        // The updater goes away at different moments of the install: before the download starts, during it,
-        // during verification (a bundle with 32 MB to unpack and hash keeps that step busy for a while).
-        for (int waitMillis : {0, 1, 3, 10, 20}) {
+        // The updater goes away at different moments of the install: as it starts, once the download has
+        // reached the site, and as verification begins (a bundle with 32 MB to unpack and hash keeps that
+        // step busy for a while). The moment is checked after each event, so nothing queued after it runs first.
+        for (std::string moment : {"start", "download", "verification"}) {
             UpdaterFixture fixture;
             fixture.publish("2.0.0", "2.0.0", "match", true, "Taskbell.app", std::string(32 << 20, '\0'));
             fixture.check(true);
             fixture.updater->install();
-            QTest::qWait(waitMillis);
+            QEventLoop loop;
+            auto reached = [&] {
+                bool now = moment == "start" || (moment == "download" && fixture.server.hits("/Taskbell.zip") > 0) ||
+                           (moment == "verification" && fixture.updater->status() == QStringLiteral("Verifying…"));
+                if (now) {
+                    loop.quit();
+                }
+                return now;
+            };
+            QObject::connect(fixture.updater.get(), &Updater::changed, &loop, reached);
+            QTimer poll; // the site's requests come from another thread: asked between events
+            QObject::connect(&poll, &QTimer::timeout, &loop, reached);
+            poll.start(0);
+            QTimer::singleShot(std::chrono::seconds(10), &loop, &QEventLoop::quit);
+            if (!reached()) {
+                loop.exec();
+            }
+            QVERIFY2(reached(), moment.c_str());
             fixture.updater.reset();
             QCOMPARE(fixture.quits, 0);
-            QVERIFY2(noUpdateFolder(fixture.temp / "tmp"), qPrintable(QString::number(waitMillis)));
+            QVERIFY2(noUpdateFolder(fixture.temp / "tmp"), moment.c_str());
         }
     }
 };
