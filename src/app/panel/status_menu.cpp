@@ -137,9 +137,8 @@ void StatusMenu::updateLabel()
     const auto& status = issue_.fields.status;
     QString name = statusName(issue_);
     badge_->setStatus(name, status ? categoryOf(status->statusCategory) : std::nullopt);
-    QSize badge = badgeSize(name);
-    badge_->setGeometry(QRect(QPoint(0, 0), badge));
-    setFixedSize(badge.width() + kChevronPixels, badge.height());
+    badge_->setGeometry(QRect(QPoint(0, 0), badgeSize(name)));
+    setFixedSize(sizeFor(issue_));
 }
 
 void StatusMenu::rebuildMenu()
