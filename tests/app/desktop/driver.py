@@ -69,11 +69,14 @@ def wait_for(what, probe, limit=TIME_LIMIT, quiet=False):
 
 
 def alive(pid):
-    try:  # a child of ours that ended is reaped, so that others waiting for it to go see it gone
-        os.waitpid(pid, os.WNOHANG)
+    # A child of ours has ended once it is reaped, here, so that others waiting for it (an install script
+    # polling with kill -0) see it gone too. Its main thread shows as a zombie while the other threads are
+    # still ending, and the process cannot be reaped yet then.
+    try:
+        return os.waitpid(pid, os.WNOHANG)[0] == 0
     except ChildProcessError:
         pass
-    try:
+    try:  # a process started by someone else that ended stays a zombie until its parent reaps it
         with open("/proc/%d/stat" % pid) as stat:
             return not stat.read().split(") ")[-1].startswith("Z")
     except OSError:

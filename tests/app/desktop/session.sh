@@ -37,6 +37,12 @@ if [[ "${1:-}" != "--inner" ]]; then
     [[ -s "$work/display" ]] || { echo "desktop session: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
     mkdir -p "$work/home" "$work/config" "$work/state" "$work/runtime" "$work/cache" "$work/data" "$work/tmp"
     chmod 700 "$work/runtime"
+    # Programs started outside the test's reach (a relaunch after an update) write to /dev/null; a sanitizer
+    # report of theirs goes to a file here instead, shown with the logs.
+    if [[ "$work" =~ ^[A-Za-z0-9/._-]+$ ]]; then
+        export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}log_path=$work/sanitizer"
+        export UBSAN_OPTIONS="${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}log_path=$work/sanitizer"
+    fi
     status=0
     env -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS -u SESSION_MANAGER \
         DISPLAY=":$(tr -d '\n' <"$work/display")" HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" \
@@ -51,6 +57,11 @@ if [[ "${1:-}" != "--inner" ]]; then
         for log in "$work"/*.log; do
             echo "---- $(basename "$log")"
             tail -n 30 "$log"
+        done
+        for log in "$work"/sanitizer.*; do
+            [[ -f "$log" ]] || continue
+            echo "---- $(basename "$log")"
+            head -n 200 "$log"
         done
     fi
     exit $status

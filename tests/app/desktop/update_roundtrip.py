@@ -11,6 +11,7 @@ import re
 import shutil
 import subprocess
 import sys
+import time
 
 from driver import WORK, alive, application, fail, log_text, open_panel, press, spawn, start_trayer, started
 from driver import wait_find, wait_for, window, write_profile
@@ -20,6 +21,8 @@ FEED = os.path.join(WORK, "feed")
 LIB = os.path.join(os.environ["HOME"], ".local", "lib", "taskbell")
 INSTALLED = os.path.join(LIB, "Taskbell.app", "Contents", "bin", "taskbell")
 TEST_KEY = os.path.join(SOURCE, "tests", "data", "update", "test-release-key.pem")
+
+BEGIN = time.monotonic()
 
 SIGNATURE_TEXT = r"Download rejected: not signed by the expected developer\.\n.+"
 CHECKSUM_TEXT = r"Download rejected: checksum doesn't match the manifest\."
@@ -88,7 +91,7 @@ def refused(app, pid, name, text):
     wait_find(update_from_panel(app), "label", text, 60)
     if not alive(pid):
         fail("the application ended after a refused update")
-    print("refused (%s), v1 still running" % name, flush=True)
+    print("%s: refused (%s), v1 still running" % (elapsed(), name), flush=True)
 
 
 def relaunched(before):
@@ -109,18 +112,48 @@ def installed_version():
     return ready.split("ready (Taskbell ")[-1].split(")")[0]
 
 
+def elapsed():
+    return "%.1f s" % (time.monotonic() - BEGIN)
+
+
+def show_state():
+    # What a failed relaunch left: the install folder and the processes running from it or installing.
+    for folder, names, files in os.walk(LIB):
+        depth = folder[len(LIB):].count(os.sep)
+        if depth <= 2:
+            print("  %s/ %s" % (folder, sorted(names + files)), flush=True)
+    for entry in os.listdir("/proc"):
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as cmdline:
+                words = cmdline.read().split(b"\0")
+            with open("/proc/%s/stat" % entry) as stat:
+                state = stat.read().split(") ")[-1][0]
+        except OSError:
+            continue
+        text = b" ".join(words).decode(errors="replace")
+        if "taskbell" in text.lower():
+            print("  process %s (%s): %s" % (entry, state, text), flush=True)
+
+
 def update_and_relaunch(app, pid, name):
     offer(app, name)
     update_from_panel(app)
+    print("%s: installing %s" % (elapsed(), name), flush=True)
     wait_for("the running version to quit", lambda: not alive(pid), 60)
+    print("%s: process %d quit" % (elapsed(), pid), flush=True)
     # The relaunch waits up to ten seconds for a failing program to end, then starts the previous one.
-    pid = wait_for("the relaunched application", lambda: relaunched(pid), 60)
-    started.append(pid)  # install.sh started it outside our reach
-    return pid
+    found = wait_for("", lambda: relaunched(pid), 60, quiet=True)
+    if found is None:
+        show_state()
+        fail("timed out waiting for the relaunched application")
+    started.append(found)  # install.sh started it outside our reach
+    print("%s: process %d runs from the installed path" % (elapsed(), found), flush=True)
+    return found
 
 
 def main():
     base = serve_feed()
+    print("%s: feed ready" % elapsed(), flush=True)
     shutil.copyfile(os.path.join(FEED, "appcast-good.json"), os.path.join(FEED, "appcast.json"))
     os.makedirs(LIB)
     subprocess.run(["unzip", "-q", os.path.join(FEED, "v1", "Taskbell-1.0.0.zip"), "-d", LIB], check=True)

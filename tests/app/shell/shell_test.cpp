@@ -457,8 +457,9 @@ private slots:
         JiraClient{f.store->config()}.updateIssue(key, "Someone's title", std::nullopt);
         f.newestAction("activityUndo")->click();
         auto* banner = f.app.content().findChild<ErrorBanner*>();
-        QTRY_COMPARE(banner->message(),
-                     QString::fromStdString(key + " changed since the assistant's edit; nothing was undone."));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            banner->message(), QString::fromStdString(key + " changed since the assistant's edit; nothing was undone."),
+            15000);
         QCOMPARE(f.jira.issue(key)->summary, std::string("Someone's title"));
     }
 };
