@@ -48,6 +48,11 @@ ContentView::ContentView(AppStore& store, Updater& updater, QWidget* parent)
     refreshTimer_.setSingleShot(true);
     refreshTimer_.setInterval(0);
     connect(&refreshTimer_, &QTimer::timeout, this, &ContentView::refresh);
+    // The transitions of the rows in view are fetched a moment after they show, not while they are painted,
+    // and once where scrolling stops.
+    transitionsTimer_.setSingleShot(true);
+    transitionsTimer_.setInterval(100);
+    connect(&transitionsTimer_, &QTimer::timeout, this, &ContentView::ensureVisibleTransitions);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -85,9 +90,9 @@ ContentView::ContentView(AppStore& store, Updater& updater, QWidget* parent)
 
     connect(tabs_, &FilterTabs::filterChanged, this, [this](TaskFilter filter) {
         list_->setFilter(filter);
-        QTimer::singleShot(0, this, &ContentView::ensureVisibleTransitions);
+        transitionsTimer_.start();
     });
-    connect(scroll_->verticalScrollBar(), &QScrollBar::valueChanged, this, &ContentView::ensureVisibleTransitions);
+    connect(scroll_->verticalScrollBar(), &QScrollBar::valueChanged, &transitionsTimer_, qOverload<>(&QTimer::start));
     connect(scroll_->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int maximum) {
         if (pendingScroll_ >= 0 && pendingScroll_ <= maximum) {
             scroll_->verticalScrollBar()->setValue(std::exchange(pendingScroll_, -1));
@@ -252,7 +257,7 @@ void ContentView::refresh()
         counts_->setText(
             QStringLiteral("%1 backlog \u00B7 %2 active \u00B7 %3 done").arg(backlog).arg(inProgress).arg(done));
         list_->rebuild();
-        QTimer::singleShot(0, this, &ContentView::ensureVisibleTransitions);
+        transitionsTimer_.start();
     }
 }
 
@@ -283,7 +288,7 @@ void ContentView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     considerFirstLoad();
-    QTimer::singleShot(0, this, &ContentView::ensureVisibleTransitions);
+    transitionsTimer_.start();
 }
 
 // Considered once per view, even unconfigured: completing the settings later loads from there. A token
@@ -294,9 +299,17 @@ void ContentView::considerFirstLoad()
         return;
     }
     hasLoaded_ = true;
-    if (store_.config().isComplete()) {
-        store_.load(false);
+    if (!store_.config().isComplete()) {
+        return;
     }
+    // Issues of an earlier load are in the first frame, and the reload starts just after it, so that the two do
+    // not compete; a site never loaded shows "Loading…" in that frame.
+    if (store_.currentUser() && !list_->isPainted()) {
+        connect(
+            list_, &TaskList::firstPainted, this, [this] { store_.load(false); }, Qt::SingleShotConnection);
+        return;
+    }
+    store_.load(false);
 }
 
 void ContentView::ensureVisibleTransitions()

@@ -75,6 +75,7 @@ private:
     Updater& updater_;
     bool hasLoaded_ = false;
     QTimer refreshTimer_;
+    QTimer transitionsTimer_;
     int pendingScroll_ = -1; // a restored position, set once the list is that tall
 
     QLabel* userName_ = nullptr;

@@ -290,7 +290,10 @@ void TaskList::paintEvent(QPaintEvent* event)
     QWidget::paintEvent(event);
     if (!painted_) {
         painted_ = true;
-        QTimer::singleShot(0, this, &TaskList::placeVisible); // the rows just off screen
+        QTimer::singleShot(0, this, [this] {
+            placeVisible(); // the rows just off screen
+            emit firstPainted();
+        });
     }
 }
 

@@ -54,9 +54,14 @@ public:
     std::vector<TaskRow*> shownRows() const;
     std::size_t rowCount() const { return pool_.size(); }
 
+    // The list has been painted once.
+    bool isPainted() const { return painted_; }
+
 signals:
     // A row asked for the issue's detail window.
     void taskDetailRequested(const Issue& issue);
+    // Just after the list's first frame.
+    void firstPainted();
 
 protected:
     void moveEvent(QMoveEvent* event) override;

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QHBoxLayout>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -387,6 +388,25 @@ void TaskRow::paintEvent(QPaintEvent*)
     painter.setPen(Qt::NoPen);
     painter.setBrush(look::withOpacity(look::secondary(palette()), 0.06));
     painter.drawRoundedRect(QRectF(rect()), 8, 8);
+}
+
+void prepareRowResources(AppStore& store)
+{
+    RowContext context;
+    context.store = &store;
+    for (const auto* section : {&store.inProgress(), &store.backlog(), &store.done()}) {
+        if (section->empty()) {
+            continue;
+        }
+        TaskRow row(section->front(), context);
+        constexpr int kWidth = 400;
+        row.resize(kWidth, row.heightFor(section->front(), kWidth));
+        qreal ratio = row.devicePixelRatioF(); // the screen's, as the panel's rows have it
+        QImage frame(row.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+        frame.setDevicePixelRatio(ratio);
+        row.render(&frame);
+    }
+    (void)store.doneByMonth();
 }
 
 } // namespace taskbell::app

@@ -143,4 +143,9 @@ private:
     CopyArea* copyArea_;
 };
 
+// Makes and paints, off screen and then drops, a row for the first issue of each section, and labels the
+// Done months: the fonts, text shaping, symbols and date formats the panel's first frame needs are then ready
+// before the panel is first opened. Some tens of milliseconds, once.
+void prepareRowResources(AppStore& store);
+
 } // namespace taskbell::app

@@ -14,6 +14,7 @@
 #include "app/model/text.h"
 #include "app/model/updater.h"
 #include "app/panel/content_view.h"
+#include "app/panel/task_row.h"
 #include "app/shell/display_check.h"
 #include "app/shell/panel_window.h"
 #include "app/shell/single_instance.h"
@@ -41,6 +42,18 @@ TaskbellApp::TaskbellApp(AppStore* store, Updater* updater, QObject* parent)
     // panel has been rebuilt, so the idle application stays small.
     connect(store_, &AppStore::loadFinished, this, [] { QTimer::singleShot(0, [] { malloc_trim(0); }); });
 #endif
+    // Once issues are loaded and while the panel has never been opened, what its first frame draws is
+    // prepared, so that opening it is quick.
+    connect(store_, &AppStore::loadFinished, this, [this](bool, bool succeeded) {
+        if (succeeded && !panel_ && !rowResourcesPrepared_) {
+            rowResourcesPrepared_ = true;
+            QTimer::singleShot(0, this, [this] {
+                if (!panel_) {
+                    prepareRowResources(*store_);
+                }
+            });
+        }
+    });
 }
 
 TaskbellApp::~TaskbellApp() = default;

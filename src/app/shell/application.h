@@ -55,6 +55,7 @@ private:
     TrayItem* tray_;
     std::unique_ptr<PanelWindow> panel_;
     ContentView* content_ = nullptr;
+    bool rowResourcesPrepared_ = false;
 };
 
 // Runs the desktop application until it quits; returns the process exit status.

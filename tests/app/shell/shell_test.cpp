@@ -370,6 +370,22 @@ private slots:
         QCOMPARE(app.tray().toolTip(), QStringLiteral("2"));
     }
 
+    // Opened after the start's load, the panel shows those issues in its first frame and reloads them after it.
+    void panelOpenedAfterTheFirstLoadShowsThenReloads()
+    {
+        AppFixture f;
+        f.addIssues(3, "3");
+        TaskbellApp app(f.store.get(), f.updater.get());
+        QVERIFY(f.load(true));
+        QCoreApplication::processEvents(); // what rows draw is prepared now, while no panel exists
+        QSignalSpy loads(f.store.get(), &AppStore::loadFinished);
+        app.togglePanel();
+        QVERIFY(!f.store->isLoading());
+        QTRY_VERIFY(app.content().taskList()->isPainted());
+        QCOMPARE(app.content().taskList()->shownRows().size(), std::size_t{3});
+        QTRY_COMPARE(loads.size(), 1);
+    }
+
     // The panel opens on the tray's toggle and loads; a palette change rebuilds it as it was; a window closes it.
     void darkPaletteRebuildsThePanelAsItWas()
     {
