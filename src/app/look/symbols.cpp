@@ -3,9 +3,14 @@
 #include <QApplication>
 #include <QFile>
 #include <QHash>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPalette>
+#include <QStyle>
+#include <QStyleOption>
 #include <QSvgRenderer>
+#include <algorithm>
+#include <cmath>
 
 // Resources of a static library are registered explicitly, once, before the first lookup.
 static void registerLookResources()
@@ -143,22 +148,67 @@ QPixmap symbolPixmap(const QString& name, const QColor& tint, int pixels, qreal 
     return pixmap;
 }
 
+namespace {
+
+// A symbol's icon draws the symbol at the size and pixel ratio it is asked for, when it is first asked for:
+// a screen at 1x never renders the 2x variant.
+class SymbolIconEngine : public QIconEngine
+{
+public:
+    SymbolIconEngine(QString name, QColor tint, int pixels, QColor knockout)
+        : name_(std::move(name)), tint_(std::move(tint)), pixels_(pixels), knockout_(std::move(knockout))
+    {
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return scaledPixmap(size, mode, state, ratioFor(size));
+    }
+
+    QPixmap scaledPixmap(const QSize& /*size*/, QIcon::Mode mode, QIcon::State /*state*/, qreal scale) override
+    {
+        QPixmap normal = symbolPixmap(name_, tint_, pixels_, scale, knockout_);
+        if (mode != QIcon::Disabled && mode != QIcon::Selected) {
+            return normal;
+        }
+        QStyleOption option;
+        option.palette = QApplication::palette();
+        return QApplication::style()->generatedIconPixmap(mode, normal, &option);
+    }
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        qreal ratio = painter->device() != nullptr ? painter->device()->devicePixelRatioF() : 1.0;
+        painter->drawPixmap(rect, scaledPixmap(rect.size(), mode, state, ratio));
+    }
+
+    // As an icon holding the 1x and 2x pixmaps would answer: the larger one once the size holds it.
+    QSize actualSize(const QSize& size, QIcon::Mode /*mode*/, QIcon::State /*state*/) override
+    {
+        int side = size.width() >= 2 * pixels_ && size.height() >= 2 * pixels_ ? 2 * pixels_ : pixels_;
+        return QSize(side, side).boundedTo(size);
+    }
+
+    QIconEngine* clone() const override { return new SymbolIconEngine(*this); }
+
+private:
+    // The pixel ratio a pixmap of `size` device pixels has: whole ratios as a screen has them.
+    qreal ratioFor(const QSize& size) const
+    {
+        return std::max<qreal>(1.0, std::round(qreal(std::min(size.width(), size.height())) / pixels_));
+    }
+
+    QString name_;
+    QColor tint_;
+    int pixels_;
+    QColor knockout_;
+};
+
+} // namespace
+
 QIcon symbolIcon(const QString& name, const QColor& tint, int pixels, const QColor& knockout)
 {
-    static QHash<QString, QIcon> cache;
-    QString key = QStringLiteral("%1|%2|%3|%4")
-                      .arg(name, tint.name(QColor::HexArgb))
-                      .arg(pixels)
-                      .arg(knockout.isValid() ? knockout.name(QColor::HexArgb) : QString());
-    auto cached = cache.constFind(key);
-    if (cached != cache.constEnd()) {
-        return *cached;
-    }
-    QIcon icon;
-    icon.addPixmap(symbolPixmap(name, tint, pixels, 1.0, knockout));
-    icon.addPixmap(symbolPixmap(name, tint, pixels, 2.0, knockout));
-    cache.insert(key, icon);
-    return icon;
+    return QIcon(new SymbolIconEngine(name, tint, pixels, knockout));
 }
 
 } // namespace taskbell::app::look

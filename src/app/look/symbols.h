@@ -17,7 +17,7 @@ QString symbolFile(const QString& name);
 // `knockout` is the colour of the marks inside a filled symbol (normally the window colour).
 QPixmap symbolPixmap(const QString& name, const QColor& tint, int pixels, qreal devicePixelRatio = 1.0,
                      const QColor& knockout = QColor());
-// The symbol as an icon (rendered at 1x and 2x).
+// The symbol as an icon, rendered at the pixel ratio it is drawn at when first drawn so.
 QIcon symbolIcon(const QString& name, const QColor& tint, int pixels = 16, const QColor& knockout = QColor());
 
 } // namespace taskbell::app::look

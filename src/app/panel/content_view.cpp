@@ -81,10 +81,6 @@ ContentView::ContentView(AppStore& store, Updater& updater, QWidget* parent)
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     layout->addWidget(scroll_, 1);
-    prompt_ = makePrompt();
-    layout->addWidget(prompt_, 1);
-    keyringPrompt_ = makeKeyringPrompt();
-    layout->addWidget(keyringPrompt_, 1);
     layout->addWidget(divider());
     layout->addWidget(makeFooter());
 
@@ -134,6 +130,13 @@ QWidget* ContentView::makeHeader()
     layout->addWidget(refreshBusy_);
     layout->addWidget(settings);
     return header;
+}
+
+// Adds a page that takes the list's place, just below it.
+void ContentView::addPage(QWidget* page)
+{
+    auto* layout = static_cast<QVBoxLayout*>(this->layout());
+    layout->insertWidget(layout->indexOf(scroll_) + 1, page, 1);
 }
 
 QWidget* ContentView::makePrompt()
@@ -242,12 +245,26 @@ void ContentView::refresh()
     bool pending = !configured && store_.isTokenPending();
     tabs_->setVisible(configured);
     scroll_->setVisible(configured);
-    prompt_->setVisible(!configured && !unreadable && !pending);
-    keyringPrompt_->setVisible(unreadable || pending);
-    keyringText_->setText(pending ? tr("Reading your API token from the keyring…")
-                                  : tr("Taskbell couldn't read your API token from the keyring."));
-    retryToken_->setVisible(!pending);
-    retryToken_->setEnabled(!store_.isReadingToken());
+    // The prompts are made when first shown: a configured panel never needs them.
+    bool showPrompt = !configured && !unreadable && !pending;
+    if (showPrompt && prompt_ == nullptr) {
+        prompt_ = makePrompt();
+        addPage(prompt_);
+    }
+    if (prompt_ != nullptr) {
+        prompt_->setVisible(showPrompt);
+    }
+    if ((unreadable || pending) && keyringPrompt_ == nullptr) {
+        keyringPrompt_ = makeKeyringPrompt();
+        addPage(keyringPrompt_);
+    }
+    if (keyringPrompt_ != nullptr) {
+        keyringPrompt_->setVisible(unreadable || pending);
+        keyringText_->setText(pending ? tr("Reading your API token from the keyring…")
+                                      : tr("Taskbell couldn't read your API token from the keyring."));
+        retryToken_->setVisible(!pending);
+        retryToken_->setEnabled(!store_.isReadingToken());
+    }
     counts_->setVisible(configured);
     if (configured) {
         std::size_t backlog = store_.backlog().size();

@@ -66,6 +66,7 @@ private:
     QWidget* makeHeader();
     QWidget* makePrompt();
     QWidget* makeKeyringPrompt();
+    void addPage(QWidget* page);
     QWidget* makeFooter();
     void scheduleRefresh();
     void considerFirstLoad();

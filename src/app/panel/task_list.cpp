@@ -4,8 +4,10 @@
 #include <QDateTime>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QScreen>
 #include <QScrollArea>
 #include <algorithm>
+#include <limits>
 #include <set>
 
 #include "app/look/error_banner.h"
@@ -43,15 +45,10 @@ TaskList::TaskList(AppStore& store, RowContext context, QWidget* parent)
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
-    backlog_ = {new SectionHeader(tr("Backlog"), "tray", this), new EmptyHint({}, this)};
-    inProgress_ = {new SectionHeader(tr("In Progress"), "circle.dashed", this), new EmptyHint({}, this)};
-    done_ = {new SectionHeader(tr("Done"), "checkmark.circle", this), new EmptyHint({}, this)};
-    for (QWidget* widget :
-         {static_cast<QWidget*>(error_), static_cast<QWidget*>(backlog_.header), static_cast<QWidget*>(backlog_.hint),
-          static_cast<QWidget*>(inProgress_.header), static_cast<QWidget*>(inProgress_.hint),
-          static_cast<QWidget*>(done_.header), static_cast<QWidget*>(done_.hint)}) {
-        widget->hide();
-    }
+    backlog_ = {tr("Backlog"), "tray"};
+    inProgress_ = {tr("In Progress"), "circle.dashed"};
+    done_ = {tr("Done"), "checkmark.circle"};
+    error_->hide();
     connect(error_, &ErrorBanner::dismissRequested, &store_, &AppStore::dismissError);
     connect(&store_, &AppStore::tasksChanged, this, [this] { stale_ = true; });
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { onFocusChanged(now); });
@@ -116,10 +113,18 @@ void TaskList::addPart(Part& part, const std::vector<Issue>& issues, std::size_t
 {
     taskCount_ += count;
     if (filter_ == TaskFilter::all) {
+        if (part.header == nullptr) {
+            part.header = new SectionHeader(part.title, part.symbol, this);
+            part.header->hide();
+        }
         part.header->setCount(count);
         items_.push_back({Kind::header, part.header});
     }
     if (issues.empty()) {
+        if (part.hint == nullptr) {
+            part.hint = new EmptyHint({}, this);
+            part.hint->hide();
+        }
         part.hint->setText(store_.isLoading() ? tr("Loading…") : emptyText);
         items_.push_back({Kind::hint, part.hint});
         return;
@@ -207,8 +212,9 @@ void TaskList::measure(int width)
     totalHeight_ = place(width, true);
 }
 
-// The list's height at `width`; with `keep`, each item's place is kept for that width.
-int TaskList::place(int width, bool keep)
+// The list's height at `width`, or a height past `limit` once it is taller; with `keep`, each item's place is
+// kept for that width.
+int TaskList::place(int width, bool keep, int limit)
 {
     int inner = width - 2 * kMargin;
     int top = kMargin;
@@ -226,6 +232,9 @@ int TaskList::place(int width, bool keep)
             item.height = height;
         }
         top += height + kSpacing;
+        if (top > limit) {
+            return top;
+        }
     }
     return items_.empty() ? 2 * kMargin : top - kSpacing + kMargin;
 }
@@ -257,9 +266,12 @@ int TaskList::heightForWidth(int width) const
     if (width == measuredWidth_) {
         return totalHeight_;
     }
-    // Asked for widths the list is not shown at (the scroll area tries one without its scroll bar):
-    // measured rows are cached, the places stay those of the current width.
-    return const_cast<TaskList*>(this)->place(width, false);
+    // Asked for a width the list is not shown at: the scroll area tries one without its scroll bar, to learn
+    // whether the list fits. Measuring stops once the list is taller than its screen; measured rows are
+    // cached, and the places stay those of the current width.
+    const QScreen* shown = screen();
+    int limit = shown != nullptr ? shown->availableGeometry().height() : std::numeric_limits<int>::max();
+    return const_cast<TaskList*>(this)->place(width, false, limit);
 }
 
 QSize TaskList::sizeHint() const

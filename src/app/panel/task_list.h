@@ -2,6 +2,7 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <limits>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -82,10 +83,13 @@ private:
         int top = 0;
         int height = 0;
     };
+    // A section of the All tab: its header and the hint shown while it is empty, made when first needed.
     struct Part
     {
-        SectionHeader* header;
-        EmptyHint* hint;
+        QString title;
+        const char* symbol;
+        SectionHeader* header = nullptr;
+        EmptyHint* hint = nullptr;
     };
 
     void addPart(Part& part, const std::vector<Issue>& issues, std::size_t count, const char* tag,
@@ -96,7 +100,7 @@ private:
     QLabel* monthLabel(const QString& label);
     // Places the items at `width`, measuring the rows not yet measured at it.
     void measure(int width);
-    int place(int width, bool keep);
+    int place(int width, bool keep, int limit = std::numeric_limits<int>::max());
     int rowHeight(const Item& item, int width);
     void heightChanged();
     // Gives widgets to the items near the visible part, and takes them from the others.

@@ -86,10 +86,13 @@ struct Scene : test::AppFixture
         panel->show();
         panel->refresh();
     }
-    bool showsKeyringProblem() const
+    bool showsKeyringProblem() const { return shown(*panel, "tokenUnreadable") && !shown(*panel, "notConfigured"); }
+
+    // The panel's part of that name exists and is visible (parts are made when first shown).
+    static bool shown(const QWidget& panel, const char* name)
     {
-        return panel->findChild<QWidget*>("tokenUnreadable")->isVisible() &&
-               !panel->findChild<QWidget*>("notConfigured")->isVisible();
+        auto* part = panel.findChild<QWidget*>(name);
+        return part != nullptr && part->isVisible();
     }
 };
 
@@ -134,8 +137,8 @@ private slots:
         QVERIFY(loaded.wait(kWait));
         QCOMPARE(scene.store->tokenStatus(), Keychain::ReadStatus::found);
         scene.panel->refresh();
-        QVERIFY(!scene.panel->findChild<QWidget*>("tokenUnreadable")->isVisible());
-        QVERIFY(!scene.panel->findChild<QWidget*>("notConfigured")->isVisible());
+        QVERIFY(!Scene::shown(*scene.panel, "tokenUnreadable"));
+        QVERIFY(!Scene::shown(*scene.panel, "notConfigured"));
         QVERIFY(!scene.store->errorMessage());
     }
 
