@@ -72,6 +72,7 @@ std::map<std::string, long> residentByMapping(int pid)
         if (first.find('-') != std::string::npos && first.back() != ':') {
             std::string skip;
             fields >> skip >> skip >> skip >> skip; // permissions, offset, device, inode
+            name.clear();                           // an unnamed mapping leaves the stream at its end
             std::getline(fields >> std::ws, name);
             if (name.empty()) {
                 name = "[anon]";
