@@ -399,8 +399,7 @@ void prepareRowResources(AppStore& store)
             continue;
         }
         TaskRow row(section->front(), context);
-        constexpr int kWidth = 400;
-        row.resize(kWidth, row.heightFor(section->front(), kWidth));
+        row.resize(row.sizeHint());
         qreal ratio = row.devicePixelRatioF(); // the screen's, as the panel's rows have it
         QImage frame(row.size() * ratio, QImage::Format_ARGB32_Premultiplied);
         frame.setDevicePixelRatio(ratio);

@@ -120,6 +120,18 @@ bool waitFor(int descriptor, short events, std::chrono::milliseconds timeout)
     }
 }
 
+// The device and inode of the file at `name` itself (a link is not followed), if there is one.
+std::optional<std::pair<dev_t, ino_t>> fileIdentity(const QByteArray& name)
+{
+    struct stat info
+    {
+    };
+    if (::lstat(name.constData(), &info) != 0) {
+        return std::nullopt;
+    }
+    return std::pair(info.st_dev, info.st_ino);
+}
+
 // A socket file left behind by an instance of this user that is gone is removed; nothing else is.
 void removeStaleSocket(const QString& path)
 {
@@ -163,10 +175,7 @@ SingleInstance::~SingleInstance()
     ::close(listener_);
     // The socket file goes with the instance, unless something else has taken its place.
     QByteArray name = QFile::encodeName(socketPath_);
-    struct stat info
-    {
-    };
-    if (::lstat(name.constData(), &info) == 0 && listened_ == std::pair(info.st_dev, info.st_ino)) {
+    if (listened_ && fileIdentity(name) == listened_) {
         ::unlink(name.constData());
     }
 }
@@ -237,12 +246,7 @@ QString SingleInstance::listen()
         ::close(descriptor);
         return QString::fromLocal8Bit(std::strerror(error));
     }
-    struct stat info
-    {
-    };
-    if (::lstat(name.constData(), &info) == 0) {
-        listened_ = {info.st_dev, info.st_ino};
-    }
+    listened_ = fileIdentity(name);
     listener_ = descriptor;
     listenerNotifier_ = std::make_unique<QSocketNotifier>(listener_, QSocketNotifier::Read);
     connect(listenerNotifier_.get(), &QSocketNotifier::activated, this, &SingleInstance::acceptConnections);

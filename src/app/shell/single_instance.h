@@ -5,6 +5,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include <sys/types.h>
@@ -54,7 +55,7 @@ private:
     QString socketPath_;
     std::chrono::milliseconds answerTimeout_{3000};
     int listener_ = -1;
-    std::pair<dev_t, ino_t> listened_{}; // the socket file listened at
+    std::optional<std::pair<dev_t, ino_t>> listened_; // the socket file listened at
     std::unique_ptr<QSocketNotifier> listenerNotifier_;
     std::map<int, std::unique_ptr<Connection>> connections_; // by descriptor
 };
