@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -97,8 +98,11 @@ void printLargestMappings(int pid)
         }
     }
     std::sort(sizes.rbegin(), sizes.rend());
+    // BENCH_MAPPINGS=N lists the N largest mappings (12 by default).
+    const char* wanted = std::getenv("BENCH_MAPPINGS");
+    std::size_t count = wanted ? std::strtoul(wanted, nullptr, 10) : 12;
     std::cout << "of which file-backed:                       " << files / 1024.0 << " MB; largest:";
-    for (std::size_t i = 0; i < sizes.size() && i < 12; ++i) {
+    for (std::size_t i = 0; i < sizes.size() && i < count; ++i) {
         std::cout << " " << sizes[i].second.substr(sizes[i].second.rfind('/') + 1) << " " << sizes[i].first << " kB";
     }
     std::cout << "\n";
