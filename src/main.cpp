@@ -13,6 +13,16 @@
 #include "core/update/archive_extract.h"
 #include "core/update/crypto.h"
 
+// libcurl's LDAP and RTMP dependencies bring GnuTLS into the process, and GnuTLS sets up its whole crypto stack
+// in a library constructor when it is loaded: about 0.6 MB resident for a library this program never calls
+// (libcurl speaks TLS through OpenSSL, and only http and https). GnuTLS skips that implicit set-up when the
+// program defines this function (what its GNUTLS_SKIP_GLOBAL_INIT macro expands to); a library that does use
+// GnuTLS still initialises it explicitly. Exported from the executable, so it is found before GnuTLS's weak default.
+extern "C" __attribute__((visibility("default"))) int _gnutls_global_init_skip()
+{
+    return 1;
+}
+
 namespace {
 
 // Started with a standard descriptor closed (`1>&-`), the next file opened would take its number and
