@@ -1,7 +1,7 @@
 // The real program, idle with 900 issues loaded (300 per section from the fake Jira site): it starts on
 // the offscreen platform, a second start asks it to show its panel (which loads the sections), and then
 // its resident memory and CPU use are read from /proc while it idles. Run under scripts/with-keyring.sh
-// (the token is stored in the private keyring). Prints figures only.
+// (the token is stored in the private keyring). Prints figures only. Takes --https.
 
 #include <algorithm>
 #include <chrono>
@@ -120,9 +120,14 @@ bool storeToken(const std::string& token)
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
-    FakeJira jira;
+    // --https: the site over TLS, as Jira Cloud always is; the program trusts the fake's certificate through
+    // SSL_CERT_FILE.
+    bool https = argc > 1 && std::string(argv[1]) == "--https";
+    FakeJira::Options options;
+    options.https = https;
+    FakeJira jira(options);
     for (const char* status : {"10000", "3", "10002"}) {
         for (int i = 0; i < kPerSection; ++i) {
             FakeIssue issue;
@@ -150,6 +155,9 @@ int main()
     std::map<std::string, std::optional<std::string>> env = {{"QT_QPA_PLATFORM", "offscreen"},
                                                              {"XDG_CONFIG_HOME", config.path().string()},
                                                              {"XDG_RUNTIME_DIR", runtime.path().string()}};
+    if (https) {
+        env["SSL_CERT_FILE"] = jira.certificateFile().string();
+    }
     ChildProcess app({TASKBELL_EXE}, env);
     auto socket = runtime / "com.quillet.taskbell.instance";
     for (int i = 0; i < 200 && !std::filesystem::exists(socket); ++i) {

@@ -17,6 +17,7 @@
 #include "core/base/file_io.h"
 #include "core/base/system_library.h"
 #include "core/base/text_util.h"
+#include "core/base/trust_store.h"
 
 namespace taskbell::http {
 namespace {
@@ -48,6 +49,7 @@ struct Curl
     decltype(&::curl_url_cleanup) curl_url_cleanup;
     decltype(&::curl_url_get) curl_url_get;
     decltype(&::curl_url_set) curl_url_set;
+    decltype(&::curl_version_info) curl_version_info;
 };
 
 Curl loadCurl()
@@ -77,6 +79,7 @@ Curl loadCurl()
     TASKBELL_BIND(library, api, curl_url_cleanup);
     TASKBELL_BIND(library, api, curl_url_get);
     TASKBELL_BIND(library, api, curl_url_set);
+    TASKBELL_BIND(library, api, curl_version_info);
     return api;
 }
 
@@ -190,12 +193,17 @@ SharedPool& pool()
 struct Transfer
 {
     const Request& request;
+    TrustSource trust;
     Response response;
     FileDescriptor file{};
     std::size_t received = 0;
     bool overCap = false;
     bool fileFailed = false;
 
+    static CURLcode onSslContext(CURL*, void* sslContext, void* trust)
+    {
+        return installTrust(sslContext, *static_cast<const TrustSource*>(trust)) ? CURLE_OK : CURLE_SSL_CACERT_BADFILE;
+    }
     static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* self)
     {
         return static_cast<Transfer*>(self)->body(data, size * count);
@@ -282,6 +290,17 @@ private:
     curl_slist* list_ = nullptr;
 };
 
+// The system's certificates, as libcurl was built to find them, or SSL_CERT_FILE / SSL_CERT_DIR when set.
+TrustSource defaultTrust()
+{
+    static const std::pair<const char*, const char*> builtIn = [] {
+        const curl_version_info_data* info = lib().curl_version_info(CURLVERSION_NOW);
+        bool known = info != nullptr && info->age >= CURLVERSION_SEVENTH;
+        return std::pair(known ? info->cainfo : nullptr, known ? info->capath : nullptr);
+    }();
+    return systemTrust(builtIn.first, builtIn.second);
+}
+
 void configure(CURL* easy, const Request& request, Transfer& transfer, HeaderList& headers, char* errorBuffer)
 {
     auto* setopt = lib().curl_easy_setopt;
@@ -295,9 +314,14 @@ void configure(CURL* easy, const Request& request, Transfer& transfer, HeaderLis
     setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
     setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (request.caFile) {
-        setopt(easy, CURLOPT_CAINFO, request.caFile->c_str());
-    }
+    // libcurl reads no certificates itself: each new connection gets the process's one parsed copy.
+    transfer.trust = request.caFile ? TrustSource{request.caFile->string(), {}} : defaultTrust();
+    setopt(easy, CURLOPT_CAINFO, static_cast<const char*>(nullptr));
+    setopt(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+    setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Transfer::onSslContext);
+    setopt(easy, CURLOPT_SSL_CTX_DATA, &transfer.trust);
+    // libcurl's own cache would put the first connection's store back on every later one of the slot.
+    setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);
     setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
 
     // URLSession's meaning: the idle time-out bounds connecting and any stretch without data.
@@ -486,7 +510,7 @@ Response perform(const Request& request)
     if (!parts || (parts->scheme != "http" && parts->scheme != "https")) {
         throw TransferError("Unsupported URL: only http:// and https:// addresses are allowed.");
     }
-    Transfer transfer{request, {}};
+    Transfer transfer{request, {}, {}};
     if (transfer.cancelled()) {
         throw TransferError("The request was cancelled.");
     }

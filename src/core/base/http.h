@@ -28,7 +28,8 @@ struct Request
     std::size_t maxBodyBytes = std::size_t{32} << 20;
     // When set, the body is streamed into this file instead of Response::body.
     std::optional<std::filesystem::path> bodyFile;
-    // Trust anchors that replace the system CA store (tests bring their own CA); verification stays on.
+    // Trust anchors that replace the system CA store (tests bring their own CA); verification stays on. They
+    // apply to new connections: a connection kept open to the same host is reused whatever it was verified with.
     std::optional<std::filesystem::path> caFile;
     // Checked while the transfer runs; when it becomes true the transfer aborts promptly.
     const std::atomic<bool>* cancel = nullptr;

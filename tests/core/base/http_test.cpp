@@ -220,6 +220,20 @@ TEST(Http, SelfSignedServersAreRefused)
     http::Request trusted = get(jira.baseUrl() + "/rest/api/3/myself");
     trusted.caFile = jira.certificateFile();
     EXPECT_EQ(http::perform(trusted).status, 401);
+
+    // The system's trust can be pointed elsewhere the way OpenSSL programs are (a new connection: another host
+    // name); a bundle that cannot be read trusts nothing rather than everything.
+    std::string byName = "https://localhost:" + std::to_string(jira.port()) + "/rest/api/3/myself";
+    ::setenv("SSL_CERT_FILE", jira.certificateFile().c_str(), 1);
+    EXPECT_EQ(http::perform(get(byName)).status, 401);
+    FakeJira other(options);
+    ::setenv("SSL_CERT_FILE", "/nonexistent/bundle.pem", 1);
+    EXPECT_NE(transferError(get(other.baseUrl() + "/rest/api/3/myself")), "");
+    ::unsetenv("SSL_CERT_FILE");
+    http::Request unreadable = get(other.baseUrl() + "/rest/api/3/myself");
+    unreadable.caFile = "/nonexistent/bundle.pem";
+    EXPECT_NE(transferError(unreadable).find("CA cert"), std::string::npos) << transferError(unreadable);
+    EXPECT_TRUE(other.requests().empty());
 }
 
 TEST(Http, IdleTimeoutClosedPortAndCancellationFailTheTransfer)

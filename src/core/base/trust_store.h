@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <tuple>
+
+// The certificates TLS connections trust, parsed once per process. libcurl would otherwise parse the whole CA
+// bundle again for every transfer slot (its cache lives in each multi handle), which costs several
+// megabytes with a few connections open.
+namespace taskbell::http {
+
+// Where the trusted certificates come from: a bundle file and an optional folder of hashed certificates.
+struct TrustSource
+{
+    std::string file;
+    std::string folder;
+    bool operator<(const TrustSource& other) const
+    {
+        return std::tie(file, folder) < std::tie(other.file, other.folder);
+    }
+};
+
+// The system's trust: SSL_CERT_FILE and SSL_CERT_DIR when set (as for every OpenSSL program), else the bundle
+// and folder libcurl was built with.
+TrustSource systemTrust(const char* builtInFile, const char* builtInFolder);
+
+// Makes an OpenSSL SSL_CTX (libcurl's, before its handshake) verify against the shared store for `source`.
+// False when the certificates cannot be read: the connection must then fail rather than trust nothing.
+bool installTrust(void* sslContext, const TrustSource& source);
+
+} // namespace taskbell::http
