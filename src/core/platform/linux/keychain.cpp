@@ -873,7 +873,7 @@ ReadResult read(std::string_view account)
             }
         }
         return {found.locked.empty() ? ReadStatus::notStored : ReadStatus::locked, {}};
-    } catch (const Failed&) {
+    } catch (const std::exception&) { // no answer in time, an error reply, an odd reply, or no memory
         return {ReadStatus::unreachable, {}};
     }
 }
@@ -908,7 +908,7 @@ bool set(std::string_view value, std::string_view account)
             return complete;
         }
         return store(talk, value, name) && complete;
-    } catch (const Failed&) {
+    } catch (const std::exception&) { // no answer in time, an error reply, an odd reply, or no memory
         return false;
     }
 }
