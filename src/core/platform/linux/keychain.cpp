@@ -350,7 +350,7 @@ std::pair<std::string, std::string> encrypt(const SecretBytes& key, std::string_
     need(ssl().EVP_EncryptUpdate(context.get(), bytes, &written, reinterpret_cast<const unsigned char*>(plain.data()),
                                  static_cast<int>(plain.size())) == 1);
     need(ssl().EVP_EncryptFinal_ex(context.get(), bytes + written, &last) == 1);
-    out.resize(static_cast<std::size_t>(written + last));
+    out.resize(static_cast<std::size_t>(written) + static_cast<std::size_t>(last));
     return {std::move(iv), std::move(out)};
 }
 
@@ -373,7 +373,7 @@ std::optional<SecretBytes> decrypt(const SecretBytes& key, std::string_view iv, 
         ssl().EVP_DecryptFinal_ex(context.get(), out.data() + written, &last) != 1) {
         return std::nullopt;
     }
-    out.resize(static_cast<std::size_t>(written + last));
+    out.resize(static_cast<std::size_t>(written) + static_cast<std::size_t>(last));
     return out;
 }
 
@@ -415,9 +415,10 @@ public:
     Writer& attributes(const std::map<std::string, std::string>& values)
     {
         return container(DBUS_TYPE_ARRAY, "{ss}", [&](Writer& inner) {
-            for (const auto& [name, value] : values) {
-                inner.container(DBUS_TYPE_DICT_ENTRY, nullptr,
-                                [&](Writer& entry) { entry.string(name.c_str()).string(value.c_str()); });
+            for (const auto& attribute : values) {
+                inner.container(DBUS_TYPE_DICT_ENTRY, nullptr, [&](Writer& entry) {
+                    entry.string(attribute.first.c_str()).string(attribute.second.c_str());
+                });
             }
         });
     }
