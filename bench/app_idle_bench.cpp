@@ -1,7 +1,8 @@
 // The real program, idle with 900 issues loaded (300 per section from the fake Jira site): it starts on
 // the offscreen platform, a second start asks it to show its panel (which loads the sections), and then
 // its resident memory and CPU use are read from /proc while it idles. Run under scripts/with-keyring.sh
-// (the token is stored in the private keyring). Prints figures only. Takes --https.
+// (the token is stored in the private keyring). Prints figures only. Takes --https and
+// --descriptions.
 
 #include <algorithm>
 #include <chrono>
@@ -16,6 +17,7 @@
 
 #include <unistd.h>
 
+#include "adf_builder.h"
 #include "child_process.h"
 #include "fake_jira.h"
 #include "temp_dir.h"
@@ -123,8 +125,13 @@ bool storeToken(const std::string& token)
 int main(int argc, char** argv)
 {
     // --https: the site over TLS, as Jira Cloud always is; the program trusts the fake's certificate through
-    // SSL_CERT_FILE.
-    bool https = argc > 1 && std::string(argv[1]) == "--https";
+    // SSL_CERT_FILE. --descriptions: every issue has a description of a few paragraphs and a list.
+    bool https = false;
+    bool descriptions = false;
+    for (int i = 1; i < argc; ++i) {
+        https = https || std::string(argv[i]) == "--https";
+        descriptions = descriptions || std::string(argv[i]) == "--descriptions";
+    }
     FakeJira::Options options;
     options.https = https;
     FakeJira jira(options);
@@ -134,6 +141,14 @@ int main(int argc, char** argv)
             issue.summary = "Task " + std::to_string(i) + " of a section with a summary of ordinary length";
             issue.statusId = status;
             issue.assigneeAccountId = jira.accountId();
+            if (descriptions) {
+                issue.description = adf::doc(
+                    {adf::paragraph({adf::text("What the task is about, in a sentence or two of ordinary length, "
+                                               "with enough words to wrap onto a second line.")}),
+                     adf::bulletList({"The first step", "The second step", "A third step with more words"}),
+                     adf::paragraph({adf::text("Notes from the last meeting."), adf::hardBreak(),
+                                     adf::text("Another line of notes.")})});
+            }
             if (std::string(status) == "10002") {
                 issue.resolutiondate = jira.now();
             }
