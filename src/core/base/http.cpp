@@ -290,7 +290,7 @@ private:
     curl_slist* list_ = nullptr;
 };
 
-// The system's certificates, as libcurl was built to find them, or SSL_CERT_FILE / SSL_CERT_DIR when set.
+// The system's certificates, as libcurl was built to find them (or SSL_CERT_FILE / SSL_CERT_DIR).
 TrustSource defaultTrust()
 {
     static const std::pair<const char*, const char*> builtIn = [] {

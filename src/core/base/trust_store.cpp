@@ -59,16 +59,19 @@ std::map<TrustSource, Loaded>& stores()
     return *loaded;
 }
 
+// Nothing when the bundle cannot be read or the folder cannot be added, as libcurl would refuse them too.
 X509_STORE* load(const TrustSource& source)
 {
+    if (source.file.empty() && source.folder.empty()) {
+        return nullptr;
+    }
     X509_STORE* store = ssl().X509_STORE_new();
     if (store == nullptr) {
         return nullptr;
     }
-    bool fileRead = !source.file.empty() && ssl().X509_STORE_load_file(store, source.file.c_str()) == 1;
     // The folder is searched by subject hash when a chain is built, so adding it reads nothing yet.
-    bool folderAdded = !source.folder.empty() && ssl().X509_STORE_load_path(store, source.folder.c_str()) == 1;
-    if (!fileRead && !folderAdded) {
+    if ((!source.file.empty() && ssl().X509_STORE_load_file(store, source.file.c_str()) != 1) ||
+        (!source.folder.empty() && ssl().X509_STORE_load_path(store, source.folder.c_str()) != 1)) {
         ssl().X509_STORE_free(store);
         return nullptr;
     }
@@ -81,12 +84,12 @@ X509_STORE* load(const TrustSource& source)
 
 TrustSource systemTrust(const char* builtInFile, const char* builtInFolder)
 {
-    const char* file = std::getenv("SSL_CERT_FILE");
-    const char* folder = std::getenv("SSL_CERT_DIR");
-    if ((file != nullptr && *file != '\0') || (folder != nullptr && *folder != '\0')) {
-        return {file != nullptr ? file : "", folder != nullptr ? folder : ""};
-    }
-    return {builtInFile != nullptr ? builtInFile : "", builtInFolder != nullptr ? builtInFolder : ""};
+    // Each variable replaces its own default, as in OpenSSL.
+    auto pick = [](const char* variable, const char* builtIn) {
+        const char* value = std::getenv(variable);
+        return std::string(value != nullptr && *value != '\0' ? value : (builtIn != nullptr ? builtIn : ""));
+    };
+    return {pick("SSL_CERT_FILE", builtInFile), pick("SSL_CERT_DIR", builtInFolder)};
 }
 
 bool installTrust(void* sslContext, const TrustSource& source)
@@ -97,17 +100,18 @@ bool installTrust(void* sslContext, const TrustSource& source)
         Loaded& loaded = stores()[source];
         if (loaded.store == nullptr || now - loaded.at > kReloadAfter) {
             X509_STORE* fresh = load(source);
-            if (fresh == nullptr) {
+            if (fresh == nullptr && loaded.store == nullptr) {
                 return false;
             }
-            if (loaded.store != nullptr) {
+            if (fresh != nullptr && loaded.store != nullptr) {
                 ssl().X509_STORE_free(loaded.store); // connections using it keep their own reference
             }
-            loaded = {fresh, now};
+            // A bundle unreadable while it is being replaced keeps the one read before, for another day.
+            loaded = {fresh != nullptr ? fresh : loaded.store, now};
         }
         ssl().SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(sslContext), loaded.store);
         return true;
-    } catch (const LibraryError&) {
+    } catch (...) { // called from libcurl: nothing may pass through
         return false;
     }
 }

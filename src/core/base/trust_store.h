@@ -19,8 +19,8 @@ struct TrustSource
     }
 };
 
-// The system's trust: SSL_CERT_FILE and SSL_CERT_DIR when set (as for every OpenSSL program), else the bundle
-// and folder libcurl was built with.
+// The system's trust: the bundle and folder libcurl was built with, each replaced by SSL_CERT_FILE or
+// SSL_CERT_DIR when set (as for every OpenSSL program).
 TrustSource systemTrust(const char* builtInFile, const char* builtInFolder);
 
 // Makes an OpenSSL SSL_CTX (libcurl's, before its handshake) verify against the shared store for `source`.
