@@ -3,7 +3,10 @@
 //   settings_helper probe FOLDER           every keychain call and the MCP settings load, as key=value lines
 //   settings_helper silent-probe FOLDER    owns the Secret Service name on the bus without ever answering,
 //                                          then probes (every call has to give up on its own)
+//   settings_helper reread COMMAND         reads the token, runs COMMAND (a shell command that restarts the
+//                                          keyring), reads it again
 // Token values are never printed, only whether one came back.
+#include <cstdlib>
 #include <iostream>
 #include <string>
 
@@ -88,6 +91,14 @@ int main(int argc, char** argv)
         }
         return 0;
     }
+    if (mode == "reread") {
+        const char* names[] = {"found", "notStored", "unreachable", "locked"};
+        std::cout << "before=" << names[static_cast<int>(Keychain::read(Keychain::kTokenAccount).status)] << std::endl;
+        int restarted = std::system(argv[2]);
+        std::cout << "restarted=" << (restarted == 0) << "\n"
+                  << "after=" << names[static_cast<int>(Keychain::read(Keychain::kTokenAccount).status)] << "\n";
+        return 0;
+    }
     if (mode == "silent-probe") {
         std::cout << "owned=" << ownSilentService() << std::endl;
     }
@@ -95,6 +106,6 @@ int main(int argc, char** argv)
         return probe(argv[2]);
     }
     std::cerr << "usage: settings_helper rmw FOLDER KEY COUNT | probe FOLDER | "
-                 "silent-probe FOLDER\n";
+                 "silent-probe FOLDER | reread COMMAND\n";
     return 2;
 }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -181,4 +182,29 @@ TEST(Keychain, LockedCollectionGivesNoValueAndNoPrompt)
                    {.env = {{"TASKBELL_KEYRING_SESSION", std::nullopt}}, .timeout = std::chrono::minutes(2)});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, kCases.at("locked"));
+}
+
+// The keyring restarting under a running program (an update, a crash) must not leave it unable to read: the session
+// it kept belongs to the old keyring.
+TEST(Keychain, ReadsAgainAfterTheKeyringRestarts)
+{
+    REQUIRE_PRIVATE_KEYRING();
+    TempDir dir;
+    const std::string storeThenReread = "printf %s restart-test-token | secret-tool store --label=t service "
+                                        "com.quillet.taskbell account apiToken && exec \"$0\" reread \"$1\"";
+    const std::string restart =
+        "printf %s taskbell-test | gnome-keyring-daemon --replace --unlock --components=secrets >/dev/null 2>&1";
+    ProcessResult result = runProcess(
+        {TASKBELL_SOURCE_DIR "/scripts/with-keyring.sh", "/bin/sh", "-c", storeThenReread, SETTINGS_HELPER, restart},
+        {.env = {{"TASKBELL_KEYRING_SESSION", std::nullopt}}, .timeout = std::chrono::minutes(2)});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    // The restarted keyring may print its environment on the same output.
+    std::string ours;
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("before=", 0) == 0 || line.rfind("restarted=", 0) == 0 || line.rfind("after=", 0) == 0) {
+            ours += line + "\n";
+        }
+    }
+    EXPECT_EQ(ours, "before=found\nrestarted=1\nafter=found\n") << result.out;
 }

@@ -209,7 +209,8 @@ constexpr std::size_t kKeyBytes = 16;
 // A conversation that cannot go on: no answer in time, an error reply, or a reply of an unexpected shape.
 struct Failed : std::runtime_error
 {
-    using std::runtime_error::runtime_error;
+    explicit Failed(const std::string& what, bool stale = false) : std::runtime_error(what), stale(stale) {}
+    bool stale; // an error reply over a kept link: the keyring may have restarted, and a fresh link may work
 };
 
 // Bytes that hold key material or a secret, wiped when dropped.
@@ -587,6 +588,7 @@ public:
             if (cachedLink && !bus().dbus_connection_get_is_connected(cachedLink->connection)) {
                 dropLink();
             }
+            reused_ = cachedLink.has_value();
             if (!cachedLink) {
                 cachedLink.emplace(open());
             }
@@ -617,7 +619,7 @@ public:
         Reply reply = attempt(cachedLink->connection, kSecrets, path, interface, method, arguments);
         if (!reply.message) {
             dropLink();
-            throw Failed(reply.errorName);
+            throw Failed(reply.errorName, reused_ && reply.errorName != DBUS_ERROR_NO_REPLY);
         }
         return std::move(reply.message);
     }
@@ -633,6 +635,7 @@ public:
 private:
     bool locked_;
     std::chrono::steady_clock::time_point deadline_;
+    bool reused_ = false; // the link was kept from an earlier conversation
 
     int remainingMilliseconds() const
     {
@@ -833,6 +836,25 @@ bool store(const Conversation& talk, std::string_view value, const std::string& 
     return prompt == "/" && item != "/";
 }
 
+// Runs `body` in a conversation. A kept link that turns out stale (the keyring restarted since) gets one more try on
+// a fresh one; any other failure gives `onFailure`: no answer in time, an error reply, an odd reply, no memory.
+template <typename Result, typename Body> Result converse(Result onFailure, Body body)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        try {
+            Conversation talk;
+            return body(talk);
+        } catch (const Failed& failure) {
+            if (!failure.stale) {
+                break;
+            }
+        } catch (const std::exception&) {
+            break;
+        }
+    }
+    return onFailure;
+}
+
 } // namespace
 
 bool sessionBusAvailable()
@@ -861,8 +883,7 @@ ReadResult read(std::string_view account)
     if (!reachable() || !isValidUtf8(account)) {
         return {isValidUtf8(account) ? ReadStatus::unreachable : ReadStatus::notStored, {}};
     }
-    try {
-        Conversation talk;
+    return converse(ReadResult{ReadStatus::unreachable, {}}, [&](const Conversation& talk) -> ReadResult {
         Found found = search(talk, std::string(account));
         if (!found.unlocked.empty()) {
             std::map<std::string, SecretBytes> secrets = secretsOf(talk, found.unlocked);
@@ -874,9 +895,7 @@ ReadResult read(std::string_view account)
             }
         }
         return {found.locked.empty() ? ReadStatus::notStored : ReadStatus::locked, {}};
-    } catch (const std::exception&) { // no answer in time, an error reply, an odd reply, or no memory
-        return {ReadStatus::unreachable, {}};
-    }
+    });
 }
 
 std::optional<std::string> get(std::string_view account)
@@ -893,8 +912,7 @@ bool set(std::string_view value, std::string_view account)
     if (!reachable() || !isValidUtf8(account)) {
         return false;
     }
-    try {
-        Conversation talk;
+    return converse(false, [&](const Conversation& talk) {
         std::string name(account);
         Found found = search(talk, name);
         // A locked item cannot be deleted without a prompt; it stays and the result says so.
@@ -909,9 +927,7 @@ bool set(std::string_view value, std::string_view account)
             return complete;
         }
         return store(talk, value, name) && complete;
-    } catch (const std::exception&) { // no answer in time, an error reply, an odd reply, or no memory
-        return false;
-    }
+    });
 }
 
 } // namespace taskbell::Keychain
