@@ -316,12 +316,18 @@ void configure(CURL* easy, const Request& request, Transfer& transfer, HeaderLis
     setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     // libcurl reads no certificates itself: each new connection gets the process's one parsed copy.
     transfer.trust = request.caFile ? TrustSource{request.caFile->string(), {}} : defaultTrust();
-    setopt(easy, CURLOPT_CAINFO, static_cast<const char*>(nullptr));
-    setopt(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
-    setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Transfer::onSslContext);
-    setopt(easy, CURLOPT_SSL_CTX_DATA, &transfer.trust);
-    // libcurl's own cache would put the first connection's store back on every later one of the slot.
-    setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+    if (setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Transfer::onSslContext) == CURLE_OK) {
+        setopt(easy, CURLOPT_SSL_CTX_DATA, &transfer.trust);
+        setopt(easy, CURLOPT_CAINFO, static_cast<const char*>(nullptr));
+        setopt(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+        // libcurl's own cache would put the first connection's store back on every later one of the slot.
+        setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+    } else {
+        // A libcurl built on another TLS library has no such callback: it reads the same certificates itself.
+        auto orNull = [](const std::string& path) { return path.empty() ? nullptr : path.c_str(); };
+        setopt(easy, CURLOPT_CAINFO, orNull(transfer.trust.file));
+        setopt(easy, CURLOPT_CAPATH, orNull(transfer.trust.folder));
+    }
     setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
 
     // URLSession's meaning: the idle time-out bounds connecting and any stretch without data.
