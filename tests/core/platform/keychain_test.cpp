@@ -189,11 +189,17 @@ TEST(Keychain, LockedCollectionGivesNoValueAndNoPrompt)
 TEST(Keychain, ReadsAgainAfterTheKeyringRestarts)
 {
     REQUIRE_PRIVATE_KEYRING();
-    TempDir dir;
     const std::string storeThenReread = "printf %s restart-test-token | secret-tool store --label=t service "
                                         "com.quillet.taskbell account apiToken && exec \"$0\" reread \"$1\"";
+    // Ends this session's keyring (found through the bus, never by name: other sessions run alongside), waits until
+    // it has left the bus, and starts a new one on the same keyring files, as with-keyring.sh did.
     const std::string restart =
-        "printf %s taskbell-test | gnome-keyring-daemon --replace --unlock --components=secrets >/dev/null 2>&1";
+        "bus() { gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus --method "
+        "org.freedesktop.DBus.$1 org.freedesktop.secrets; } && "
+        "pid=$(bus GetConnectionUnixProcessID | sed 's/^(uint32 \\([0-9]*\\).*/\\1/') && kill \"$pid\" && "
+        "for i in $(seq 100); do bus NameHasOwner | grep -q true || break; sleep 0.1; done && "
+        "printf %s taskbell-test | gnome-keyring-daemon --unlock --components=secrets >/dev/null && "
+        "gdbus wait --session --timeout 10 org.freedesktop.secrets";
     ProcessResult result = runProcess(
         {TASKBELL_SOURCE_DIR "/scripts/with-keyring.sh", "/bin/sh", "-c", storeThenReread, SETTINGS_HELPER, restart},
         {.env = {{"TASKBELL_KEYRING_SESSION", std::nullopt}}, .timeout = std::chrono::minutes(2)});
