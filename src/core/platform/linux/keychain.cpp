@@ -579,11 +579,11 @@ class Conversation
 {
 public:
     Conversation()
-        : locked_(conversationMutex.try_lock_for(kTimeout)), deadline_(std::chrono::steady_clock::now() + kTimeout)
     {
-        if (!locked_) {
+        if (!conversationMutex.try_lock_for(kTimeout)) {
             throw Failed("another conversation with the keyring did not end");
         }
+        deadline_ = std::chrono::steady_clock::now() + kTimeout;
         try {
             if (cachedLink && !bus().dbus_connection_get_is_connected(cachedLink->connection)) {
                 dropLink();
@@ -633,7 +633,6 @@ public:
     }
 
 private:
-    bool locked_;
     std::chrono::steady_clock::time_point deadline_;
     bool reused_ = false; // the link was kept from an earlier conversation
 
@@ -880,8 +879,11 @@ void loadLibrary()
 
 ReadResult read(std::string_view account)
 {
-    if (!reachable() || !isValidUtf8(account)) {
-        return {isValidUtf8(account) ? ReadStatus::unreachable : ReadStatus::notStored, {}};
+    if (!isValidUtf8(account)) {
+        return {ReadStatus::notStored, {}}; // no item can carry such an attribute
+    }
+    if (!reachable()) {
+        return {ReadStatus::unreachable, {}};
     }
     return converse(ReadResult{ReadStatus::unreachable, {}}, [&](const Conversation& talk) -> ReadResult {
         Found found = search(talk, std::string(account));
