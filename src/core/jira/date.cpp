@@ -9,7 +9,9 @@
 #include <vector>
 
 #include <unicode/calendar.h>
+#include <unicode/dtfmtsym.h>
 #include <unicode/gregocal.h>
+#include <unicode/numsys.h>
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
 
@@ -153,11 +155,174 @@ std::optional<TimePoint> parseTimestamp(std::string_view text)
     return TimePoint(text[zone] == '+' ? local - offset : local + offset);
 }
 
-// The formatters of the patterns in use, each made again when the default locale changed.
+// One part of a date pattern: a field (a letter repeated `count` times) or literal text.
+struct PatternPart
+{
+    char16_t field = 0; // 0 for literal text
+    int count = 0;
+    icu::UnicodeString literal;
+};
+
+bool isPatternLetter(char16_t c)
+{
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+
+// The pattern read by ICU's rules (letters are fields, text between single quotes and other characters is
+// literal, '' is a quote), when it holds only the fields formatted here: day of month (d, dd), month (M to
+// MMMMM, L to LLLLL) and year (y to yyyy). Anything else is left to ICU's own formatter.
+std::optional<std::vector<PatternPart>> simpleParts(std::u16string_view pattern)
+{
+    std::vector<PatternPart> parts;
+    auto literal = [&]() -> icu::UnicodeString& {
+        if (parts.empty() || parts.back().field != 0) {
+            parts.emplace_back();
+        }
+        return parts.back().literal;
+    };
+    bool quoted = false;
+    for (std::size_t i = 0; i < pattern.size();) {
+        char16_t c = pattern[i];
+        if (c == u'\'') {
+            if (i + 1 < pattern.size() && pattern[i + 1] == u'\'') {
+                literal().append(c); // a doubled quote, inside quoted text or not
+                i += 2;
+            } else {
+                quoted = !quoted;
+                ++i;
+            }
+        } else if (!quoted && isPatternLetter(c)) {
+            std::size_t end = pattern.find_first_not_of(c, i);
+            int count = static_cast<int>((end == std::u16string_view::npos ? pattern.size() : end) - i);
+            bool known =
+                (c == u'd' && count <= 2) || ((c == u'M' || c == u'L') && count <= 5) || (c == u'y' && count <= 4);
+            if (!known) {
+                return std::nullopt;
+            }
+            parts.push_back({c, count, {}});
+            i += static_cast<std::size_t>(count);
+        } else {
+            literal().append(c);
+            ++i;
+        }
+    }
+    if (quoted) {
+        return std::nullopt; // unterminated: ICU decides what that means
+    }
+    return parts;
+}
+
+// The default locale's Gregorian calendar, month names and digits: what the simple patterns need. ICU's
+// SimpleDateFormat would also set up its whole number formatting, about a megabyte of code and data kept
+// resident, to print a day and a year. Locales with another calendar are left to SimpleDateFormat.
+class SimpleFormatter
+{
+public:
+    static std::unique_ptr<SimpleFormatter> forDefaultLocale()
+    {
+        auto formatter = std::unique_ptr<SimpleFormatter>(new SimpleFormatter);
+        return formatter->ready_ ? std::move(formatter) : nullptr;
+    }
+
+    icu::UnicodeString format(const std::vector<PatternPart>& parts, UDate date)
+    {
+        std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createDefault());
+        if (zone && *zone != calendar_->getTimeZone()) {
+            calendar_->adoptTimeZone(zone.release());
+        }
+        UErrorCode status = U_ZERO_ERROR;
+        calendar_->setTime(date, status);
+        icu::UnicodeString text;
+        for (const PatternPart& part : parts) {
+            switch (part.field) {
+            case 0:
+                text.append(part.literal);
+                break;
+            case u'd':
+                appendNumber(text, calendar_->get(UCAL_DATE, status), part.count);
+                break;
+            case u'y': {
+                int32_t year = calendar_->get(UCAL_YEAR, status);
+                appendNumber(text, part.count == 2 ? year % 100 : year, part.count);
+                break;
+            }
+            default: // M or L
+                appendMonth(text, calendar_->get(UCAL_MONTH, status), part);
+                break;
+            }
+        }
+        return U_FAILURE(status) ? icu::UnicodeString() : text;
+    }
+
+private:
+    SimpleFormatter()
+    {
+        UErrorCode status = U_ZERO_ERROR;
+        const icu::Locale& locale = icu::Locale::getDefault();
+        calendar_.reset(icu::Calendar::createInstance(icu::TimeZone::createDefault(), locale, status));
+        if (U_FAILURE(status) || !calendar_ || std::string_view(calendar_->getType()) != "gregorian") {
+            return;
+        }
+        symbols_ = std::make_unique<icu::DateFormatSymbols>(locale, status);
+        std::unique_ptr<icu::NumberingSystem> numbering(icu::NumberingSystem::createInstance(locale, status));
+        if (U_FAILURE(status) || !numbering || numbering->isAlgorithmic() || numbering->getRadix() != 10) {
+            return;
+        }
+        icu::UnicodeString digits = numbering->getDescription();
+        if (digits.countChar32() != 10) {
+            return;
+        }
+        for (int32_t digit = 0, at = 0; digit < 10; ++digit) {
+            int32_t next = digits.moveIndex32(at, 1);
+            digits_[static_cast<std::size_t>(digit)] = icu::UnicodeString(digits, at, next - at);
+            at = next;
+        }
+        ready_ = true;
+    }
+
+    // `value` in the locale's digits, padded with its zero to at least `width` digits.
+    void appendNumber(icu::UnicodeString& text, int32_t value, int width) const
+    {
+        std::string decimal = std::to_string(value < 0 ? 0 : value);
+        for (int pad = width - static_cast<int>(decimal.size()); pad > 0; --pad) {
+            text.append(digits_[0]);
+        }
+        for (char digit : decimal) {
+            text.append(digits_[static_cast<std::size_t>(digit - '0')]);
+        }
+    }
+
+    void appendMonth(icu::UnicodeString& text, int32_t month, const PatternPart& part) const
+    {
+        if (part.count <= 2) {
+            appendNumber(text, month + 1, part.count);
+            return;
+        }
+        auto context = part.field == u'L' ? icu::DateFormatSymbols::STANDALONE : icu::DateFormatSymbols::FORMAT;
+        auto width = part.count == 3   ? icu::DateFormatSymbols::ABBREVIATED
+                     : part.count == 4 ? icu::DateFormatSymbols::WIDE
+                                       : icu::DateFormatSymbols::NARROW;
+        int32_t count = 0;
+        const icu::UnicodeString* names = symbols_->getMonths(count, context, width);
+        if (month >= 0 && month < count) {
+            text.append(names[month]);
+        }
+    }
+
+    std::unique_ptr<icu::Calendar> calendar_;
+    std::unique_ptr<icu::DateFormatSymbols> symbols_;
+    std::array<icu::UnicodeString, 10> digits_;
+    bool ready_ = false;
+};
+
+// The formatters in use, each made again when the default locale changed: the simple one when the locale
+// allows it, and ICU's SimpleDateFormat for each other pattern.
 struct Formats
 {
     std::mutex mutex;
     std::string locale;
+    bool simpleTried = false;
+    std::unique_ptr<SimpleFormatter> simple;
     std::map<std::u16string, std::unique_ptr<icu::SimpleDateFormat>, std::less<>> byPattern;
 };
 
@@ -197,7 +362,20 @@ std::string formatLocal(std::u16string_view pattern, TimePoint date)
     const char* locale = icu::Locale::getDefault().getName();
     if (shared.locale != locale) {
         shared.byPattern.clear();
+        shared.simple.reset();
+        shared.simpleTried = false;
         shared.locale = locale;
+    }
+    if (auto parts = simpleParts(pattern)) {
+        if (!shared.simpleTried) {
+            shared.simple = SimpleFormatter::forDefaultLocale();
+            shared.simpleTried = true;
+        }
+        if (shared.simple) {
+            std::string text;
+            shared.simple->format(*parts, toUDate(date)).toUTF8String(text);
+            return text;
+        }
     }
     auto found = shared.byPattern.find(pattern);
     if (found == shared.byPattern.end()) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <unicode/locid.h>
+#include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
 
 #include "core/jira/date.h"
@@ -122,6 +123,37 @@ TEST_F(JiraDateTest, MonthGroupsNewestFirstKeepingTheListOrderAndUndatedLast)
     EXPECT_EQ(shown, (std::vector<std::string>{"March 2026:", "TB-1", "TB-4", "February 2026:", "TB-3",
                                                groups.back().label + ":", "TB-2"}));
     EXPECT_TRUE(groupByMonth({}).empty());
+}
+
+// Labels are made without ICU's SimpleDateFormat where the pattern and the locale allow it; they must
+// read exactly as SimpleDateFormat writes them, digits, calendars and quoting included.
+TEST_F(JiraDateTest, LabelsReadAsIcuFormatsThem)
+{
+    const std::array<const char16_t*, 9> patterns = {
+        u"LLLL yyyy", u"dd MMMM yyyy", u"d.M.yy",           u"MMM d, y",     u"LLLLL/MMMMM 'of' ''yy''",
+        u"'d''M' dd", u"EEEE d",       u"yyyy-MM-dd HH:mm", u"'open quote d"};
+    for (const char* locale : {"en_US", "de_DE", "ru_RU", "pl_PL", "ar_EG", "bn_BD", "mr_IN", "ja_JP", "he_IL", "fa_IR",
+                               "th_TH", "ar_SA", "xx_YY"}) {
+        use("America/New_York", locale);
+        for (const char* stamp : {"2026-01-31T23:30:00.000Z", "2026-07-01T03:59:00.000Z", "1999-12-05T12:00:00.000Z",
+                                  "2100-02-28T12:00:00.000Z", "1905-09-09T12:00:00.000Z"}) {
+            for (const char16_t* pattern : patterns) {
+                UErrorCode status = U_ZERO_ERROR;
+                icu::SimpleDateFormat icuFormat(pattern, icu::Locale::getDefault(), status);
+                std::string expected;
+                if (U_SUCCESS(status)) {
+                    icu::UnicodeString text;
+                    icuFormat
+                        .format(static_cast<UDate>(duration_cast<milliseconds>(utc(stamp).time_since_epoch()).count()),
+                                text)
+                        .toUTF8String(expected);
+                }
+                std::string shown;
+                EXPECT_EQ(JiraDate::formatLocal(pattern, utc(stamp)), expected)
+                    << locale << " " << stamp << " " << icu::UnicodeString(pattern).toUTF8String(shown);
+            }
+        }
+    }
 }
 
 TEST_F(JiraDateTest, DisplayLocaleComesFromLcAllThenLcTimeThenLang)
