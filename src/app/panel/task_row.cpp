@@ -23,6 +23,7 @@
 #include "app/panel/issue_actions.h"
 #include "app/panel/status_menu.h"
 #include "core/jira/date.h"
+#include "core/jira/month_group.h"
 
 namespace taskbell::app {
 
@@ -405,7 +406,9 @@ void prepareRowResources(AppStore& store)
         frame.setDevicePixelRatio(ratio);
         row.render(&frame);
     }
-    (void)store.doneByMonth();
+    if (!store.done().empty()) {
+        (void)JiraDate::monthLabel(store.done().front().sortDate()); // the Done months' labels
+    }
 }
 
 } // namespace taskbell::app

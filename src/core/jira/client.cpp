@@ -1,5 +1,6 @@
 #include "core/jira/client.h"
 
+#include <algorithm>
 #include <set>
 
 #include "core/base/encoding.h"
@@ -31,6 +32,18 @@ std::string pathSegment(std::string_view value)
         }
     }
     return encoded;
+}
+
+// Appends a page of a search to its result. The room grows by doubling, but never past the search's cap
+// when the pages fit in it: a list of 300 issues keeps room for 300, not 400.
+void appendPage(std::vector<Issue>& result, std::vector<Issue>& page, int cap)
+{
+    std::size_t needed = result.size() + page.size();
+    if (needed > result.capacity()) {
+        std::size_t limit = std::max(static_cast<std::size_t>(std::max(cap, 0)), needed);
+        result.reserve(std::min(std::max(result.size() * 2, needed), limit));
+    }
+    result.insert(result.end(), std::make_move_iterator(page.begin()), std::make_move_iterator(page.end()));
 }
 
 // Jira Cloud handles rejected credentials on most endpoints as the anonymous user (an empty search, a
@@ -241,8 +254,7 @@ std::vector<Issue> JiraClient::searchEnhanced(const std::string& jql, int cap, c
         auto page = pages.enhanced(request("POST", "/rest/api/3/search/jql", dumpJson(body), cancel));
         bool empty = page.issues.empty();
         noteIssues(page.issues);
-        result.insert(result.end(), std::make_move_iterator(page.issues.begin()),
-                      std::make_move_iterator(page.issues.end()));
+        appendPage(result, page.issues, cap);
         if (static_cast<long long>(result.size()) >= cap || empty || !page.nextPageToken ||
             sentTokens.contains(*page.nextPageToken)) {
             return result;
@@ -261,8 +273,7 @@ std::vector<Issue> JiraClient::searchClassic(const std::string& jql, int cap, co
         auto page = pages.classic(request("POST", "/rest/api/3/search", dumpJson(body), cancel));
         auto count = static_cast<std::int64_t>(page.issues.size());
         noteIssues(page.issues);
-        result.insert(result.end(), std::make_move_iterator(page.issues.begin()),
-                      std::make_move_iterator(page.issues.end()));
+        appendPage(result, page.issues, cap);
         std::int64_t total = page.total.value_or(static_cast<std::int64_t>(result.size()));
         start += count;
         if (count == 0 || start >= total || static_cast<long long>(result.size()) >= cap) {
