@@ -1,15 +1,22 @@
 """Times the panel's answers over AT-SPI after filter-tab clicks, and reads the program's resident memory.
 
 Usage: atspi_bench.py TASKBELL FAKE_JIRA ROUNDS IDLE_SECONDS ISSUES (run by atspi_bench.sh in a desktop session)
+With ROUNDS 0 it visits no other tab: it reads the memory after idling on In Progress as opened, then again
+after one click on All, which is what All costs beyond In Progress. With ROUNDS -1 it does the same with the
+bridge off: a first program, bridge on, shows where the All tab lies on the screen; a second one, started
+without the bridge, is opened from its tray icon and clicked there with xdotool.
 """
 
+import os
 import re
 import statistics
+import subprocess
 import sys
 import time
 import warnings
 
-from driver import Atspi, application, find, open_panel, spawn, start_fake_jira, start_trayer, wait_find, wait_for
+from driver import Atspi, alive, application, click_tray, find, open_panel, spawn, start_fake_jira, start_trayer
+from driver import wait_find, wait_for
 from driver import write_profile
 
 TASKBELL, FAKE_JIRA = sys.argv[1:3]
@@ -116,6 +123,15 @@ def main():
     wait_find(panel, "radio button", r"All %d" % ISSUES, 120)
     tasks = wait_find(panel, "list", "Tasks")
     print("panel open with %d issues; resident %s" % (ISSUES, memory(APP_PID)))
+    if ROUNDS < 0:
+        return without_bridge(panel)
+    if ROUNDS == 0:
+        time.sleep(IDLE)
+        print("resident after idling %.0f s on In Progress: %s" % (IDLE, memory(APP_PID)))
+        click(panel, tasks, "All")
+        time.sleep(IDLE)
+        print("resident after idling %.0f s on All:         %s" % (IDLE, memory(APP_PID)))
+        return
 
     # One warm-up round: the first visit of each tab builds its rows for the first time.
     for tab in TABS:
@@ -147,6 +163,39 @@ def main():
           % (IDLE, memory(APP_PID), resident_kb(APP_PID, "VmHWM"), load_average()))
     print("largest file-backed parts: " + ", ".join("%s %d kB" % (path.split("/")[-1], kb)
                                                     for kb, path in largest_files(APP_PID)))
+
+
+def visible_window(pid, title):
+    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid), "--name", "^%s$" % title],
+                           capture_output=True, text=True).stdout.split()
+    return found[0] if found else None
+
+
+def without_bridge(panel):
+    extents = find(panel, "radio button", r"All \d+").get_component_iface().get_extents(Atspi.CoordType.SCREEN)
+    x, y = extents.x + extents.width // 2, extents.y + extents.height // 2
+    first = APP_PID
+    os.kill(first, 15)
+    wait_for("the first program to end", lambda: not alive(first), 30)
+    # Qt turns its bridge on when asked to, when the accessibility bus is announced on the X root window, or
+    # when the bus says accessibility is enabled.
+    environment = dict(os.environ)
+    environment.pop("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", None)
+    subprocess.run(["xprop", "-root", "-remove", "AT_SPI_BUS"], check=True)
+    subprocess.run(["gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path", "/org/a11y/bus",
+                    "--method", "org.freedesktop.DBus.Properties.Set", "org.a11y.Status", "IsEnabled", "<false>"],
+                   check=True, capture_output=True)
+    second = spawn([TASKBELL], "taskbell-plain.log", env=environment).pid
+    click_tray()
+    wait_for("the panel of the program without the bridge", lambda: visible_window(second, "Taskbell"), 60)
+    time.sleep(IDLE)
+    if application(second) is not None:
+        raise SystemExit("FAIL: the second program has its accessibility bridge on")
+    print("without the bridge, resident after idling %.0f s on In Progress: %s" % (IDLE, memory(second)))
+    # Nothing can read the tab back without the bridge: the click lands where the first program had All.
+    subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
+    time.sleep(IDLE)
+    print("without the bridge, resident after idling %.0f s on All:         %s" % (IDLE, memory(second)))
 
 
 main()

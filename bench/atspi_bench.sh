@@ -5,7 +5,9 @@
 # clicks each filter tab (All, Backlog, In Progress, Done) through AT-SPI for ROUNDS rounds, timing from the
 # click until the program answers an AT-SPI call that shows the new tab (the task list's description); then
 # reads the program's resident memory after idling on All. Prints each tab's median and maximum, the
-# resident memory and the machine's load while measuring. Figures only.
+# resident memory and the machine's load while measuring. Figures only. With ROUNDS 0 it reads the memory
+# idle on In Progress as opened, then idle after one click on All; with ROUNDS -1 the same with the bridge
+# off (a second program, clicked with xdotool where the first showed the All tab).
 # Usage: atspi_bench.sh TASKBELL FAKE_JIRA [ROUNDS] [IDLE_SECONDS] [ISSUES]
 set -uo pipefail
 
