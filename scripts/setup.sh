@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config git ca-certificates
     clang libclang-rt-14-dev clang-format clang-tidy
     libgtest-dev libgmock-dev libbenchmark-dev
-    libcurl4-openssl-dev nlohmann-json3-dev libicu-dev libssl-dev libarchive-dev libplist-dev libdbus-1-dev
+    tzdata libcurl4-openssl-dev nlohmann-json3-dev libicu-dev libssl-dev libarchive-dev libplist-dev libdbus-1-dev
     libglib2.0-dev
     libcpp-httplib-dev libsimdjson-dev
     dbus gnome-keyring libsecret-tools

@@ -3,17 +3,20 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
 
-#include <unicode/calendar.h>
 #include <unicode/dtfmtsym.h>
 #include <unicode/gregocal.h>
 #include <unicode/numsys.h>
 #include <unicode/smpdtfmt.h>
+#include <unicode/strenum.h>
 #include <unicode/timezone.h>
+#include <unicode/ucal.h>
+#include <unicode/uenum.h>
 
 namespace taskbell::JiraDate {
 namespace {
@@ -212,9 +215,40 @@ std::optional<std::vector<PatternPart>> simpleParts(std::u16string_view pattern)
     return parts;
 }
 
-// The default locale's Gregorian calendar, month names and digits: what the simple patterns need. ICU's
-// SimpleDateFormat would also set up its whole number formatting, about a megabyte of code and data kept
-// resident, to print a day and a year. Locales with another calendar are left to SimpleDateFormat.
+// The local date of `time` as the C library reads the user's time zone (TZ, else /etc/localtime), the same
+// setting ICU's default zone is detected from. Asking the C library keeps ICU's zone data and calendars out of
+// the process for the labels a panel shows; nothing when the date cannot be converted.
+std::optional<std::tm> localDate(TimePoint time)
+{
+    auto seconds = std::chrono::floor<std::chrono::seconds>(time.time_since_epoch()).count();
+    auto stamp = static_cast<std::time_t>(seconds);
+    std::tm local{};
+    if (localtime_r(&stamp, &local) == nullptr) {
+        return std::nullopt;
+    }
+    return local;
+}
+
+// True when dates in `locale` are written in the Gregorian calendar: it names no calendar of its own and its
+// region prefers the Gregorian one, which is how ICU chooses a locale's calendar.
+bool writesGregorianDates(const icu::Locale& locale)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::StringEnumeration> keywords(locale.createKeywords(status));
+    if (U_FAILURE(status) || (keywords && keywords->count(status) > 0)) {
+        return false;
+    }
+    UEnumeration* preferred = ucal_getKeywordValuesForLocale("calendar", locale.getName(), true, &status);
+    const char* first = U_SUCCESS(status) ? uenum_next(preferred, nullptr, &status) : nullptr;
+    bool gregorian = U_SUCCESS(status) && first != nullptr && std::string_view(first) == "gregorian";
+    uenum_close(preferred);
+    return gregorian;
+}
+
+// The default locale's month names and digits, for the simple patterns in a Gregorian locale. ICU's
+// SimpleDateFormat would also set up its calendars, zone data and whole number formatting, about three
+// megabytes of code and data kept resident, to print a day, a month and a year. Locales with another
+// calendar are left to SimpleDateFormat.
 class SimpleFormatter
 {
 public:
@@ -224,14 +258,13 @@ public:
         return formatter->ready_ ? std::move(formatter) : nullptr;
     }
 
-    icu::UnicodeString format(const std::vector<PatternPart>& parts, UDate date)
+    // Nothing when the date has no local date.
+    std::optional<icu::UnicodeString> format(const std::vector<PatternPart>& parts, TimePoint date) const
     {
-        std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createDefault());
-        if (zone && *zone != calendar_->getTimeZone()) {
-            calendar_->adoptTimeZone(zone.release());
+        auto local = localDate(date);
+        if (!local) {
+            return std::nullopt;
         }
-        UErrorCode status = U_ZERO_ERROR;
-        calendar_->setTime(date, status);
         icu::UnicodeString text;
         for (const PatternPart& part : parts) {
             switch (part.field) {
@@ -239,19 +272,19 @@ public:
                 text.append(part.literal);
                 break;
             case u'd':
-                appendNumber(text, calendar_->get(UCAL_DATE, status), part.count);
+                appendNumber(text, local->tm_mday, part.count);
                 break;
             case u'y': {
-                int32_t year = calendar_->get(UCAL_YEAR, status);
+                int year = local->tm_year + 1900;
                 appendNumber(text, part.count == 2 ? year % 100 : year, part.count);
                 break;
             }
             default: // M or L
-                appendMonth(text, calendar_->get(UCAL_MONTH, status), part);
+                appendMonth(text, local->tm_mon, part);
                 break;
             }
         }
-        return U_FAILURE(status) ? icu::UnicodeString() : text;
+        return text;
     }
 
 private:
@@ -259,8 +292,7 @@ private:
     {
         UErrorCode status = U_ZERO_ERROR;
         const icu::Locale& locale = icu::Locale::getDefault();
-        calendar_.reset(icu::Calendar::createInstance(icu::TimeZone::createDefault(), locale, status));
-        if (U_FAILURE(status) || !calendar_ || std::string_view(calendar_->getType()) != "gregorian") {
+        if (!writesGregorianDates(locale)) {
             return;
         }
         symbols_ = std::make_unique<icu::DateFormatSymbols>(locale, status);
@@ -309,7 +341,6 @@ private:
         }
     }
 
-    std::unique_ptr<icu::Calendar> calendar_;
     std::unique_ptr<icu::DateFormatSymbols> symbols_;
     std::array<icu::UnicodeString, 10> digits_;
     bool ready_ = false;
@@ -373,7 +404,7 @@ std::string formatLocal(std::u16string_view pattern, TimePoint date)
         }
         if (shared.simple) {
             std::string text;
-            shared.simple->format(*parts, toUDate(date)).toUTF8String(text);
+            shared.simple->format(*parts, date).value_or(icu::UnicodeString()).toUTF8String(text);
             return text;
         }
     }
@@ -407,21 +438,24 @@ std::string dayLabel(TimePoint date)
 
 std::string relativeDays(TimePoint date, TimePoint now)
 {
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::Calendar> calendar(icu::Calendar::createInstance(status));
-    if (U_FAILURE(status)) {
-        return {};
-    }
-    // The Julian day field numbers local days from midnight to midnight, so its difference counts
-    // calendar days whatever the hours (23 or 25 on daylight-saving changes).
-    auto localDay = [&](TimePoint time) {
-        calendar->setTime(toUDate(time), status);
-        return static_cast<std::int64_t>(calendar->get(UCAL_JULIAN_DAY, status));
+    // Local dates are counted, not spans of 24 hours: a day is a day whatever its hours (23 or 25 on
+    // daylight-saving changes).
+    auto localDay = [](TimePoint time) -> std::optional<std::int64_t> {
+        auto local = localDate(time);
+        if (!local) {
+            return std::nullopt;
+        }
+        std::chrono::year_month_day day{std::chrono::year{local->tm_year + 1900},
+                                        std::chrono::month(static_cast<unsigned>(local->tm_mon + 1)),
+                                        std::chrono::day(static_cast<unsigned>(local->tm_mday))};
+        return std::chrono::sys_days(day).time_since_epoch().count();
     };
-    std::int64_t days = localDay(now) - localDay(date);
-    if (U_FAILURE(status)) {
+    auto from = localDay(date);
+    auto to = localDay(now);
+    if (!from || !to) {
         return {};
     }
+    std::int64_t days = *to - *from;
     switch (days) {
     case -1:
         return "tomorrow";

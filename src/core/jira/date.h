@@ -19,15 +19,18 @@ inline constexpr TimePoint distantPast{std::chrono::sys_days{std::chrono::year{1
 // text, and dates outside the clock's range, give nothing. Safe to call from any thread.
 std::optional<TimePoint> parse(std::optional<std::string_view> text);
 
-// `date` by an ICU pattern in the default locale and time zone. Each pattern's formatter is made once (and
-// again when the default locale changes), so labelling many dates costs little. Safe from any thread.
+// `date` by an ICU pattern in the default locale and the user's time zone. Patterns of days, months and years
+// in a Gregorian locale are written from the locale's month names and digits at the C library's local date
+// (TZ, else /etc/localtime, where ICU's default zone is read from too); any other pattern or calendar by
+// ICU's formatter in ICU's default zone, made once per pattern (and again when the default locale changes).
+// Labelling many dates costs little. Safe from any thread.
 std::string formatLocal(std::u16string_view pattern, TimePoint date);
 
-// "08 July 2026": pattern "dd MMMM yyyy" in the default locale and time zone.
+// "08 July 2026": pattern "dd MMMM yyyy" in the default locale and the user's time zone.
 std::string dayLabel(TimePoint date);
 
 // "today", "yesterday", "tomorrow", "N days ago" or "in N days", counting calendar days in the
-// default time zone between the day of `date` and the day of `now`.
+// user's time zone (the C library's local time) between the day of `date` and the day of `now`.
 std::string relativeDays(TimePoint date, TimePoint now);
 
 } // namespace taskbell::JiraDate

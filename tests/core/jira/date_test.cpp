@@ -2,6 +2,8 @@
 #include <array>
 #include <atomic>
 #include <cstdlib>
+#include <ctime>
+#include <optional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -37,15 +39,23 @@ Issue resolvedAt(std::string key, const std::string& resolved)
     return issue;
 }
 
-// Each test chooses the default time zone, locale and environment, and gets the process defaults back.
+// Each test chooses the time zone (ICU's default and the C library's, as a user's TZ sets both), the default
+// locale and the environment, and gets the process defaults back.
 class JiraDateTest : public testing::Test
 {
 protected:
-    JiraDateTest() : savedZone_(icu::TimeZone::createDefault()), savedLocale_(icu::Locale::getDefault()) {}
+    JiraDateTest() : savedZone_(icu::TimeZone::createDefault()), savedLocale_(icu::Locale::getDefault())
+    {
+        if (const char* zone = std::getenv("TZ")) {
+            savedTz_ = zone;
+        }
+    }
 
     ~JiraDateTest() override
     {
         icu::TimeZone::adoptDefault(savedZone_.release());
+        savedTz_ ? ::setenv("TZ", savedTz_->c_str(), 1) : ::unsetenv("TZ");
+        ::tzset();
         UErrorCode status = U_ZERO_ERROR;
         icu::Locale::setDefault(savedLocale_, status);
         for (const char* name : {"LC_ALL", "LC_TIME", "LANG"}) {
@@ -56,6 +66,8 @@ protected:
     static void use(const std::string& zone, const std::string& locale = "en_US")
     {
         icu::TimeZone::adoptDefault(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zone)));
+        ::setenv("TZ", zone.c_str(), 1);
+        ::tzset();
         UErrorCode status = U_ZERO_ERROR;
         icu::Locale::setDefault(icu::Locale(locale.c_str()), status);
         ASSERT_TRUE(U_SUCCESS(status));
@@ -63,6 +75,7 @@ protected:
 
 private:
     std::unique_ptr<icu::TimeZone> savedZone_;
+    std::optional<std::string> savedTz_;
     icu::Locale savedLocale_;
 };
 
