@@ -23,6 +23,11 @@ struct TrustSource
 // SSL_CERT_DIR when set (as for every OpenSSL program).
 TrustSource systemTrust(const char* builtInFile, const char* builtInFolder);
 
+// True when every block of the bundle is a certificate that the folder holds too, by OpenSSL's hashed names:
+// the folder alone then trusts the same certificates (Debian's bundle and /etc/ssl/certs are made from the
+// same files). False when either cannot be read, or the bundle is empty.
+bool folderHoldsBundle(const TrustSource& source);
+
 // Makes an OpenSSL SSL_CTX (libcurl's, before its handshake) verify against the shared store for `source`.
 // False when the certificates cannot be read: the connection must then fail rather than trust nothing.
 bool installTrust(void* sslContext, const TrustSource& source);

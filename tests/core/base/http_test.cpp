@@ -1,4 +1,8 @@
+#include <array>
 #include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <thread>
 
@@ -10,11 +14,13 @@
 #include <unistd.h>
 
 #include "core/base/http.h"
+#include "core/base/trust_store.h"
 #include "failure.h"
 #include "fake_jira.h"
 #include "serve.h"
 #include "temp_dir.h"
 #include "test_data.h"
+#include "tls_cert.h"
 
 using namespace taskbell;
 using namespace taskbell::test;
@@ -234,6 +240,51 @@ TEST(Http, SelfSignedServersAreRefused)
     unreadable.caFile = "/nonexistent/bundle.pem";
     EXPECT_NE(transferError(unreadable).find("CA cert"), std::string::npos) << transferError(unreadable);
     EXPECT_TRUE(other.requests().empty());
+}
+
+// The system's folder of hashed certificates stands in for a bundle it holds whole (Debian makes both from
+// the same files), so the bundle is not kept parsed; a bundle with anything the folder lacks is still read.
+TEST(Http, AFolderHoldingTheWholeBundleTrustsInItsPlace)
+{
+    FakeJira::Options options;
+    options.https = true;
+    FakeJira jira(options);
+    SelfSignedCertificate other; // the same subject, so the same hashed name
+    TempDir dir;
+    std::filesystem::create_directory(dir / "certs");
+    auto hashed = [&](int n) {
+        std::array<char, 32> name{};
+        std::snprintf(name.data(), name.size(), "%08lx.%d", X509_subject_name_hash(other.certificate()), n);
+        return dir / "certs" / name.data();
+    };
+    auto write = [](const std::filesystem::path& path, const std::string& text) { std::ofstream(path) << text; };
+    std::string pem = readFile(jira.certificateFile());
+    write(dir / "bundle.pem", pem);
+    write(hashed(0), other.pem()); // OpenSSL reads on past a file of another certificate with that name
+    write(hashed(1), pem);
+    http::TrustSource source{(dir / "bundle.pem").string(), (dir / "certs").string()};
+    EXPECT_TRUE(http::folderHoldsBundle(source));
+    ::setenv("SSL_CERT_FILE", source.file.c_str(), 1);
+    ::setenv("SSL_CERT_DIR", source.folder.c_str(), 1);
+    EXPECT_EQ(http::perform(get(jira.baseUrl() + "/rest/api/3/myself")).status, 401);
+    ::unsetenv("SSL_CERT_FILE");
+    ::unsetenv("SSL_CERT_DIR");
+
+    std::string trusted = pem;
+    for (auto [from, to] : {std::pair{"BEGIN CERTIFICATE", "BEGIN TRUSTED CERTIFICATE"},
+                            std::pair{"END CERTIFICATE", "END TRUSTED CERTIFICATE"}}) {
+        trusted.replace(trusted.find(from), std::string_view(from).size(), to);
+    }
+    SelfSignedCertificate third; // in no file of the folder
+    for (const std::string& bundle :
+         {pem + third.pem(), trusted, pem + "-----BEGIN CERTIFICATE-----\n%%%\n", std::string()}) {
+        write(dir / "bundle.pem", bundle);
+        EXPECT_FALSE(http::folderHoldsBundle(source)) << bundle;
+    }
+    write(dir / "bundle.pem", pem);
+    std::filesystem::remove(hashed(1));
+    EXPECT_FALSE(http::folderHoldsBundle(source));
+    EXPECT_FALSE(http::folderHoldsBundle({(dir / "missing.pem").string(), source.folder}));
 }
 
 TEST(Http, IdleTimeoutClosedPortAndCancellationFailTheTransfer)
