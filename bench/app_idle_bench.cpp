@@ -1,12 +1,14 @@
 // The real program, idle with 900 issues loaded (300 per section from the fake Jira site): it starts on
 // the offscreen platform, a second start asks it to show its panel (which loads the sections), and then
 // its resident memory and CPU use are read from /proc while it idles. Run under scripts/with-keyring.sh
-// (the token is stored in the private keyring). Prints figures only. Takes --https and
+// (the token is stored in the private keyring). Prints figures only. Takes --https, --system-trust and
 // --descriptions.
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +17,8 @@
 #include <sstream>
 #include <thread>
 
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 #include <unistd.h>
 
 #include "adf_builder.h"
@@ -120,16 +124,50 @@ bool storeToken(const std::string& token)
     return result.exitCode == 0;
 }
 
+// The system's certificates with one added as update-ca-certificates adds a local one: a copy of the bundle
+// with it appended, and a folder of the system's hashed files with it linked by its subject hash.
+std::pair<std::filesystem::path, std::filesystem::path> systemTrustWith(const std::filesystem::path& certificate,
+                                                                        const std::filesystem::path& where)
+{
+    const std::filesystem::path system = "/etc/ssl/certs";
+    auto folder = where / "certs";
+    std::filesystem::create_directory(folder);
+    for (const auto& entry : std::filesystem::directory_iterator(system)) {
+        std::filesystem::create_symlink(entry.path(), folder / entry.path().filename());
+    }
+    auto bundle = where / "ca-certificates.crt";
+    std::ofstream(bundle) << std::ifstream(system / "ca-certificates.crt").rdbuf()
+                          << std::ifstream(certificate).rdbuf();
+    FILE* file = std::fopen(certificate.c_str(), "r");
+    X509* parsed = file != nullptr ? PEM_read_X509(file, nullptr, nullptr, nullptr) : nullptr;
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+    for (int n = 0; parsed != nullptr; ++n) {
+        std::array<char, 32> name{};
+        std::snprintf(name.data(), name.size(), "%08lx.%d", X509_subject_name_hash(parsed), n);
+        if (!std::filesystem::exists(folder / name.data())) {
+            std::filesystem::create_symlink(certificate, folder / name.data());
+            break;
+        }
+    }
+    X509_free(parsed);
+    return {bundle, folder};
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     // --https: the site over TLS, as Jira Cloud always is; the program trusts the fake's certificate through
-    // SSL_CERT_FILE. --descriptions: every issue has a description of a few paragraphs and a list.
+    // SSL_CERT_FILE. --system-trust: over TLS too, the program trusting the system's certificates with the
+    // fake's added. --descriptions: every issue has a description of a few paragraphs and a list.
     bool https = false;
+    bool systemTrust = false;
     bool descriptions = false;
     for (int i = 1; i < argc; ++i) {
-        https = https || std::string(argv[i]) == "--https";
+        systemTrust = systemTrust || std::string(argv[i]) == "--system-trust";
+        https = https || systemTrust || std::string(argv[i]) == "--https";
         descriptions = descriptions || std::string(argv[i]) == "--descriptions";
     }
     FakeJira::Options options;
@@ -170,7 +208,11 @@ int main(int argc, char** argv)
     std::map<std::string, std::optional<std::string>> env = {{"QT_QPA_PLATFORM", "offscreen"},
                                                              {"XDG_CONFIG_HOME", config.path().string()},
                                                              {"XDG_RUNTIME_DIR", runtime.path().string()}};
-    if (https) {
+    if (systemTrust) {
+        auto [bundle, folder] = systemTrustWith(jira.certificateFile(), config.path());
+        env["SSL_CERT_FILE"] = bundle.string();
+        env["SSL_CERT_DIR"] = folder.string();
+    } else if (https) {
         env["SSL_CERT_FILE"] = jira.certificateFile().string();
     }
     ChildProcess app({TASKBELL_EXE}, env);
