@@ -115,8 +115,6 @@ public:
     }
     std::string_view name() const { return name_; }
     std::string_view der() const { return {reinterpret_cast<const char*>(data_), static_cast<std::size_t>(length_)}; }
-    const unsigned char* data() const { return data_; }
-    long length() const { return length_; }
 
 private:
     void release()
@@ -191,9 +189,9 @@ bool folderHoldsBundle(const TrustSource& source)
     int held = 0;
     bool all = bundle.opened();
     while (all && bundle.next()) {
-        const unsigned char* bytes = bundle.data();
-        X509* certificate =
-            bundle.name() == PEM_STRING_X509 ? ssl().d2i_X509(nullptr, &bytes, bundle.length()) : nullptr;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(bundle.der().data());
+        auto size = static_cast<long>(bundle.der().size());
+        X509* certificate = bundle.name() == PEM_STRING_X509 ? ssl().d2i_X509(nullptr, &bytes, size) : nullptr;
         // Anything but a plain certificate (trust settings, a revocation list) is only read from the bundle.
         all = certificate != nullptr &&
               folderHolds(source.folder, bundle.der(), ssl().X509_subject_name_hash(certificate));

@@ -258,14 +258,14 @@ public:
         return formatter->ready_ ? std::move(formatter) : nullptr;
     }
 
-    // Nothing when the date has no local date.
-    std::optional<icu::UnicodeString> format(const std::vector<PatternPart>& parts, TimePoint date) const
+    // Empty when the date has no local date.
+    icu::UnicodeString format(const std::vector<PatternPart>& parts, TimePoint date) const
     {
+        icu::UnicodeString text;
         auto local = localDate(date);
         if (!local) {
-            return std::nullopt;
+            return text;
         }
-        icu::UnicodeString text;
         for (const PatternPart& part : parts) {
             switch (part.field) {
             case 0:
@@ -404,7 +404,7 @@ std::string formatLocal(std::u16string_view pattern, TimePoint date)
         }
         if (shared.simple) {
             std::string text;
-            shared.simple->format(*parts, date).value_or(icu::UnicodeString()).toUTF8String(text);
+            shared.simple->format(*parts, date).toUTF8String(text);
             return text;
         }
     }
